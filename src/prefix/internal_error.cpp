@@ -18,7 +18,9 @@ std::string_view repository_path(std::string_view path) {
   return src == std::string_view::npos ? path : path.substr(src);
 }
 
-void write_report(const std::string& message, const std::source_location& where) {
+}  // namespace
+
+void report_failure(const std::string& message, std::source_location where) {
   if (!reports_enabled.load(std::memory_order_relaxed)) return;
   auto file = repository_path(where.file_name());
   std::fprintf(stderr, "kelvaro: internal error on thread %ld at %.*s:%u:%u: %s\n",
@@ -27,10 +29,8 @@ void write_report(const std::string& message, const std::source_location& where)
                message.c_str());
 }
 
-}  // namespace
-
 void fail(std::string message, std::source_location where) {
-  write_report(message, where);
+  report_failure(message, where);
   throw InternalError(std::move(message));
 }
 

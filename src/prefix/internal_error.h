@@ -24,6 +24,11 @@ class InternalError {
 };
 
 // Writes the failure report (thread, source location, message) to standard
+// error, for failures that reach the calling frame by another way.
+void report_failure(const std::string& message,
+                    std::source_location where = std::source_location::current());
+
+// Writes the failure report (thread, source location, message) to standard
 // error and throws InternalError with the message.
 [[noreturn]] void fail(std::string message,
                        std::source_location where = std::source_location::current());
