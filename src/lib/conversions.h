@@ -1,0 +1,72 @@
+// Conversions between Python objects and the system's values.
+//
+// From Python: each function converts one argument object or throws the
+// PyError that says why it cannot (binding.h adds the parameter's name).
+// To Python: each function makes a new object. A failure there is an
+// internal error, "Python API call failed": the arguments were fine, and
+// only the interpreter can have run out of something.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <source_location>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lib/py_error.h"
+#include "prefix/trie.h"
+
+namespace kelvaro::py {
+
+// TypeError "'<type's qualified name>' object cannot be converted to '<target>'".
+PyError downcast_error(PyObject* object, const char* target);
+
+std::uint32_t to_u32(PyObject* object);
+std::uint64_t to_u64(PyObject* object);
+std::optional<std::uint64_t> to_optional_u64(PyObject* object);
+
+// The UTF-8 form of a str, borrowed from the str object: valid while it is.
+std::string_view to_utf8(PyObject* object);
+// The characters of a str.
+std::u32string to_chars(PyObject* object);
+
+// Array arguments: any sequence but a str, read through its iterator, one
+// element rule per kind.
+std::vector<std::uint32_t> to_u32_array(PyObject* object);
+std::vector<std::uint8_t> to_u8_array(PyObject* object);
+std::vector<std::optional<Payload>> to_optional_u32_array(PyObject* object);
+// Per str, its first character, or none for the empty str.
+std::vector<OptionalChar> to_first_char_array(PyObject* object);
+
+// Checks the result of one of the interpreter's constructors.
+PyRef made(PyObject* result, std::source_location where = std::source_location::current());
+
+PyRef u32_to_py(std::uint32_t value);
+PyRef u64_to_py(std::uint64_t value);
+PyRef optional_u32_to_py(std::optional<std::uint32_t> value);
+PyRef text_to_py(std::string_view utf8);
+PyRef char_to_py(char32_t ch);
+PyRef bytes_to_py(const std::vector<std::uint8_t>& bytes);
+
+// A tuple of elements already made, first to last. Braced initialisation
+// makes them in that order: tuple_to_py<2>({first(), second()}).
+template <std::size_t N>
+PyRef tuple_to_py(std::array<PyRef, N>&& elements) {
+  PyRef tuple = made(PyTuple_New(N));
+  for (std::size_t i = 0; i < N; ++i)
+    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), elements[i].release());
+  return tuple;
+}
+
+// A list made at its final length, one element per item of `items`.
+template <typename Items, typename ToPy>
+PyRef list_to_py(const Items& items, ToPy to_py) {
+  PyRef list = made(PyList_New(static_cast<Py_ssize_t>(items.size())));
+  Py_ssize_t index = 0;
+  for (const auto& item : items) PyList_SET_ITEM(list.get(), index++, to_py(item).release());
+  return list;
+}
+
+}  // namespace kelvaro::py

@@ -1,0 +1,37 @@
+import platform
+
+import pytest
+
+import _kelvaro
+
+IS_PYPY = platform.python_implementation() == "PyPy"
+cpython_only = pytest.mark.skipif(IS_PYPY, reason="relies on CPython's own behaviour")
+
+
+def panic_of(call, *args, **kwargs):
+    """Runs `call` and returns the PanicException it must raise.
+
+    PanicException derives from BaseException and is not exported, so it can
+    only be caught as BaseException and recognised by name.
+    """
+    try:
+        call(*args, **kwargs)
+    except BaseException as error:  # noqa: B902 - the point of the helper
+        if type(error).__name__ != "PanicException":
+            raise
+        return error
+    pytest.fail("expected PanicException")
+
+
+def panic_message(call, *args, **kwargs):
+    return panic_of(call, *args, **kwargs).args[0]
+
+
+def two_words():
+    """The words "ab" (payload 0) and "ac" (payload 1): four nodes."""
+    return _kelvaro.from_internal_data([0, 1, 3, 3], ["", "a", "b", "c"], [None, None, 0, 1], [1, 2, 3])
+
+
+@pytest.fixture
+def ab_ac():
+    return two_words()
