@@ -10,8 +10,7 @@ namespace {
   throw PyError(PyExc_TypeError, message);
 }
 
-[[noreturn]] void throw_too_many_positional(const FunctionDescription& function,
-                                            Py_ssize_t given) {
+[[noreturn]] void throw_too_many_positional(const FunctionDescription& function, Py_ssize_t given) {
   throw_type_error(function.display_name() + " takes " +
                    std::to_string(function.parameters.size()) + " positional arguments but " +
                    std::to_string(given) + (given == 1 ? " was" : " were") + " given");
@@ -19,8 +18,7 @@ namespace {
 
 // The keyword may not be encodable, or not even a str, so the message is
 // built by the interpreter from the keyword's str().
-[[noreturn]] void throw_unexpected_keyword(const FunctionDescription& function,
-                                           PyObject* keyword) {
+[[noreturn]] void throw_unexpected_keyword(const FunctionDescription& function, PyObject* keyword) {
   PyRef text = checked(PyObject_Str(keyword));
   throw PyError(PyExc_TypeError,
                 checked(PyUnicode_FromFormat("%s got an unexpected keyword argument '%U'",

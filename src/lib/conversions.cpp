@@ -43,7 +43,9 @@ auto to_unsigned(PyObject* object) {
   return static_cast<std::conditional_t<kMax == 0xFF, std::uint8_t, std::uint32_t>>(value);
 }
 
-std::uint8_t to_u8(PyObject* object) { return to_unsigned<0xFF>(object); }
+std::uint8_t to_u8(PyObject* object) {
+  return to_unsigned<0xFF>(object);
+}
 
 std::optional<Payload> to_optional_u32(PyObject* object) {
   if (object == Py_None) return std::nullopt;
@@ -91,13 +93,16 @@ PyError downcast_error(PyObject* object, const char* target) {
   PyRef name = type_qualname(object);
   PyObject* message =
       name ? PyUnicode_FromFormat("'%U' object cannot be converted to '%s'", name.get(), target)
-           : PyUnicode_FromFormat("'<failed to extract type name>' object cannot be converted "
-                                  "to '%s'",
-                                  target);
+           : PyUnicode_FromFormat(
+                 "'<failed to extract type name>' object cannot be converted "
+                 "to '%s'",
+                 target);
   return PyError(PyExc_TypeError, PyRef::steal(message));
 }
 
-std::uint32_t to_u32(PyObject* object) { return to_unsigned<0xFFFFFFFF>(object); }
+std::uint32_t to_u32(PyObject* object) {
+  return to_unsigned<0xFFFFFFFF>(object);
+}
 
 std::uint64_t to_u64(PyObject* object) {
   unsigned long long value;
@@ -125,11 +130,17 @@ std::string_view to_utf8(PyObject* object) {
   return std::string_view(utf8, static_cast<std::size_t>(size));
 }
 
-std::u32string to_chars(PyObject* object) { return utf8::decode(to_utf8(object)); }
+std::u32string to_chars(PyObject* object) {
+  return utf8::decode(to_utf8(object));
+}
 
-std::vector<std::uint32_t> to_u32_array(PyObject* object) { return to_array(object, to_u32); }
+std::vector<std::uint32_t> to_u32_array(PyObject* object) {
+  return to_array(object, to_u32);
+}
 
-std::vector<std::uint8_t> to_u8_array(PyObject* object) { return to_array(object, to_u8); }
+std::vector<std::uint8_t> to_u8_array(PyObject* object) {
+  return to_array(object, to_u8);
+}
 
 std::vector<std::optional<Payload>> to_optional_u32_array(PyObject* object) {
   return to_array(object, to_optional_u32);
@@ -147,9 +158,13 @@ PyRef made(PyObject* result, std::source_location where) {
   return PyRef::steal(result);
 }
 
-PyRef u32_to_py(std::uint32_t value) { return made(PyLong_FromLong(static_cast<long>(value))); }
+PyRef u32_to_py(std::uint32_t value) {
+  return made(PyLong_FromLong(static_cast<long>(value)));
+}
 
-PyRef u64_to_py(std::uint64_t value) { return made(PyLong_FromUnsignedLongLong(value)); }
+PyRef u64_to_py(std::uint64_t value) {
+  return made(PyLong_FromUnsignedLongLong(value));
+}
 
 PyRef optional_u32_to_py(std::optional<std::uint32_t> value) {
   if (!value) return PyRef::borrow(Py_None);

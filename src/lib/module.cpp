@@ -31,8 +31,12 @@ PyObject* interned(PyObject*& cell, const char* text) {
 }
 PyObject* all_name_cell = nullptr;
 PyObject* name_name_cell = nullptr;
-PyObject* all_name() { return interned(all_name_cell, "__all__"); }
-PyObject* name_name() { return interned(name_name_cell, "__name__"); }
+PyObject* all_name() {
+  return interned(all_name_cell, "__all__");
+}
+PyObject* name_name() {
+  return interned(name_name_cell, "__name__");
+}
 
 PyRef require_str(PyRef object) {
   if (!PyUnicode_Check(object.get())) throw downcast_error(object.get(), "PyString");

@@ -22,7 +22,8 @@ std::atomic_ref<std::intptr_t> borrow_counter(PrefixSearchObject* object) {
 
 PyObject* refuse_construction(PyTypeObject* type, PyObject*, PyObject*) {
   return run_in_frame([&]() -> PyRef {
-    PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__"));
+    PyRef name =
+        PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__"));
     if (!name || !PyUnicode_Check(name.get())) {
       PyErr_Clear();
       name = PyRef::steal(PyUnicode_FromString("<unknown>"));
@@ -142,6 +143,8 @@ SharedBorrow::SharedBorrow(PyObject* receiver) {
   reference_ = PyRef::borrow(receiver);
 }
 
-SharedBorrow::~SharedBorrow() { borrow_counter(object_).fetch_sub(1); }
+SharedBorrow::~SharedBorrow() {
+  borrow_counter(object_).fetch_sub(1);
+}
 
 }  // namespace kelvaro::py

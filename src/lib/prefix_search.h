@@ -11,10 +11,10 @@ namespace kelvaro::py {
 
 struct PrefixSearchObject {
   PyObject_HEAD
-  // Owned. Only the module's factory sets it; an instance that some
-  // interpreter made without running the factory has none, and every method
-  // refuses it.
-  Trie* trie;
+      // Owned. Only the module's factory sets it; an instance that some
+      // interpreter made without running the factory has none, and every method
+      // refuses it.
+      Trie* trie;
   // The number of calls holding a shared borrow; changed only atomically.
   // All bits set would mark an exclusive borrow, which nothing takes: a Trie
   // never changes after construction.

@@ -16,8 +16,8 @@ Trie::Trie(std::vector<std::uint32_t> node_shifts, std::vector<OptionalChar> nod
 void Trie::get_children(NodeId node, Children& out) const {
   out.clear();
   std::size_t start = checked_at(node_shifts_, node);
-  std::size_t end = std::size_t{node} + 1 < node_shifts_.size() ? node_shifts_[node + 1]
-                                                                 : child_indices_.size();
+  std::size_t end =
+      std::size_t{node} + 1 < node_shifts_.size() ? node_shifts_[node + 1] : child_indices_.size();
   if (start >= end) return;
   // A malformed run may reach far past child_indices; it fails at the first
   // position outside it, so reserve no further than that.
