@@ -1,10 +1,10 @@
 #include "lib/functions.h"
 
+#include "codec/trie_codec.h"
 #include "lib/binding.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
 #include "lib/prefix_search.h"
-#include "codec/trie_codec.h"
 
 namespace kelvaro::py {
 namespace {

@@ -1,10 +1,11 @@
 #include "lib/methods.h"
 
+#include "codec/trie_codec.h"
 #include "lib/binding.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
 #include "lib/prefix_search.h"
-#include "codec/trie_codec.h"
+#include "lib/queries.h"
 
 namespace kelvaro::py {
 namespace {
@@ -19,8 +20,9 @@ constexpr FunctionDescription kExactMatch{kClass, "exact_match", kPrefixParamete
 constexpr FunctionDescription kGetChildren{kClass, "get_children", kNodeIdParameter};
 constexpr FunctionDescription kGetPayload{kClass, "get_payload", kNodeIdParameter};
 
-[[noreturn]] void not_yet_implemented() {
-  throw PyError(PyExc_NotImplementedError, "not implemented yet");
+PyRef match_to_py(const Match& match) {
+  return tuple_to_py<3>(
+      {text_to_py(match.text), optional_u32_to_py(match.payload), u64_to_py(match.distance)});
 }
 
 PyObject* fuzzy_match(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -30,8 +32,9 @@ PyObject* fuzzy_match(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     std::u32string query = convert_argument(kFuzzyMatch, slots, 0, to_chars);
     std::uint64_t max_dist = convert_argument(kFuzzyMatch, slots, 1, to_u64);
     std::optional<std::uint64_t> limit = convert_argument(kFuzzyMatch, slots, 2, to_optional_u64);
-    (void)query, (void)max_dist, (void)limit;
-    not_yet_implemented();
+    std::vector<Match> matches =
+        kelvaro::fuzzy_match(receiver.trie(), std::move(query), max_dist, limit);
+    return list_to_py(matches, match_to_py);
   });
 }
 
@@ -40,13 +43,12 @@ PyObject* exact_match(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     ArgumentSlots slots = bind_arguments(kExactMatch, args, nargs, kwnames);
     SharedBorrow receiver(self);
     std::u32string query = convert_argument(kExactMatch, slots, 0, to_chars);
-    (void)query;
-    not_yet_implemented();
+    std::optional<Match> match = kelvaro::exact_match(receiver.trie(), std::move(query));
+    return match ? match_to_py(*match) : PyRef::borrow(Py_None);
   });
 }
 
-PyObject* get_children(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) {
+PyObject* get_children(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return run_in_frame([&] {
     ArgumentSlots slots = bind_arguments(kGetChildren, args, nargs, kwnames);
     SharedBorrow receiver(self);
@@ -58,8 +60,7 @@ PyObject* get_children(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   });
 }
 
-PyObject* get_payload(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames) {
+PyObject* get_payload(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return run_in_frame([&] {
     ArgumentSlots slots = bind_arguments(kGetPayload, args, nargs, kwnames);
     SharedBorrow receiver(self);

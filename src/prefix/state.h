@@ -1,0 +1,163 @@
+// State: the per-node store of typed values under string keys.
+//
+// Every node that a traversal visits carries one State, and a State is
+// created, moved and destroyed for every child entered, so the store is built
+// for a handful of short keys and values of a few words:
+//
+//   - The map is a flat array searched linearly. With three or four keys a
+//     comparison of lengths and bytes beats hashing.
+//   - The first few entries live inside the State, so making a State and
+//     filling it allocates nothing but what the values themselves own, and
+//     moving it touches only the entries in use.
+//   - Keys are short names, kept inline in their entry.
+//
+// States are moved, never copied: a copy would duplicate every row and path
+// held in it, which is exactly the cost the traversal is designed to avoid.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "prefix/any_value.h"
+
+namespace kelvaro {
+
+namespace state_detail {
+
+// The State's own copy of a key's bytes: inline up to kInline bytes, which
+// every key of the system fits, and on the heap beyond.
+class Key {
+ public:
+  explicit Key(std::string_view text) : size_(text.size()) {
+    char* bytes = inline_;
+    if (size_ > kInline) bytes = heap_ = new char[size_];
+    std::memcpy(bytes, text.data(), size_);
+  }
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  Key(Key&& other) noexcept : size_(other.size_), heap_(std::exchange(other.heap_, nullptr)) {
+    std::memcpy(inline_, other.inline_, kInline);
+  }
+  Key& operator=(Key&&) = delete;
+  ~Key() { delete[] heap_; }
+
+  bool operator==(std::string_view text) const noexcept {
+    return size_ == text.size() && std::memcmp(bytes(), text.data(), size_) == 0;
+  }
+
+ private:
+  static constexpr std::size_t kInline = 16;
+
+  const char* bytes() const noexcept { return heap_ != nullptr ? heap_ : inline_; }
+
+  std::size_t size_;
+  char* heap_ = nullptr;
+  char inline_[kInline];
+};
+
+struct Entry {
+  Key key;
+  AnyValue value;
+};
+
+}  // namespace state_detail
+
+class State {
+ public:
+  State() = default;
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  State(State&& other) noexcept { take_from(other); }
+  State& operator=(State&& other) noexcept {
+    if (this != &other) {
+      clear();
+      take_from(other);
+    }
+    return *this;
+  }
+  ~State() { clear(); }
+
+  // Stores `value` under `key`, replacing whatever the key held before,
+  // whatever its type. The value is taken by value, so a copy of something
+  // held in this very State is complete before any entry changes.
+  template <typename T>
+  void put(std::string_view key, T value) {
+    state_detail::Entry* entry = find(key);
+    if (entry == nullptr) entry = &append(key);
+    entry->value.emplace(std::move(value));
+  }
+
+  // The value under `key` if it is exactly a T; nullptr for a missing key or
+  // a value of another type.
+  template <typename T>
+  const T* get(std::string_view key) const noexcept {
+    const state_detail::Entry* entry = find(key);
+    return entry == nullptr ? nullptr : entry->value.get_if<T>();
+  }
+
+  bool empty() const noexcept { return inline_count_ == 0; }
+
+ private:
+  // The matcher keeps three keys per node; one more leaves room for other
+  // agents before entries spill to the heap.
+  static constexpr std::size_t kInlineEntries = 4;
+
+  // The first inline_count_ slots hold constructed entries; the rest are raw.
+  state_detail::Entry* slot(std::size_t i) noexcept {
+    return std::launder(reinterpret_cast<state_detail::Entry*>(slots_) + i);
+  }
+  const state_detail::Entry* slot(std::size_t i) const noexcept {
+    return std::launder(reinterpret_cast<const state_detail::Entry*>(slots_) + i);
+  }
+  void* raw_slot(std::size_t i) noexcept {
+    return reinterpret_cast<state_detail::Entry*>(slots_) + i;
+  }
+
+  const state_detail::Entry* find(std::string_view key) const noexcept {
+    for (std::size_t i = 0; i < inline_count_; ++i) {
+      if (slot(i)->key == key) return slot(i);
+    }
+    for (const state_detail::Entry& entry : spilled_) {
+      if (entry.key == key) return &entry;
+    }
+    return nullptr;
+  }
+  state_detail::Entry* find(std::string_view key) noexcept {
+    return const_cast<state_detail::Entry*>(std::as_const(*this).find(key));
+  }
+
+  state_detail::Entry& append(std::string_view key) {
+    if (inline_count_ < kInlineEntries) {
+      auto* entry = ::new (raw_slot(inline_count_)) state_detail::Entry{state_detail::Key(key), {}};
+      ++inline_count_;
+      return *entry;
+    }
+    return spilled_.emplace_back(state_detail::Entry{state_detail::Key(key), {}});
+  }
+
+  // Expects this State to be empty.
+  void take_from(State& other) noexcept {
+    for (std::size_t i = 0; i < other.inline_count_; ++i) {
+      ::new (raw_slot(i)) state_detail::Entry(std::move(*other.slot(i)));
+      other.slot(i)->~Entry();
+    }
+    inline_count_ = std::exchange(other.inline_count_, 0);
+    spilled_.swap(other.spilled_);
+  }
+
+  void clear() noexcept {
+    for (std::size_t i = 0; i < inline_count_; ++i) slot(i)->~Entry();
+    inline_count_ = 0;
+    spilled_.clear();
+  }
+
+  alignas(state_detail::Entry) std::byte slots_[kInlineEntries * sizeof(state_detail::Entry)];
+  std::size_t inline_count_ = 0;
+  std::vector<state_detail::Entry> spilled_;
+};
+
+}  // namespace kelvaro
