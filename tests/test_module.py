@@ -1,6 +1,8 @@
 """The module's surface: what importing it gives, and the PrefixSearch class."""
 import ctypes
 import importlib
+import shutil
+import subprocess
 import sys
 import weakref
 
@@ -41,6 +43,13 @@ class TestModule:
             assert again.PrefixSearch is first.PrefixSearch
         finally:
             sys.modules["_kelvaro"] = first
+
+    @pytest.mark.skipif(shutil.which("nm") is None, reason="needs nm from binutils")
+    def test_only_the_entry_is_exported(self):
+        listing = subprocess.run(
+            ["nm", "-D", "--defined-only", _kelvaro.__file__], capture_output=True, text=True, check=True
+        ).stdout
+        assert [line.split()[-1] for line in listing.splitlines() if line.strip()] == ["PyInit__kelvaro"]
 
     @cpython_only
     def test_second_initialisation_returns_the_cached_module(self):

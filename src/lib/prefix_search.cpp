@@ -71,7 +71,8 @@ PyMethodDef* methods_with_subclass_refusal() {
   std::copy(std::begin(prefix_search_methods), std::end(prefix_search_methods), pypy_methods);
   // Before the closing sentinel.
   pypy_methods[std::size(prefix_search_methods) - 1] = {
-      "__init_subclass__", reinterpret_cast<PyCFunction>(refuse_subclass),
+      "__init_subclass__",
+      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(refuse_subclass)),
       METH_VARARGS | METH_KEYWORDS | METH_CLASS, nullptr};
   return pypy_methods;
 }
