@@ -152,6 +152,32 @@ class TestIntegers:
             T.fuzzy_match("a", 0, value)
 
 
+class TestRenaming:
+    def test_renamed_type_error_keeps_the_original_cause(self):
+        cause = ValueError("underneath")
+
+        class Refuses:
+            def __index__(self):
+                raise TypeError("refused") from cause
+
+        with pytest.raises(TypeError) as caught:
+            T.get_payload(Refuses())
+        assert type(caught.value) is TypeError
+        assert str(caught.value) == "argument 'node_id': refused"
+        assert caught.value.__cause__ is cause
+
+    def test_only_exactly_type_error_is_renamed(self):
+        class Special(TypeError):
+            pass
+
+        class Refuses:
+            def __index__(self):
+                raise Special("as it is")
+
+        with pytest.raises(Special, match="^as it is$"):
+            T.get_payload(Refuses())
+
+
 class TestTexts:
     @pytest.mark.parametrize("value, type_name", [(5, "int"), (b"a", "bytes"), (None, "NoneType")])
     def test_not_a_str(self, value, type_name):
