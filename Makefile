@@ -9,10 +9,13 @@ PYTHON ?= python3
 PYPY ?= pypy3
 REQUIRE_PYPY ?= 0
 
-CPYTHON_VENV := .venv-cpython
-PYPY_VENV := .venv-pypy
-CPP_BUILD := build/cpp-tests
+CPYTHON_VENV ?= .venv-cpython
+PYPY_VENV ?= .venv-pypy
+CPP_BUILD ?= build/cpp-tests
+# Where pip's builds keep their CMake trees, one per interpreter.
+BUILD_ROOT ?= build
 PIP_QUIET := --quiet --disable-pip-version-check
+PIP_INSTALL = pip install $(PIP_QUIET) --config-settings=build-dir=$(BUILD_ROOT)/{wheel_tag} .
 
 .PHONY: test test-cpp test-cpython test-pypy demo clean format
 
@@ -33,10 +36,10 @@ $(PYPY_VENV)/.ready: requirements-test.txt
 # `pip install .` is the installation users run; scikit-build-core keeps one
 # build tree per interpreter under build/, so repeated runs rebuild little.
 install-cpython: $(CPYTHON_VENV)/.ready
-	$(CPYTHON_VENV)/bin/pip install $(PIP_QUIET) .
+	$(CPYTHON_VENV)/bin/$(PIP_INSTALL)
 
 install-pypy: $(PYPY_VENV)/.ready
-	$(PYPY_VENV)/bin/pip install $(PIP_QUIET) .
+	$(PYPY_VENV)/bin/$(PIP_INSTALL)
 
 # --- tests ------------------------------------------------------------------
 
