@@ -4,6 +4,11 @@
 #                when pypy3 is installed, under PyPy too.
 #                REQUIRE_PYPY=1 makes a missing pypy3 an error (CI sets it).
 #   make demo    builds the module and runs examples/demo.py.
+#   make check   the longer reliability checks: the Python tests against a
+#                build with AddressSanitizer, UndefinedBehaviorSanitizer and
+#                LeakSanitizer (under PyPy too, without the leak check), then
+#                each fuzz target for about a minute.
+#   make fuzz    each fuzz target for FUZZ_SECONDS (default 20).
 
 PYTHON ?= python3
 PYPY ?= pypy3
@@ -66,12 +71,89 @@ test-pypy:
 demo: install-cpython
 	$(CPYTHON_VENV)/bin/python examples/demo.py
 
+# --- reliability: sanitizers, leaks, fuzzing ----------------------------------
+
+# The module built with AddressSanitizer (LeakSanitizer included) and
+# UndefinedBehaviorSanitizer, stopping at the first report, with the standard
+# library's own checks on, in a virtual environment of its own.
+SANITIZE_PYTHON ?= $(PYTHON)
+SANITIZE_VENV ?= .venv-sanitize
+SANITIZE_PYPY_VENV ?= .venv-sanitize-pypy
+SANITIZE_LEAKS ?= 1
+SANITIZE_LOGS ?= $(BUILD_ROOT)/sanitize-logs
+# The interpreter is no sanitized program, so the runtime is preloaded; the
+# C++ runtime too, or the sanitizer finds no __cxa_throw to intercept.
+SANITIZER_PRELOAD = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libstdc++.so)
+# PYTHONMALLOC=malloc sends every Python object through the sanitizer's
+# allocator, so that a lost reference shows up as a leak. Reports go to
+# files, because pytest captures the standard error of the tests. The leak
+# check does not follow the thread-local storage of loaded modules: with
+# Debian 12's glibc, the sanitizer misreads its bounds and crashes.
+SANITIZER_ENV = LD_PRELOAD="$(SANITIZER_PRELOAD)" PYTHONMALLOC=malloc \
+  ASAN_OPTIONS=detect_leaks=$(SANITIZE_LEAKS):intercept_tls_get_addr=0:log_path=$(abspath $(SANITIZE_LOGS))/asan \
+  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp:print_suppressions=0 \
+  UBSAN_OPTIONS=print_stacktrace=1:log_path=$(abspath $(SANITIZE_LOGS))/ubsan
+
+FUZZ_CXX ?= clang++-16
+FUZZ_BUILD ?= $(BUILD_ROOT)/fuzz
+FUZZ_TARGETS := fuzz_decode fuzz_trie fuzz_search
+FUZZ_SECONDS ?= 20
+CHECK_FUZZ_SECONDS ?= 60
+
+.PHONY: check check-sanitizers check-sanitizers-pypy install-sanitized fuzz fuzz-build
+
+check: check-sanitizers check-sanitizers-pypy
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(CHECK_FUZZ_SECONDS)
+
+$(SANITIZE_VENV)/.ready: requirements-test.txt
+	$(SANITIZE_PYTHON) -m venv $(SANITIZE_VENV)
+	$(SANITIZE_VENV)/bin/pip install $(PIP_QUIET) -r requirements-test.txt
+	touch $@
+
+install-sanitized: $(SANITIZE_VENV)/.ready
+	$(SANITIZE_VENV)/bin/pip install $(PIP_QUIET) \
+	  --config-settings=build-dir=$(BUILD_ROOT)/sanitize/{wheel_tag} \
+	  --config-settings=cmake.build-type=RelWithDebInfo \
+	  --config-settings=cmake.define.KELVARO_SANITIZE=address,undefined \
+	  "--config-settings=cmake.define.CMAKE_CXX_FLAGS=-D_GLIBCXX_ASSERTIONS -D_GLIBCXX_SANITIZE_VECTOR" .
+
+# Any report fails the run: an error stops the interpreter at once, and
+# leaks are reported when it exits. The interpreter has no frame pointers, so
+# a leak's stack often ends inside it; ASAN_OPTIONS=fast_unwind_on_malloc=0
+# gives the whole stack, slowly.
+check-sanitizers: install-sanitized
+	rm -rf $(SANITIZE_LOGS) && mkdir -p $(SANITIZE_LOGS)
+	$(SANITIZER_ENV) $(SANITIZE_VENV)/bin/python tests/sanitizers/run_pytest.py -q \
+	  || { cat $(SANITIZE_LOGS)/* 2>/dev/null; exit 1; }
+	@if [ -n "$$(ls $(SANITIZE_LOGS))" ]; then cat $(SANITIZE_LOGS)/*; exit 1; fi
+	@echo "sanitizers: no report"
+
+# PyPy's emulation of the C API has surprises of its own, so the tests run
+# against a sanitized build under PyPy too; without the leak check, because
+# PyPy keeps much of its own memory when it exits.
+check-sanitizers-pypy:
+	@if command -v $(PYPY) >/dev/null 2>&1; then \
+	  $(MAKE) --no-print-directory check-sanitizers SANITIZE_PYTHON=$(PYPY) \
+	    SANITIZE_VENV=$(SANITIZE_PYPY_VENV) SANITIZE_LEAKS=0; \
+	elif [ "$(REQUIRE_PYPY)" = 1 ]; then \
+	  echo "error: $(PYPY) is not installed"; exit 1; \
+	else \
+	  echo "note: $(PYPY) is not installed, so the sanitizers ran under CPython only"; \
+	fi
+
+fuzz-build:
+	CXX=$(FUZZ_CXX) cmake -S fuzz -B $(FUZZ_BUILD)
+	cmake --build $(FUZZ_BUILD) -j2
+
+fuzz: fuzz-build
+	@for target in $(FUZZ_TARGETS); do fuzz/run.sh $(FUZZ_BUILD) $$target $(FUZZ_SECONDS) || exit 1; done
+
 # --- housekeeping -----------------------------------------------------------
 
 format:
 	clang-format -i src/*/*.h src/*/*.cpp tests/cpp/*.cpp
 
 clean:
-	rm -rf build $(CPYTHON_VENV) $(PYPY_VENV)
+	rm -rf build $(CPYTHON_VENV) $(PYPY_VENV) $(SANITIZE_VENV) $(SANITIZE_PYPY_VENV)
 
 .PHONY: install-cpython install-pypy

@@ -3,6 +3,8 @@
 #include <string_view>
 #include <vector>
 
+#include "lib/str_utf8.h"
+
 namespace kelvaro::py {
 namespace {
 
@@ -16,13 +18,22 @@ namespace {
                    std::to_string(given) + (given == 1 ? " was" : " were") + " given");
 }
 
-// The keyword may not be encodable, or not even a str, so the message is
-// built by the interpreter from the keyword's str().
+// A keyword that is not encodable, or not even a str, is named by its
+// str(), which the interpreter makes.
 [[noreturn]] void throw_unexpected_keyword(const FunctionDescription& function, PyObject* keyword) {
   PyRef text = checked(PyObject_Str(keyword));
   throw PyError(PyExc_TypeError,
                 checked(PyUnicode_FromFormat("%s got an unexpected keyword argument '%U'",
                                              function.display_name().c_str(), text.get())));
+}
+
+// Any other keyword is named by its own text. (Its str() could differ: on
+// PyPy, the str() of a str subclass that misreports its length is a string
+// that cannot even be turned into a message.)
+[[noreturn]] void throw_unexpected_keyword(const FunctionDescription& function,
+                                           std::string_view keyword) {
+  throw_type_error(function.display_name() + " got an unexpected keyword argument '" +
+                   std::string(keyword) + "'");
 }
 
 [[noreturn]] void throw_multiple_values(const FunctionDescription& function,
@@ -53,7 +64,7 @@ std::string quoted_list(const std::vector<const char*>& names) {
 // The keyword's UTF-8 text, or nothing when it has none.
 bool keyword_text(PyObject* keyword, std::string_view& text) {
   Py_ssize_t size;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(keyword, &size);
+  const char* utf8 = str_utf8(keyword, size);
   if (utf8 == nullptr) {
     PyErr_Clear();
     return false;
@@ -72,7 +83,7 @@ void bind_keyword(const FunctionDescription& function, PyObject* keyword, PyObje
     slots[i] = value;
     return;
   }
-  throw_unexpected_keyword(function, keyword);
+  throw_unexpected_keyword(function, text);
 }
 
 }  // namespace

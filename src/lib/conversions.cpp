@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "lib/str_utf8.h"
 #include "prefix/internal_error.h"
 #include "prefix/utf8.h"
 
@@ -125,7 +126,7 @@ std::optional<std::uint64_t> to_optional_u64(PyObject* object) {
 std::string_view to_utf8(PyObject* object) {
   if (!PyUnicode_Check(object)) throw downcast_error(object, "PyString");
   Py_ssize_t size;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
+  const char* utf8 = str_utf8(object, size);
   if (utf8 == nullptr) throw PyError::fetch();
   return std::string_view(utf8, static_cast<std::size_t>(size));
 }

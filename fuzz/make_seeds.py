@@ -1,0 +1,210 @@
+"""Writes the seed corpus of the fuzz targets under fuzz/corpus/.
+
+The seeds are committed; this script is how they were made, and remakes
+them after a change of an input layout:
+
+    python3 fuzz/make_seeds.py
+
+decode/  saved tries: the byte examples of the format, a few real tries and
+         malformed ones, each followed by a lookup (read backwards from the end)
+trie/    the same tries in the layout of fuzz_trie.cpp
+search/  small trees in the layout of fuzz_search.cpp
+"""
+import os
+from collections import deque
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+WORDS = os.path.join(HERE, "..", "examples", "words.txt")
+
+
+# --- tries as four arrays ---------------------------------------------------
+
+
+def arrays_from_words(words):
+    """Breadth-first ids, siblings in character order, payload = position."""
+    root = {}
+    for position, word in enumerate(words):
+        node = root
+        for ch in word:
+            node = node.setdefault(ch, {})
+        node[None] = position
+    shifts, chars, payloads, children = [], [], [], []
+    queue = deque([("", root)])
+    while queue:
+        ch, node = queue.popleft()
+        shifts.append(len(children))
+        chars.append(ch)
+        payloads.append(node.get(None))
+        first = len(chars) + len(queue)
+        keys = sorted(k for k in node if k is not None)
+        children.extend(range(first, first + len(keys)))
+        queue.extend((k, node[k]) for k in keys)
+    return shifts, chars, payloads, children
+
+
+def real_word_lists():
+    with open(WORDS, encoding="utf-8") as source:
+        words = source.read().split()
+    return {
+        "words-12": words[:12],
+        "words-spread-25": words[:: len(words) // 25],
+        "shared-prefixes": ["car", "cart", "carts", "care", "cared", "cat", "cattle", "dog", "do"],
+        "wide-characters": ["a", "\u00e9t\u00e9", "\u20ac", "\U0001f600x", "na\u00efve", "\0"],
+        "chain": ["abcdefghijklmnopqrstuvwxyz" * 2],
+    }
+
+
+MALFORMED = {
+    # Node 1 leads back to the root.
+    "cycle": ([0, 1], ["r", "a"], [None, 1], [1, 0]),
+    # Node 2 is listed in two runs.
+    "shared-child": ([0, 2, 3], ["", "a", "b"], [None, 1, 2], [1, 2, 2]),
+    # A run past child_indices, a child without a character, a child id past the nodes.
+    "broken-runs": ([0, 3, 9], ["", "", "c"], [None, 4], [1, 2, 7]),
+    # Siblings sharing a character.
+    "twin-siblings": ([0, 2, 3, 4, 4], ["", "a", "a", "b", "c"], [None, 1, 2, 3, 4], [1, 2, 3, 4]),
+}
+
+
+# --- the saved form -----------------------------------------------------------
+
+
+def uint(value):
+    if value <= 250:
+        return bytes([value])
+    if value <= 0xFFFF:
+        return b"\xfb" + value.to_bytes(2, "little")
+    if value <= 0xFFFFFFFF:
+        return b"\xfc" + value.to_bytes(4, "little")
+    return b"\xfd" + value.to_bytes(8, "little")
+
+
+def saved(shifts, chars, payloads, children):
+    def array(items, item):
+        return uint(len(items)) + b"".join(item(x) for x in items)
+
+    def optional(value, encode):
+        return b"\x00" if value is None else b"\x01" + encode(value)
+
+    return (
+        array(shifts, uint)
+        + array(chars, lambda s: optional(s[:1] or None, lambda c: c.encode("utf-8")))
+        + array(payloads, lambda p: optional(p, uint))
+        + array(children, uint)
+    )
+
+
+# The format's own byte examples: integer forms short and long, characters
+# of every width, and inputs that fail in each way.
+FORMAT_EXAMPLES = {
+    "empty": "00 00 00 00",
+    "longer-integer-forms": "FB 01 00 07 FC 00 00 00 00 FD 00 00 00 00 00 00 00 00 00",
+    "large-values": "01 FC FF FF FF FF 00 01 01 FB 00 01 01 FC 00 00 01 00",
+    "characters": "02 00 01 02 00 01 F4 8F BF BF 02 00 00 01 01",
+    "bad-option-tag": "00 01 02",
+    "surrogate": "00 01 01 ED A0 80",
+    "overlong": "00 01 01 E0 9F BF",
+    "wide-marker": "FE",
+    "truncated": "01 FC 00 00",
+    "huge-count": "FD FF FF FF FF FF FF FF 1F 00",
+}
+
+
+# --- input layouts of the targets --------------------------------------------
+
+
+def reader_u32(value):
+    return bytes([value]) if value < 0xFF else b"\xff" + value.to_bytes(4, "little")
+
+
+def reader_char(text):
+    if not text:
+        return b"\x00"
+    code = ord(text[0])
+    if 0 < code < 0x80:
+        return bytes([code])
+    return b"\xff" + code.to_bytes(3, "little")
+
+
+def reader_payload(value):
+    if value is None:
+        return b"\x00"
+    return bytes([value + 1]) if value + 1 < 0xFF else b"\xff" + value.to_bytes(4, "little")
+
+
+def lookup_plan(query, max_dist, limit):
+    """One lookup, each query character given as itself (an even choice byte)."""
+    plan = bytes([0, len(query)])
+    for ch in query:
+        plan += b"\x00" + reader_char(ch)
+    return plan + bytes([max_dist, 0 if limit is None else limit + 1])
+
+
+def trie_input(arrays, plan):
+    shifts, chars, payloads, children = arrays
+    data = bytes([len(shifts), len(chars), len(payloads), len(children)])
+    data += b"".join(reader_u32(v) for v in shifts)
+    data += b"".join(reader_char(c) for c in chars)
+    data += b"".join(reader_payload(p) for p in payloads)
+    data += b"".join(reader_u32(v) for v in children)
+    return data + bytes([0, 1, len(shifts), 200]) + plan
+
+
+SEARCH_ALPHABET = ["a", "b", "c", "\u00e9", "\u20ac", "\U0001f600", "z"]
+
+
+def search_input(words, query, max_dist, limit):
+    """A tree of the words (ids in insertion order), then one lookup."""
+    parents, chars, payloads, index = [None], [None], [None], {"": 0}
+    for position, word in enumerate(words):
+        for depth in range(1, len(word) + 1):
+            if word[:depth] not in index:
+                index[word[:depth]] = len(parents)
+                parents.append(index[word[: depth - 1]])
+                chars.append(word[depth - 1])
+                payloads.append(None)
+        payloads[index[word]] = position
+    data = bytes([len(parents) - 1]) + reader_payload(payloads[0])
+    for node in range(1, len(parents)):
+        data += bytes([parents[node], SEARCH_ALPHABET.index(chars[node])]) + reader_payload(payloads[node])
+    data += bytes(len(parents))  # no rotations
+    data += bytes([len(query)] + [SEARCH_ALPHABET.index(ch) for ch in query])
+    return data + bytes([max_dist, 0 if limit is None else limit + 1])
+
+
+SEARCH_SEEDS = {
+    "small": (["ab", "abc", "b", "ca", "cab"], "abc", 1, None),
+    "shared-characters": (["aa", "ab", "ba", "bb", "aab", "abb"], "ab", 2, 3),
+    "wide-characters": (["\u00e9\u20ac", "\U0001f600a", "a\u00e9", "\u20ac\u20ac\u20ac"], "\u00e9a", 1, None),
+    "deep": (["abcabcabcabcabc", "abcabcab"], "abcabc", 3, None),
+}
+
+
+# --- writing -------------------------------------------------------------------
+
+
+def write(directory, name, data):
+    path = os.path.join(HERE, "corpus", directory)
+    os.makedirs(path, exist_ok=True)
+    with open(os.path.join(path, name), "wb") as out:
+        out.write(data)
+
+
+def main():
+    for name, text in FORMAT_EXAMPLES.items():
+        write("decode", name, bytes.fromhex(text))
+    tries = {name: arrays_from_words(words) for name, words in real_word_lists().items()}
+    tries.update(MALFORMED)
+    for name, arrays in tries.items():
+        words_in_trie = [c for c in arrays[1] if c][:4]
+        query = "".join(words_in_trie)
+        plan = lookup_plan(query, 2, None)
+        write("decode", name, saved(*arrays) + plan[::-1])
+        if len(arrays[0]) < 256 and len(arrays[3]) < 256:
+            write("trie", name, trie_input(arrays, plan))
+    for name, (words, query, max_dist, limit) in SEARCH_SEEDS.items():
+        write("search", name, search_input(words, query, max_dist, limit))
+
+
+if __name__ == "__main__":
+    main()
