@@ -9,6 +9,8 @@
 #                LeakSanitizer (under PyPy too, without the leak check), then
 #                each fuzz target for about a minute.
 #   make fuzz    each fuzz target for FUZZ_SECONDS (default 20).
+#   make bench   kelvaro against its peers, written to BENCHMARKS.md; needs
+#                apt-get install wamerican-huge wamerican-insane.
 
 PYTHON ?= python3
 PYPY ?= pypy3
@@ -148,12 +150,44 @@ fuzz-build:
 fuzz: fuzz-build
 	@for target in $(FUZZ_TARGETS); do fuzz/run.sh $(FUZZ_BUILD) $$target $(FUZZ_SECONDS) || exit 1; done
 
+# --- benchmark --------------------------------------------------------------
+
+# kelvaro against its peers on Debian's word lists, written to BENCHMARKS.md
+# (bench/benchmark.py says how it measures). It takes a quarter of an hour.
+# The peers and the benchmark's own bare C++ walk live in an environment of
+# their own.
+BENCH_VENV ?= .venv-bench
+BENCH_BUILD ?= $(BUILD_ROOT)/bench
+BENCH_WORD_LISTS := /usr/share/dict/american-english-huge /usr/share/dict/american-english-insane
+
+.PHONY: bench bench-word-lists
+
+$(BENCH_VENV)/.ready: bench/requirements.txt
+	$(PYTHON) -m venv $(BENCH_VENV)
+	$(BENCH_VENV)/bin/pip install $(PIP_QUIET) -r bench/requirements.txt
+	touch $@
+
+bench-word-lists:
+	@for list in $(BENCH_WORD_LISTS); do \
+	  if [ ! -f $$list ]; then \
+	    echo "error: $$list is missing; install the word lists with"; \
+	    echo "       apt-get install wamerican-huge wamerican-insane"; exit 1; \
+	  fi; \
+	done
+
+bench: bench-word-lists $(BENCH_VENV)/.ready
+	$(BENCH_VENV)/bin/$(PIP_INSTALL)
+	cmake -S bench -B $(BENCH_BUILD) -DPython_EXECUTABLE=$(abspath $(BENCH_VENV))/bin/python
+	cmake --build $(BENCH_BUILD) -j2 --target _bare_walk
+	$(BENCH_VENV)/bin/python bench/benchmark.py --bare-walk-dir $(BENCH_BUILD) \
+	  --workdir $(BENCH_BUILD)/data --output BENCHMARKS.md
+
 # --- housekeeping -----------------------------------------------------------
 
 format:
 	clang-format -i src/*/*.h src/*/*.cpp tests/cpp/*.cpp
 
 clean:
-	rm -rf build $(CPYTHON_VENV) $(PYPY_VENV) $(SANITIZE_VENV) $(SANITIZE_PYPY_VENV)
+	rm -rf build $(CPYTHON_VENV) $(PYPY_VENV) $(SANITIZE_VENV) $(SANITIZE_PYPY_VENV) $(BENCH_VENV)
 
 .PHONY: install-cpython install-pypy

@@ -179,6 +179,8 @@ def test_search_matches_the_reference_in_order(tree, query, distance, limit):
     trie = _kelvaro.from_internal_data(*arrays)
     found = trie.fuzzy_match(query, distance, limit)
     assert found == reference.fuzzy_match(arrays, query, distance, limit)
+    exact = reference.fuzzy_match(arrays, query, 0, None)
+    assert trie.exact_match(query) == (exact[0] if exact else None)
     unbounded = trie.fuzzy_match(query, distance, None)
     assert found == (unbounded if limit is None else unbounded[:limit])
     # Every node within the distance is found once, duplicates of a text included.

@@ -53,11 +53,39 @@ std::optional<Payload> to_optional_u32(PyObject* object) {
   return to_u32(object);
 }
 
-OptionalChar to_first_char(PyObject* object) {
+OptionalChar first_char_of_utf8(PyObject* object) {
   std::string_view text = to_utf8(object);
   if (text.empty()) return OptionalChar();
   std::size_t pos = 0;
   return OptionalChar(utf8::decode_next(text, pos));
+}
+
+// from_internal_data takes one str per node and keeps its first character.
+// Asking the interpreter for a str's UTF-8 form makes and caches an encoded
+// copy of every str that is not ASCII, so on CPython the first character is
+// read from the str's own storage instead. A str that holds a surrogate has
+// no UTF-8 form: it takes the general path, which raises the interpreter's
+// own UnicodeEncodeError. (PyPy keeps its strs elsewhere, and reading its
+// storage this way would make it copy each one.)
+OptionalChar to_first_char(PyObject* object) {
+#if !defined(PYPY_VERSION) && PY_VERSION_HEX < 0x030C0000
+  if (PyUnicode_Check(object) && PyUnicode_IS_READY(object)) {
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(object);
+    const int kind = PyUnicode_KIND(object);
+    const void* data = PyUnicode_DATA(object);
+    bool has_surrogate = false;
+    // One-byte strs cannot hold a surrogate.
+    if (kind != PyUnicode_1BYTE_KIND) {
+      for (Py_ssize_t i = 0; i < length && !has_surrogate; ++i)
+        has_surrogate = Py_UNICODE_IS_SURROGATE(PyUnicode_READ(kind, data, i));
+    }
+    if (!has_surrogate) {
+      if (length == 0) return OptionalChar();
+      return OptionalChar(static_cast<char32_t>(PyUnicode_READ(kind, data, 0)));
+    }
+  }
+#endif
+  return first_char_of_utf8(object);
 }
 
 // A length that an object reports about itself is only a hint. Exact lists,
@@ -72,20 +100,71 @@ std::size_t reservation(PyObject* object, Py_ssize_t length) {
   return static_cast<std::size_t>(truthful ? length : std::min(length, kUntrustedReservation));
 }
 
-template <typename Element>
-std::vector<Element> to_array(PyObject* object, Element (*element)(PyObject*)) {
+// Exact lists and tuples are read by index rather than through an
+// iterator, with the same result: a list is read the way its iterator reads
+// it, taking its length afresh before each item, so an element whose
+// __index__ changes the list sees the same effect; each item is held while it
+// is converted, as the iterator would hold it. Subclasses may override
+// iteration and take the general path.
+template <auto Element>
+auto list_items(PyObject* list) {
+  std::vector<decltype(Element(list))> values;
+  values.reserve(static_cast<std::size_t>(PyList_GET_SIZE(list)));
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+    PyRef item = PyRef::borrow(PyList_GET_ITEM(list, i));
+    values.push_back(Element(item.get()));
+  }
+  return values;
+}
+
+template <auto Element>
+auto tuple_items(PyObject* tuple) {
+  const Py_ssize_t length = PyTuple_GET_SIZE(tuple);
+  std::vector<decltype(Element(tuple))> values;
+  values.reserve(static_cast<std::size_t>(length));
+  for (Py_ssize_t i = 0; i < length; ++i) values.push_back(Element(PyTuple_GET_ITEM(tuple, i)));
+  return values;
+}
+
+template <auto Element>
+auto to_array(PyObject* object) {
   if (PyUnicode_Check(object)) throw PyError(PyExc_TypeError, "Can't extract `str` to `Vec`");
+  // The argument stays referenced by the caller, but an element's __index__
+  // runs arbitrary code; holding it costs nothing.
+  PyRef held = PyRef::borrow(object);
+  if (PyList_CheckExact(object)) return list_items<Element>(object);
+  if (PyTuple_CheckExact(object)) return tuple_items<Element>(object);
   if (!PySequence_Check(object)) throw downcast_error(object, "Sequence");
   Py_ssize_t length = PySequence_Size(object);
   if (length == -1) PyErr_Clear();
 
-  std::vector<Element> values;
+  std::vector<decltype(Element(object))> values;
   values.reserve(reservation(object, length));
   PyRef iterator = checked(PyObject_GetIter(object));
   while (PyRef item = PyRef::steal(PyIter_Next(iterator.get())))
-    values.push_back(element(item.get()));
+    values.push_back(Element(item.get()));
   if (PyErr_Occurred()) throw PyError::fetch();
   return values;
+}
+
+// The items of exact bytes and bytearray objects are the bytes of their
+// buffers. Only these two types are read as buffers: other objects that
+// offer one may not describe it truthfully (PyPy hands out a strided
+// memoryview as a plain buffer with the wrong bytes).
+bool copy_byte_buffer(PyObject* object, std::vector<std::uint8_t>& out) {
+  const char* data;
+  Py_ssize_t size;
+  if (PyBytes_CheckExact(object)) {
+    data = PyBytes_AS_STRING(object);
+    size = PyBytes_GET_SIZE(object);
+  } else if (PyByteArray_CheckExact(object)) {
+    data = PyByteArray_AS_STRING(object);
+    size = PyByteArray_GET_SIZE(object);
+  } else {
+    return false;
+  }
+  out.assign(data, data + size);
+  return true;
 }
 
 }  // namespace
@@ -136,19 +215,21 @@ std::u32string to_chars(PyObject* object) {
 }
 
 std::vector<std::uint32_t> to_u32_array(PyObject* object) {
-  return to_array(object, to_u32);
+  return to_array<to_u32>(object);
 }
 
 std::vector<std::uint8_t> to_u8_array(PyObject* object) {
-  return to_array(object, to_u8);
+  std::vector<std::uint8_t> bytes;
+  if (copy_byte_buffer(object, bytes)) return bytes;
+  return to_array<to_u8>(object);
 }
 
 std::vector<std::optional<Payload>> to_optional_u32_array(PyObject* object) {
-  return to_array(object, to_optional_u32);
+  return to_array<to_optional_u32>(object);
 }
 
 std::vector<OptionalChar> to_first_char_array(PyObject* object) {
-  return to_array(object, to_first_char);
+  return to_array<to_first_char>(object);
 }
 
 PyRef made(PyObject* result, std::source_location where) {
@@ -180,11 +261,6 @@ PyRef char_to_py(char32_t ch) {
   char buffer[4];
   char* end = utf8::encode(ch, buffer);
   return made(PyUnicode_FromStringAndSize(buffer, end - buffer));
-}
-
-PyRef bytes_to_py(const std::vector<std::uint8_t>& bytes) {
-  return made(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
-                                        static_cast<Py_ssize_t>(bytes.size())));
 }
 
 }  // namespace kelvaro::py

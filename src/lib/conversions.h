@@ -48,7 +48,6 @@ PyRef u64_to_py(std::uint64_t value);
 PyRef optional_u32_to_py(std::optional<std::uint32_t> value);
 PyRef text_to_py(std::string_view utf8);
 PyRef char_to_py(char32_t ch);
-PyRef bytes_to_py(const std::vector<std::uint8_t>& bytes);
 
 // A tuple of elements already made, first to last. Braced initialisation
 // makes them in that order: tuple_to_py<2>({first(), second()}).

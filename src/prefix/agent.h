@@ -15,6 +15,7 @@
 #include <concepts>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "prefix/state.h"
@@ -23,8 +24,15 @@
 namespace kelvaro {
 
 // A node to enter, with the State it is entered with.
+//
+// The constructors are the aggregate's own, written out: value-initialising
+// an aggregate (as emplace_back() does) would zero the State's few hundred
+// bytes of storage before constructing it, once for every child entered.
 struct NodeVisit {
-  NodeId node;
+  NodeVisit() noexcept {}
+  NodeVisit(NodeId node, State state) noexcept : node(node), state(std::move(state)) {}
+
+  NodeId node = 0;
   State state;
 };
 
@@ -38,6 +46,19 @@ concept Agent = requires(A& agent, const A& const_agent, NodeId node,
   { const_agent.initial_state() } -> std::same_as<State>;
   { agent.visit_node(node, payload, state) } -> std::same_as<void>;
   { const_agent.get_children_to_visit(node, const_state, children, out) } -> std::same_as<void>;
+};
+
+// An agent may also promise to enter only children it is shown, each at
+// most once, and say right after visit_node whether it will enter any of the
+// node's children, judging by the node's State alone. When it says no,
+// get_children_to_visit would have returned nothing whatever the children;
+// when it says yes, or fails, it does exactly what get_children_to_visit
+// would. dfs then lists the children only of nodes whose children it enters
+// (see dfs.h), which saves listing children only to discard them at the
+// many nodes where a deep walk ends.
+template <typename A>
+concept ChoosesChildrenByState = Agent<A> && requires(const A& agent, const State& state) {
+  { agent.enters_children(state) } -> std::same_as<bool>;
 };
 
 }  // namespace kelvaro

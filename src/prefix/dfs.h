@@ -1,11 +1,23 @@
 // dfs: the depth-first walk of a trie that drives an Agent.
 //
-// The walk is iterative, with one growable stack of (node, State) pairs. A
-// popped node is checked against the trie, visited, and asked for the nodes
-// to enter next; those are pushed last first, so the first of them is popped
-// next and its whole subtree is walked before its next sibling. States are
-// made by the agent in the list, moved once onto the stack, lent to the agent
-// there, and destroyed when their node is done.
+// The walk is iterative. Each node's list of nodes to enter, as its agent
+// returned it, becomes one frame of the walk, and the frames stack up as the
+// walk goes deeper: the innermost frame's next node is visited, its own list
+// becomes the next frame, and a frame is left when all its nodes are done.
+// So the first node of a list and its whole subtree are walked before the
+// next node of the same list, exactly as with one stack that the lists are
+// pushed onto last first, but no State is ever moved: each stays where its
+// agent put it until its node is done. Each depth keeps its frame's storage
+// for the rest of the run, so lists are not allocated per node either.
+//
+// In a trie that forms a tree (Trie::forms_a_tree), an agent that enters
+// only children it is shown, each at most once, and can tell from a node's
+// State whether it will enter any (ChoosesChildrenByState) visits each node
+// at most once and so can exceed neither bound below. Such an agent is asked
+// first, and the children of a node whose children it will not enter are
+// never listed: deep walks end in many such nodes. Everything that can fail
+// still fails as it would otherwise: a node out of range, then the agent's
+// visit, then the listing, then the agent's choice.
 //
 // The trie is never checked to be a tree. Child runs that lead back to an
 // ancestor would keep the walk going forever, and overlapping runs would let
@@ -18,7 +30,6 @@
 #pragma once
 
 #include <cstddef>
-#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -28,38 +39,83 @@
 
 namespace kelvaro {
 
+namespace dfs_detail {
+
+// Lists the children of `visit`'s node into `children`, counting them in
+// `listed` against the bound; false when the agent is known to enter none.
+template <Agent A>
+bool list_children(const Trie& trie, const A& agent, const NodeVisit& visit, Children& children,
+                   std::size_t& listed) {
+  if constexpr (ChoosesChildrenByState<A>) {
+    // Such an agent in a tree lists only the children it will enter, and
+    // cannot list more than the bound (see above).
+    if (trie.lists_without_failure(visit.node)) {
+      if (!agent.enters_children(visit.state)) return false;
+      trie.get_children(visit.node, children);
+      return true;
+    }
+  }
+  trie.get_children(visit.node, children);
+  listed += children.size();
+  if (listed > trie.child_indices().size()) [[unlikely]]
+    fail("child runs do not form a tree");
+  return true;
+}
+
+}  // namespace dfs_detail
+
 template <Agent A>
 void dfs(const Trie& trie, A& agent) {
   const std::vector<std::optional<Payload>>& payloads = trie.node_payloads();
   const std::size_t visit_budget = payloads.size();
-  const std::size_t listing_budget = trie.child_indices().size();
   std::size_t visited = 0;
   std::size_t listed = 0;
 
-  std::vector<NodeVisit> stack;
+  // The nodes to enter from one node, how many there are, and how many of
+  // them are done.
+  struct Frame {
+    std::vector<NodeVisit> visits;
+    std::size_t size = 0;
+    std::size_t done = 0;
+  };
+  std::vector<Frame> frames(1);
+  frames[0].visits.push_back({0, agent.initial_state()});
+  frames[0].size = 1;
+  std::size_t depth = 0;
   Children children;
-  std::vector<NodeVisit> next;
-  stack.push_back({0, agent.initial_state()});
 
-  while (!stack.empty()) {
-    // The top pair is processed where it lies and popped only once its next
-    // nodes are listed, which saves moving every State off the stack.
-    NodeVisit& current = stack.back();
+  while (true) {
+    Frame& frame = frames[depth];
+    if (frame.done == frame.size) {
+      frame.visits.clear();
+      if (depth == 0) break;
+      --depth;
+      continue;
+    }
+    // Growing `frames` moves the Frames but not the visits they own, so
+    // this reference stays valid below.
+    NodeVisit& current = frame.visits[frame.done++];
     std::optional<Payload> payload = checked_at(payloads, current.node);
     if (visited == visit_budget) [[unlikely]]
       fail("child runs do not form a tree");
     ++visited;
 
     agent.visit_node(current.node, payload, current.state);
-    trie.get_children(current.node, children);
-    listed += children.size();
-    if (listed > listing_budget) [[unlikely]]
-      fail("child runs do not form a tree");
-    agent.get_children_to_visit(current.node, current.state, children, next);
-    stack.pop_back();
-    stack.insert(stack.end(), std::make_move_iterator(next.rbegin()),
-                 std::make_move_iterator(next.rend()));
-    next.clear();
+    if (!dfs_detail::list_children(trie, agent, current, children, listed)) {
+      current.state = State();
+      continue;
+    }
+
+    if (depth + 1 == frames.size()) frames.emplace_back();
+    Frame& inner = frames[depth + 1];
+    agent.get_children_to_visit(current.node, current.state, children, inner.visits);
+    // The node is done: its State goes now rather than with its frame, so
+    // that a deep walk holds the States of the nodes still to enter, not
+    // those of every node on its way down.
+    current.state = State();
+    inner.size = inner.visits.size();
+    inner.done = 0;
+    if (inner.size != 0) ++depth;
   }
 }
 

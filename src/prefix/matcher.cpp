@@ -1,9 +1,9 @@
 #include "prefix/matcher.h"
 
-#include <algorithm>
 #include <numeric>
 #include <utility>
 
+#include "prefix/edit_row.h"
 #include "prefix/internal_error.h"
 #include "prefix/utf8.h"
 
@@ -27,12 +27,12 @@ Matcher::Matcher(std::u32string query, std::uint64_t max_dist, std::optional<std
 
 State Matcher::initial_state() const {
   State state;
-  state.put(kCurPrefix, std::u32string());
+  state.put(kCurPrefix, Path());
   return state;
 }
 
 void Matcher::visit_node(NodeId node, std::optional<Payload> payload, State& state) {
-  const std::u32string& path = required<std::u32string>(state, kCurPrefix);
+  const Path& path = required<Path>(state, kCurPrefix);
   // Only the root has an empty path; it is never recorded, whatever its payload.
   if (path.empty()) {
     state.put(kCurRow, root_row());
@@ -41,22 +41,27 @@ void Matcher::visit_node(NodeId node, std::optional<Payload> payload, State& sta
   Row row = child_row(required<Row>(state, kPrevRow), path.back());
   const std::uint64_t distance = row.back();
   if (payload.has_value() && distance <= max_dist_ && !limit_reached()) {
-    results_.push_back({utf8::encode(path), node, distance});
+    results_.push_back(
+        {utf8::encode(std::u32string_view(path.data(), path.size())), node, distance});
   }
   state.put(kCurRow, std::move(row));
+}
+
+bool Matcher::enters_children(const State& state) const {
+  const Row& row = required<Row>(state, kCurRow);
+  // Read as get_children_to_visit reads it, so that both fail alike.
+  required<Path>(state, kCurPrefix);
+  if (row.empty()) [[unlikely]]
+    fail_none();
+  return !limit_reached() && smallest_entry(row.data(), row.size()) <= max_dist_;
 }
 
 void Matcher::get_children_to_visit(NodeId /*node*/, const State& state,
                                     std::span<const Child> children,
                                     std::vector<NodeVisit>& out) const {
+  if (!enters_children(state)) return;
   const Row& row = required<Row>(state, kCurRow);
-  const std::u32string& path = required<std::u32string>(state, kCurPrefix);
-  if (row.empty()) [[unlikely]]
-    fail_none();
-  // A row's smallest entry never decreases from a node to its children, so
-  // once it exceeds max_dist nothing below this node can match.
-  const std::uint64_t smallest = *std::min_element(row.begin(), row.end());
-  if (limit_reached() || smallest > max_dist_) return;
+  const Path& path = required<Path>(state, kCurPrefix);
 
   // The child that continues the query exactly goes first. When several
   // siblings carry that character the last of them is the one; the others
@@ -81,28 +86,19 @@ void Matcher::get_children_to_visit(NodeId /*node*/, const State& state,
 
 Matcher::Row Matcher::root_row() const {
   // The empty path is i edits away from the first i query characters.
-  Row row(query_.size() + 1);
+  Row row = Row::uninitialized(recycler_.get(), query_.size() + 1);
   std::iota(row.begin(), row.end(), std::uint64_t{0});
   return row;
 }
 
-// Entries are bounded by the longer of the path and the query, both far below
-// 2^64, so adding 1 cannot wrap.
 Matcher::Row Matcher::child_row(const Row& parent_row, char32_t ch) const {
-  const std::size_t n = query_.size();
-  // The loop reads the parent's entries in increasing order, so one check up
-  // front fails at the same index as the first read past the end would.
-  if (parent_row.size() < n + 1) [[unlikely]]
+  // The row is computed from the parent's entries in increasing order, so
+  // one check up front fails at the same index as the first read past the
+  // end would.
+  if (parent_row.size() < query_.size() + 1) [[unlikely]]
     fail_out_of_bounds(parent_row.size(), parent_row.size());
-
-  Row row(n + 1);
-  row[0] = parent_row[0] + 1;
-  for (std::size_t i = 1; i <= n; ++i) {
-    const std::uint64_t deleted = parent_row[i] + 1;
-    const std::uint64_t inserted = row[i - 1] + 1;
-    const std::uint64_t kept_or_substituted = parent_row[i - 1] + (query_[i - 1] == ch ? 0 : 1);
-    row[i] = std::min({deleted, inserted, kept_or_substituted});
-  }
+  Row row = Row::uninitialized(recycler_.get(), query_.size() + 1);
+  fill_child_row(parent_row.data(), query_, ch, row.data());
   return row;
 }
 
@@ -110,17 +106,12 @@ bool Matcher::limit_reached() const {
   return limit_.has_value() && results_.size() >= *limit_;
 }
 
-void Matcher::add_child(const Child& child, const Row& row, const std::u32string& path,
+void Matcher::add_child(const Child& child, const Row& row, const Path& path,
                         std::vector<NodeVisit>& out) const {
   NodeVisit& visit = out.emplace_back();
   visit.node = child.node;
-  State& state = visit.state;
-  state.put(kPrevRow, Row(row));
-  std::u32string child_path;
-  child_path.reserve(path.size() + 1);
-  child_path.append(path);
-  child_path.push_back(child.ch);
-  state.put(kCurPrefix, std::move(child_path));
+  visit.state.put(kPrevRow, Row::copy_of(recycler_.get(), row));
+  visit.state.put(kCurPrefix, Path::extended(recycler_.get(), path, child.ch));
 }
 
 }  // namespace kelvaro

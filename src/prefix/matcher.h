@@ -13,6 +13,11 @@
 // max_dist (the row's smallest entry exceeds it) and once `limit` results
 // are recorded. Among a node's children the one that continues the query
 // exactly is entered first, so that the closest matches are found early.
+//
+// Rows and path texts are made and dropped for every node entered, so they
+// are RecycledArrays over a Recycler that the matcher shares with them: each
+// still owns its own storage, but storage freed by a finished node is reused
+// by the next one instead of going back to the heap.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +28,8 @@
 #include <vector>
 
 #include "prefix/agent.h"
+#include "prefix/recycled_array.h"
+#include "prefix/recycler.h"
 #include "prefix/state.h"
 #include "prefix/trie.h"
 
@@ -40,16 +47,21 @@ struct MatchRecord {
 class Matcher {
  public:
   // The keys of the values that the matcher keeps in each node's State.
-  static constexpr std::string_view kCurPrefix = "CUR_PREFIX";  // std::u32string
+  static constexpr std::string_view kCurPrefix = "CUR_PREFIX";  // Path
   static constexpr std::string_view kPrevRow = "PREV_ROW";      // Row, the parent's
   static constexpr std::string_view kCurRow = "CUR_ROW";        // Row, the node's own
 
-  using Row = std::vector<std::uint64_t>;
+  using Row = RecycledArray<std::uint64_t>;
+  using Path = RecycledArray<char32_t>;
 
   Matcher(std::u32string query, std::uint64_t max_dist, std::optional<std::uint64_t> limit);
 
   State initial_state() const;
   void visit_node(NodeId node, std::optional<Payload> payload, State& state);
+  // Whether get_children_to_visit enters any child of the node whose State
+  // this is: not once the limit is reached or the row's smallest entry
+  // exceeds max_dist. Fails as get_children_to_visit would.
+  bool enters_children(const State& state) const;
   void get_children_to_visit(NodeId node, const State& state, std::span<const Child> children,
                              std::vector<NodeVisit>& out) const;
 
@@ -60,15 +72,16 @@ class Matcher {
   Row root_row() const;
   Row child_row(const Row& parent_row, char32_t ch) const;
   bool limit_reached() const;
-  void add_child(const Child& child, const Row& row, const std::u32string& path,
+  void add_child(const Child& child, const Row& row, const Path& path,
                  std::vector<NodeVisit>& out) const;
 
+  RecyclerHandle recycler_;
   std::optional<std::uint64_t> limit_;
   std::vector<MatchRecord> results_;
   std::u32string query_;
   std::uint64_t max_dist_;
 };
 
-static_assert(Agent<Matcher>);
+static_assert(Agent<Matcher> && ChoosesChildrenByState<Matcher>);
 
 }  // namespace kelvaro

@@ -33,33 +33,67 @@ namespace state_detail {
 class Key {
  public:
   explicit Key(std::string_view text) : size_(text.size()) {
-    char* bytes = inline_;
-    if (size_ > kInline) bytes = heap_ = new char[size_];
-    std::memcpy(bytes, text.data(), size_);
+    if (size_ <= kInline) {
+      copy_short(text.data(), size_, inline_);
+    } else {
+      heap_ = new char[size_];
+      std::memcpy(heap_, text.data(), size_);
+    }
   }
   Key(const Key&) = delete;
   Key& operator=(const Key&) = delete;
-  Key(Key&& other) noexcept : size_(other.size_), heap_(std::exchange(other.heap_, nullptr)) {
+  // The inline bytes and the heap pointer share storage, so copying the
+  // storage whole moves either.
+  Key(Key&& other) noexcept : size_(std::exchange(other.size_, 0)) {
     std::memcpy(inline_, other.inline_, kInline);
   }
   Key& operator=(Key&&) = delete;
-  ~Key() { delete[] heap_; }
+  ~Key() {
+    if (size_ > kInline) delete[] heap_;
+  }
 
+  // Compares with the length of `text`, which is a constant wherever the
+  // key is one, so that the comparison of bytes compiles to a few loads.
   bool operator==(std::string_view text) const noexcept {
-    return size_ == text.size() && std::memcmp(bytes(), text.data(), size_) == 0;
+    return size_ == text.size() && std::memcmp(bytes(), text.data(), text.size()) == 0;
   }
 
  private:
   static constexpr std::size_t kInline = 16;
 
-  const char* bytes() const noexcept { return heap_ != nullptr ? heap_ : inline_; }
+  const char* bytes() const noexcept { return size_ > kInline ? heap_ : inline_; }
+
+  // A key is copied for every value put in a State; a call to memcpy with
+  // a length known only at run time would cost more than the copy itself.
+  static void copy_short(const char* from, std::size_t size, char* to) noexcept {
+    if (size >= 8) {
+      copy_word<8>(from, to);
+      copy_word<8>(from + size - 8, to + size - 8);
+    } else if (size >= 4) {
+      copy_word<4>(from, to);
+      copy_word<4>(from + size - 4, to + size - 4);
+    } else {
+      for (std::size_t i = 0; i < size; ++i) to[i] = from[i];
+    }
+  }
+  template <std::size_t Width>
+  static void copy_word(const char* from, char* to) noexcept {
+    char word[Width];
+    std::memcpy(word, from, Width);
+    std::memcpy(to, word, Width);
+  }
 
   std::size_t size_;
-  char* heap_ = nullptr;
-  char inline_[kInline];
+  union {
+    char inline_[kInline];
+    char* heap_;
+  };
 };
 
 struct Entry {
+  explicit Entry(std::string_view key_text) : key(key_text) {}
+  Entry(Entry&&) noexcept = default;
+
   Key key;
   AnyValue value;
 };
@@ -68,7 +102,9 @@ struct Entry {
 
 class State {
  public:
-  State() = default;
+  // User-provided, so that value-initialising a State does not first zero
+  // its raw slots.
+  State() noexcept {}
   State(const State&) = delete;
   State& operator=(const State&) = delete;
   State(State&& other) noexcept { take_from(other); }
@@ -87,7 +123,7 @@ class State {
   template <typename T>
   void put(std::string_view key, T value) {
     state_detail::Entry* entry = find(key);
-    if (entry == nullptr) entry = &append(key);
+    if (entry == nullptr) entry = append(key);
     entry->value.emplace(std::move(value));
   }
 
@@ -130,14 +166,17 @@ class State {
     return const_cast<state_detail::Entry*>(std::as_const(*this).find(key));
   }
 
-  state_detail::Entry& append(std::string_view key) {
-    if (inline_count_ < kInlineEntries) {
-      auto* entry = ::new (raw_slot(inline_count_)) state_detail::Entry{state_detail::Key(key), {}};
+  // Small enough to be inlined where the key is a constant, so that copying
+  // the key's bytes compiles to a few moves.
+  state_detail::Entry* append(std::string_view key) {
+    if (inline_count_ < kInlineEntries) [[likely]] {
+      auto* entry = ::new (raw_slot(inline_count_)) state_detail::Entry(key);
       ++inline_count_;
-      return *entry;
+      return entry;
     }
-    return spilled_.emplace_back(state_detail::Entry{state_detail::Key(key), {}});
+    return &spill(key);
   }
+  state_detail::Entry& spill(std::string_view key) { return spilled_.emplace_back(key); }
 
   // Expects this State to be empty.
   void take_from(State& other) noexcept {
@@ -155,9 +194,11 @@ class State {
     spilled_.clear();
   }
 
-  alignas(state_detail::Entry) std::byte slots_[kInlineEntries * sizeof(state_detail::Entry)];
+  // The count first, next to the first entries, which are all that most
+  // States use.
   std::size_t inline_count_ = 0;
   std::vector<state_detail::Entry> spilled_;
+  alignas(state_detail::Entry) std::byte slots_[kInlineEntries * sizeof(state_detail::Entry)];
 };
 
 }  // namespace kelvaro

@@ -15,9 +15,10 @@
 //
 // Node n's run is child_indices[node_shifts[n] .. node_shifts[n + 1]), and the
 // last node's run ends at the end of child_indices. A run whose start is past
-// its end is empty. Construction checks nothing: a malformed trie shows only
+// its end is empty. Construction refuses nothing: a malformed trie shows only
 // when an accessor or a traversal reaches the broken part, and then fails with
-// an internal error.
+// an internal error. It only notes whether the runs form a tree, which lets
+// searches skip work whose only purpose would be to fail on a malformed trie.
 #pragma once
 
 #include <cstdint>
@@ -71,16 +72,38 @@ class Trie {
 
   std::optional<Payload> get_payload(NodeId node) const;
 
+  // Whether the runs form a tree: every run lies inside child_indices,
+  // every node that a run lists has a character, no node is listed twice
+  // (in one run or in two) and the root is listed in none. Found once, at
+  // construction. In such a trie get_children fails only for a node beyond
+  // node_shifts, and a walk that enters only children it is shown, each at
+  // most once, visits every node at most once.
+  bool forms_a_tree() const { return forms_a_tree_; }
+
+  // Whether get_children(node) is sure to succeed, in a trie that forms a
+  // tree.
+  bool lists_without_failure(NodeId node) const {
+    return forms_a_tree_ && node < node_shifts_.size();
+  }
+
   const std::vector<std::uint32_t>& node_shifts() const { return node_shifts_; }
   const std::vector<OptionalChar>& node_chars() const { return node_chars_; }
   const std::vector<std::optional<Payload>>& node_payloads() const { return node_payloads_; }
   const std::vector<NodeId>& child_indices() const { return child_indices_; }
 
  private:
+  // Lists the run [start, end), which must lie inside child_indices.
+  void list_run(std::size_t start, std::size_t end, Children& out) const;
+  // The character of a node that some run lists.
+  char32_t checked_char(NodeId child) const;
+  bool find_whether_tree() const;
+
   std::vector<std::uint32_t> node_shifts_;
   std::vector<OptionalChar> node_chars_;
   std::vector<std::optional<Payload>> node_payloads_;
   std::vector<NodeId> child_indices_;
+  // Derived from the four arrays once, at construction.
+  bool forms_a_tree_ = true;
 };
 
 }  // namespace kelvaro

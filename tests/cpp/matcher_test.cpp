@@ -14,8 +14,9 @@ namespace {
 using testing::expect_internal_error;
 using testing::kNoneMessage;
 using Row = Matcher::Row;
+using Path = Matcher::Path;
 
-State state_with_prefix(std::u32string path) {
+State state_with_prefix(Path path) {
   State state;
   state.put(Matcher::kCurPrefix, std::move(path));
   return state;
@@ -40,19 +41,19 @@ TEST(Matcher, FailsOnStatesItDidNotBuild) {
       {"visit with a path of another type",
        [&] {
          State state;
-         state.put(Matcher::kCurPrefix, std::u32string_view(U"c"));
+         state.put(Matcher::kCurPrefix, std::u32string(U"c"));
          matcher.visit_node(1, std::nullopt, state);
        },
        kNoneMessage},
       {"non-root visit without the parent's row",
        [&] {
-         State state = state_with_prefix(U"c");
+         State state = state_with_prefix(Path{U'c'});
          matcher.visit_node(1, std::nullopt, state);
        },
        kNoneMessage},
       {"parent's row shorter than the query",
        [&] {
-         State state = state_with_prefix(U"c");
+         State state = state_with_prefix(Path{U'c'});
          state.put(Matcher::kPrevRow, Row{0, 1});
          matcher.visit_node(1, std::nullopt, state);
        },
@@ -60,12 +61,12 @@ TEST(Matcher, FailsOnStatesItDidNotBuild) {
       {"children asked for before the node's row",
        [&] {
          std::vector<NodeVisit> out;
-         matcher.get_children_to_visit(0, state_with_prefix(U""), {}, out);
+         matcher.get_children_to_visit(0, state_with_prefix(Path{}), {}, out);
        },
        kNoneMessage},
       {"children of a node with an empty row",
        [&] {
-         State state = state_with_prefix(U"");
+         State state = state_with_prefix(Path{});
          state.put(Matcher::kCurRow, Row{});
          std::vector<NodeVisit> out;
          matcher.get_children_to_visit(0, state, {}, out);
@@ -77,6 +78,22 @@ TEST(Matcher, FailsOnStatesItDidNotBuild) {
     expect_internal_error(c.operation, c.message);
   }
   EXPECT_TRUE(matcher.results().empty());
+}
+
+// A State's rows and path take their storage from the matcher's recycler,
+// which must live as long as they do, even past the matcher.
+TEST(Matcher, StatesMayOutliveTheMatcher) {
+  std::vector<NodeVisit> children;
+  {
+    Matcher matcher(U"ab", 1, std::nullopt);
+    State root = matcher.initial_state();
+    matcher.visit_node(0, std::nullopt, root);
+    ASSERT_TRUE(matcher.enters_children(root));
+    matcher.get_children_to_visit(0, root, std::vector<Child>{{U'a', 1}, {U'b', 2}}, children);
+  }
+  ASSERT_EQ(children.size(), 2u);
+  EXPECT_EQ(*children[0].state.get<Row>(Matcher::kPrevRow), (Row{0, 1, 2}));
+  EXPECT_EQ(*children[1].state.get<Path>(Matcher::kCurPrefix), (Path{U'b'}));
 }
 
 }  // namespace
