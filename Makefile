@@ -1,7 +1,8 @@
 # Everything a fresh machine needs, in two commands: `make test` and `make demo`.
 #
-#   make test    C++ unit tests, then the Python tests under CPython and,
-#                when pypy3 is installed, under PyPy too.
+#   make test    C++ unit tests, then the Python tests under CPython,
+#                mypy --strict over the typed code, and the Python tests
+#                under PyPy too when pypy3 is installed.
 #                REQUIRE_PYPY=1 makes a missing pypy3 an error (CI sets it).
 #   make demo    builds the module and runs examples/demo.py.
 #   make check   the longer reliability checks: the Python tests against a
@@ -24,9 +25,9 @@ BUILD_ROOT ?= build
 PIP_QUIET := --quiet --disable-pip-version-check
 PIP_INSTALL = pip install $(PIP_QUIET) --config-settings=build-dir=$(BUILD_ROOT)/{wheel_tag} .
 
-.PHONY: test test-cpp test-cpython test-pypy demo clean format
+.PHONY: test test-cpp test-cpython test-types test-pypy demo clean format
 
-test: test-cpp test-cpython test-pypy
+test: test-cpp test-cpython test-types test-pypy
 
 # --- virtual environments ---------------------------------------------------
 
@@ -67,6 +68,16 @@ test-pypy:
 	  echo "note: $(PYPY) is not installed, so the tests ran under CPython only"; \
 	  echo "      (apt-get install pypy3 pypy3-dev pypy3-venv to test PyPy too)"; \
 	fi
+
+# --- types ------------------------------------------------------------------
+
+# The kelvaro package, the examples and a typed usage test, checked with
+# mypy --strict against the installed _kelvaro stubs (mypy and Dask, which
+# examples/dask_search.py imports, are in the CPython environment).
+TYPED_PATHS := src/kelvaro examples tests/test_typed_usage.py
+
+test-types: install-cpython
+	$(CPYTHON_VENV)/bin/mypy --strict $(TYPED_PATHS)
 
 # --- demo -------------------------------------------------------------------
 

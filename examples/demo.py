@@ -1,100 +1,66 @@
-"""A tour of _kelvaro over the word list next to this file.
+"""A short tour of kelvaro over the word list next to this file.
 
-Builds a trie from examples/words.txt (each word's payload is its line
-number), then answers exact and fuzzy lookups, walks a word node by node, and
-saves the trie to a file and loads it back.
+Builds an index from examples/words.txt, searches it with typos, saves it,
+loads it back and searches again, then asks the kelvaro command the same
+thing of the English index that ships inside the package.
 """
+from __future__ import annotations
+
 import os
+import subprocess
+import sys
 import tempfile
 import time
-from collections import deque
+from typing import List
 
-import _kelvaro
+from kelvaro import Index, Match
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+QUERIES = [("speling", 1), ("jalapeno", 1), ("acuracy", 2), ("tre", 1)]
 
 
-def build_arrays(words):
-    """The four arrays of a trie holding `words`, each with its position as payload.
-
-    Node ids are breadth-first, so each node's children form one contiguous
-    run of child_indices, in character order.
-    """
-    root = {}
-    for position, word in enumerate(words):
-        node = root
-        for ch in word:
-            node = node.setdefault(ch, {})
-        node[None] = position  # the payload sits under the key None
-
-    node_shifts, node_strings, node_payloads, child_indices = [], [], [], []
-    queue = deque([("", root)])
-    next_id = 1
-    while queue:
-        ch, node = queue.popleft()
-        node_shifts.append(len(child_indices))
-        node_strings.append(ch)
-        node_payloads.append(node.get(None))
-        for child_ch in sorted(k for k in node if k is not None):
-            child_indices.append(next_id)
-            next_id += 1
-            queue.append((child_ch, node[child_ch]))
-    return node_shifts, node_strings, node_payloads, child_indices
+def show(query: str, max_dist: int, matches: List[Match]) -> None:
+    found = ", ".join(f"{m.word} ({m.distance})" for m in matches) or "nothing"
+    print(f"  {query!r:<12} within {max_dist}: {found}")
 
 
-def show(title, value):
-    print(f"  {title:<38} {value}")
-
-
-def main():
+def main() -> None:
     with open(os.path.join(HERE, "words.txt"), encoding="utf-8") as f:
         words = [line.strip() for line in f if line.strip()]
-    arrays = build_arrays(words)
-    trie = _kelvaro.from_internal_data(*arrays)
-    print(f"{len(words)} words in a trie of {len(arrays[0])} nodes\n")
 
-    print("Exact lookups: (word, payload, distance), or None")
-    for word in ["spelling", "spel", "jalapeño", "zzz"]:
-        show(f"exact_match({word!r})", trie.exact_match(word))
+    started = time.perf_counter()
+    index = Index.from_words(words, normalize=str.casefold)
+    elapsed = time.perf_counter() - started
+    print(f"Built an index of {len(index)} words ({index.node_count} trie nodes) in {elapsed * 1000:.1f} ms")
+    print(f"  get('Spelling') = {index.get('Spelling')}, 'jalapeño' in index = {'jalapeño' in index}")
 
-    print("\nFuzzy lookups: every stored word within the distance")
-    for query, distance, limit in [
-        ("spelling", 0, None),
-        ("speling", 1, None),
-        ("speling", 2, None),
-        ("speling", 2, 3),
-        ("jalapeno", 1, None),
-        ("melee", 2, None),
-        ("tree", 1, None),
-        ("tree", 1, 2),
-    ]:
-        started = time.perf_counter()
-        matches = trie.fuzzy_match(query, distance, limit)
-        elapsed = (time.perf_counter() - started) * 1e6
-        print(f"  fuzzy_match({query!r}, {distance}, {limit}) in {elapsed:.0f} µs:")
-        for text, payload, dist in matches:
-            print(f"      {text:<14} payload {payload:<5} distance {dist}")
+    print("\nSearching with typos, nearest first:")
+    for query, max_dist in QUERIES:
+        show(query, max_dist, index.search(query, max_dist, sorted=True))
 
-    print("\nWalking 'cart' node by node")
-    node = 0
-    for ch in "cart":
-        node = next(child for c, child in trie.get_children(node) if c == ch)
-        show(f"{ch!r} -> node {node}", f"payload {trie.get_payload(node)}")
-
-    print("\nSaving and loading")
-    data = trie.to_bytes()
     with tempfile.TemporaryDirectory() as directory:
-        path = os.path.join(directory, "words.trie")
-        with open(path, "wb") as f:
-            f.write(data)
-        with open(path, "rb") as f:
-            loaded = _kelvaro.from_bytes(f.read())
-        show("bytes written", len(data))
-        queries = [("speling", 2, None), ("tree", 1, None), ("jalapeno", 1, 1)]
-        same = all(loaded.fuzzy_match(*q) == trie.fuzzy_match(*q) for q in queries)
-        same = same and loaded.exact_match("spelling") == trie.exact_match("spelling")
-        show("loaded trie answers the same", same)
-        show("and saves to the same bytes", loaded.to_bytes() == data)
+        path = os.path.join(directory, "words.kvx")
+        index.save(path)
+        started = time.perf_counter()
+        loaded = Index.load(path)
+        elapsed = time.perf_counter() - started
+        print(f"\nSaved to a file of {os.path.getsize(path)} bytes and loaded it back in {elapsed * 1000:.1f} ms:")
+        for query, max_dist in QUERIES[:2]:
+            show(query, max_dist, loaded.search(query, max_dist, sorted=True))
+        same = all(loaded.search(q, d) == index.search(q, d) for q, d in QUERIES)
+        print(f"  every answer the same as before: {same}")
+
+    batch = [query for query, _ in QUERIES] * 50
+    started = time.perf_counter()
+    results = index.search_many(batch, 2, processes=2)
+    elapsed = time.perf_counter() - started
+    print(f"\n{len(batch)} queries over two worker processes in {elapsed * 1000:.0f} ms, {sum(map(len, results))} matches")
+
+    print("\nThe command line, with the English index that ships inside the package:")
+    command = [sys.executable, "-m", "kelvaro", "search", "speling", "-d", "1"]
+    print("  $ kelvaro search speling -d 1")
+    output = subprocess.run(command, check=True, capture_output=True, text=True).stdout
+    print("".join(f"  {line}\n" for line in output.splitlines()), end="")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,73 @@
+#include "builder/word_table.h"
+
+#include <algorithm>
+
+#include "builder/little_endian.h"
+#include "codec/byte_reader.h"
+
+namespace kelvaro {
+namespace {
+
+constexpr std::size_t kWordSize = 4;
+constexpr std::uint64_t kMaxOffset = 0xFFFFFFFF;
+
+std::size_t header_size(std::uint64_t count) {
+  return kWordSize * (count + 2);
+}
+
+bool is_well_formed_utf8(std::span<const std::uint8_t> word) {
+  ByteReader reader(word);
+  char32_t ch;
+  while (reader.bytes_left() > 0) {
+    if (!reader.read_char(ch)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::size_t> word_table_size(std::span<const std::string_view> words) {
+  std::uint64_t text = 0;
+  for (std::string_view word : words) text += word.size();
+  if (words.size() > kMaxOffset || text > kMaxOffset) return std::nullopt;
+  return header_size(words.size()) + text;
+}
+
+void write_word_table(std::span<const std::string_view> words, std::span<std::uint8_t> out) {
+  std::uint8_t* offsets = out.data() + kWordSize;
+  std::uint8_t* text = out.data() + header_size(words.size());
+  le::store_u32(static_cast<std::uint32_t>(words.size()), out.data());
+  std::uint32_t offset = 0;
+  le::store_u32(offset, offsets);
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    std::copy(words[i].begin(), words[i].end(), text + offset);
+    offset += static_cast<std::uint32_t>(words[i].size());
+    le::store_u32(offset, offsets + kWordSize * (i + 1));
+  }
+}
+
+std::optional<std::string> word_table_problem(std::span<const std::uint8_t> table) {
+  if (table.size() < header_size(0)) return "shorter than its header";
+  const std::uint64_t count = le::load_u32(table.data());
+  const std::size_t text_start = header_size(count);
+  if (table.size() < text_start) return "shorter than its offsets";
+  const std::uint8_t* offsets = table.data() + kWordSize;
+  const std::span<const std::uint8_t> text = table.subspan(text_start);
+  std::uint32_t start = le::load_u32(offsets);
+  if (start != 0) return "the first offset is not 0";
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const std::uint32_t end = le::load_u32(offsets + kWordSize * (i + 1));
+    if (end < start || end > text.size()) return "offsets out of order";
+    if (!is_well_formed_utf8(text.subspan(start, end - start)))
+      return "word " + std::to_string(i) + " is not well-formed UTF-8";
+    start = end;
+  }
+  if (start != text.size()) return "bytes after the last word";
+  return std::nullopt;
+}
+
+std::uint32_t word_table_count(std::span<const std::uint8_t> table) {
+  return le::load_u32(table.data());
+}
+
+}  // namespace kelvaro

@@ -1,0 +1,37 @@
+// The word table of an index: its words, in the index's order, laid out so
+// that word i can be read without reading the words before it. All integers
+// are unsigned 32-bit little-endian.
+//
+//   count                 the number of words
+//   offsets[count + 1]    offsets[0] = 0, never decreasing; word i is
+//                         text[offsets[i] .. offsets[i + 1])
+//   text                  the words' UTF-8, back to back
+//
+// Loading a table is then one slice per section and nothing per word.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kelvaro {
+
+// The bytes of the table of `words`; nothing when their text would not fit
+// 32-bit offsets.
+std::optional<std::size_t> word_table_size(std::span<const std::string_view> words);
+
+// Writes that table into `out`, whose size must be word_table_size().
+void write_word_table(std::span<const std::string_view> words, std::span<std::uint8_t> out);
+
+// Why `table` is not a well-formed word table, or nothing when it is.
+// Well formed: the sections fit the bytes exactly, the offsets never
+// decrease, and every word is well-formed UTF-8.
+std::optional<std::string> word_table_problem(std::span<const std::uint8_t> table);
+
+// The number of words of a well-formed table.
+std::uint32_t word_table_count(std::span<const std::uint8_t> table);
+
+}  // namespace kelvaro

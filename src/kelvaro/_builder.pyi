@@ -1,0 +1,19 @@
+# Native helpers of the kelvaro package (src/lib/builder_functions.cpp).
+# Texts travel joined into one str, with their lengths in characters as
+# bytes of little-endian unsigned 32-bit integers, or None when newlines
+# separate them; values travel as such bytes too.
+
+def build_index(
+    keys: tuple[str, bytes | None],
+    words: tuple[str, bytes | None] | None,
+    values: bytes | None,
+) -> tuple[bytes, int, bytes, bytes, bytes]:
+    """(trie, node_count, word_table, spelling_keys, spelling_words) for an
+    index of keys; words are the spellings that normalisation made the keys
+    from, or None."""
+
+def check_trie(data: bytes) -> tuple[int, int]:
+    """(node_count, word_count) of a saved index trie; ValueError if it is not one."""
+
+def check_word_table(data: bytes) -> int:
+    """The number of words of a word table; ValueError if it is not one."""

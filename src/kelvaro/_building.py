@@ -1,0 +1,155 @@
+"""From the caller's words to the parts of an index, with the native builder
+doing the work that has to keep up with millions of words per second."""
+
+from __future__ import annotations
+
+import operator
+from array import array
+from collections.abc import Mapping
+from typing import Any, List, NamedTuple, Optional, Sequence, Tuple
+
+import _kelvaro
+
+from . import _arrays, _builder, _normalization
+from ._normalization import Normalize
+from ._word_table import Spellings, WordTable
+
+MAX_VALUE = 0xFFFFFFFF
+
+
+class Parts(NamedTuple):
+    trie: _kelvaro.PrefixSearch
+    words: WordTable
+    spellings: Spellings
+    node_count: int
+
+
+def build(words: Any, values: Any, normalize: Optional[Normalize]) -> Parts:
+    spellings, value_list = _spellings_and_values(words, values)
+    packed = None if value_list is None else _packed_values(spellings, value_list)
+    joined_words = _joined(spellings, spellings)
+    if normalize is None:
+        keys, originals = joined_words, None
+    else:
+        keys, originals = _joined_keys(spellings, joined_words, normalize), joined_words
+    try:
+        trie_bytes, node_count, word_table, spelling_keys, spelling_words = _builder.build_index(
+            keys, originals, packed
+        )
+    except UnicodeEncodeError:
+        raise _surrogate_error(spellings, normalize) from None
+    spellings_of = Spellings(WordTable(spelling_keys), WordTable(spelling_words))
+    return Parts(_kelvaro.from_bytes(trie_bytes), WordTable(word_table), spellings_of, node_count)
+
+
+Joined = Tuple[str, Optional[bytes]]
+
+
+def _joined_keys(spellings: List[Any], joined_words: Joined, normalize: Normalize) -> Joined:
+    text, lengths = joined_words
+    # casefold and lower work character by character, and a newline, which
+    # has no case, cuts the context that lower() consults for a final sigma:
+    # normalising the joined words is joining the normalised words, in one
+    # call instead of one per word.
+    if lengths is None and any(normalize == named for named in _normalization.NAMED.values()):
+        return normalize(text), None
+    return _joined(_normalized(spellings, normalize), spellings)
+
+
+# ---------------------------------------------------------------------------
+# The caller's input.
+
+
+def _spellings_and_values(words: Any, values: Any) -> Tuple[List[Any], Optional[List[Any]]]:
+    if isinstance(words, (str, bytes)):
+        raise TypeError(f"words must be an iterable of str, not a single {type(words).__name__}")
+    if isinstance(words, Mapping):
+        if values is not None:
+            raise TypeError("values must be None when words is a mapping of word to value")
+        return list(words.keys()), list(words.values())
+    items = _listed("words", words)
+    if values is None:
+        if items and not isinstance(items[0], str):
+            return _split_pairs(items)
+        return items, None
+    value_list = _listed("values", values)
+    if len(value_list) != len(items):
+        raise ValueError(f"values has {len(value_list)} items but words has {len(items)}")
+    return items, value_list
+
+
+def _listed(name: str, iterable: Any) -> List[Any]:
+    try:
+        iterator = iter(iterable)
+    except TypeError:
+        raise TypeError(f"{name} must be iterable, not {type(iterable).__name__}") from None
+    return list(iterator)
+
+
+def _split_pairs(items: List[Any]) -> Tuple[List[Any], List[Any]]:
+    for i, item in enumerate(items):
+        if not (isinstance(item, (tuple, list)) and len(item) == 2):
+            raise TypeError(
+                f"words[{i}] must be a (word, value) pair like words[0], not {_describe(item)}"
+            )
+    return [item[0] for item in items], [item[1] for item in items]
+
+
+def _describe(item: object) -> str:
+    name = type(item).__name__
+    if isinstance(item, (tuple, list)):
+        return f"a {name} of {len(item)} items"
+    return f"{'an' if name[:1] in 'aeiou' else 'a'} {name}"
+
+
+def _normalized(spellings: List[str], normalize: Normalize) -> List[Any]:
+    """What normalize makes of each word; _joined refuses what is not a str."""
+    return [normalize(word) for word in spellings]
+
+
+def _packed_values(spellings: Sequence[Any], values: List[Any]) -> bytes:
+    try:
+        return _arrays.to_bytes(_arrays.u32_array(values))
+    except (TypeError, OverflowError):
+        pass
+    for word, value in zip(spellings, values):
+        try:
+            number = operator.index(value)
+        except TypeError:
+            raise TypeError(f"the value of {word!r} must be an int, not {type(value).__name__}") from None
+        if not 0 <= number <= MAX_VALUE:
+            raise ValueError(f"the value of {word!r} is {number}, outside 0..{MAX_VALUE}")
+    raise TypeError("values must be ints from 0 to 4294967295")
+
+
+def _joined(texts: List[Any], spellings: List[Any]) -> Joined:
+    """One str for the native builder, and the lengths that cut it, or None
+    when newlines can (no text holds one)."""
+    try:
+        text = "\n".join(texts)
+    except TypeError:
+        raise _not_str_error(texts, spellings) from None
+    if not texts:
+        return text, b""
+    if text.count("\n") == len(texts) - 1:
+        return text, None
+    return "".join(texts), _arrays.to_bytes(array(_arrays.U32, map(len, texts)))
+
+
+def _not_str_error(texts: List[Any], spellings: List[Any]) -> TypeError:
+    for i, (text, word) in enumerate(zip(texts, spellings)):
+        if not isinstance(word, str):
+            return TypeError(f"the word at position {i} must be a str, not {_describe(word)}")
+        if not isinstance(text, str):
+            return TypeError(f"normalize({word!r}) returned {type(text).__name__}, not str")
+    return TypeError("words must be str")
+
+
+def _surrogate_error(spellings: List[str], normalize: Optional[Normalize]) -> ValueError:
+    for word in spellings:
+        for text in (word, normalize(word) if normalize else word):
+            try:
+                text.encode("utf-8")
+            except UnicodeEncodeError:
+                return ValueError(f"{word!r} cannot be stored: it holds a lone surrogate")
+    return ValueError("a word holds a lone surrogate")

@@ -1,0 +1,246 @@
+#include "lib/builder_functions.h"
+
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "builder/index_trie_check.h"
+#include "builder/key_pool.h"
+#include "builder/key_spans.h"
+#include "builder/little_endian.h"
+#include "builder/trie_builder.h"
+#include "builder/word_table.h"
+#include "codec/trie_codec.h"
+#include "lib/binding.h"
+#include "lib/conversions.h"
+#include "lib/frame.h"
+#include "prefix/internal_error.h"
+
+namespace kelvaro::py {
+namespace {
+
+constexpr const char* kBuildIndexParameters[] = {"keys", "words", "values"};
+constexpr const char* kDataParameter[] = {"data"};
+
+constexpr FunctionDescription kBuildIndex{nullptr, "build_index", kBuildIndexParameters};
+constexpr FunctionDescription kCheckTrie{nullptr, "check_trie", kDataParameter};
+constexpr FunctionDescription kCheckWordTable{nullptr, "check_word_table", kDataParameter};
+
+// Keys and word tables address their bytes with unsigned 32-bit integers.
+constexpr std::uint64_t kMaxCount = 0xFFFFFFFF;
+
+[[noreturn]] void throw_value_error(const std::string& message) {
+  throw PyError(PyExc_ValueError, message);
+}
+
+// ---------------------------------------------------------------------------
+// Arguments.
+
+// The contents of a bytes object, borrowed from it: valid while it is, and
+// bytes never change.
+std::span<const std::uint8_t> to_byte_view(PyObject* object) {
+  if (!PyBytes_Check(object)) throw downcast_error(object, "PyBytes");
+  return std::span(reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
+                   static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
+}
+
+// A bytes object holding little-endian unsigned 32-bit integers.
+std::vector<std::uint32_t> to_u32_values(PyObject* object) {
+  std::span<const std::uint8_t> bytes = to_byte_view(object);
+  if (bytes.size() % 4 != 0) throw_value_error("expected whole 32-bit integers");
+  return le::load_u32_array(bytes);
+}
+
+std::optional<std::vector<std::uint32_t>> to_optional_u32_values(PyObject* object) {
+  if (object == Py_None) return std::nullopt;
+  return to_u32_values(object);
+}
+
+// Texts joined into one str, with the length of each in characters, or
+// None when newlines separate them: a (str, bytes or None) pair.
+struct JoinedTexts {
+  std::string_view text;
+  std::optional<std::vector<std::uint32_t>> lengths;
+};
+
+JoinedTexts to_joined_texts(PyObject* object) {
+  if (!PyTuple_Check(object) || PyTuple_GET_SIZE(object) != 2)
+    throw PyError(PyExc_TypeError, "expected a (text, lengths) pair");
+  return {to_utf8(PyTuple_GET_ITEM(object, 0)),
+          to_optional_u32_values(PyTuple_GET_ITEM(object, 1))};
+}
+
+std::optional<JoinedTexts> to_optional_joined_texts(PyObject* object) {
+  if (object == Py_None) return std::nullopt;
+  return to_joined_texts(object);
+}
+
+// The texts, each a view into the joined str.
+std::vector<std::string_view> split_checked(const JoinedTexts& joined) {
+  if (joined.text.size() >= kMaxCount) throw_value_error("the texts take 4 GiB or more of UTF-8");
+  if (!joined.lengths) return split_lines(joined.text);
+  if (joined.lengths->size() > kMaxCount) throw_value_error("too many texts: at most 4294967295");
+  std::optional<std::vector<std::string_view>> texts = split_keys(joined.text, *joined.lengths);
+  if (!texts) throw_value_error("the lengths do not add up to the text");
+  return std::move(*texts);
+}
+
+// ---------------------------------------------------------------------------
+// Results.
+
+PyRef new_bytes(std::size_t size) {
+  return checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+}
+
+std::span<std::uint8_t> writable(const PyRef& bytes) {
+  return std::span(reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())),
+                   static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+}
+
+PyRef trie_to_bytes(const Trie& trie) {
+  PyRef bytes = new_bytes(encoded_size(trie));
+  encode_trie_into(trie, writable(bytes));
+  return bytes;
+}
+
+PyRef word_table_to_bytes(std::span<const std::string_view> words) {
+  std::optional<std::size_t> size = word_table_size(words);
+  if (!size) throw_value_error("the words take 4 GiB or more of UTF-8");
+  PyRef table = new_bytes(*size);
+  write_word_table(words, writable(table));
+  return table;
+}
+
+// ---------------------------------------------------------------------------
+// Checking saved sections.
+
+// Saved data that does not decode is an error of the data, not of kelvaro,
+// so the report that an internal error writes would only mislead.
+class QuietFailures {
+ public:
+  QuietFailures() { set_failure_reports(false); }
+  ~QuietFailures() { set_failure_reports(true); }
+  QuietFailures(const QuietFailures&) = delete;
+  QuietFailures& operator=(const QuietFailures&) = delete;
+};
+
+Trie decode_whole_trie(std::span<const std::uint8_t> data) {
+  DecodeResult result = [&] {
+    try {
+      QuietFailures quiet;
+      return decode_trie(data);
+    } catch (const InternalError& error) {
+      throw_value_error("the trie does not decode: " + error.message());
+    }
+  }();
+  if (!result) throw_value_error("the trie does not decode: " + result.error().to_string());
+  Trie trie = std::move(result.trie());
+  // The writer is canonical, so a saved trie is exactly as long as its
+  // encoding; anything else was not written by kelvaro.
+  if (encoded_size(trie) != data.size()) throw_value_error("the trie is not in canonical form");
+  return trie;
+}
+
+// ---------------------------------------------------------------------------
+// The functions.
+
+// The tables that give stored keys back their spellings: the word table of
+// every key whose spelling differs from it, and that of their spellings.
+struct SpellingTables {
+  PyRef keys;
+  PyRef words;
+};
+
+SpellingTables spelling_tables(const KeyPool& keys, std::span<const std::string_view> words) {
+  std::vector<std::string_view> changed_keys, changed_words;
+  for (std::uint32_t entry = 0; entry < keys.size(); ++entry) {
+    if (keys.key(entry) == words[entry]) continue;
+    changed_keys.push_back(keys.key(entry));
+    changed_words.push_back(words[entry]);
+  }
+  return {word_table_to_bytes(changed_keys), word_table_to_bytes(changed_words)};
+}
+
+// build_index(keys, words, values) -> (trie, node_count, words, spelling_keys,
+// spelling_words): an index of `keys`, each with values[i] or else its
+// position. `words` are the spellings the caller gave, when normalisation
+// made the keys out of them, else None. The results are the saved form of
+// the trie, its node count, and three word tables: the stored spellings in
+// the trie's order, and the spelling tables (empty without `words`).
+PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_in_frame([&] {
+    ArgumentSlots slots = bind_arguments(kBuildIndex, args, nargs, kwnames);
+    JoinedTexts joined_keys = convert_argument(kBuildIndex, slots, 0, to_joined_texts);
+    auto joined_words = convert_argument(kBuildIndex, slots, 1, to_optional_joined_texts);
+    auto values = convert_argument(kBuildIndex, slots, 2, to_optional_u32_values);
+    std::vector<std::string_view> keys = split_checked(joined_keys);
+    std::vector<std::string_view> words;
+    if (joined_words) words = split_checked(*joined_words);
+    if (joined_words && words.size() != keys.size())
+      throw_value_error("one word per key is needed");
+    if (values && values->size() != keys.size()) throw_value_error("one value per key is needed");
+    std::span<const Payload> payloads;
+    if (values) payloads = *values;
+
+    BuiltTrie built = kelvaro::build_trie(keys, payloads);
+    PyRef trie = trie_to_bytes(built.trie);
+    PyRef node_count = u64_to_py(built.trie.node_shifts().size());
+    if (!joined_words) {
+      PyRef word_table = word_table_to_bytes(built.keys.keys());
+      PyRef empty = word_table_to_bytes({});
+      return tuple_to_py<5>({std::move(trie), std::move(node_count), std::move(word_table),
+                             PyRef(empty), PyRef(empty)});
+    }
+    std::vector<std::string_view> stored_words;
+    stored_words.reserve(built.sources.size());
+    for (std::uint32_t source : built.sources) stored_words.push_back(words[source]);
+    PyRef word_table = word_table_to_bytes(stored_words);
+    SpellingTables spellings = spelling_tables(built.keys, stored_words);
+    return tuple_to_py<5>({std::move(trie), std::move(node_count), std::move(word_table),
+                           std::move(spellings.keys), std::move(spellings.words)});
+  });
+}
+
+// check_trie(data) -> (node_count, word_count), or ValueError saying why
+// `data` is not the saved trie of an index.
+PyObject* check_trie(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_in_frame([&] {
+    ArgumentSlots slots = bind_arguments(kCheckTrie, args, nargs, kwnames);
+    std::span<const std::uint8_t> data = convert_argument(kCheckTrie, slots, 0, to_byte_view);
+    Trie trie = decode_whole_trie(data);
+    auto checked_shape = check_index_trie(trie);
+    if (auto* problem = std::get_if<std::string>(&checked_shape))
+      throw_value_error("the trie is not an index trie: " + *problem);
+    const auto& counts = std::get<IndexTrieCounts>(checked_shape);
+    PyRef nodes = u64_to_py(counts.nodes);
+    PyRef words = u64_to_py(counts.words);
+    return tuple_to_py<2>({std::move(nodes), std::move(words)});
+  });
+}
+
+// check_word_table(data) -> word_count, or ValueError saying why `data` is
+// not a word table.
+PyObject* check_word_table(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_in_frame([&] {
+    ArgumentSlots slots = bind_arguments(kCheckWordTable, args, nargs, kwnames);
+    std::span<const std::uint8_t> data = convert_argument(kCheckWordTable, slots, 0, to_byte_view);
+    if (auto problem = word_table_problem(data))
+      throw_value_error("the word table is malformed: " + *problem);
+    return u64_to_py(word_table_count(data));
+  });
+}
+
+}  // namespace
+
+PyMethodDef builder_functions[4] = {
+    {"build_index", fastcall_entry(build_index), METH_FASTCALL | METH_KEYWORDS,
+     "build_index(keys, words, values)\n--\n\n"},
+    {"check_trie", fastcall_entry(check_trie), METH_FASTCALL | METH_KEYWORDS,
+     "check_trie(data)\n--\n\n"},
+    {"check_word_table", fastcall_entry(check_word_table), METH_FASTCALL | METH_KEYWORDS,
+     "check_word_table(data)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace kelvaro::py

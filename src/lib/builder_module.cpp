@@ -1,0 +1,27 @@
+// Initialisation of kelvaro._builder: its one exported entry, PyInit__builder.
+#include "lib/builder_functions.h"
+#include "lib/frame.h"
+
+namespace kelvaro::py {
+namespace {
+
+PyModuleDef builder_module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "kelvaro._builder",
+    "Native helpers of the kelvaro package. Not a public interface.",
+    0,
+    builder_functions,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace kelvaro::py
+
+PyMODINIT_FUNC PyInit__builder() {
+  using namespace kelvaro::py;
+  return run_in_frame(
+      [] { return checked(PyModule_Create2(&builder_module_definition, PYTHON_API_VERSION)); });
+}

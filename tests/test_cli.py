@@ -1,0 +1,165 @@
+"""The kelvaro command, run as a separate process the way a user runs it."""
+import json
+import os
+import pty
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+from kelvaro import Index
+
+
+def kelvaro(*args, stdin=None):
+    return subprocess.run(
+        [sys.executable, "-m", "kelvaro", *map(str, args)],
+        input=stdin,
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+
+
+def succeeded(*args, **kwargs):
+    result = kelvaro(*args, **kwargs)
+    assert result.returncode == 0, result.stderr
+    assert result.stderr == ""
+    return result.stdout
+
+
+@pytest.fixture
+def words_file(tmp_path):
+    path = tmp_path / "words.txt"
+    path.write_bytes("tree\r\n  trie \n\nthree\nTree\n\u00e9t\u00e9\ntree\n".encode("utf-8"))
+    return path
+
+
+class TestBuildSearchInfo:
+    def test_build_then_search(self, words_file, tmp_path):
+        index_path = tmp_path / "words.kvx"
+        assert succeeded("build", words_file, "-o", index_path) == (
+            f"{index_path}: 5 words, 18 nodes, {os.path.getsize(index_path)} bytes\n"
+        )
+        # Blank lines skipped, blanks trimmed, the last "tree" wins: position 5 among the words.
+        assert Index.load(index_path).get("tree") == 5
+        assert succeeded("search", "-i", index_path, "tre", "ete") == (
+            "'tre' within distance 1: 2 matches\n"
+            "  distance  word  value\n"
+            "         1  tree  5\n"
+            "         1  trie  1\n"
+            "\n"
+            "'ete' within distance 1: no matches\n"
+        )
+
+    def test_json_lines(self, words_file, tmp_path):
+        index_path = tmp_path / "words.kvx"
+        succeeded("build", words_file, "-o", index_path, "--casefold")
+        lines = succeeded("search", "--index", index_path, "TREE", "\u00c9TE", "-d", "2", "-k", "2", "--json")
+        assert [json.loads(line) for line in lines.splitlines()] == [
+            {"query": "TREE", "matches": [{"word": "tree", "value": 5, "distance": 0}, {"word": "three", "value": 2, "distance": 1}]},
+            {"query": "\u00c9TE", "matches": [{"word": "\u00e9t\u00e9", "value": 4, "distance": 1}]},
+        ]
+
+    def test_info(self, words_file, tmp_path):
+        index_path = tmp_path / "words.kvx"
+        succeeded("build", words_file, "-o", index_path, "--casefold")
+        size = os.path.getsize(index_path)
+        assert succeeded("info", index_path).splitlines() == [
+            f"index           {index_path}",
+            "format version  1",
+            "words           4",
+            "nodes           14",
+            f"file size       {size:,} bytes",  # under 1 KiB, no other unit
+            "normalization   casefold",
+        ]
+
+    def test_words_from_standard_input(self, tmp_path):
+        succeeded("build", "-", "-o", tmp_path / "in.kvx", stdin="b\na\n")
+        assert list(Index.load(tmp_path / "in.kvx")) == ["a", "b"]
+
+    def test_the_default_english_index(self):
+        lines = succeeded("search", "speling", "-d", "2", "--json")
+        words = [match["word"] for match in json.loads(lines)["matches"]]
+        assert "spelling" in words and len(words) > 20
+
+    def test_the_console_script(self):
+        script = shutil.which("kelvaro", path=os.path.dirname(sys.executable))
+        assert script is not None
+        result = subprocess.run([script, "--version"], capture_output=True, text=True, timeout=60)
+        assert result.stdout.startswith("kelvaro ") and result.returncode == 0
+
+
+class TestErrors:
+    @pytest.mark.parametrize(
+        "args, status, message",
+        [
+            ([], 2, "kelvaro: error: the following arguments are required: COMMAND (see kelvaro --help)"),
+            (["search", "x", "-d", "two"], 2, "expected an integer of 0 or more, not 'two'"),
+            (["search", "x", "-k", "-1"], 2, "expected an integer of 0 or more, not '-1'"),
+            (["build", "words.txt"], 2, "the following arguments are required: -o/--output"),
+            (["frobnicate"], 2, "invalid choice: 'frobnicate'"),
+            (["info", "{missing}"], 1, "kelvaro: error: {missing}: No such file or directory"),
+            (["search", "-i", "{missing}", "x"], 1, "kelvaro: error: {missing}: No such file or directory"),
+            (["search", "-i", "{garbage}", "x"], 1, "kelvaro: error: {garbage}: not a kelvaro index"),
+            (["info", "{truncated}"], 1, "kelvaro: error: {truncated}: truncated: 20 bytes, too short for a kelvaro index"),
+            (["build", "{latin1}", "-o", "{tmp}/x.kvx"], 1, "kelvaro: error: {latin1}: not UTF-8 text (at byte 3)"),
+            (["build", "{missing}", "-o", "{tmp}/x.kvx"], 1, "No such file or directory"),
+            (["build", "{words}", "-o", "{tmp}/no/such/dir.kvx"], 1, "No such file or directory"),
+            (["search", "-i", "{tmp}", "x"], 1, "Is a directory"),
+        ],
+    )
+    def test_one_line_and_a_status(self, tmp_path, words_file, args, status, message):
+        index_path = tmp_path / "good.kvx"
+        Index.from_words(["a"]).save(index_path)
+        places = {
+            "missing": tmp_path / "missing",
+            "garbage": words_file,
+            "words": words_file,
+            "truncated": tmp_path / "truncated.kvx",
+            "latin1": tmp_path / "latin1.txt",
+            "tmp": tmp_path,
+        }
+        places["truncated"].write_bytes(index_path.read_bytes()[:20])
+        places["latin1"].write_bytes("caf\xe9\n".encode("latin-1"))
+        args = [arg.format(**places) for arg in args]
+        result = kelvaro(*args)
+        assert result.returncode == status
+        assert result.stdout == ""
+        assert result.stderr.count("\n") == 1 and "Traceback" not in result.stderr
+        assert message.format(**places) in result.stderr
+
+
+class TestProgress:
+    def test_shown_on_a_terminal_for_a_large_list(self, tmp_path):
+        words_path = tmp_path / "many.txt"
+        words_path.write_text("".join(f"word{n}\n" for n in range(200_000)))
+        stderr = run_with_terminal_stderr([sys.executable, "-m", "kelvaro", "build", str(words_path), "-o", str(tmp_path / "many.kvx")])
+        assert f"reading {words_path} [" in stderr and "100%" in stderr
+        assert "building the index of 200,000 words" in stderr
+
+    def test_not_shown_otherwise(self, tmp_path, words_file):
+        # stderr is a pipe here, and the list is small besides.
+        succeeded("build", words_file, "-o", tmp_path / "w.kvx")
+
+
+def run_with_terminal_stderr(command):
+    """Runs `command` with its standard error on a pseudo-terminal; returns
+    what it wrote there."""
+    leader, follower = pty.openpty()
+    try:
+        process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=follower)
+        os.close(follower)
+        chunks = []
+        while True:
+            try:
+                chunk = os.read(leader, 4096)
+            except OSError:  # the terminal closes when the process ends
+                break
+            if not chunk:
+                break
+            chunks.append(chunk)
+        assert process.wait(timeout=120) == 0
+    finally:
+        os.close(leader)
+    return b"".join(chunks).decode("utf-8", "replace")

@@ -1,0 +1,263 @@
+"""Index.save and Index.load: the round trip, and every way a file can be
+damaged, foreign or forged, each of which must end in a ValueError."""
+import os
+import stat
+import struct
+import zlib
+
+import pytest
+
+import _kelvaro
+import kelvaro
+from kelvaro import Index, Match
+
+WORDS = ["Spelling", "spelt", "swelling", "\u00e9t\u00e9", "", "tree", "trie"]
+HEADER = struct.Struct("<8sIIQQQ5Q")
+
+
+@pytest.fixture
+def saved(tmp_path):
+    """A small casefolded index saved to a file: (path, its bytes)."""
+    path = tmp_path / "words.kvx"
+    Index.from_words(WORDS, normalize=str.casefold).save(path)
+    return path, path.read_bytes()
+
+
+def sections_of(data):
+    """The header fields and the five sections of a saved index."""
+    fields = HEADER.unpack_from(data)
+    sections, offset = [], HEADER.size
+    for size in fields[6:]:
+        sections.append(data[offset : offset + size])
+        offset += size
+    return list(fields), sections
+
+
+def forged(data, **changes):
+    """`data` with header fields or sections replaced, sizes and checksum made
+    to match again: what a file written by someone else's tool looks like."""
+    fields, sections = sections_of(data)
+    names = ["magic", "version", "flags", "file_size", "word_count", "node_count"]
+    section_names = ["normalization", "trie", "words", "spelling_keys", "spelling_words"]
+    for name, value in changes.items():
+        if name in section_names:
+            sections[section_names.index(name)] = value
+        else:
+            fields[names.index(name)] = value
+    fields[6:] = [len(section) for section in sections]
+    if "file_size" not in changes:
+        fields[3] = HEADER.size + sum(fields[6:]) + 4
+    body = HEADER.pack(*fields) + b"".join(sections)
+    return body + struct.pack("<I", zlib.crc32(body))
+
+
+def load_error(tmp_path, data):
+    path = tmp_path / "damaged.kvx"
+    path.write_bytes(data)
+    with pytest.raises(ValueError) as error:
+        Index.load(path)
+    message = str(error.value)
+    assert message.startswith(f"{path}: ")
+    return message[len(f"{path}: ") :]
+
+
+def word_table(words):
+    encoded = [word.encode("utf-8") for word in words]
+    offsets = [0]
+    for word in encoded:
+        offsets.append(offsets[-1] + len(word))
+    return struct.pack(f"<{len(offsets) + 1}I", len(words), *offsets) + b"".join(encoded)
+
+
+class TestRoundTrip:
+    def test_answers_the_same(self, saved):
+        path, _ = saved
+        original = Index.from_words(WORDS, normalize=str.casefold)
+        loaded = Index.load(path)
+        assert list(loaded) == list(original) and len(loaded) == len(original)
+        assert loaded.normalize is str.casefold
+        assert loaded.node_count == original.node_count
+        assert loaded.trie.to_bytes() == original.trie.to_bytes()
+        for query in ["speling", "SPELT", "ete", "", "tre"]:
+            for max_dist in range(3):
+                assert loaded.search(query, max_dist) == original.search(query, max_dist)
+        assert loaded.get("\u00c9T\u00c9") == 3 and loaded.search("x", 1, 1) == [Match("", 4, 1)]
+
+    def test_saving_again_writes_the_same_bytes(self, saved, tmp_path):
+        path, data = saved
+        Index.load(path).save(tmp_path / "again.kvx")
+        assert (tmp_path / "again.kvx").read_bytes() == data
+
+    def test_an_empty_index(self, tmp_path):
+        Index.from_words([]).save(tmp_path / "empty.kvx")
+        assert len(Index.load(tmp_path / "empty.kvx")) == 0
+
+    def test_the_header(self, saved):
+        path, data = saved
+        fields, _ = sections_of(data)
+        assert fields[:6] == [b"\x89KVX\r\n\x1a\n", kelvaro.FORMAT_VERSION, 0, len(data), 7, Index.load(path).node_count]
+
+    def test_str_paths(self, saved, tmp_path):
+        path, _ = saved
+        Index.load(str(path)).save(str(tmp_path / "copy.kvx"))
+        assert Index.load(tmp_path / "copy.kvx").get("tree") == 5
+
+
+class TestNormalization:
+    def test_a_custom_function_is_passed_again(self, tmp_path):
+        path = tmp_path / "custom.kvx"
+        Index.from_words(["a-b"], normalize=strip_hyphens).save(path)
+        with pytest.raises(ValueError, match="built with the normalize function test_index_file.strip_hyphens; pass it"):
+            Index.load(path)
+        assert Index.load(path, normalize=strip_hyphens).get("ab") == 0
+
+    @pytest.mark.parametrize(
+        "built_with, loaded_with, message",
+        [
+            (None, str.casefold, "built with normalization none, not casefold"),
+            (str.casefold, str.lower, "built with normalization casefold, not lower"),
+        ],
+    )
+    def test_a_different_function_is_refused(self, tmp_path, built_with, loaded_with, message):
+        path = tmp_path / "index.kvx"
+        Index.from_words(["a"], normalize=built_with).save(path)
+        with pytest.raises(ValueError, match=message):
+            Index.load(path, normalize=loaded_with)
+
+    def test_the_named_function_may_be_passed(self, saved):
+        assert Index.load(saved[0], normalize=str.casefold).get("TREE") == 5
+
+
+def strip_hyphens(word):
+    return word.replace("-", "")
+
+
+class TestDamagedFiles:
+    def test_every_truncation(self, saved, tmp_path):
+        _, data = saved
+        for length in range(len(data)):
+            message = load_error(tmp_path, data[:length])
+            assert "truncated" in message or "empty" in message, (length, message)
+
+    def test_every_flipped_bit(self, saved, tmp_path):
+        # CRC-32 catches every single-bit error; the header checks catch some first.
+        _, data = saved
+        for position in range(len(data)):
+            for bit in (0x01, 0x80):
+                damaged = bytearray(data)
+                damaged[position] ^= bit
+                load_error(tmp_path, bytes(damaged))
+
+    @pytest.mark.parametrize(
+        "data, message",
+        [
+            (b"", "empty, not a kelvaro index"),
+            (b"hello, world\n" * 10, "not a kelvaro index"),
+            (b"\x1f\x8b\x08\x00" + bytes(100), "not a kelvaro index"),
+            (b"\x89KVX\r\n\x1a\n\x01", "truncated: 9 bytes, too short for a kelvaro index"),
+            # A text-mode transfer turned CR LF into LF.
+            (b"\x89KVX\n\x1a\n" + bytes(100), "not a kelvaro index"),
+        ],
+    )
+    def test_foreign_files(self, tmp_path, data, message):
+        assert load_error(tmp_path, data) == message
+
+    def test_trailing_bytes(self, saved, tmp_path):
+        assert load_error(tmp_path, saved[1] + b"\x00") == "corrupted: 1 bytes more than its header says"
+
+    def test_a_damaged_checksum(self, saved, tmp_path):
+        data = saved[1]
+        assert load_error(tmp_path, data[:-1] + bytes([data[-1] ^ 1])) == "corrupted: checksum mismatch"
+
+    def test_a_newer_format(self, saved, tmp_path):
+        assert load_error(tmp_path, forged(saved[1], version=2)) == (
+            "index format version 2 is not supported (written by a newer kelvaro); this kelvaro reads version 1"
+        )
+
+
+class TestForgedFiles:
+    """Files whose checksum matches but whose contents were not written by
+    kelvaro: every section is checked before the native decoder sees it."""
+
+    @pytest.mark.parametrize(
+        "changes, message",
+        [
+            ({"flags": 1}, "uses features this kelvaro does not know (flags 0x1)"),
+            ({"file_size": 10**6}, "truncated: 343 of 1000000 bytes"),
+            ({"normalization": b"\xff"}, "malformed: its normalization is not UTF-8"),
+            ({"normalization": b"rot13"}, "the index was built with an unknown normalization 'rot13'"),
+            ({"word_count": 8}, "malformed: its word counts disagree"),
+            ({"node_count": 1}, "malformed: its node counts disagree"),
+            ({"trie": b""}, "malformed: the trie does not decode: UnexpectedEnd { additional: 1 }"),
+            ({"trie": bytes.fromhex("fdffffffffffffffff")}, "malformed: the trie does not decode: capacity overflow"),
+            ({"trie": bytes.fromhex("00 00 00 00")}, "malformed: the trie is not an index trie: it has no root"),
+            ({"words": b"\x01\x00"}, "malformed: the word table is malformed: shorter than its header"),
+            ({"words": word_table(["a"])[:-1]}, "malformed: the word table is malformed: offsets out of order"),
+            ({"words": word_table(["a"]) + b"b"}, "malformed: the word table is malformed: bytes after the last word"),
+            ({"spelling_keys": word_table(["a", "b"])}, "malformed: its spelling tables differ in length"),
+        ],
+    )
+    def test_sections(self, saved, tmp_path, changes, message):
+        assert load_error(tmp_path, forged(saved[1], **changes)) == message
+
+    def test_a_word_that_is_not_utf8(self, saved, tmp_path):
+        table = word_table(["ab"])[:-2] + b"\xed\xa0"
+        assert load_error(tmp_path, forged(saved[1], words=table)).endswith("word 0 is not well-formed UTF-8")
+
+    @pytest.mark.parametrize(
+        "arrays, problem",
+        [
+            # Node 1's run holds node 1 itself: a search would never end.
+            (([0, 0], ["", "a"], [None, 0], [1]), "node 1 has a child before it"),
+            (([0, 1, 1], ["", "a", "b"], [None, 0, None], [2, 1]), "its children are not in level order"),
+            (([0, 1, 2], ["", "a", "b"], [None, None, 0], [1]), "it does not list every node but the root as a child"),
+            (([0, 2, 1], ["", "a", "b"], [None, None, 0], [1, 2]), "its child runs are out of order"),
+            (([0, 2, 2], ["", "b", "a"], [None, 0, None], [1, 2]), "the children of node 0 are not in character order"),
+            (([0, 2, 2], ["", "a", "a"], [None, 0, None], [1, 2]), "the children of node 0 are not in character order"),
+            (([0, 1], ["", ""], [None, 0], [1]), "node 1 has no character"),
+            (([0, 1], ["x", "a"], [None, 0], [1]), "its root has a character"),
+            (([0, 1], ["", "a"], [None, 0, None], [1]), "its node arrays differ in length"),
+        ],
+    )
+    def test_tries_that_are_not_index_tries(self, saved, tmp_path, arrays, problem):
+        trie = _kelvaro.from_internal_data(*arrays).to_bytes()
+        damaged = forged(saved[1], trie=trie, word_count=1, words=word_table(["a"]))
+        assert load_error(tmp_path, damaged) == f"malformed: the trie is not an index trie: {problem}"
+
+    def test_a_trie_in_a_longer_form_than_kelvaro_writes(self, saved, tmp_path):
+        trie = bytes.fromhex("fb 01 00 00 01 00 01 00 00")  # one node; its count in three bytes
+        assert load_error(tmp_path, forged(saved[1], trie=trie)) == "malformed: the trie is not in canonical form"
+
+    def test_no_report_on_standard_error(self, saved, tmp_path, capfd):
+        load_error(tmp_path, forged(saved[1], trie=bytes.fromhex("fdffffffffffffffff")))
+        assert capfd.readouterr().err == ""
+
+
+class TestWriting:
+    def test_a_failed_save_leaves_the_old_file_and_no_litter(self, saved, monkeypatch):
+        path, data = saved
+
+        def failing_fsync(descriptor):
+            raise OSError(28, "No space left on device")
+
+        monkeypatch.setattr(os, "fsync", failing_fsync)
+        with pytest.raises(OSError, match="No space left"):
+            Index.from_words(["other"]).save(path)
+        assert path.read_bytes() == data
+        assert os.listdir(path.parent) == [path.name]
+
+    def test_the_file_mode_follows_the_umask(self, tmp_path):
+        previous = os.umask(0o027)
+        try:
+            Index.from_words(["a"]).save(tmp_path / "a.kvx")
+        finally:
+            os.umask(previous)
+        assert stat.S_IMODE(os.stat(tmp_path / "a.kvx").st_mode) == 0o640
+
+    def test_missing_directories_and_files(self, tmp_path):
+        with pytest.raises(FileNotFoundError):
+            Index.from_words(["a"]).save(tmp_path / "no" / "such.kvx")
+        with pytest.raises(FileNotFoundError):
+            Index.load(tmp_path / "none.kvx")
+        with pytest.raises(TypeError):
+            Index.load(5)
