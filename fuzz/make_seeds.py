@@ -3,7 +3,7 @@
 The seeds are committed; this script is how they were made, and remakes
 them after a change of an input layout:
 
-    python3 fuzz/make_seeds.py
+    .venv-cpython/bin/python fuzz/make_seeds.py
 
 decode/  saved tries: the byte examples of the format, a few real tries and
          malformed ones, each followed by a lookup (read backwards from the end)
@@ -11,35 +11,19 @@ trie/    the same tries in the layout of fuzz_trie.cpp
 search/  small trees in the layout of fuzz_search.cpp
 """
 import os
-from collections import deque
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WORDS = os.path.join(HERE, "..", "examples", "words.txt")
 
+# The tests' builders and pure-Python writer; they import _kelvaro, so run
+# this with an interpreter that has kelvaro installed (.venv-cpython).
+sys.path.insert(0, os.path.join(HERE, "..", "tests"))
+from reference import encode_trie as saved  # noqa: E402
+from tries import arrays_from_words  # noqa: E402
+
 
 # --- tries as four arrays ---------------------------------------------------
-
-
-def arrays_from_words(words):
-    """Breadth-first ids, siblings in character order, payload = position."""
-    root = {}
-    for position, word in enumerate(words):
-        node = root
-        for ch in word:
-            node = node.setdefault(ch, {})
-        node[None] = position
-    shifts, chars, payloads, children = [], [], [], []
-    queue = deque([("", root)])
-    while queue:
-        ch, node = queue.popleft()
-        shifts.append(len(children))
-        chars.append(ch)
-        payloads.append(node.get(None))
-        first = len(chars) + len(queue)
-        keys = sorted(k for k in node if k is not None)
-        children.extend(range(first, first + len(keys)))
-        queue.extend((k, node[k]) for k in keys)
-    return shifts, chars, payloads, children
 
 
 def real_word_lists():
@@ -67,31 +51,6 @@ MALFORMED = {
 
 
 # --- the saved form -----------------------------------------------------------
-
-
-def uint(value):
-    if value <= 250:
-        return bytes([value])
-    if value <= 0xFFFF:
-        return b"\xfb" + value.to_bytes(2, "little")
-    if value <= 0xFFFFFFFF:
-        return b"\xfc" + value.to_bytes(4, "little")
-    return b"\xfd" + value.to_bytes(8, "little")
-
-
-def saved(shifts, chars, payloads, children):
-    def array(items, item):
-        return uint(len(items)) + b"".join(item(x) for x in items)
-
-    def optional(value, encode):
-        return b"\x00" if value is None else b"\x01" + encode(value)
-
-    return (
-        array(shifts, uint)
-        + array(chars, lambda s: optional(s[:1] or None, lambda c: c.encode("utf-8")))
-        + array(payloads, lambda p: optional(p, uint))
-        + array(children, uint)
-    )
 
 
 # The format's own byte examples: integer forms short and long, characters

@@ -1,4 +1,6 @@
-"""A pure-Python twin of the edit-distance search, kept as plain as possible.
+"""Pure-Python twins of the native search and writer, kept as plain as possible.
+
+fuzzy_match:
 
 Depth first from the root, one row of the Levenshtein table per node, each
 node's children entered with their own copy of the parent's row; children of
@@ -51,3 +53,31 @@ def levenshtein(a, b):
             current.append(min(previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (ca != cb)))
         previous = current
     return previous[-1]
+
+
+# The writer: shortest integer forms, UTF-8 characters.
+def encode_uint(value):
+    if value <= 250:
+        return bytes([value])
+    if value <= 0xFFFF:
+        return b"\xfb" + value.to_bytes(2, "little")
+    if value <= 0xFFFFFFFF:
+        return b"\xfc" + value.to_bytes(4, "little")
+    return b"\xfd" + value.to_bytes(8, "little")
+
+
+def encode_trie(shifts, strings, payloads, children):
+    """What to_bytes writes for the trie that from_internal_data makes of these arrays."""
+
+    def array(items, encode_item):
+        return encode_uint(len(items)) + b"".join(encode_item(item) for item in items)
+
+    def optional(value, encode_value):
+        return b"\x00" if value is None else b"\x01" + encode_value(value)
+
+    return (
+        array(shifts, encode_uint)
+        + array(strings, lambda s: optional(s[:1] or None, lambda c: c.encode("utf-8")))
+        + array(payloads, lambda p: optional(p, encode_uint))
+        + array(children, encode_uint)
+    )

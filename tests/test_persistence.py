@@ -5,6 +5,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import _kelvaro
+import reference
 from conftest import panic_message
 
 UNWRAP = "called `Result::unwrap()` on an `Err` value: "
@@ -26,32 +27,6 @@ def make_trie(shifts=(), strings=(), payloads=(), children=()):
 
 def unhex(text):
     return bytes.fromhex(text)
-
-
-# A pure-Python twin of the writer: shortest integer forms, UTF-8 characters.
-def reference_uint(value):
-    if value <= 250:
-        return bytes([value])
-    if value <= 0xFFFF:
-        return b"\xfb" + value.to_bytes(2, "little")
-    if value <= 0xFFFFFFFF:
-        return b"\xfc" + value.to_bytes(4, "little")
-    return b"\xfd" + value.to_bytes(8, "little")
-
-
-def reference_encode(shifts, strings, payloads, children):
-    def array(items, encode_item):
-        return reference_uint(len(items)) + b"".join(encode_item(item) for item in items)
-
-    def optional(value, encode_value):
-        return b"\x00" if value is None else b"\x01" + encode_value(value)
-
-    return (
-        array(shifts, reference_uint)
-        + array(strings, lambda s: optional(s[:1] or None, lambda c: c.encode("utf-8")))
-        + array(payloads, lambda p: optional(p, reference_uint))
-        + array(children, reference_uint)
-    )
 
 
 # The words "ab" (payload 0) and "ac" (payload 1).
@@ -216,7 +191,7 @@ trie_arrays = st.tuples(
 @given(trie_arrays)
 def test_encoding_is_canonical_and_round_trips(arrays):
     data = make_trie(*arrays).to_bytes()
-    assert data == reference_encode(*arrays)
+    assert data == reference.encode_trie(*arrays)
     assert _kelvaro.from_bytes(data).to_bytes() == data
 
 
