@@ -9,6 +9,7 @@
 
 #include "checks.h"
 #include "codec/trie_codec.h"
+#include "entry_points.h"
 #include "input_reader.h"
 #include "prefix/internal_error.h"
 #include "query_checks.h"
@@ -31,6 +32,8 @@ void check_failure(DecodeResult result) {
   finding("unwrapping a failed decode did not fail");
 }
 
+}  // namespace
+
 void run(std::span<const std::uint8_t> input) {
   std::optional<DecodeResult> decoded = attempt([&] { return decode_trie(input); });
   if (!decoded.has_value()) return;  // a count whose storage cannot be sized
@@ -46,15 +49,4 @@ void run(std::span<const std::uint8_t> input) {
   check_lookups(trie, reader);
 }
 
-}  // namespace
 }  // namespace kelvaro::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  kelvaro::set_failure_reports(false);
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  kelvaro::fuzz::run(std::span<const std::uint8_t>(data, size));
-  return 0;
-}

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "checks.h"
+#include "entry_points.h"
 #include "input_reader.h"
 #include "lib/queries.h"
 #include "prefix/internal_error.h"
@@ -115,6 +116,8 @@ class ReferenceSearch {
   std::vector<Match> matches_;
 };
 
+}  // namespace
+
 void run(std::span<const std::uint8_t> input) {
   InputReader reader(input);
   const Tree tree = read_tree(reader);
@@ -136,15 +139,4 @@ void run(std::span<const std::uint8_t> input) {
           "exact_match differs from the reference");
 }
 
-}  // namespace
 }  // namespace kelvaro::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  kelvaro::set_failure_reports(false);
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  kelvaro::fuzz::run(std::span<const std::uint8_t>(data, size));
-  return 0;
-}

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "checks.h"
+#include "entry_points.h"
 #include "input_reader.h"
 #include "prefix/internal_error.h"
 #include "prefix/trie.h"
@@ -79,6 +80,8 @@ void check_accessors(const Trie& trie, NodeId node) {
   if (payload.has_value()) require(*payload == payloads[node], "get_payload reads another entry");
 }
 
+}  // namespace
+
 void run(std::span<const std::uint8_t> input) {
   InputReader reader(input);
   const Trie trie = read_trie(reader);
@@ -93,15 +96,4 @@ void run(std::span<const std::uint8_t> input) {
   check_lookups(trie, reader);
 }
 
-}  // namespace
 }  // namespace kelvaro::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  kelvaro::set_failure_reports(false);
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  kelvaro::fuzz::run(std::span<const std::uint8_t>(data, size));
-  return 0;
-}
