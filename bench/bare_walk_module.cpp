@@ -25,7 +25,7 @@
 #include "bare_walk.h"
 #include "codec/trie_codec.h"
 #include "lib/py_ref.h"
-#include "lib/queries.h"
+#include "prefix/queries.h"
 #include "prefix/internal_error.h"
 #include "prefix/utf8.h"
 

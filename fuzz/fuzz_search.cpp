@@ -1,10 +1,14 @@
-// The search on well-formed tries, against a plain recursive twin.
+// The search on well-formed tries, against the general engine and a plain
+// recursive twin.
 //
 // The input describes a tree (each node's parent, character and payload,
-// and a rotation of each child run), then one lookup. On a tree every
+// and a rotation or a sort of each child run), then one lookup. On a tree every
 // lookup must finish, and its matches, their order included, must be those
-// of the twin: a walk with one full row of the edit-distance table per
-// node, children of the node entered in the search's preferred order.
+// of the general engine (dfs driving a Matcher, which the typed walk stands
+// in for on such a tree) and of the twin: a walk with one full row of the
+// edit-distance table per node, children of the node entered in the
+// search's preferred order. Rotated runs are unsorted and sorted ones are
+// searched by bisection: the typed walk reads the two differently.
 //
 // Input layout (make_seeds.py writes it): the node count, less one; the
 // root's payload; per further node its parent (modulo its own id), its
@@ -21,7 +25,7 @@
 #include "checks.h"
 #include "entry_points.h"
 #include "input_reader.h"
-#include "lib/queries.h"
+#include "prefix/queries.h"
 #include "prefix/internal_error.h"
 #include "prefix/trie.h"
 #include "prefix/utf8.h"
@@ -58,9 +62,18 @@ Tree read_tree(InputReader& reader) {
     tree.chars.push_back(OptionalChar(kAlphabet[reader.byte() % kTreeLetters]));
     tree.payloads.push_back(reader.optional_payload());
   }
+  // All runs sorted, as the builder makes them, or all rotated.
+  const bool sorted = reader.byte() & 1;
   for (std::vector<NodeId>& run : tree.children) {
     const std::uint8_t rotation = reader.byte();
-    if (!run.empty()) std::rotate(run.begin(), run.begin() + rotation % run.size(), run.end());
+    if (run.empty()) continue;
+    if (sorted) {
+      std::stable_sort(run.begin(), run.end(), [&](NodeId a, NodeId b) {
+        return tree.chars[a].value() < tree.chars[b].value();
+      });
+    } else {
+      std::rotate(run.begin(), run.begin() + rotation % run.size(), run.end());
+    }
   }
   return tree;
 }
@@ -122,16 +135,24 @@ void run(std::span<const std::uint8_t> input) {
   InputReader reader(input);
   const Tree tree = read_tree(reader);
   std::u32string query;
-  for (std::size_t i = reader.byte() % 9; i > 0; --i)
+  // Mostly short queries, sometimes one longer than a machine word's bits.
+  const std::uint8_t length = reader.byte();
+  for (std::size_t i = length < 240 ? length % 9 : 60 + length % 16; i > 0; --i)
     query.push_back(kAlphabet[reader.byte() % std::size(kAlphabet)]);
-  const std::uint64_t max_dist = reader.byte() % 5;
+  // Small distances, where the band is narrow, and sometimes one beyond
+  // any path.
+  const std::uint8_t distance = reader.byte();
+  const std::uint64_t max_dist = distance < 250 ? distance % 5 : distance;
   const std::uint8_t limit_byte = reader.byte();
   const std::optional<std::uint64_t> limit =
       limit_byte == 0 ? std::nullopt : std::optional<std::uint64_t>((limit_byte - 1) % 12);
 
   const Trie trie = tree.to_trie();
-  require(fuzzy_match(trie, query, max_dist, limit) ==
-              ReferenceSearch(tree, query, max_dist, limit).run(),
+  require(trie.is_sound(), "a tree with a payload entry per node is not sound");
+  const std::vector<Match> found = fuzzy_match(trie, query, max_dist, limit);
+  require(found == general_fuzzy_match(trie, query, max_dist, limit),
+          "fuzzy_match differs from the general engine");
+  require(found == ReferenceSearch(tree, query, max_dist, limit).run(),
           "fuzzy_match differs from the reference");
   std::vector<Match> exact = ReferenceSearch(tree, query, 0, std::nullopt).run();
   require(exact_match(trie, query) ==

@@ -126,7 +126,7 @@ def search_input(words, query, max_dist, limit):
     data = bytes([len(parents) - 1]) + reader_payload(payloads[0])
     for node in range(1, len(parents)):
         data += bytes([parents[node], SEARCH_ALPHABET.index(chars[node])]) + reader_payload(payloads[node])
-    data += bytes(len(parents))  # no rotations
+    data += bytes([0]) + bytes(len(parents))  # runs rotated, by nothing
     data += bytes([len(query)] + [SEARCH_ALPHABET.index(ch) for ch in query])
     return data + bytes([max_dist, 0 if limit is None else limit + 1])
 

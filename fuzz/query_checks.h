@@ -19,7 +19,7 @@
 
 #include "checks.h"
 #include "input_reader.h"
-#include "lib/queries.h"
+#include "prefix/queries.h"
 #include "prefix/trie.h"
 #include "prefix/utf8.h"
 

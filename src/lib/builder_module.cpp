@@ -1,6 +1,7 @@
 // Initialisation of kelvaro._builder: its one exported entry, PyInit__builder.
 #include "lib/builder_functions.h"
 #include "lib/frame.h"
+#include "lib/interrupts.h"
 
 namespace kelvaro::py {
 namespace {
@@ -22,6 +23,8 @@ PyModuleDef builder_module_definition = {
 
 PyMODINIT_FUNC PyInit__builder() {
   using namespace kelvaro::py;
-  return run_in_frame(
-      [] { return checked(PyModule_Create2(&builder_module_definition, PYTHON_API_VERSION)); });
+  return run_in_frame([] {
+    install_interrupt_hook();
+    return checked(PyModule_Create2(&builder_module_definition, PYTHON_API_VERSION));
+  });
 }

@@ -5,7 +5,7 @@
 #include "lib/conversions.h"
 #include "lib/frame.h"
 #include "lib/prefix_search.h"
-#include "lib/queries.h"
+#include "prefix/queries.h"
 
 namespace kelvaro::py {
 namespace {

@@ -2,6 +2,7 @@
 #include "lib/binding.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
+#include "lib/interrupts.h"
 #include "lib/functions.h"
 #include "lib/prefix_search.h"
 
@@ -99,6 +100,7 @@ PyRef create_module() {
 PyMODINIT_FUNC PyInit__kelvaro() {
   using namespace kelvaro::py;
   return run_in_frame([] {
+    install_interrupt_hook();
     if (module_object == nullptr) module_object = create_module().release();
     return PyRef::borrow(module_object);
   });

@@ -48,17 +48,4 @@ concept Agent = requires(A& agent, const A& const_agent, NodeId node,
   { const_agent.get_children_to_visit(node, const_state, children, out) } -> std::same_as<void>;
 };
 
-// An agent may also promise to enter only children it is shown, each at
-// most once, and say right after visit_node whether it will enter any of the
-// node's children, judging by the node's State alone. When it says no,
-// get_children_to_visit would have returned nothing whatever the children;
-// when it says yes, or fails, it does exactly what get_children_to_visit
-// would. dfs then lists the children only of nodes whose children it enters
-// (see dfs.h), which saves listing children only to discard them at the
-// many nodes where a deep walk ends.
-template <typename A>
-concept ChoosesChildrenByState = Agent<A> && requires(const A& agent, const State& state) {
-  { agent.enters_children(state) } -> std::same_as<bool>;
-};
-
 }  // namespace kelvaro

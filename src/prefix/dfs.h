@@ -10,15 +10,6 @@
 // agent put it until its node is done. Each depth keeps its frame's storage
 // for the rest of the run, so lists are not allocated per node either.
 //
-// In a trie that forms a tree (Trie::forms_a_tree), an agent that enters
-// only children it is shown, each at most once, and can tell from a node's
-// State whether it will enter any (ChoosesChildrenByState) visits each node
-// at most once and so can exceed neither bound below. Such an agent is asked
-// first, and the children of a node whose children it will not enter are
-// never listed: deep walks end in many such nodes. Everything that can fail
-// still fails as it would otherwise: a node out of range, then the agent's
-// visit, then the listing, then the agent's choice.
-//
 // The trie is never checked to be a tree. Child runs that lead back to an
 // ancestor would keep the walk going forever, and overlapping runs would let
 // every visit list and push the same children again. A walk of a tree visits
@@ -35,34 +26,10 @@
 
 #include "prefix/agent.h"
 #include "prefix/internal_error.h"
+#include "prefix/interrupt.h"
 #include "prefix/trie.h"
 
 namespace kelvaro {
-
-namespace dfs_detail {
-
-// Lists the children of `visit`'s node into `children`, counting them in
-// `listed` against the bound; false when the agent is known to enter none.
-template <Agent A>
-bool list_children(const Trie& trie, const A& agent, const NodeVisit& visit, Children& children,
-                   std::size_t& listed) {
-  if constexpr (ChoosesChildrenByState<A>) {
-    // Such an agent in a tree lists only the children it will enter, and
-    // cannot list more than the bound (see above).
-    if (trie.lists_without_failure(visit.node)) {
-      if (!agent.enters_children(visit.state)) return false;
-      trie.get_children(visit.node, children);
-      return true;
-    }
-  }
-  trie.get_children(visit.node, children);
-  listed += children.size();
-  if (listed > trie.child_indices().size()) [[unlikely]]
-    fail("child runs do not form a tree");
-  return true;
-}
-
-}  // namespace dfs_detail
 
 template <Agent A>
 void dfs(const Trie& trie, A& agent) {
@@ -83,6 +50,7 @@ void dfs(const Trie& trie, A& agent) {
   frames[0].size = 1;
   std::size_t depth = 0;
   Children children;
+  InterruptCheck interrupts;
 
   while (true) {
     Frame& frame = frames[depth];
@@ -100,11 +68,13 @@ void dfs(const Trie& trie, A& agent) {
       fail("child runs do not form a tree");
     ++visited;
 
+    interrupts.tick();
+
     agent.visit_node(current.node, payload, current.state);
-    if (!dfs_detail::list_children(trie, agent, current, children, listed)) {
-      current.state = State();
-      continue;
-    }
+    trie.get_children(current.node, children);
+    listed += children.size();
+    if (listed > trie.child_indices().size()) [[unlikely]]
+      fail("child runs do not form a tree");
 
     if (depth + 1 == frames.size()) frames.emplace_back();
     Frame& inner = frames[depth + 1];

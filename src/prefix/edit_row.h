@@ -1,46 +1,141 @@
-// One row of the edit-distance table, and its smallest entry.
+// The rows of the edit-distance table that a search walks down the trie.
 //
-// Entry i of a node's row is the edit distance between the node's path text
-// and the first i characters of the query. The row of a child follows from
-// its parent's row and the child's character alone, which is what lets a
-// search carry one row per node instead of the whole table.
+// Entry j of a node's row is the edit distance between the node's path text
+// (depth d characters) and the first j characters of the query. A child's row
+// follows from its parent's row and its own character alone, which is what
+// lets a search carry one row per depth instead of the whole table.
 //
-// Entries are bounded by the longer of the path and the query, both far
-// below 2^64, so adding 1 cannot wrap.
+// Only a band of each row matters. Entry j is at least |j - d|, so at depth
+// d only the columns j in [d - K, d + K] can hold a distance within K, the
+// search's bound. Each row is therefore kept as `width()` cells, cell t
+// standing for column start(d) + t, and every other distance is held as
+// cap() = K + 1, "too far". The table's recurrence is built of minima and
+// additions of 0 or 1, so capping every cell at K + 1 gives exactly
+// min(true distance, K + 1) in every cell: distances within K come out
+// exact, and the rest compare as beyond K, as they are. A node costs
+// O(width) = O(min(n, 2K) + 1) whatever the length n of the query.
+//
+// With transpositions on, swapping two neighbouring characters is one edit
+// (the optimal string alignment distance), which needs the grandparent's row
+// and the parent's character too.
+//
+// The smallest entry of a row never decreases from a node to its children,
+// with or without transpositions, which is what lets a search prune: a node
+// whose row holds nothing within K has no descendant within K.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string_view>
 
 namespace kelvaro {
 
-// Writes the row of a node with character `ch` whose parent's row is
-// `parent` (query.size() + 1 entries) to `row` (as many).
-inline void fill_child_row(const std::uint64_t* parent, std::u32string_view query, char32_t ch,
-                           std::uint64_t* row) {
-  // `left` is the entry just written and `diagonal` the parent's entry
-  // before the current one, both kept in registers across the loop.
-  std::uint64_t left = parent[0] + 1;
-  std::uint64_t diagonal = parent[0];
-  row[0] = left;
-  for (std::size_t i = 1; i <= query.size(); ++i) {
-    const std::uint64_t up = parent[i];
-    const std::uint64_t inserted_or_deleted = std::min(up, left) + 1;
-    const std::uint64_t kept_or_substituted = diagonal + (query[i - 1] == ch ? 0 : 1);
-    left = std::min(inserted_or_deleted, kept_or_substituted);
-    row[i] = left;
-    diagonal = up;
-  }
-}
+using Cell = std::uint64_t;
 
-// The smallest of `count` entries, count > 0. It never decreases from a node
-// to its children, which is what lets a search prune.
-inline std::uint64_t smallest_entry(const std::uint64_t* row, std::size_t count) {
-  std::uint64_t smallest = row[0];
-  for (std::size_t i = 1; i < count; ++i) smallest = std::min(smallest, row[i]);
-  return smallest;
-}
+class EditBand {
+ public:
+  // A band for distances up to `max_dist`. No distance at depth d exceeds
+  // max(n, d), so a larger bound than `reach` (at least the query's length
+  // and the depth of every node searched) widens the band to no avail.
+  EditBand(std::u32string_view query, std::uint64_t max_dist, std::uint64_t reach)
+      : query_(query), bound_(std::min({max_dist, reach, kLargestBound})) {
+    const std::uint64_t n = query.size();
+    width_ = bound_ >= n ? n + 1 : std::min<std::uint64_t>(n + 1, 2 * bound_ + 1);
+  }
+
+  std::u32string_view query() const { return query_; }
+  std::uint64_t bound() const { return bound_; }
+  Cell cap() const { return bound_ + 1; }
+  std::size_t width() const { return width_; }
+
+  // The column of cell 0 at `depth`.
+  std::size_t start(std::size_t depth) const { return depth > bound_ ? depth - bound_ : 0; }
+
+  void root_row(Cell* row) const {
+    for (std::size_t t = 0; t < width_; ++t) row[t] = std::min<Cell>(t, cap());
+  }
+
+  // The row of a node at `depth` (1 or more) with character `ch`, from its
+  // parent's row.
+  void child_row(std::size_t depth, char32_t ch, const Cell* parent, Cell* row) const {
+    fill<false>(depth, ch, 0, parent, nullptr, row);
+  }
+
+  // The same with transpositions: `parent_ch` is the parent's character and
+  // `grandparent` its parent's row (unused at depth 1).
+  void child_row_swapping(std::size_t depth, char32_t ch, char32_t parent_ch, const Cell* parent,
+                          const Cell* grandparent, Cell* row) const {
+    fill<true>(depth, ch, parent_ch, parent, grandparent, row);
+  }
+
+  // The distance to the whole query, or cap() when it is beyond the bound.
+  Cell last(std::size_t depth, const Cell* row) const {
+    const std::size_t column = query_.size();
+    const std::size_t first = start(depth);
+    return column >= first && column - first < width_ ? row[column - first] : cap();
+  }
+
+  Cell smallest(const Cell* row) const { return *std::min_element(row, row + width_); }
+
+  // The query characters that the rows of a child at `depth` compare the
+  // child's character with: any other character gives the same row. With
+  // transpositions the column before the band counts too.
+  std::u32string_view compared(std::size_t depth, bool swapping) const {
+    const std::size_t first = start(depth);
+    std::size_t from = first > 0 ? first - 1 : 0;
+    if (swapping && from > 0) --from;
+    const std::size_t to = std::min(query_.size(), first + width_ - 1);
+    return from < to ? query_.substr(from, to - from) : std::u32string_view();
+  }
+
+ private:
+  // Beyond this no path or query can be long, and cap() cannot overflow.
+  static constexpr std::uint64_t kLargestBound = std::uint64_t{1} << 62;
+
+  template <bool kSwapping>
+  void fill(std::size_t depth, char32_t ch, char32_t parent_ch, const Cell* parent,
+            const Cell* grandparent, Cell* row) const {
+    const Cell too_far = cap();
+    const std::size_t first = start(depth);
+    // Where column `first` sits in the parent's row (0 or 1 cells on) and in
+    // the grandparent's.
+    const std::size_t parent_first = start(depth - 1);
+    const std::size_t up_shift = first - parent_first;
+    const std::size_t n = query_.size();
+    Cell left = too_far;
+    for (std::size_t t = 0; t < width_; ++t) {
+      const std::size_t column = first + t;
+      Cell cell;
+      if (column > n) {
+        cell = too_far;
+      } else if (column == 0) {
+        cell = std::min<Cell>(depth, too_far);
+      } else {
+        const std::size_t up = t + up_shift;
+        const Cell deleted = up < width_ ? parent[up] + 1 : too_far;
+        // Column - 1 is never left of the parent's band.
+        const Cell kept = parent[up - 1] + (query_[column - 1] == ch ? 0 : 1);
+        cell = std::min({deleted, kept, left + 1, too_far});
+        if constexpr (kSwapping) {
+          if (depth >= 2 && column >= 2 && ch == query_[column - 2] &&
+              parent_ch == query_[column - 1]) {
+            const std::size_t grand_first = start(depth - 2);
+            const std::size_t back = column - 2;
+            if (back >= grand_first && back - grand_first < width_)
+              cell = std::min(cell, grandparent[back - grand_first] + 1);
+          }
+        }
+      }
+      row[t] = cell;
+      left = cell;
+    }
+  }
+
+  std::u32string_view query_;
+  std::uint64_t bound_;
+  std::size_t width_;
+};
 
 }  // namespace kelvaro

@@ -1,9 +1,8 @@
 #include "prefix/matcher.h"
 
-#include <numeric>
+#include <limits>
 #include <utility>
 
-#include "prefix/edit_row.h"
 #include "prefix/internal_error.h"
 #include "prefix/utf8.h"
 
@@ -23,7 +22,10 @@ const T& required(const State& state, std::string_view key) {
 }  // namespace
 
 Matcher::Matcher(std::u32string query, std::uint64_t max_dist, std::optional<std::uint64_t> limit)
-    : limit_(limit), query_(std::move(query)), max_dist_(max_dist) {}
+    : query_(std::move(query)),
+      band_(query_, max_dist, std::numeric_limits<std::uint64_t>::max()),
+      max_dist_(max_dist),
+      limit_(limit) {}
 
 State Matcher::initial_state() const {
   State state;
@@ -31,87 +33,61 @@ State Matcher::initial_state() const {
   return state;
 }
 
-void Matcher::visit_node(NodeId node, std::optional<Payload> payload, State& state) {
+void Matcher::visit_node(NodeId /*node*/, std::optional<Payload> payload, State& state) {
   const Path& path = required<Path>(state, kCurPrefix);
+  Row row(band_.width());
   // Only the root has an empty path; it is never recorded, whatever its payload.
   if (path.empty()) {
-    state.put(kCurRow, root_row());
+    band_.root_row(row.data());
+    state.put(kCurRow, std::move(row));
     return;
   }
-  Row row = child_row(required<Row>(state, kPrevRow), path.back());
-  const std::uint64_t distance = row.back();
-  if (payload.has_value() && distance <= max_dist_ && !limit_reached()) {
-    results_.push_back(
-        {utf8::encode(std::u32string_view(path.data(), path.size())), node, distance});
-  }
+  const Row& parent_row = required<Row>(state, kPrevRow);
+  if (parent_row.size() < row.size()) [[unlikely]]
+    fail_out_of_bounds(parent_row.size(), parent_row.size());
+  band_.child_row(path.size(), path.back(), parent_row.data(), row.data());
+  const Cell distance = band_.last(path.size(), row.data());
+  if (payload.has_value() && distance <= max_dist_ && !limit_reached())
+    results_.push_back({utf8::encode(path), payload, distance});
   state.put(kCurRow, std::move(row));
-}
-
-bool Matcher::enters_children(const State& state) const {
-  const Row& row = required<Row>(state, kCurRow);
-  // Read as get_children_to_visit reads it, so that both fail alike.
-  required<Path>(state, kCurPrefix);
-  if (row.empty()) [[unlikely]]
-    fail_none();
-  return !limit_reached() && smallest_entry(row.data(), row.size()) <= max_dist_;
 }
 
 void Matcher::get_children_to_visit(NodeId /*node*/, const State& state,
                                     std::span<const Child> children,
                                     std::vector<NodeVisit>& out) const {
-  if (!enters_children(state)) return;
   const Row& row = required<Row>(state, kCurRow);
   const Path& path = required<Path>(state, kCurPrefix);
+  if (row.empty()) [[unlikely]]
+    fail_none();
+  if (limit_reached() || band_.smallest(row.data()) > max_dist_) return;
 
   // The child that continues the query exactly goes first. When several
   // siblings carry that character the last of them is the one; the others
   // keep their place among the rest, so no subtree is left out.
   const std::size_t depth = path.size();
-  std::optional<std::size_t> preferred;
-  if (depth < query_.size()) {
-    for (std::size_t i = children.size(); i-- > 0;) {
-      if (children[i].ch == query_[depth]) {
-        preferred = i;
-        break;
-      }
-    }
-  }
+  // Past the last child when there is none.
+  const std::size_t preferred =
+      depth < query_.size()
+          ? preferred_child(children.size(), [&](std::size_t i) { return children[i].ch; },
+                            query_[depth])
+                .value_or(children.size())
+          : children.size();
 
+  const auto add_child = [&](const Child& child) {
+    NodeVisit& visit = out.emplace_back();
+    visit.node = child.node;
+    visit.state.put(kPrevRow, row);
+    visit.state.put(kCurPrefix, path + child.ch);
+  };
   out.reserve(children.size());
-  if (preferred.has_value()) add_child(children[*preferred], row, path, out);
+  if (preferred < children.size()) add_child(children[preferred]);
   for (std::size_t i = 0; i < children.size(); ++i) {
-    if (i != preferred) add_child(children[i], row, path, out);
+    if (i != preferred) add_child(children[i]);
   }
-}
-
-Matcher::Row Matcher::root_row() const {
-  // The empty path is i edits away from the first i query characters.
-  Row row = Row::uninitialized(recycler_.get(), query_.size() + 1);
-  std::iota(row.begin(), row.end(), std::uint64_t{0});
-  return row;
-}
-
-Matcher::Row Matcher::child_row(const Row& parent_row, char32_t ch) const {
-  // The row is computed from the parent's entries in increasing order, so
-  // one check up front fails at the same index as the first read past the
-  // end would.
-  if (parent_row.size() < query_.size() + 1) [[unlikely]]
-    fail_out_of_bounds(parent_row.size(), parent_row.size());
-  Row row = Row::uninitialized(recycler_.get(), query_.size() + 1);
-  fill_child_row(parent_row.data(), query_, ch, row.data());
-  return row;
 }
 
 bool Matcher::limit_reached() const {
   return limit_.has_value() && results_.size() >= *limit_;
-}
-
-void Matcher::add_child(const Child& child, const Row& row, const Path& path,
-                        std::vector<NodeVisit>& out) const {
-  NodeVisit& visit = out.emplace_back();
-  visit.node = child.node;
-  visit.state.put(kPrevRow, Row::copy_of(recycler_.get(), row));
-  visit.state.put(kCurPrefix, Path::extended(recycler_.get(), path, child.ch));
 }
 
 }  // namespace kelvaro

@@ -1,5 +1,7 @@
 #include "prefix/trie.h"
 
+#include <algorithm>
+
 #include "prefix/internal_error.h"
 
 namespace kelvaro {
@@ -10,17 +12,16 @@ Trie::Trie(std::vector<std::uint32_t> node_shifts, std::vector<OptionalChar> nod
       node_chars_(std::move(node_chars)),
       node_payloads_(std::move(node_payloads)),
       child_indices_(std::move(child_indices)),
-      forms_a_tree_(find_whether_tree()) {}
+      forms_a_tree_(find_whether_tree()) {
+  find_whether_sound();
+}
 
 bool Trie::find_whether_tree() const {
   std::vector<bool> listed(node_chars_.size());
   for (std::size_t node = 0; node < node_shifts_.size(); ++node) {
-    const std::size_t start = node_shifts_[node];
-    const std::size_t end =
-        node + 1 < node_shifts_.size() ? node_shifts_[node + 1] : child_indices_.size();
-    if (start >= end) continue;
-    if (end > child_indices_.size()) return false;
-    for (std::size_t position = start; position < end; ++position) {
+    const Run run = run_of(static_cast<NodeId>(node));
+    if (run.end > child_indices_.size()) return false;
+    for (std::size_t position = run.start; position < run.end; ++position) {
       const NodeId child = child_indices_[position];
       if (child == 0 || child >= node_chars_.size() || !node_chars_[child].has_value() ||
           listed[child]) {
@@ -32,34 +33,71 @@ bool Trie::find_whether_tree() const {
   return true;
 }
 
+// A tree whose reachable nodes all have a run and a payload entry. The walk
+// from the root that proves it also lays out run_chars and finds the height.
+void Trie::find_whether_sound() {
+  const std::size_t reachable_bound = std::min(node_shifts_.size(), node_payloads_.size());
+  if (!forms_a_tree_ || reachable_bound == 0) return;
+  std::vector<char32_t> run_chars(child_indices_.size());
+  bool sorted = true;
+  // Breadth first, one level at a time, so that the number of levels is the
+  // height.
+  std::vector<NodeId> level{0};
+  std::vector<NodeId> next;
+  std::size_t height = 0;
+  while (true) {
+    next.clear();
+    for (const NodeId node : level) {
+      const Run run = run_of(node);
+      for (std::size_t position = run.start; position < run.end; ++position) {
+        const NodeId child = child_indices_[position];
+        if (child >= reachable_bound) return;
+        const char32_t ch = node_chars_[child].value();
+        run_chars[position] = ch;
+        if (position > run.start && ch < run_chars[position - 1]) sorted = false;
+        next.push_back(child);
+      }
+    }
+    if (next.empty()) break;
+    ++height;
+    level.swap(next);
+  }
+  // Positions of runs that no walk reaches keep a 0: nothing reads them.
+  run_chars_ = std::move(run_chars);
+  height_ = height;
+  runs_sorted_ = sorted;
+  sound_ = true;
+}
+
 void Trie::get_children(NodeId node, Children& out) const {
   out.clear();
-  std::size_t start = checked_at(node_shifts_, node);
-  std::size_t end =
-      std::size_t{node} + 1 < node_shifts_.size() ? node_shifts_[node + 1] : child_indices_.size();
-  if (start >= end) return;
-  if (end <= child_indices_.size()) [[likely]] {
-    list_run(start, end, out);
-    return;
-  }
+  checked_at(node_shifts_, node);
+  const Run run = run_of(node);
+  if (run.size() == 0) return;
   // A malformed run may reach far past child_indices; it fails at the first
   // position outside it, so reserve no further than that.
-  if (start < child_indices_.size()) out.reserve(child_indices_.size() - start);
-  for (std::size_t position = start; position < end; ++position) {
+  if (run.start < child_indices_.size())
+    out.reserve(std::min(run.end, child_indices_.size()) - run.start);
+  for (std::size_t position = run.start; position < run.end; ++position) {
     NodeId child = checked_at(child_indices_, position);
     out.push_back({checked_char(child), child});
   }
 }
 
-// Searches list the children of every node they visit, so this is one of
-// their innermost loops: the run is known to lie inside child_indices, and
-// only the children themselves are checked, in the same order as above.
-void Trie::list_run(std::size_t start, std::size_t end, Children& out) const {
-  out.reserve(end - start);
-  for (std::size_t position = start; position < end; ++position) {
-    NodeId child = child_indices_[position];
-    out.push_back({checked_char(child), child});
+std::optional<std::size_t> Trie::last_child_with(Run run, char32_t wanted) const {
+  const std::span<const char32_t> chars = run_chars(run);
+  // Sorted runs, which are all the builder makes: a binary search, so that
+  // a node with thousands of children costs a dozen reads.
+  if (runs_sorted_) {
+    const auto after = std::upper_bound(chars.begin(), chars.end(), wanted);
+    if (after == chars.begin() || *(after - 1) != wanted) return std::nullopt;
+    return run.start + static_cast<std::size_t>(after - 1 - chars.begin());
   }
+  // Any order: a scan of the run's characters, from the end.
+  std::optional<std::size_t> found =
+      preferred_child(chars.size(), [&](std::size_t i) { return chars[i]; }, wanted);
+  if (found.has_value()) *found += run.start;
+  return found;
 }
 
 char32_t Trie::checked_char(NodeId child) const {

@@ -17,12 +17,18 @@
 // last node's run ends at the end of child_indices. A run whose start is past
 // its end is empty. Construction refuses nothing: a malformed trie shows only
 // when an accessor or a traversal reaches the broken part, and then fails with
-// an internal error. It only notes whether the runs form a tree, which lets
-// searches skip work whose only purpose would be to fail on a malformed trie.
+// an internal error.
+//
+// Construction does look once at the shape, though. A trie that is sound (see
+// is_sound) can be walked without a single check, and for such a trie it also
+// lays out one side array: the characters of every run side by side, parallel
+// to child_indices, so that choosing among a node's children reads one small
+// array instead of every child's entry in node_chars.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace kelvaro {
@@ -54,6 +60,13 @@ struct Child {
 
 using Children = std::vector<Child>;
 
+// A node's run of children: positions [start, end) of child_indices.
+struct Run {
+  std::size_t start;
+  std::size_t end;
+  std::size_t size() const { return end > start ? end - start : 0; }
+};
+
 class Trie {
  public:
   Trie() = default;
@@ -72,19 +85,47 @@ class Trie {
 
   std::optional<Payload> get_payload(NodeId node) const;
 
+  // The run of a node below node_shifts.size(). The last node's run ends at
+  // the end of child_indices; a run may reach past it in a malformed trie.
+  Run run_of(NodeId node) const {
+    const std::size_t start = node_shifts_[node];
+    const std::size_t end = std::size_t{node} + 1 < node_shifts_.size()
+                                ? node_shifts_[std::size_t{node} + 1]
+                                : child_indices_.size();
+    return {start, end > start ? end : start};
+  }
+
   // Whether the runs form a tree: every run lies inside child_indices,
   // every node that a run lists has a character, no node is listed twice
-  // (in one run or in two) and the root is listed in none. Found once, at
-  // construction. In such a trie get_children fails only for a node beyond
-  // node_shifts, and a walk that enters only children it is shown, each at
-  // most once, visits every node at most once.
+  // (in one run or in two) and the root is listed in none. In such a trie
+  // get_children fails only for a node beyond node_shifts, and a walk that
+  // enters only children it is shown, each at most once, visits every node
+  // at most once.
   bool forms_a_tree() const { return forms_a_tree_; }
 
-  // Whether get_children(node) is sure to succeed, in a trie that forms a
-  // tree.
-  bool lists_without_failure(NodeId node) const {
-    return forms_a_tree_ && node < node_shifts_.size();
+  // A tree with a root in which every node that a walk from the root can
+  // reach has a run and a payload entry: no lookup on it can fail, so a
+  // lookup can take any route it likes to its answer. Only a sound trie has
+  // run_chars.
+  bool is_sound() const { return sound_; }
+
+  // Whether every run's characters are in increasing code point order
+  // (equal neighbours allowed), as the builder lays them out. Sound tries
+  // only.
+  bool runs_sorted() const { return runs_sorted_; }
+
+  // node_chars of child_indices[p] at position p; empty unless sound.
+  std::span<const char32_t> run_chars() const { return run_chars_; }
+  std::span<const char32_t> run_chars(Run run) const {
+    return std::span<const char32_t>(run_chars_).subspan(run.start, run.size());
   }
+
+  // The length of the longest path from the root, in a sound trie.
+  std::size_t height() const { return height_; }
+
+  // The last position of `run` whose child carries `wanted`, in a sound
+  // trie: which child a search that wants that character enters first.
+  std::optional<std::size_t> last_child_with(Run run, char32_t wanted) const;
 
   const std::vector<std::uint32_t>& node_shifts() const { return node_shifts_; }
   const std::vector<OptionalChar>& node_chars() const { return node_chars_; }
@@ -92,18 +133,33 @@ class Trie {
   const std::vector<NodeId>& child_indices() const { return child_indices_; }
 
  private:
-  // Lists the run [start, end), which must lie inside child_indices.
-  void list_run(std::size_t start, std::size_t end, Children& out) const;
   // The character of a node that some run lists.
   char32_t checked_char(NodeId child) const;
   bool find_whether_tree() const;
+  void find_whether_sound();
 
   std::vector<std::uint32_t> node_shifts_;
   std::vector<OptionalChar> node_chars_;
   std::vector<std::optional<Payload>> node_payloads_;
   std::vector<NodeId> child_indices_;
   // Derived from the four arrays once, at construction.
+  std::vector<char32_t> run_chars_;
+  std::size_t height_ = 0;
   bool forms_a_tree_ = true;
+  bool sound_ = false;
+  bool runs_sorted_ = false;
 };
+
+// Which child of a run goes first for a search that wants the character
+// `wanted`: the last child that carries it, so that among siblings sharing a
+// character the last one leads and the others keep their places. `char_at(i)`
+// is the character of the run's i-th child.
+template <typename CharAt>
+std::optional<std::size_t> preferred_child(std::size_t count, CharAt char_at, char32_t wanted) {
+  for (std::size_t i = count; i-- > 0;) {
+    if (char_at(i) == wanted) return i;
+  }
+  return std::nullopt;
+}
 
 }  // namespace kelvaro

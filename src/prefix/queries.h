@@ -1,6 +1,5 @@
 // The lookups of PrefixSearch, in plain C++: one edit-distance search over
-// the trie per call, with each match's node turned into its payload. The
-// module glue converts the arguments and the results.
+// the trie per call. The module glue converts the arguments and the results.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +11,10 @@
 
 namespace kelvaro {
 
+// A match: the matching node's path text in UTF-8, its payload, and the edit
+// distance between the path text and the query.
 struct Match {
-  std::string text;  // the matching node's path text, UTF-8
+  std::string text;
   std::optional<Payload> payload;
   std::uint64_t distance;
   friend bool operator==(const Match&, const Match&) = default;
@@ -26,5 +27,10 @@ std::vector<Match> fuzzy_match(const Trie& trie, std::u32string query, std::uint
 
 // The stored text equal to `query`, if any.
 std::optional<Match> exact_match(const Trie& trie, std::u32string query);
+
+// The same searches, always by the general engine (dfs driving a Matcher),
+// which every faster way of searching is checked against.
+std::vector<Match> general_fuzzy_match(const Trie& trie, std::u32string query,
+                                       std::uint64_t max_dist, std::optional<std::uint64_t> limit);
 
 }  // namespace kelvaro
