@@ -49,25 +49,29 @@ class EditBand {
   std::uint64_t bound() const { return bound_; }
   Cell cap() const { return bound_ + 1; }
   std::size_t width() const { return width_; }
+  // The cells a row takes: its width and one more, always cap(), so that
+  // reading one cell past the band needs no test.
+  std::size_t stride() const { return width_ + 1; }
 
   // The column of cell 0 at `depth`.
   std::size_t start(std::size_t depth) const { return depth > bound_ ? depth - bound_ : 0; }
 
   void root_row(Cell* row) const {
-    for (std::size_t t = 0; t < width_; ++t) row[t] = std::min<Cell>(t, cap());
+    for (std::size_t t = 0; t < stride(); ++t) row[t] = std::min<Cell>(t, cap());
+    row[width_] = cap();
   }
 
   // The row of a node at `depth` (1 or more) with character `ch`, from its
-  // parent's row.
-  void child_row(std::size_t depth, char32_t ch, const Cell* parent, Cell* row) const {
-    fill<false>(depth, ch, 0, parent, nullptr, row);
+  // parent's row; returns its smallest cell.
+  Cell child_row(std::size_t depth, char32_t ch, const Cell* parent, Cell* row) const {
+    return fill<false>(depth, ch, 0, parent, nullptr, row);
   }
 
   // The same with transpositions: `parent_ch` is the parent's character and
   // `grandparent` its parent's row (unused at depth 1).
-  void child_row_swapping(std::size_t depth, char32_t ch, char32_t parent_ch, const Cell* parent,
+  Cell child_row_swapping(std::size_t depth, char32_t ch, char32_t parent_ch, const Cell* parent,
                           const Cell* grandparent, Cell* row) const {
-    fill<true>(depth, ch, parent_ch, parent, grandparent, row);
+    return fill<true>(depth, ch, parent_ch, parent, grandparent, row);
   }
 
   // The distance to the whole query, or cap() when it is beyond the bound.
@@ -79,15 +83,35 @@ class EditBand {
 
   Cell smallest(const Cell* row) const { return *std::min_element(row, row + width_); }
 
-  // The query characters that the rows of a child at `depth` compare the
-  // child's character with: any other character gives the same row. With
-  // transpositions the column before the band counts too.
-  std::u32string_view compared(std::size_t depth, bool swapping) const {
+  // The least distance from the query of any text that extends the path of
+  // the node at `depth` by `nearest` to `deepest` characters: from column j
+  // the n - j query characters left take one edit for every character of
+  // difference in length. `deepest` at Trie::kFarthest means no bound.
+  Cell least_extended(std::size_t depth, const Cell* row, std::size_t nearest,
+                      std::size_t deepest, std::size_t farthest) const {
+    const std::size_t first = start(depth);
+    const std::size_t n = query_.size();
+    Cell least = cap();
+    for (std::size_t t = 0; t < width_ && first + t <= n; ++t) {
+      const std::size_t left = n - (first + t);
+      std::size_t gap = 0;
+      if (left < nearest) gap = nearest - left;
+      if (left > deepest && deepest < farthest) gap = left - deepest;
+      least = std::min<Cell>(least, row[t] + gap);
+    }
+    return least;
+  }
+
+  // The query characters that the row of a child at `depth` compares the
+  // child's character with, as positions [from, to) of the query: any other
+  // character gives the same row. With transpositions the position before
+  // the band counts too.
+  std::pair<std::size_t, std::size_t> compared(std::size_t depth, bool swapping) const {
     const std::size_t first = start(depth);
     std::size_t from = first > 0 ? first - 1 : 0;
     if (swapping && from > 0) --from;
     const std::size_t to = std::min(query_.size(), first + width_ - 1);
-    return from < to ? query_.substr(from, to - from) : std::u32string_view();
+    return {std::min(from, to), to};
   }
 
  private:
@@ -95,42 +119,51 @@ class EditBand {
   static constexpr std::uint64_t kLargestBound = std::uint64_t{1} << 62;
 
   template <bool kSwapping>
-  void fill(std::size_t depth, char32_t ch, char32_t parent_ch, const Cell* parent,
+  Cell fill(std::size_t depth, char32_t ch, char32_t parent_ch, const Cell* parent,
             const Cell* grandparent, Cell* row) const {
+    // Rows are arrays of the same type as the members, so every write to one
+    // could change a member as far as the compiler knows: the loop works on
+    // copies.
     const Cell too_far = cap();
+    const std::size_t width = width_;
+    const char32_t* query = query_.data();
     const std::size_t first = start(depth);
-    // Where column `first` sits in the parent's row (0 or 1 cells on) and in
-    // the grandparent's.
-    const std::size_t parent_first = start(depth - 1);
-    const std::size_t up_shift = first - parent_first;
-    const std::size_t n = query_.size();
+    // The cells of columns first .. last are computed, the rest are too far.
+    const std::size_t last = std::min(query_.size(), first + width - 1);
+    // Column `first` sits one cell on in the parent's row once the band has
+    // left column 0, and at the same cell before.
+    const Cell* up = parent + (first - start(depth - 1));
+    std::size_t t = 0;
     Cell left = too_far;
-    for (std::size_t t = 0; t < width_; ++t) {
+    Cell smallest = too_far;
+    if (first == 0) {
+      left = std::min<Cell>(depth, too_far);
+      smallest = left;
+      row[0] = left;
+      t = 1;
+    }
+    const std::size_t end = last + 1 - first;
+    for (; t < end; ++t) {
       const std::size_t column = first + t;
-      Cell cell;
-      if (column > n) {
-        cell = too_far;
-      } else if (column == 0) {
-        cell = std::min<Cell>(depth, too_far);
-      } else {
-        const std::size_t up = t + up_shift;
-        const Cell deleted = up < width_ ? parent[up] + 1 : too_far;
-        // Column - 1 is never left of the parent's band.
-        const Cell kept = parent[up - 1] + (query_[column - 1] == ch ? 0 : 1);
-        cell = std::min({deleted, kept, left + 1, too_far});
-        if constexpr (kSwapping) {
-          if (depth >= 2 && column >= 2 && ch == query_[column - 2] &&
-              parent_ch == query_[column - 1]) {
-            const std::size_t grand_first = start(depth - 2);
-            const std::size_t back = column - 2;
-            if (back >= grand_first && back - grand_first < width_)
-              cell = std::min(cell, grandparent[back - grand_first] + 1);
-          }
+      // The parent's cell one past its band is the padding cell, cap().
+      const Cell deleted = up[t] + 1;
+      const Cell kept = up[t - 1] + (query[column - 1] == ch ? 0 : 1);
+      Cell cell = std::min(std::min(deleted, kept), std::min(left + 1, too_far));
+      if constexpr (kSwapping) {
+        if (depth >= 2 && column >= 2 && ch == query[column - 2] &&
+            parent_ch == query[column - 1]) {
+          const std::size_t grand_first = start(depth - 2);
+          const std::size_t back = column - 2;
+          if (back >= grand_first && back - grand_first < width)
+            cell = std::min(cell, grandparent[back - grand_first] + 1);
         }
       }
       row[t] = cell;
       left = cell;
+      smallest = std::min(smallest, cell);
     }
+    for (; t <= width; ++t) row[t] = too_far;
+    return smallest;
   }
 
   std::u32string_view query_;

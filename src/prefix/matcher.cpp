@@ -35,7 +35,7 @@ State Matcher::initial_state() const {
 
 void Matcher::visit_node(NodeId /*node*/, std::optional<Payload> payload, State& state) {
   const Path& path = required<Path>(state, kCurPrefix);
-  Row row(band_.width());
+  Row row(band_.stride());
   // Only the root has an empty path; it is never recorded, whatever its payload.
   if (path.empty()) {
     band_.root_row(row.data());
@@ -57,7 +57,7 @@ void Matcher::get_children_to_visit(NodeId /*node*/, const State& state,
                                     std::vector<NodeVisit>& out) const {
   const Row& row = required<Row>(state, kCurRow);
   const Path& path = required<Path>(state, kCurPrefix);
-  if (row.empty()) [[unlikely]]
+  if (row.size() < band_.stride()) [[unlikely]]
     fail_none();
   if (limit_reached() || band_.smallest(row.data()) > max_dist_) return;
 

@@ -29,6 +29,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "prefix/edit_row.h"
@@ -41,33 +42,41 @@ class TreeWalk {
  public:
   // `trie` must be sound; `band` says the query and the bound.
   TreeWalk(const Trie& trie, const EditBand& band, std::uint64_t max_dist, bool transpositions)
-      : trie_(trie), band_(band), max_dist_(max_dist), swapping_(transpositions) {}
+      : trie_(trie), band_(band), max_dist_(max_dist), swapping_(transpositions) {
+    find_occurrences();
+  }
 
   // Calls record(node, path, distance) for every match, in order, until it
   // returns false.
   template <typename Record>
   void run(Record&& record) {
-    const std::size_t width = band_.width();
+    const std::size_t width = band_.stride();
     rows_.assign(2 * width, 0);
     path_.clear();
     pending_.clear();
     band_.root_row(rows_.data());
-    push_children(0, 0);
+    push_children(0, 0, 0);
     while (!pending_.empty()) {
       const Pending next = pending_.back();
       pending_.pop_back();
       interrupts_.tick();
       const std::size_t depth = next.depth;
-      if (rows_.size() < (depth + 2) * width) rows_.resize(2 * rows_.size() + width);
+      if (rows_.size() < (depth + 1) * width) rows_.resize(2 * rows_.size() + width);
       path_.resize(depth);
       path_[depth - 1] = next.ch;
       Cell* row = row_at(depth);
-      fill_row(depth, next.ch, row);
+      const Cell smallest = fill_row(depth, next.ch, row);
+      if (smallest > max_dist_) continue;
+      // Nothing at or below the node comes within reach when the words there
+      // are too short or too long for the query.
+      if (band_.least_extended(depth, row, trie_.nearest_word(next.node),
+                               trie_.deepest_below(next.node), Trie::kFarthest) > max_dist_)
+        continue;
       const Cell distance = band_.last(depth, row);
       if (distance <= max_dist_ && trie_.node_payloads()[next.node].has_value()) {
         if (!record(next.node, std::u32string_view(path_), distance)) return;
       }
-      if (band_.smallest(row) <= max_dist_) push_children(next.node, depth);
+      push_children(next.node, depth, smallest);
     }
   }
 
@@ -82,22 +91,22 @@ class TreeWalk {
   static constexpr char32_t kNoCharacter = 0xFFFFFFFF;
   static constexpr std::size_t kNoPosition = static_cast<std::size_t>(-1);
 
-  Cell* row_at(std::size_t depth) { return rows_.data() + depth * band_.width(); }
+  Cell* row_at(std::size_t depth) { return rows_.data() + depth * band_.stride(); }
 
-  // The row at `depth` for character `ch`, from the rows above it.
-  void fill_row(std::size_t depth, char32_t ch, Cell* row) {
+  // The row at `depth` for character `ch`, from the rows above it; returns
+  // its smallest cell.
+  Cell fill_row(std::size_t depth, char32_t ch, Cell* row) {
     if (swapping_) {
       const char32_t parent_ch = depth >= 2 ? path_[depth - 2] : kNoCharacter;
       const Cell* grandparent = depth >= 2 ? row_at(depth - 2) : nullptr;
-      band_.child_row_swapping(depth, ch, parent_ch, row_at(depth - 1), grandparent, row);
-    } else {
-      band_.child_row(depth, ch, row_at(depth - 1), row);
+      return band_.child_row_swapping(depth, ch, parent_ch, row_at(depth - 1), grandparent, row);
     }
+    return band_.child_row(depth, ch, row_at(depth - 1), row);
   }
 
   // Pushes the children of `node` (at `depth`) that can matter, so that they
   // come off the stack in the search's order.
-  void push_children(NodeId node, std::size_t depth) {
+  void push_children(NodeId node, std::size_t depth, Cell smallest) {
     const Run run = trie_.run_of(node);
     if (run.size() == 0) return;
     const std::u32string_view query = band_.query();
@@ -110,34 +119,38 @@ class TreeWalk {
       pending_.push_back({trie_.child_indices()[position], static_cast<std::uint32_t>(depth + 1),
                           trie_.run_chars()[position]});
     };
-    if (reaches_with_any_character(depth)) {
+    // A child whose character the band does not compare has cells each one
+    // more than the least of the parent's cells they are computed from, and
+    // together they draw on all of them: its smallest cell is one more than
+    // the parent's. Unless that is within reach, only the children whose
+    // characters the band compares can be.
+    const bool gathering = smallest + 1 > max_dist_;
+    if (!gathering) {
       for (std::size_t position = run.end; position-- > run.start;)
         if (position != preferred) push(position);
     } else {
-      gather_compared(run, depth + 1);
+      gather_compared(run, depth);
       for (std::size_t i = gathered_.size(); i-- > 0;)
         if (gathered_[i] != preferred) push(gathered_[i]);
     }
-    if (preferred != kNoPosition) push(preferred);
+    if (preferred != kNoPosition && (!gathering || std::binary_search(gathered_.begin(), gathered_.end(), preferred)))
+      push(preferred);
     // Counted as work, so that a node with a huge run is interruptible too.
     interrupts_.tick(static_cast<std::uint32_t>(std::min<std::size_t>(
         (pending_.size() - stacked) / 8, std::uint32_t{1} << 20)));
   }
 
-  // Whether a child of the node at `depth` whose character the band does not
-  // compare would still be within reach. Such a child's cells are each one
-  // more than the least of the parent's cells that they are computed from,
-  // and together they draw on all of them, so its smallest cell is one more
-  // than the parent's smallest.
-  bool reaches_with_any_character(std::size_t depth) {
-    return band_.smallest(row_at(depth)) + 1 <= max_dist_;
-  }
-
-  // The positions of `run` whose characters the band compares at
-  // `child_depth`, in run order, into gathered_.
-  void gather_compared(Run run, std::size_t child_depth) {
+  // The children of the node at `depth`, in a run, that can come within
+  // reach when a child whose character the band does not compare cannot:
+  // their positions, in run order, into gathered_. Every cell of the node's
+  // row is then max_dist or more, so a child's cell is within reach only
+  // where its character is the query's at a column whose cell in the node's
+  // row is exactly max_dist, which it keeps along the diagonal (or, with
+  // transpositions, where a swap reaches back to the row above).
+  void gather_compared(Run run, std::size_t depth) {
     gathered_.clear();
-    const std::u32string_view compared = band_.compared(child_depth, swapping_);
+    const auto [from, to] = band_.compared(depth + 1, swapping_);
+    const std::u32string_view compared = band_.query().substr(from, to - from);
     const std::span<const char32_t> chars = trie_.run_chars(run);
     // A wide sorted run: each compared character found by binary search.
     if (trie_.runs_sorted() && chars.size() > 8 * compared.size()) {
@@ -151,10 +164,65 @@ class TreeWalk {
       std::sort(gathered_.begin(), gathered_.end());
       return;
     }
-    // Otherwise one look at each child's character.
+    // Otherwise one look at each child's character: in a query of up to 64
+    // characters, at the bits of the positions where it occurs.
+    if (!occurrences_.empty()) {
+      const std::uint64_t window = swapping_ ? bits(from, to) : diagonal_bits(depth);
+      for (std::size_t i = 0; i < chars.size(); ++i) {
+        if (occurrences_of(chars[i]) & window) gathered_.push_back(run.start + i);
+      }
+      return;
+    }
     for (std::size_t i = 0; i < chars.size(); ++i) {
       if (compared.find(chars[i]) != std::u32string_view::npos) gathered_.push_back(run.start + i);
     }
+  }
+
+  static std::uint64_t bits(std::size_t from, std::size_t to) {
+    const std::uint64_t ones = to - from >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << (to - from)) - 1;
+    return ones << from;
+  }
+
+  // The query positions p at which the row of the node at `depth` holds
+  // max_dist or less in column p: a child carrying query[p] keeps that
+  // distance in column p + 1.
+  std::uint64_t diagonal_bits(std::size_t depth) {
+    const Cell* row = row_at(depth);
+    const std::size_t first = band_.start(depth);
+    const std::size_t n = band_.query().size();
+    std::uint64_t found = 0;
+    for (std::size_t t = 0; t < band_.width() && first + t < n; ++t) {
+      if (row[t] <= max_dist_) found |= std::uint64_t{1} << (first + t);
+    }
+    return found;
+  }
+
+  // For a query of up to 64 characters: per character, the bits of the
+  // positions where it occurs; a table for the first 128 code points and a
+  // sorted list for the rest.
+  void find_occurrences() {
+    const std::u32string_view query = band_.query();
+    if (query.size() > 64) return;
+    occurrences_.assign(128, 0);
+    for (std::size_t i = 0; i < query.size(); ++i) {
+      const char32_t ch = query[i];
+      if (ch < 128) {
+        occurrences_[ch] |= std::uint64_t{1} << i;
+        continue;
+      }
+      auto it = std::lower_bound(wide_occurrences_.begin(), wide_occurrences_.end(), ch,
+                                 [](const auto& entry, char32_t c) { return entry.first < c; });
+      if (it == wide_occurrences_.end() || it->first != ch)
+        it = wide_occurrences_.insert(it, {ch, 0});
+      it->second |= std::uint64_t{1} << i;
+    }
+  }
+
+  std::uint64_t occurrences_of(char32_t ch) const {
+    if (ch < 128) return occurrences_[ch];
+    auto it = std::lower_bound(wide_occurrences_.begin(), wide_occurrences_.end(), ch,
+                               [](const auto& entry, char32_t c) { return entry.first < c; });
+    return it != wide_occurrences_.end() && it->first == ch ? it->second : 0;
   }
 
   const Trie& trie_;
@@ -165,6 +233,8 @@ class TreeWalk {
   std::u32string path_;
   std::vector<Cell> rows_;
   std::vector<std::size_t> gathered_;
+  std::vector<std::uint64_t> occurrences_;
+  std::vector<std::pair<char32_t, std::uint64_t>> wide_occurrences_;
   InterruptCheck interrupts_;
 };
 

@@ -41,29 +41,42 @@ void Trie::find_whether_sound() {
   std::vector<char32_t> run_chars(child_indices_.size());
   bool sorted = true;
   // Breadth first, one level at a time, so that the number of levels is the
-  // height.
-  std::vector<NodeId> level{0};
-  std::vector<NodeId> next;
+  // height; `order` ends up holding every reachable node, parents first.
+  std::vector<NodeId> order{0};
   std::size_t height = 0;
-  while (true) {
-    next.clear();
-    for (const NodeId node : level) {
-      const Run run = run_of(node);
+  for (std::size_t level = 0; level < order.size();) {
+    const std::size_t level_end = order.size();
+    for (; level < level_end; ++level) {
+      const Run run = run_of(order[level]);
       for (std::size_t position = run.start; position < run.end; ++position) {
         const NodeId child = child_indices_[position];
         if (child >= reachable_bound) return;
         const char32_t ch = node_chars_[child].value();
         run_chars[position] = ch;
         if (position > run.start && ch < run_chars[position - 1]) sorted = false;
-        next.push_back(child);
+        order.push_back(child);
       }
     }
-    if (next.empty()) break;
-    ++height;
-    level.swap(next);
+    if (order.size() > level_end) ++height;
+  }
+  // Children before parents: what lies below each node.
+  std::vector<Reach> reach(node_shifts_.size(), Reach{kFarthest, 0});
+  for (std::size_t i = order.size(); i-- > 0;) {
+    const NodeId node = order[i];
+    Reach& here = reach[node];
+    if (node_payloads_[node].has_value()) here.nearest_word = 0;
+    const Run run = run_of(node);
+    for (std::size_t position = run.start; position < run.end; ++position) {
+      const Reach& below = reach[child_indices_[position]];
+      const std::uint8_t nearest = below.nearest_word < kFarthest ? below.nearest_word + 1 : kFarthest;
+      const std::uint8_t deepest = below.deepest < kFarthest ? below.deepest + 1 : kFarthest;
+      here.nearest_word = std::min(here.nearest_word, nearest);
+      here.deepest = std::max(here.deepest, deepest);
+    }
   }
   // Positions of runs that no walk reaches keep a 0: nothing reads them.
   run_chars_ = std::move(run_chars);
+  reach_ = std::move(reach);
   height_ = height;
   runs_sorted_ = sorted;
   sound_ = true;

@@ -123,6 +123,14 @@ class Trie {
   // The length of the longest path from the root, in a sound trie.
   std::size_t height() const { return height_; }
 
+  // How far below a node, in a sound trie, the nearest node with a payload
+  // lies (0: the node itself) and the deepest node of all, each held to
+  // kFarthest, which stands for "kFarthest or more". A search bounds the
+  // lengths of the words it can still reach with them.
+  static constexpr std::uint8_t kFarthest = 255;
+  std::uint8_t nearest_word(NodeId node) const { return reach_[node].nearest_word; }
+  std::uint8_t deepest_below(NodeId node) const { return reach_[node].deepest; }
+
   // The last position of `run` whose child carries `wanted`, in a sound
   // trie: which child a search that wants that character enters first.
   std::optional<std::size_t> last_child_with(Run run, char32_t wanted) const;
@@ -144,6 +152,11 @@ class Trie {
   std::vector<NodeId> child_indices_;
   // Derived from the four arrays once, at construction.
   std::vector<char32_t> run_chars_;
+  struct Reach {
+    std::uint8_t nearest_word;
+    std::uint8_t deepest;
+  };
+  std::vector<Reach> reach_;
   std::size_t height_ = 0;
   bool forms_a_tree_ = true;
   bool sound_ = false;

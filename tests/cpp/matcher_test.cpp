@@ -91,7 +91,8 @@ TEST(Matcher, StatesMayOutliveTheMatcher) {
     matcher.get_children_to_visit(0, root, std::vector<Child>{{U'a', 1}, {U'b', 2}}, children);
   }
   ASSERT_EQ(children.size(), 2u);
-  EXPECT_EQ(*children[0].state.get<Row>(Matcher::kPrevRow), (Row{0, 1, 2}));
+  // The root's band, and its padding cell, both capped at max_dist + 1.
+  EXPECT_EQ(*children[0].state.get<Row>(Matcher::kPrevRow), (Row{0, 1, 2, 2}));
   EXPECT_EQ(*children[1].state.get<Path>(Matcher::kCurPrefix), (Path{U'b'}));
 }
 
