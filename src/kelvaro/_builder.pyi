@@ -17,3 +17,17 @@ def check_trie(data: bytes) -> tuple[int, int]:
 
 def check_word_table(data: bytes) -> int:
     """The number of words of a word table; ValueError if it is not one."""
+
+def prepare(trie: object) -> object:
+    """The lookup tables of an index's trie, for search."""
+
+def search(
+    trie: object,
+    tables: object | None,
+    query: str,
+    max_dist: int,
+    limit: int | None,
+    transpositions: bool,
+) -> list[tuple[str, int, int]]:
+    """(key, value, distance) of every stored key within max_dist of query,
+    in the order of the trie walk."""

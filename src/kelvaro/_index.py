@@ -20,7 +20,7 @@ from typing import (
 
 import _kelvaro
 
-from . import _building, _normalization, _storage
+from . import _builder, _building, _normalization, _storage
 from ._building import Parts
 from ._normalization import Normalize
 from ._storage import PathArg
@@ -51,10 +51,14 @@ class Index:
     Build one with Index.from_words or read one with Index.load.
     """
 
-    __slots__ = ("_parts", "_normalize")
+    __slots__ = ("_parts", "_normalize", "_tables")
 
     _parts: Parts
     _normalize: Optional[Normalize]
+    # The lookup tables of the native search (its reversed trie), made on the
+    # first search that can use them: loading stays as fast as reading the
+    # file, and an index that is only ever asked for exact words never pays.
+    _tables: Optional[object]
 
     def __init__(self) -> None:
         raise TypeError("an Index is made by Index.from_words(words) or Index.load(path)")
@@ -64,6 +68,7 @@ class Index:
         index = cls.__new__(cls)
         index._parts = parts
         index._normalize = normalize
+        index._tables = None
         return index
 
     # -- building and loading -------------------------------------------------
@@ -147,10 +152,18 @@ class Index:
         return default if value is None else value
 
     def search(
-        self, query: str, max_dist: int = 1, limit: Optional[int] = None, *, sorted: bool = False
+        self,
+        query: str,
+        max_dist: int = 1,
+        limit: Optional[int] = None,
+        *,
+        sorted: bool = False,
+        transpositions: bool = False,
     ) -> List[Match]:
         """Every stored word within `max_dist` edits (insertions, deletions,
-        substitutions of one character) of `query`.
+        substitutions of one character) of `query`. With
+        transpositions=True, swapping two neighbouring characters is one
+        edit too.
 
         Results come in the order of the search's walk through the trie,
         which at every node tries first the letter that continues the query;
@@ -160,9 +173,10 @@ class Index:
         key = self._key(query, "query")
         max_dist = _count("max_dist", max_dist)
         limit = None if limit is None else _count("limit", limit)
+        transpositions = _flag("transpositions", transpositions)
         if sorted:
-            return self._search_sorted(key, max_dist, limit)
-        return self._search(key, max_dist, limit)
+            return self._search_sorted(key, max_dist, limit, transpositions)
+        return self._search(key, max_dist, limit, transpositions)
 
     def search_many(
         self,
@@ -257,7 +271,15 @@ class Index:
         found = trie.exact_match(key)
         return None if found is None else found[1]
 
-    def _search(self, key: str, max_dist: int, limit: Optional[int]) -> List[Match]:
+    def _lookup_tables(self) -> object:
+        tables = self._tables
+        if tables is None:
+            tables = self._tables = _builder.prepare(self._parts.trie)
+        return tables
+
+    def _search(
+        self, key: str, max_dist: int, limit: Optional[int], transpositions: bool = False
+    ) -> List[Match]:
         trie = self._parts.trie
         spellings = self._parts.spellings
         results: List[Match] = []
@@ -269,31 +291,41 @@ class Index:
                 return results
             results.append(Match(spellings.of(""), empty_value, len(key)))
             limit = None if limit is None else limit - 1
-        found = trie.fuzzy_match(key, max_dist, limit)
+        # Distance 0 is an exact lookup, which needs no tables.
+        tables = self._lookup_tables() if max_dist > 0 else None
+        found = _builder.search(trie, tables, key, max_dist, limit, transpositions)
         if len(spellings) == 0:
             results.extend(map(Match._make, found))
         else:
             results.extend(Match(spellings.of(text), value, distance) for text, value, distance in found)
         return results
 
-    def _search_sorted(self, key: str, max_dist: int, limit: Optional[int]) -> List[Match]:
+    def _search_sorted(
+        self, key: str, max_dist: int, limit: Optional[int], transpositions: bool = False
+    ) -> List[Match]:
         if limit is None or limit >= len(self):
-            matches = self._search(key, max_dist, None)
+            matches = self._search(key, max_dist, None, transpositions)
         else:
             # The best `limit` matches lie within the smallest distance that
             # has at least `limit` of them; once every word is within reach
             # that distance has been found, so the loop ends.
             distance = 0
-            matches = self._search(key, distance, None)
+            matches = self._search(key, distance, None, transpositions)
             while len(matches) < limit and distance < max_dist:
                 distance += 1
-                matches = self._search(key, distance, None)
+                matches = self._search(key, distance, None, transpositions)
         matches.sort(key=_distance_then_word)
         return matches if limit is None else matches[:limit]
 
 
 def _distance_then_word(match: Match) -> Tuple[int, str]:
     return match.distance, match.word
+
+
+def _flag(name: str, value: object) -> bool:
+    if not isinstance(value, bool):
+        raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
+    return value
 
 
 def _count(name: str, value: object) -> int:

@@ -1,6 +1,9 @@
 // Initialisation of kelvaro._builder: its one exported entry, PyInit__builder.
+// Its functions are the builder's (builder_functions.h) and the searches of
+// an index (index_functions.h).
 #include "lib/builder_functions.h"
 #include "lib/frame.h"
+#include "lib/index_functions.h"
 #include "lib/interrupts.h"
 
 namespace kelvaro::py {
@@ -25,6 +28,8 @@ PyMODINIT_FUNC PyInit__builder() {
   using namespace kelvaro::py;
   return run_in_frame([] {
     install_interrupt_hook();
-    return checked(PyModule_Create2(&builder_module_definition, PYTHON_API_VERSION));
+    PyRef module = checked(PyModule_Create2(&builder_module_definition, PYTHON_API_VERSION));
+    checked_status(PyModule_AddFunctions(module.get(), index_functions));
+    return module;
   });
 }

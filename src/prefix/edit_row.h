@@ -29,6 +29,8 @@
 #include <cstdint>
 #include <limits>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace kelvaro {
 
@@ -74,11 +76,21 @@ class EditBand {
     return fill<true>(depth, ch, parent_ch, parent, grandparent, row);
   }
 
-  // The distance to the whole query, or cap() when it is beyond the bound.
-  Cell last(std::size_t depth, const Cell* row) const {
-    const std::size_t column = query_.size();
+  // The distance to the first `column` characters of the query, or cap()
+  // when it is beyond the bound.
+  Cell cell(std::size_t depth, const Cell* row, std::size_t column) const {
     const std::size_t first = start(depth);
     return column >= first && column - first < width_ ? row[column - first] : cap();
+  }
+
+  // The distance to the whole query, or cap() when it is beyond the bound.
+  Cell last(std::size_t depth, const Cell* row) const { return cell(depth, row, query_.size()); }
+
+  // The smallest of the cells of columns 0 .. `column`.
+  Cell smallest_through(std::size_t depth, const Cell* row, std::size_t column) const {
+    const std::size_t first = start(depth);
+    if (column < first) return cap();
+    return *std::min_element(row, row + std::min(width_, column - first + 1));
   }
 
   Cell smallest(const Cell* row) const { return *std::min_element(row, row + width_); }
@@ -132,7 +144,7 @@ class EditBand {
     const std::size_t last = std::min(query_.size(), first + width - 1);
     // Column `first` sits one cell on in the parent's row once the band has
     // left column 0, and at the same cell before.
-    const Cell* up = parent + (first - start(depth - 1));
+    const std::size_t up_shift = first - start(depth - 1);
     std::size_t t = 0;
     Cell left = too_far;
     Cell smallest = too_far;
@@ -146,8 +158,10 @@ class EditBand {
     for (; t < end; ++t) {
       const std::size_t column = first + t;
       // The parent's cell one past its band is the padding cell, cap().
-      const Cell deleted = up[t] + 1;
-      const Cell kept = up[t - 1] + (query[column - 1] == ch ? 0 : 1);
+      // Column - 1 is never left of the parent's band: up is 1 or more.
+      const std::size_t up = t + up_shift;
+      const Cell deleted = parent[up] + 1;
+      const Cell kept = parent[up - 1] + (query[column - 1] == ch ? 0 : 1);
       Cell cell = std::min(std::min(deleted, kept), std::min(left + 1, too_far));
       if constexpr (kSwapping) {
         if (depth >= 2 && column >= 2 && ch == query[column - 2] &&
@@ -170,5 +184,32 @@ class EditBand {
   std::uint64_t bound_;
   std::size_t width_;
 };
+
+}  // namespace kelvaro
+
+namespace kelvaro {
+
+// The whole distance between two texts, the plain way: a full table, for
+// the few places that need one distance rather than a walk.
+inline std::uint64_t edit_distance(std::u32string_view a, std::u32string_view b,
+                                   bool transpositions) {
+  const std::size_t columns = b.size() + 1;
+  std::vector<std::uint64_t> table((a.size() + 1) * columns);
+  const auto at = [&](std::size_t i, std::size_t j) -> std::uint64_t& {
+    return table[i * columns + j];
+  };
+  for (std::size_t j = 0; j < columns; ++j) at(0, j) = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    at(i, 0) = i;
+    for (std::size_t j = 1; j < columns; ++j) {
+      std::uint64_t best = std::min(at(i - 1, j), at(i, j - 1)) + 1;
+      best = std::min(best, at(i - 1, j - 1) + (a[i - 1] == b[j - 1] ? 0 : 1));
+      if (transpositions && i >= 2 && j >= 2 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        best = std::min(best, at(i - 2, j - 2) + 1);
+      at(i, j) = best;
+    }
+  }
+  return at(a.size(), b.size());
+}
 
 }  // namespace kelvaro

@@ -23,12 +23,19 @@ std::vector<Match> fuzzy_match(const Trie& trie, std::u32string query, std::uint
   // A trie that is not sound can fail part way, and must fail exactly where
   // the general engine does: it runs the general engine.
   if (!trie.is_sound()) return general_fuzzy_match(trie, std::move(query), max_dist, limit);
-  // A sound trie runs the typed walk. No distance exceeds the longer of the
-  // query and the deepest path, which bounds the band.
+  // A sound trie runs the typed walk.
+  return walk_sound_trie(trie, query, max_dist, limit, false);
+}
+
+std::vector<Match> walk_sound_trie(const Trie& trie, std::u32string_view query,
+                                   std::uint64_t max_dist, std::optional<std::uint64_t> limit,
+                                   bool transpositions) {
   std::vector<Match> matches;
   if (limit == std::uint64_t{0}) return matches;
+  // No distance exceeds the longer of the query and the deepest path, which
+  // bounds the band.
   const EditBand band(query, max_dist, std::max<std::uint64_t>(query.size(), trie.height()));
-  TreeWalk walk(trie, band, max_dist, false);
+  TreeWalk walk(trie, band, max_dist, transpositions);
   walk.run([&](NodeId node, std::u32string_view path, Cell distance) {
     matches.push_back({utf8::encode(path), trie.node_payloads()[node], distance});
     return !limit.has_value() || matches.size() < *limit;

@@ -38,11 +38,21 @@
 
 namespace kelvaro {
 
+// A narrower search: only paths that, somewhere along the way, come within
+// `budget` edits of the query's first `columns` characters. A search that
+// splits the query into pieces uses it to spend few edits where the trie is
+// widest. No guard: columns 0.
+struct WalkGuard {
+  std::size_t columns = 0;
+  std::uint64_t budget = 0;
+};
+
 class TreeWalk {
  public:
   // `trie` must be sound; `band` says the query and the bound.
-  TreeWalk(const Trie& trie, const EditBand& band, std::uint64_t max_dist, bool transpositions)
-      : trie_(trie), band_(band), max_dist_(max_dist), swapping_(transpositions) {
+  TreeWalk(const Trie& trie, const EditBand& band, std::uint64_t max_dist, bool transpositions,
+           WalkGuard guard = {})
+      : trie_(trie), band_(band), max_dist_(max_dist), swapping_(transpositions), guard_(guard) {
     find_occurrences();
   }
 
@@ -55,7 +65,13 @@ class TreeWalk {
     path_.clear();
     pending_.clear();
     band_.root_row(rows_.data());
-    push_children(0, 0, 0);
+    guarded_.assign(1, guard_.columns > guard_.budget);
+    if (guarded_[0]) {
+      if (band_.smallest_through(0, rows_.data(), guard_.columns) > guard_.budget) return;
+      push_children(0, 0, 0, guard_.budget, guard_.columns);
+    } else {
+      push_children(0, 0, 0, max_dist_, band_.query().size());
+    }
     while (!pending_.empty()) {
       const Pending next = pending_.back();
       pending_.pop_back();
@@ -65,8 +81,21 @@ class TreeWalk {
       path_.resize(depth);
       path_[depth - 1] = next.ch;
       Cell* row = row_at(depth);
-      const Cell smallest = fill_row(depth, next.ch, row);
+      Cell smallest = fill_row(depth, next.ch, row);
       if (smallest > max_dist_) continue;
+      // Below a node still short of the guard, only the guarded columns
+      // count, against the guard's budget.
+      if (guarded_.size() <= depth) guarded_.resize(2 * depth);
+      guarded_[depth] =
+          guarded_[depth - 1] && band_.cell(depth, row, guard_.columns) > guard_.budget;
+      Cell threshold = max_dist_;
+      std::size_t columns = band_.query().size();
+      if (guarded_[depth]) {
+        smallest = band_.smallest_through(depth, row, guard_.columns);
+        if (smallest > guard_.budget) continue;
+        threshold = guard_.budget;
+        columns = guard_.columns;
+      }
       // Nothing at or below the node comes within reach when the words there
       // are too short or too long for the query.
       if (band_.least_extended(depth, row, trie_.nearest_word(next.node),
@@ -76,7 +105,7 @@ class TreeWalk {
       if (distance <= max_dist_ && trie_.node_payloads()[next.node].has_value()) {
         if (!record(next.node, std::u32string_view(path_), distance)) return;
       }
-      push_children(next.node, depth, smallest);
+      push_children(next.node, depth, smallest, threshold, columns);
     }
   }
 
@@ -106,7 +135,10 @@ class TreeWalk {
 
   // Pushes the children of `node` (at `depth`) that can matter, so that they
   // come off the stack in the search's order.
-  void push_children(NodeId node, std::size_t depth, Cell smallest) {
+  // `smallest` is the least of the node's cells in its first `columns`
+  // columns, which must stay within `threshold`.
+  void push_children(NodeId node, std::size_t depth, Cell smallest, Cell threshold,
+                     std::size_t columns) {
     const Run run = trie_.run_of(node);
     if (run.size() == 0) return;
     const std::u32string_view query = band_.query();
@@ -124,12 +156,12 @@ class TreeWalk {
     // together they draw on all of them: its smallest cell is one more than
     // the parent's. Unless that is within reach, only the children whose
     // characters the band compares can be.
-    const bool gathering = smallest + 1 > max_dist_;
+    const bool gathering = smallest + 1 > threshold;
     if (!gathering) {
       for (std::size_t position = run.end; position-- > run.start;)
         if (position != preferred) push(position);
     } else {
-      gather_compared(run, depth);
+      gather_compared(run, depth, threshold, columns);
       for (std::size_t i = gathered_.size(); i-- > 0;)
         if (gathered_[i] != preferred) push(gathered_[i]);
     }
@@ -147,7 +179,7 @@ class TreeWalk {
   // where its character is the query's at a column whose cell in the node's
   // row is exactly max_dist, which it keeps along the diagonal (or, with
   // transpositions, where a swap reaches back to the row above).
-  void gather_compared(Run run, std::size_t depth) {
+  void gather_compared(Run run, std::size_t depth, Cell threshold, std::size_t columns) {
     gathered_.clear();
     const auto [from, to] = band_.compared(depth + 1, swapping_);
     const std::u32string_view compared = band_.query().substr(from, to - from);
@@ -167,7 +199,8 @@ class TreeWalk {
     // Otherwise one look at each child's character: in a query of up to 64
     // characters, at the bits of the positions where it occurs.
     if (!occurrences_.empty()) {
-      const std::uint64_t window = swapping_ ? bits(from, to) : diagonal_bits(depth);
+      const std::uint64_t window =
+          swapping_ ? bits(from, to) : diagonal_bits(depth, threshold, columns);
       for (std::size_t i = 0; i < chars.size(); ++i) {
         if (occurrences_of(chars[i]) & window) gathered_.push_back(run.start + i);
       }
@@ -183,16 +216,15 @@ class TreeWalk {
     return ones << from;
   }
 
-  // The query positions p at which the row of the node at `depth` holds
-  // max_dist or less in column p: a child carrying query[p] keeps that
-  // distance in column p + 1.
-  std::uint64_t diagonal_bits(std::size_t depth) {
+  // The query positions p below `columns` at which the row of the node at
+  // `depth` holds `threshold` or less in column p: a child carrying query[p]
+  // keeps that distance in column p + 1.
+  std::uint64_t diagonal_bits(std::size_t depth, Cell threshold, std::size_t columns) {
     const Cell* row = row_at(depth);
     const std::size_t first = band_.start(depth);
-    const std::size_t n = band_.query().size();
     std::uint64_t found = 0;
-    for (std::size_t t = 0; t < band_.width() && first + t < n; ++t) {
-      if (row[t] <= max_dist_) found |= std::uint64_t{1} << (first + t);
+    for (std::size_t t = 0; t < band_.width() && first + t < columns; ++t) {
+      if (row[t] <= threshold) found |= std::uint64_t{1} << (first + t);
     }
     return found;
   }
@@ -229,7 +261,10 @@ class TreeWalk {
   const EditBand& band_;
   std::uint64_t max_dist_;
   bool swapping_;
+  WalkGuard guard_;
   std::vector<Pending> pending_;
+  // Per depth, along the path: whether the guard is still to be met.
+  std::vector<bool> guarded_;
   std::u32string path_;
   std::vector<Cell> rows_;
   std::vector<std::size_t> gathered_;

@@ -40,6 +40,7 @@ void Trie::find_whether_sound() {
   if (!forms_a_tree_ || reachable_bound == 0) return;
   std::vector<char32_t> run_chars(child_indices_.size());
   bool sorted = true;
+  bool distinct = true;
   // Breadth first, one level at a time, so that the number of levels is the
   // height; `order` ends up holding every reachable node, parents first.
   std::vector<NodeId> order{0};
@@ -53,7 +54,10 @@ void Trie::find_whether_sound() {
         if (child >= reachable_bound) return;
         const char32_t ch = node_chars_[child].value();
         run_chars[position] = ch;
-        if (position > run.start && ch < run_chars[position - 1]) sorted = false;
+        if (position > run.start && ch <= run_chars[position - 1]) {
+          distinct = false;
+          if (ch < run_chars[position - 1]) sorted = false;
+        }
         order.push_back(child);
       }
     }
@@ -79,6 +83,7 @@ void Trie::find_whether_sound() {
   reach_ = std::move(reach);
   height_ = height;
   runs_sorted_ = sorted;
+  siblings_distinct_ = sorted && distinct;
   sound_ = true;
 }
 

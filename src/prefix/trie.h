@@ -113,6 +113,8 @@ class Trie {
   // (equal neighbours allowed), as the builder lays them out. Sound tries
   // only.
   bool runs_sorted() const { return runs_sorted_; }
+  // Whether, moreover, no two siblings share a character.
+  bool siblings_distinct() const { return siblings_distinct_; }
 
   // node_chars of child_indices[p] at position p; empty unless sound.
   std::span<const char32_t> run_chars() const { return run_chars_; }
@@ -161,6 +163,7 @@ class Trie {
   bool forms_a_tree_ = true;
   bool sound_ = false;
   bool runs_sorted_ = false;
+  bool siblings_distinct_ = false;
 };
 
 // Which child of a run goes first for a search that wants the character

@@ -1,0 +1,64 @@
+// The split search of an index against the plain walk it stands in for.
+//
+// The input is a word list over a small alphabet, built into an index trie
+// as the package builds one, then lookups: a query, max_dist, limit and
+// whether swaps count. Every lookup must give exactly the plain walk's
+// matches, in its order, whether or not the split is expected to pay.
+//
+// Input layout: the word count; per word its length and characters; then
+// per lookup the query's length and characters, max_dist, limit and the
+// transpositions flag, one byte each.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "builder/reversed_trie.h"
+#include "builder/trie_builder.h"
+#include "checks.h"
+#include "entry_points.h"
+#include "input_reader.h"
+#include "prefix/queries.h"
+#include "prefix/split_search.h"
+#include "prefix/utf8.h"
+
+namespace kelvaro::fuzz {
+namespace {
+
+// Few letters, so that words share pieces, and one of each UTF-8 width.
+constexpr char32_t kAlphabet[] = {U'a', U'b', U'c', U'\u00e9', U'\u4e00', U'\U0001f600'};
+
+std::u32string read_text(InputReader& reader, std::size_t longest) {
+  std::u32string text;
+  for (std::size_t i = reader.byte() % (longest + 1); i > 0; --i)
+    text.push_back(kAlphabet[reader.byte() % std::size(kAlphabet)]);
+  return text;
+}
+
+}  // namespace
+
+void run(std::span<const std::uint8_t> input) {
+  InputReader reader(input);
+  std::vector<std::string> words;
+  for (std::size_t i = 1 + reader.byte() % 64; i > 0; --i)
+    words.push_back(utf8::encode(read_text(reader, 10)));
+  const std::vector<std::string_view> keys(words.begin(), words.end());
+  const Trie forward = build_trie(keys, {}).trie;
+  const Trie backward = reversed_trie(forward);
+  require(can_split(forward, backward), "an index trie cannot be split");
+
+  for (int lookups = 1 + reader.byte() % 3; lookups > 0; --lookups) {
+    const std::u32string query = read_text(reader, 14);
+    const std::uint64_t max_dist = reader.byte() % 5;
+    const std::uint8_t limit_byte = reader.byte();
+    const std::optional<std::uint64_t> limit =
+        limit_byte == 0 ? std::nullopt : std::optional<std::uint64_t>((limit_byte - 1) % 10);
+    const bool transpositions = reader.byte() & 1;
+    require(split_search(forward, backward, query, max_dist, limit, transpositions) ==
+                walk_sound_trie(forward, query, max_dist, limit, transpositions),
+            "the split search differs from the plain walk");
+  }
+}
+
+}  // namespace kelvaro::fuzz

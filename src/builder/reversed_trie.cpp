@@ -1,0 +1,50 @@
+#include "builder/reversed_trie.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "builder/trie_builder.h"
+#include "prefix/interrupt.h"
+#include "prefix/utf8.h"
+
+namespace kelvaro {
+
+Trie reversed_trie(const Trie& forward) {
+  // Every key of the forward trie, reversed character by character, back to
+  // back in one buffer, found by a depth-first walk along one path buffer.
+  std::string bytes;
+  std::vector<std::size_t> ends;
+  std::vector<Payload> values;
+  std::u32string path;
+  struct Pending {
+    NodeId node;
+    std::size_t depth;
+  };
+  std::vector<Pending> pending{{0, 0}};
+  InterruptCheck interrupts;
+  while (!pending.empty()) {
+    const Pending next = pending.back();
+    pending.pop_back();
+    interrupts.tick();
+    path.resize(next.depth);
+    if (next.depth > 0) {
+      path[next.depth - 1] = forward.node_chars()[next.node].value();
+      if (const std::optional<Payload> payload = forward.node_payloads()[next.node]) {
+        for (std::size_t i = path.size(); i-- > 0;) utf8::append(bytes, path[i]);
+        ends.push_back(bytes.size());
+        values.push_back(*payload);
+      }
+    }
+    const Run run = forward.run_of(next.node);
+    for (std::size_t position = run.start; position < run.end; ++position)
+      pending.push_back({forward.child_indices()[position], next.depth + 1});
+  }
+  std::vector<std::string_view> keys;
+  keys.reserve(ends.size());
+  for (std::size_t i = 0, start = 0; i < ends.size(); start = ends[i++])
+    keys.push_back(std::string_view(bytes).substr(start, ends[i] - start));
+  return build_trie(keys, values).trie;
+}
+
+}  // namespace kelvaro

@@ -1,0 +1,16 @@
+// The trie of an index's keys written backwards.
+//
+// A search that splits its query into a front and a back piece can start
+// from either end of the stored words: from the front in the index's own
+// trie, from the back in this one. Each key's node carries the same payload
+// as in the forward trie.
+#pragma once
+
+#include "prefix/trie.h"
+
+namespace kelvaro {
+
+// `forward` must be sound.
+Trie reversed_trie(const Trie& forward);
+
+}  // namespace kelvaro

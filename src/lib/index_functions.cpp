@@ -1,0 +1,123 @@
+#include "lib/index_functions.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "builder/reversed_trie.h"
+#include "lib/binding.h"
+#include "lib/conversions.h"
+#include "lib/frame.h"
+#include "lib/prefix_search.h"
+#include "prefix/queries.h"
+#include "prefix/split_search.h"
+
+namespace kelvaro::py {
+namespace {
+
+constexpr const char* kPrepareParameters[] = {"trie"};
+constexpr const char* kSearchParameters[] = {"trie",  "tables",   "query",
+                                             "max_dist", "limit", "transpositions"};
+
+constexpr FunctionDescription kPrepare{nullptr, "prepare", kPrepareParameters};
+constexpr FunctionDescription kSearch{nullptr, "search", kSearchParameters};
+
+// What an index's searches need besides its trie: made once per index.
+struct LookupTables {
+  Trie backward;
+};
+
+constexpr const char* kTablesName = "kelvaro._builder.LookupTables";
+
+// The trie of a PrefixSearch. Both extension modules are built from the
+// same sources, so this one reads the object as _kelvaro lays it out; the
+// type is checked against _kelvaro's own. Borrowed: valid while the object
+// is, which the caller's argument keeps alive for the call.
+const Trie& trie_of(PyObject* object) {
+  PyRef module = checked(PyImport_ImportModule("_kelvaro"));
+  PyRef type = checked(PyObject_GetAttrString(module.get(), "PrefixSearch"));
+  if (!PyType_Check(type.get()) ||
+      !PyObject_TypeCheck(object, reinterpret_cast<PyTypeObject*>(type.get())))
+    throw downcast_error(object, "PrefixSearch");
+  const Trie* trie = reinterpret_cast<PrefixSearchObject*>(object)->trie;
+  if (trie == nullptr)
+    throw PyError(PyExc_TypeError,
+                  "PrefixSearch object was not created by from_internal_data or from_bytes");
+  return *trie;
+}
+
+void release_tables(PyObject* capsule) {
+  run_in_frame_without_result(
+      [&] { delete static_cast<LookupTables*>(PyCapsule_GetPointer(capsule, kTablesName)); });
+}
+
+const LookupTables* tables_of(PyObject* object) {
+  if (object == Py_None) return nullptr;
+  if (!PyCapsule_IsValid(object, kTablesName)) throw downcast_error(object, "LookupTables");
+  return static_cast<const LookupTables*>(PyCapsule_GetPointer(object, kTablesName));
+}
+
+bool to_bool(PyObject* object) {
+  if (!PyBool_Check(object)) throw downcast_error(object, "PyBool");
+  return object == Py_True;
+}
+
+PyRef match_to_py(const Match& match) {
+  return tuple_to_py<3>(
+      {text_to_py(match.text), optional_u32_to_py(match.payload), u64_to_py(match.distance)});
+}
+
+PyObject* prepare(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_in_frame([&] {
+    ArgumentSlots slots = bind_arguments(kPrepare, args, nargs, kwnames);
+    const Trie& trie = trie_of(slots[0]);
+    if (!trie.is_sound()) throw PyError(PyExc_ValueError, "the trie is not an index trie");
+    auto tables = std::make_unique<LookupTables>(LookupTables{reversed_trie(trie)});
+    PyRef capsule = checked(PyCapsule_New(tables.get(), kTablesName, release_tables));
+    tables.release();
+    return capsule;
+  });
+}
+
+// The one place that chooses how an index is searched.
+std::vector<Match> search_index(const Trie& trie, const LookupTables* tables,
+                                std::u32string_view query, std::uint64_t max_dist,
+                                std::optional<std::uint64_t> limit, bool transpositions) {
+  // With the reversed trie at hand, and a query long enough for each piece
+  // to be longer than its share of the edits: the split search.
+  if (tables != nullptr && can_split(trie, tables->backward) &&
+      split_pays(query.size(), max_dist, limit))
+    return split_search(trie, tables->backward, query, max_dist, limit, transpositions);
+  // Otherwise the plain walk, which every index trie allows.
+  if (trie.is_sound()) return walk_sound_trie(trie, query, max_dist, limit, transpositions);
+  if (!transpositions) return fuzzy_match(trie, std::u32string(query), max_dist, limit);
+  throw PyError(PyExc_ValueError, "the trie is not an index trie");
+}
+
+PyObject* search(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_in_frame([&] {
+    ArgumentSlots slots = bind_arguments(kSearch, args, nargs, kwnames);
+    const Trie& trie = trie_of(slots[0]);
+    const LookupTables* tables = tables_of(slots[1]);
+    const std::u32string query = convert_argument(kSearch, slots, 2, to_chars);
+    const std::uint64_t max_dist = convert_argument(kSearch, slots, 3, to_u64);
+    const std::optional<std::uint64_t> limit = convert_argument(kSearch, slots, 4, to_optional_u64);
+    const bool transpositions = convert_argument(kSearch, slots, 5, to_bool);
+    return list_to_py(search_index(trie, tables, query, max_dist, limit, transpositions),
+                      match_to_py);
+  });
+}
+
+}  // namespace
+
+PyMethodDef index_functions[3] = {
+    {"prepare", fastcall_entry(prepare), METH_FASTCALL | METH_KEYWORDS,
+     "prepare(trie)\n--\n\nThe lookup tables of an index's trie: its reversed trie."},
+    {"search", fastcall_entry(search), METH_FASTCALL | METH_KEYWORDS,
+     "search(trie, tables, query, max_dist, limit, transpositions)\n--\n\n"
+     "(key, value, distance) of every stored key within max_dist, in the plain walk's order."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace kelvaro::py
