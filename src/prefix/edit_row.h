@@ -147,7 +147,9 @@ class EditBand {
       const std::size_t column = first + t;
       // The parent's cell one past its band is the padding cell, cap().
       const Cell deleted = up[t] + 1;
-      const Cell kept = up[t - 1] + (query[column - 1] == ch ? 0 : 1);
+      // Signed: at t = 0 this is the cell before `up`, still in the parent's row.
+      const Cell kept =
+          up[static_cast<std::ptrdiff_t>(t) - 1] + (query[column - 1] == ch ? 0 : 1);
       Cell cell = std::min(std::min(deleted, kept), std::min(left + 1, too_far));
       if constexpr (kSwapping) {
         if (depth >= 2 && column >= 2 && ch == query[column - 2] &&
