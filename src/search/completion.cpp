@@ -63,11 +63,23 @@ constexpr std::uint32_t kNoRecord = 0xFFFFFFFF;
 // Never a character: the parent's character at depth 1, which has none.
 constexpr char32_t kNoCharacter = 0xFFFFFFFF;
 
+// Rows, paths and records are numbered in 32 bits, to keep queue entries
+// small; a search that outgrows them gives up rather than mix them up.
+// `start` is where something of `size` elements begins.
+std::uint32_t to_index(std::size_t start, std::size_t size) {
+  if (start + size >= kNoRow) fail("completion search too large");
+  return static_cast<std::uint32_t>(start);
+}
+
 class CompletionSearch {
  public:
   CompletionSearch(const Trie& trie, std::span<const Payload> best, const EditBand& band,
                    bool weighted, bool transpositions)
       : trie_(trie), best_(best), band_(band), weighted_(weighted), swapping_(transpositions) {}
+
+  // The queue's order holds a pointer to the search.
+  CompletionSearch(const CompletionSearch&) = delete;
+  CompletionSearch& operator=(const CompletionSearch&) = delete;
 
   std::vector<Completion> run(std::uint64_t limit) {
     limit_ = limit;
@@ -155,12 +167,12 @@ class CompletionSearch {
 
   std::uint32_t add_record(const Entry& entry) {
     const Record& parent = records_[entry.parent];
-    const std::uint32_t path = static_cast<std::uint32_t>(paths_.size());
+    const std::uint32_t path = to_index(paths_.size(), parent.depth + 1);
     paths_.resize(paths_.size() + parent.depth + 1);
     std::copy_n(paths_.begin() + parent.path, parent.depth, paths_.begin() + path);
     paths_.back() = entry.ch;
     records_.push_back({path, parent.depth + 1, entry.row, parent.row, entry.parent});
-    return static_cast<std::uint32_t>(records_.size() - 1);
+    return to_index(records_.size() - 1, 1);
   }
 
   void push(const Entry& entry) {
@@ -215,7 +227,7 @@ class CompletionSearch {
       Entry entry{least, reached, best_[child], child, record, kNoRow, ch, Kind::kSettled};
       if (least < reached) {
         entry.kind = Kind::kOpen;
-        entry.row = static_cast<std::uint32_t>(offset);
+        entry.row = to_index(offset, band_.stride());
       } else {
         rows_.resize(offset);
       }
