@@ -9,6 +9,7 @@ decode/  saved tries: the byte examples of the format, a few real tries and
          malformed ones, each followed by a lookup (read backwards from the end)
 trie/    the same tries in the layout of fuzz_trie.cpp
 search/  small trees in the layout of fuzz_search.cpp
+complete/ small dictionaries in the layout of fuzz_complete.cpp
 """
 import os
 import sys
@@ -139,6 +140,24 @@ SEARCH_SEEDS = {
 }
 
 
+def complete_input(words, prefix, max_dist, limit, weighted, transpositions):
+    """Words with their payloads, then one completion query."""
+    data = bytes([len(words)])
+    for word, payload in words.items():
+        data += bytes([len(word)] + [SEARCH_ALPHABET.index(ch) for ch in word]) + bytes([payload])
+    data += bytes([int(weighted) | 2 * int(transpositions)])
+    data += bytes([len(prefix)] + [SEARCH_ALPHABET.index(ch) for ch in prefix])
+    return data + bytes([max_dist, 0 if limit is None else limit + 1])
+
+
+COMPLETE_SEEDS = {
+    "deeper-is-closer": ({"abc": 1, "a\u20ac": 5, "b": 5, "c": 2, "": 3}, "ab", 1, None, True, False),
+    "one-letter": ({"a": 0, "ab": 4, "abc": 4, "b\u00e9": 4, "ca": 1, "\u20acb": 2}, "a", 1, 3, True, False),
+    "swapped": ({"abcab": 1, "bacab": 2, "acb": 3, "\U0001f600a": 1}, "bacb", 2, None, False, True),
+    "empty-prefix": ({"ab": 2, "b": 2, "ba": 1, "\u00e9": 3}, "", 0, 2, True, False),
+}
+
+
 # --- writing -------------------------------------------------------------------
 
 
@@ -163,6 +182,8 @@ def main():
             write("trie", name, trie_input(arrays, plan))
     for name, (words, query, max_dist, limit) in SEARCH_SEEDS.items():
         write("search", name, search_input(words, query, max_dist, limit))
+    for name, seed in COMPLETE_SEEDS.items():
+        write("complete", name, complete_input(*seed))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,339 @@
+// The search behind complete().
+//
+// A word's distance is fixed by its path: the least last cell of the rows
+// along it. Below a node whose path so far has distance d, a word can only
+// do better where some deeper row still holds less than d, and
+// EditBand::least_extended bounds every deeper row from the node's own. So a
+// node is one of:
+//   - open: something below can still beat d, and its row is kept so that
+//     its children's rows can be computed;
+//   - settled: nothing below can, every word below it has distance d, and
+//     no row is needed any more.
+// The queue holds open nodes, settled nodes and single words, each under
+// the least key (distance, -payload, text) of any word it stands for: the
+// least distance still possible below it, the largest payload below it, and
+// its path text, which every text below it extends. A word comes off the
+// queue only when nothing left can come before it, so words come off in
+// order, and the search stops at the limit having opened only the subtrees
+// that could still take a place.
+//
+// Unweighted, the key is (distance, text), and a settled node that comes off
+// the queue gives all its words at once, depth first in code point order:
+// every other key in the queue is a text that differs from the node's path
+// at one of its characters, and so comes after every text below the node.
+#include "search/completion.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <limits>
+
+#include "prefix/edit_row.h"
+#include "prefix/internal_error.h"
+#include "prefix/interrupt.h"
+#include "prefix/utf8.h"
+
+namespace kelvaro {
+
+std::vector<Payload> best_payloads_below(const Trie& trie) {
+  std::vector<Payload> best(trie.node_shifts().size(), 0);
+  if (best.empty()) return best;
+  if (!trie.is_sound()) fail("completion needs a sound trie");
+  // Breadth first from the root, then back: every child before its parent.
+  std::vector<NodeId> order{0};
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const Run run = trie.run_of(order[i]);
+    order.insert(order.end(), trie.child_indices().begin() + run.start,
+                 trie.child_indices().begin() + run.end);
+  }
+  for (std::size_t i = order.size(); i-- > 0;) {
+    const NodeId node = order[i];
+    Payload largest = trie.node_payloads()[node].value_or(0);
+    const Run run = trie.run_of(node);
+    for (std::size_t position = run.start; position < run.end; ++position)
+      largest = std::max(largest, best[trie.child_indices()[position]]);
+    best[node] = largest;
+  }
+  return best;
+}
+
+namespace {
+
+constexpr std::uint32_t kNoRow = 0xFFFFFFFF;
+constexpr std::uint32_t kNoRecord = 0xFFFFFFFF;
+// Never a character: the parent's character at depth 1, which has none.
+constexpr char32_t kNoCharacter = 0xFFFFFFFF;
+
+// Rows, paths and records are numbered in 32 bits, to keep queue entries
+// small; a search that outgrows them gives up rather than mix them up.
+// `start` is where something of `size` elements begins.
+std::uint32_t to_index(std::size_t start, std::size_t size) {
+  if (start + size >= kNoRow) fail("completion search too large");
+  return static_cast<std::uint32_t>(start);
+}
+
+class CompletionSearch {
+ public:
+  CompletionSearch(const Trie& trie, std::span<const Payload> best, const EditBand& band,
+                   bool weighted, bool transpositions)
+      : trie_(trie), best_(best), band_(band), weighted_(weighted), swapping_(transpositions) {}
+
+  // The queue's order holds a pointer to the search.
+  CompletionSearch(const CompletionSearch&) = delete;
+  CompletionSearch& operator=(const CompletionSearch&) = delete;
+
+  std::vector<Completion> run(std::uint64_t limit) {
+    limit_ = limit;
+    rows_.assign(band_.stride(), 0);
+    band_.root_row(rows_.data());
+    records_.push_back({0, 0, 0, kNoRow, kNoRecord});
+    // The root is opened whatever its distance: it is never a word itself.
+    open(0, 0, band_.last(0, rows_.data()));
+    while (!queue_.empty() && found_.size() < limit_) {
+      std::pop_heap(queue_.begin(), queue_.end(), later_);
+      const Entry next = queue_.back();
+      queue_.pop_back();
+      interrupts_.tick();
+      switch (next.kind) {
+        case Kind::kWord:
+          emit(path_of(next), next.payload, next.least);
+          break;
+        case Kind::kSettled:
+          if (weighted_) {
+            open_settled(next);
+          } else {
+            emit_subtree(next);
+          }
+          break;
+        case Kind::kOpen:
+          open(add_record(next), next.node, next.distance);
+          break;
+      }
+    }
+    return std::move(found_);
+  }
+
+ private:
+  enum class Kind : std::uint8_t { kWord, kSettled, kOpen };
+
+  // A node or a word waiting in the queue. Its path text is its parent's
+  // record's path and `ch`, so that queueing a child copies no text.
+  struct Entry {
+    Cell least;       // the least distance of any word it stands for
+    Cell distance;    // the distance of its path so far
+    Payload payload;  // the largest payload below it, or the word's
+    NodeId node;
+    std::uint32_t parent;  // in records_
+    std::uint32_t row;     // in rows_, for an open node
+    char32_t ch;
+    Kind kind;
+  };
+
+  // A node that has come off the queue and whose children are queued.
+  struct Record {
+    std::uint32_t path;  // its path text: paths_[path, path + depth)
+    std::uint32_t depth;
+    std::uint32_t row;         // in rows_, or kNoRow once settled
+    std::uint32_t parent_row;  // its parent's row, for transpositions
+    std::uint32_t parent;      // in records_
+  };
+
+  std::u32string_view record_path(std::uint32_t record) const {
+    return std::u32string_view(paths_).substr(records_[record].path, records_[record].depth);
+  }
+
+  std::u32string path_of(const Entry& entry) const {
+    std::u32string path(record_path(entry.parent));
+    path.push_back(entry.ch);
+    return path;
+  }
+
+  // Whether `a` comes after `b`: the queue's order, made a max-heap's.
+  bool comes_after(const Entry& a, const Entry& b) const {
+    if (a.least != b.least) return a.least > b.least;
+    if (weighted_ && a.payload != b.payload) return a.payload < b.payload;
+    // Two entries never share a node, so their texts differ.
+    if (a.parent == b.parent) return a.ch > b.ch;
+    const std::u32string_view pa = record_path(a.parent);
+    const std::u32string_view pb = record_path(b.parent);
+    const std::size_t common = std::min(pa.size(), pb.size());
+    const auto [ia, ib] = std::mismatch(pa.begin(), pa.begin() + common, pb.begin());
+    if (ia != pa.begin() + common) return *ia > *ib;
+    // One parent's path begins the other's: compare on from the shorter
+    // one's own character, a text that ends first coming first.
+    if (pa.size() < pb.size()) return a.ch > pb[common];
+    if (pa.size() > pb.size()) return pa[common] >= b.ch;
+    return a.ch > b.ch;
+  }
+
+  std::uint32_t add_record(const Entry& entry) {
+    const Record& parent = records_[entry.parent];
+    const std::uint32_t path = to_index(paths_.size(), parent.depth + 1);
+    paths_.resize(paths_.size() + parent.depth + 1);
+    std::copy_n(paths_.begin() + parent.path, parent.depth, paths_.begin() + path);
+    paths_.back() = entry.ch;
+    records_.push_back({path, parent.depth + 1, entry.row, parent.row, entry.parent});
+    return to_index(records_.size() - 1, 1);
+  }
+
+  void push(const Entry& entry) {
+    queue_.push_back(entry);
+    std::push_heap(queue_.begin(), queue_.end(), later_);
+  }
+
+  void emit(std::u32string_view path, Payload payload, Cell distance) {
+    found_.push_back({utf8::encode(path), payload, distance});
+  }
+
+  // An open node: its own word, and its children with rows of their own.
+  void open(std::uint32_t record, NodeId node, Cell distance) {
+    const Record here = records_[record];
+    const char32_t parent_ch = here.depth > 0 ? paths_[here.path + here.depth - 1] : kNoCharacter;
+    if (here.depth > 0 && distance <= band_.bound()) {
+      if (const std::optional<Payload> payload = trie_.node_payloads()[node])
+        push({distance, distance, *payload, node, here.parent, kNoRow, parent_ch, Kind::kWord});
+    }
+    const Run run = trie_.run_of(node);
+    if (run.size() == 0) return;
+    const std::size_t depth = here.depth + 1;
+    const Cell smallest = band_.smallest(rows_.data() + here.row);
+    // Unmatched so far, and a child whose character the band does not
+    // compare has cells one more than the node's least: only the children
+    // whose characters it compares can come within reach.
+    if (distance > band_.bound() && smallest + 1 > band_.bound()) {
+      gather_compared(run, depth);
+    } else {
+      gathered_.resize(run.size());
+      for (std::size_t i = 0; i < run.size(); ++i) gathered_[i] = run.start + i;
+    }
+    interrupts_.tick(static_cast<std::uint32_t>(gathered_.size() / 8));
+    for (const std::size_t position : gathered_) {
+      const NodeId child = trie_.child_indices()[position];
+      const char32_t ch = trie_.run_chars()[position];
+      const std::size_t offset = rows_.size();
+      rows_.resize(offset + band_.stride());
+      Cell* row = rows_.data() + offset;
+      const Cell* parent_row = rows_.data() + here.row;
+      if (swapping_) {
+        const Cell* grandparent =
+            here.parent_row == kNoRow ? nullptr : rows_.data() + here.parent_row;
+        band_.child_row_swapping(depth, ch, parent_ch, parent_row, grandparent, row);
+      } else {
+        band_.child_row(depth, ch, parent_row, row);
+      }
+      const Cell reached = std::min(distance, band_.last(depth, row));
+      const Cell least = std::min(
+          reached,
+          band_.least_extended(depth, row, 0, trie_.deepest_below(child), Trie::kFarthest));
+      Entry entry{least, reached, best_[child], child, record, kNoRow, ch, Kind::kSettled};
+      if (least < reached) {
+        entry.kind = Kind::kOpen;
+        entry.row = to_index(offset, band_.stride());
+      } else {
+        rows_.resize(offset);
+      }
+      if (least <= band_.bound()) push(entry);
+    }
+  }
+
+  // A settled node in a weighted search: its word, and its children under
+  // their best payloads.
+  void open_settled(const Entry& entry) {
+    if (const std::optional<Payload> payload = trie_.node_payloads()[entry.node]) {
+      push({entry.least, entry.least, *payload, entry.node, entry.parent, kNoRow, entry.ch,
+            Kind::kWord});
+    }
+    const Run run = trie_.run_of(entry.node);
+    if (run.size() == 0) return;
+    const std::uint32_t record = add_record(entry);
+    interrupts_.tick(static_cast<std::uint32_t>(run.size() / 8));
+    for (std::size_t position = run.start; position < run.end; ++position) {
+      const NodeId child = trie_.child_indices()[position];
+      push({entry.least, entry.least, best_[child], child, record, kNoRow,
+            trie_.run_chars()[position], Kind::kSettled});
+    }
+  }
+
+  // Every word below a settled node, in code point order, up to the limit.
+  void emit_subtree(const Entry& entry) {
+    path_ = path_of(entry);
+    const std::size_t base = path_.size();
+    struct Pending {
+      NodeId node;
+      std::size_t depth;
+      char32_t ch;
+    };
+    std::vector<Pending> pending{{entry.node, base, entry.ch}};
+    while (!pending.empty() && found_.size() < limit_) {
+      const Pending next = pending.back();
+      pending.pop_back();
+      interrupts_.tick();
+      path_.resize(next.depth);
+      path_[next.depth - 1] = next.ch;
+      if (const std::optional<Payload> payload = trie_.node_payloads()[next.node])
+        emit(path_, *payload, entry.least);
+      const Run run = trie_.run_of(next.node);
+      for (std::size_t position = run.end; position-- > run.start;)
+        pending.push_back(
+            {trie_.child_indices()[position], next.depth + 1, trie_.run_chars()[position]});
+    }
+  }
+
+  // The children of a run whose characters the band compares at `depth`:
+  // their positions, in run order, into gathered_.
+  void gather_compared(Run run, std::size_t depth) {
+    gathered_.clear();
+    const auto [from, to] = band_.compared(depth, swapping_);
+    const std::u32string_view compared = band_.query().substr(from, to - from);
+    const std::span<const char32_t> chars = trie_.run_chars(run);
+    if (trie_.runs_sorted() && chars.size() > 2 * compared.size()) {
+      for (std::size_t i = 0; i < compared.size(); ++i) {
+        const char32_t ch = compared[i];
+        if (compared.substr(0, i).find(ch) != std::u32string_view::npos) continue;
+        const auto [first, last] = std::equal_range(chars.begin(), chars.end(), ch);
+        for (auto it = first; it != last; ++it)
+          gathered_.push_back(run.start + static_cast<std::size_t>(it - chars.begin()));
+      }
+      return;
+    }
+    for (std::size_t i = 0; i < chars.size(); ++i) {
+      if (compared.find(chars[i]) != std::u32string_view::npos) gathered_.push_back(run.start + i);
+    }
+  }
+
+  const Trie& trie_;
+  std::span<const Payload> best_;
+  const EditBand& band_;
+  bool weighted_;
+  bool swapping_;
+  std::uint64_t limit_ = 0;
+  struct Later {
+    const CompletionSearch* search;
+    bool operator()(const Entry& a, const Entry& b) const { return search->comes_after(a, b); }
+  } later_{this};
+  std::vector<Entry> queue_;
+  std::vector<Record> records_;
+  std::u32string paths_;
+  std::vector<Cell> rows_;
+  std::vector<std::size_t> gathered_;
+  std::u32string path_;
+  std::vector<Completion> found_;
+  InterruptCheck interrupts_;
+};
+
+}  // namespace
+
+std::vector<Completion> complete(const Trie& trie, std::span<const Payload> best,
+                                 std::u32string_view prefix, std::uint64_t max_dist,
+                                 std::optional<std::uint64_t> limit, bool weighted,
+                                 bool transpositions) {
+  if (limit == 0 || trie.node_shifts().empty()) return {};
+  if (!trie.is_sound()) fail("completion needs a sound trie");
+  if (best.size() < trie.node_shifts().size())
+    fail("completion needs the best payload of every node");
+  const std::uint64_t reach = std::max<std::uint64_t>(prefix.size(), trie.height());
+  const EditBand band(prefix, max_dist, reach);
+  return CompletionSearch(trie, best, band, weighted, transpositions)
+      .run(limit.value_or(std::numeric_limits<std::uint64_t>::max()));
+}
+
+}  // namespace kelvaro
