@@ -89,9 +89,9 @@ def _listed(name: str, iterable: Any) -> List[Any]:
 def _split_pairs(items: List[Any]) -> Tuple[List[Any], List[Any]]:
     for i, item in enumerate(items):
         if not (isinstance(item, (tuple, list)) and len(item) == 2):
-            raise TypeError(
-                f"words[{i}] must be a (word, value) pair like words[0], not {_describe(item)}"
-            )
+            # The first item decides between words and pairs; the others follow it.
+            expected = "a str or a (word, value) pair" if i == 0 else "a (word, value) pair like words[0]"
+            raise TypeError(f"words[{i}] must be {expected}, not {_describe(item)}")
     return [item[0] for item in items], [item[1] for item in items]
 
 
@@ -147,9 +147,17 @@ def _not_str_error(texts: List[Any], spellings: List[Any]) -> TypeError:
 
 def _surrogate_error(spellings: List[str], normalize: Optional[Normalize]) -> ValueError:
     for word in spellings:
-        for text in (word, normalize(word) if normalize else word):
-            try:
-                text.encode("utf-8")
-            except UnicodeEncodeError:
-                return ValueError(f"{word!r} cannot be stored: it holds a lone surrogate")
+        if not _encodes(word):
+            return ValueError(f"{word!r} cannot be stored: it holds a lone surrogate")
+        key = normalize(word) if normalize else word
+        if not _encodes(key):
+            return ValueError(f"{word!r} cannot be stored: normalize made it {key!r}, which holds a lone surrogate")
     return ValueError("a word holds a lone surrogate")
+
+
+def _encodes(text: str) -> bool:
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        return False
+    return True
