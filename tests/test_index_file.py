@@ -219,7 +219,7 @@ class TestForgedFiles:
     @pytest.mark.parametrize(
         "changes, message",
         [
-            ({"flags": 1}, "uses features this kelvaro does not know (flags 0x1)"),
+            ({"flags": 6}, "uses features this kelvaro does not know (flags 0x6)"),
             ({"file_size": 10**6}, "truncated or corrupted: 343 bytes, fewer than its header declares"),
             ({"normalization": b"\xff"}, "malformed: its normalization is not UTF-8"),
             ({"normalization": b"rot13"}, "the index was built with an unknown normalization 'rot13'"),

@@ -41,3 +41,19 @@ def search(
 ) -> list[tuple[str, int, int]]:
     """(key, value, distance) of every stored key within max_dist of query,
     in the order of the trie walk."""
+
+def suggest(
+    trie: object, tables: object, word: str, max_dist: int, limit: int | None, weighted: bool
+) -> list[tuple[str, int, int]]:
+    """(key, value, distance) of the likeliest corrections of word, best first."""
+
+def complete(
+    trie: object,
+    tables: object,
+    prefix: str,
+    max_dist: int,
+    limit: int | None,
+    weighted: bool,
+    transpositions: bool,
+) -> list[tuple[str, int, int]]:
+    """(key, value, distance) of the stored keys that complete prefix."""

@@ -98,6 +98,7 @@ class Index:
         words: Mapping[str, int],
         *,
         normalize: Optional[Callable[[str], str]] = None,
+        weighted: bool = False,
     ) -> Index: ...
 
     @overload
@@ -107,6 +108,7 @@ class Index:
         words: Iterable[Tuple[str, int]],
         *,
         normalize: Optional[Callable[[str], str]] = None,
+        weighted: bool = False,
     ) -> Index: ...
 
     @overload
@@ -117,6 +119,7 @@ class Index:
         *,
         values: Optional[Iterable[int]] = None,
         normalize: Optional[Callable[[str], str]] = None,
+        weighted: bool = False,
     ) -> Index: ...
 
     @classmethod
@@ -126,6 +129,7 @@ class Index:
         *,
         values: Optional[Iterable[int]] = None,
         normalize: Optional[Callable[[str], str]] = None,
+        weighted: bool = False,
     ) -> Index:
         """An index of `words`: an iterable of str, a mapping of word to
         value, or an iterable of (word, value) pairs.
@@ -135,9 +139,15 @@ class Index:
         wins, with its value. `normalize` (str.casefold, say) is applied to
         every word and every query; words that normalise alike count as the
         same word, and results show each word as it was given.
+
+        weighted=True says that the values are weights, such as counts of
+        how often each word occurs: higher is likelier, 0 is unknown, and
+        suggest and complete rank by them. A weight above 4294967295 is
+        held at 4294967295.
         """
         normalize = _normalization.check(normalize)
-        return cls._create(_building.build(words, values, normalize), normalize)
+        weighted = _flag("weighted", weighted)
+        return cls._create(_building.build(words, values, normalize, weighted), normalize)
 
     @classmethod
     def load(cls, path: PathArg, *, normalize: Optional[Callable[[str], str]] = None) -> Index:
@@ -215,6 +225,68 @@ class Index:
         limit = None if limit is None else _count("limit", limit)
         return search_many(self, queries, max_dist, limit, sorted, processes)
 
+    def suggest(self, word: str, max_dist: int = 2, limit: Optional[int] = 5) -> List[Match]:
+        """The likeliest corrections of `word`, best first: the stored words
+        within `max_dist` edits of it, a swap of two neighbouring characters
+        counting as one edit, at most `limit` of them (None: all).
+
+        A stored word is its own best suggestion. The others are ranked by
+        how likely the typo is (a weighted edit cost: see the README) and,
+        in a weighted index, how common the word is: words with a weight
+        before words without, then typo cost less the logarithm of the
+        weight, then the heavier word, then the word. Without weights, by
+        typo cost alone, then by word.
+        """
+        key = self._key(word, "word")
+        max_dist = _count("max_dist", max_dist)
+        limit = None if limit is None else _count("limit", limit)
+        found: List[Found] = []
+        if limit == 0:
+            return []
+        # The empty word is stored at the root, which the walks never meet.
+        empty_value = self._parts.trie.get_payload(0) if not key else None
+        if empty_value is not None:
+            found.append(("", empty_value, 0))
+            limit = None if limit is None else limit - 1
+        found += self._native(_builder.suggest, key, max_dist, limit, self.weighted)
+        return self._matches(found)
+
+    def complete(
+        self,
+        prefix: str,
+        max_dist: int = 1,
+        limit: Optional[int] = 10,
+        *,
+        transpositions: bool = False,
+    ) -> List[Match]:
+        """The stored words that begin with `prefix`, give or take
+        `max_dist` edits: a word w completes it when some beginning of w
+        (w[:k] for k from 0 to len(w)) is within `max_dist` edits of it, and
+        its distance is the least such. With transpositions=True a swap of
+        two neighbouring characters is one edit.
+
+        Ordered by (distance, -value, word) in a weighted index and by
+        (distance, word) otherwise, the word being its normalised form in an
+        index with a normalize function; `limit` keeps the first `limit`
+        (None: all).
+        """
+        key = self._key(prefix, "prefix")
+        max_dist = _count("max_dist", max_dist)
+        limit = None if limit is None else _count("limit", limit)
+        transpositions = _flag("transpositions", transpositions)
+        found = self._native(_builder.complete, key, max_dist, limit, self.weighted, transpositions)
+        # The empty word, at the root, completes a prefix as short as max_dist.
+        empty_value = self._parts.trie.get_payload(0) if len(key) <= max_dist else None
+        if empty_value is not None and limit != 0:
+            weighted = self.weighted
+            place = (len(key), -empty_value if weighted else 0, "")
+            at = 0
+            while at < len(found) and (found[at][2], -found[at][1] if weighted else 0, found[at][0]) < place:
+                at += 1
+            found.insert(at, ("", empty_value, len(key)))
+            del found[len(found) if limit is None else limit :]
+        return self._matches(found)
+
     def __contains__(self, word: object) -> bool:
         if not isinstance(word, str):
             return False
@@ -236,6 +308,12 @@ class Index:
         carries the word's value as its payload, and path texts are
         normalised words."""
         return self._parts.trie
+
+    @property
+    def weighted(self) -> bool:
+        """Whether the values are weights (higher is likelier), which
+        suggest and complete rank by."""
+        return self._parts.weighted
 
     @property
     def normalize(self) -> Optional[Callable[[str], str]]:
@@ -263,6 +341,7 @@ class Index:
         mine, theirs = self._parts, other._parts
         return (
             self._normalize == other._normalize
+            and mine.weighted == theirs.weighted
             and mine.node_count == theirs.node_count
             and mine.words.data == theirs.words.data
             and mine.spellings.keys.data == theirs.spellings.keys.data
@@ -289,6 +368,7 @@ class Index:
             parts.spellings.words.data,
             parts.node_count,
             self._normalize,
+            parts.weighted,
         )
         return (_restore, state)
 
@@ -349,6 +429,15 @@ class Index:
                 if not any(candidate.encode("utf-8") in text for text in texts)
             )
         return _SURROGATE.sub(self._stand_in, key)
+
+    def _native(self, search: Callable[..., List[Found]], key: str, *args: Any) -> List[Found]:
+        """A native search of the index, which holds no lone surrogate: a
+        key with one searches as with a character that no key holds."""
+        trie, tables = self._parts.trie, self._lookup_tables()
+        try:
+            return search(trie, tables, key, *args)
+        except UnicodeEncodeError:
+            return search(trie, tables, self._searchable(key), *args)
 
     def _search(
         self, key: str, max_dist: int, limit: Optional[int], transpositions: bool = False
@@ -443,10 +532,12 @@ def _restore(
     spelling_words: bytes,
     node_count: int,
     normalize: Optional[Normalize],
+    weighted: bool = False,
 ) -> Index:
     from ._word_table import Spellings, WordTable
 
-    parts = Parts(trie, WordTable(words), Spellings(WordTable(spelling_keys), WordTable(spelling_words)), node_count)
+    spellings = Spellings(WordTable(spelling_keys), WordTable(spelling_words))
+    parts = Parts(trie, WordTable(words), spellings, node_count, weighted)
     return Index._create(parts, normalize)
 
 

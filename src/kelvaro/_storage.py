@@ -3,7 +3,7 @@
     header    80 bytes, integers little-endian:
                 magic            8 bytes  89 4B 56 58 0D 0A 1A 0A
                 format version   u32      1
-                flags            u32      0 (none defined)
+                flags            u32      bit 0: the values are weights; no other bit is defined
                 file size        u64      every byte, checksum included
                 word count       u64
                 node count       u64
@@ -55,12 +55,20 @@ CHECKSUM = struct.Struct("<I")
 PathArg = Union[str, "os.PathLike[str]"]
 
 
+# Flags of the header. A reader refuses a file with a flag it does not
+# know, so an older kelvaro says so rather than reading a weighted index as
+# one without weights.
+FLAG_WEIGHTED = 1
+KNOWN_FLAGS = FLAG_WEIGHTED
+
+
 class Header(NamedTuple):
     version: int
     file_size: int
     word_count: int
     node_count: int
     normalization: str
+    weighted: bool = False
 
 
 class Loaded(NamedTuple):
@@ -115,7 +123,13 @@ def save(path: PathArg, parts: Parts, normalize: Optional[Normalize]) -> None:
     ]
     size = HEADER.size + sum(len(section) for section in sections) + CHECKSUM.size
     header = HEADER.pack(
-        MAGIC, FORMAT_VERSION, 0, size, len(parts.words), parts.node_count, *map(len, sections)
+        MAGIC,
+        FORMAT_VERSION,
+        FLAG_WEIGHTED if parts.weighted else 0,
+        size,
+        len(parts.words),
+        parts.node_count,
+        *map(len, sections),
     )
     checksum = 0
     temporary = None
@@ -286,7 +300,7 @@ def _checked_header(path: str, data: bytes) -> Tuple[Header, List[bytes]]:
         raise _refusal(
             path, f"index format version {version} is not supported{newer}; this kelvaro reads version {FORMAT_VERSION}"
         )
-    if flags != 0:
+    if flags & ~KNOWN_FLAGS:
         raise _refusal(path, f"uses features this kelvaro does not know (flags {flags:#x})")
     if HEADER.size + sum(sizes) + CHECKSUM.size != file_size:
         raise _refusal(path, "malformed: its sections do not add up to its size")
@@ -300,7 +314,8 @@ def _checked_header(path: str, data: bytes) -> Tuple[Header, List[bytes]]:
         normalization = sections[0].decode("utf-8")
     except UnicodeDecodeError:
         raise _refusal(path, "malformed: its normalization is not UTF-8") from None
-    return Header(version, file_size, word_count, node_count, normalization), sections[1:]
+    weighted = bool(flags & FLAG_WEIGHTED)
+    return Header(version, file_size, word_count, node_count, normalization, weighted), sections[1:]
 
 
 def _checked_parts(path: str, header: Header, sections: List[bytes], normalize: Optional[Normalize]) -> Parts:
@@ -321,7 +336,7 @@ def _checked_parts(path: str, header: Header, sections: List[bytes], normalize: 
         raise _refusal(path, "malformed: it lists spellings but has no normalization")
     if normalize is not None and words_and_keys is not None:
         _check_keys(path, header.normalization, normalize, *words_and_keys)
-    return Parts(trie, WordTable(word_data), spellings, node_count)
+    return Parts(trie, WordTable(word_data), spellings, node_count, header.weighted)
 
 
 Joined = Tuple[str, Optional[bytes]]
