@@ -284,6 +284,14 @@ class TestNativeHelpers:
             _builder.check_trie("00")
         with pytest.raises(TypeError, match="argument 'data'"):
             _builder.check_word_table(bytearray(8))
+        empty = Index.from_words([])._parts.words.data
+        for spellings, texts, error, message in [
+            ((empty,), 0, TypeError, "argument 'spellings': expected a pair of bytes"),
+            ((empty, "x"), 0, TypeError, "argument 'spellings'"),
+            ((empty, empty), 3, ValueError, "texts must be 0, 1 or 2"),
+        ]:
+            with pytest.raises(error, match=message):
+                _builder.check_index(Index.from_words([]).trie.to_bytes(), empty, spellings, texts)
 
 
 def test_public_surface():

@@ -94,7 +94,8 @@ std::optional<std::string> index_sections_problem(const Trie& trie, const WordTa
       if (words[word] != spelled)
         return "word " + std::to_string(word) + " is not the word the trie holds there";
       if (wanted == WordsWanted::kEvery ||
-          (wanted == WordsWanted::kCased && (spelled.data() != key.data() || !is_uncased_ascii(key)))) {
+          (wanted == WordsWanted::kCased &&
+           (spelled.data() != key.data() || !is_uncased_ascii(key)))) {
         word_texts.add(spelled);
         key_texts.add(key);
         ++out.count;
@@ -108,7 +109,8 @@ std::optional<std::string> index_sections_problem(const Trie& trie, const WordTa
       stack.emplace_back(static_cast<NodeId>(child), key.size());
   }
   if (word != words.size()) return "its word table holds more words than the trie";
-  if (spelling != spelling_keys.size()) return "its spelling tables list a key the trie does not hold";
+  if (spelling != spelling_keys.size())
+    return "its spelling tables list a key the trie does not hold";
   out.words = std::move(word_texts).finish();
   out.keys = std::move(key_texts).finish();
   return std::nullopt;

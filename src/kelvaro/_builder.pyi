@@ -19,11 +19,11 @@ def check_word_table(data: bytes) -> int:
     """The number of words of a word table; ValueError if it is not one."""
 
 def check_index(
-    trie: bytes, words: bytes, spelling_keys: bytes, spelling_words: bytes, texts: int
+    trie: bytes, words: bytes, spellings: tuple[bytes, bytes], texts: int
 ) -> tuple[int, int, tuple[int, tuple[str, bytes | None], tuple[str, bytes | None]] | None]:
     """(node_count, word_count, words_and_keys) of a saved index whose
     sections agree with each other; ValueError saying what is wrong if not.
-    texts asks for words with their keys: 0 none (words_and_keys is None),
+    spellings is the pair of the spelling keys' and words' tables. texts asks for words with their keys: 0 none (words_and_keys is None),
     1 every word, 2 only those that a case mapping could have changed;
     words_and_keys is (count, words, keys), joined the way build_index
     takes them."""

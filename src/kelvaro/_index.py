@@ -155,7 +155,9 @@ class Index:
 
         Raises ValueError for a file that is not a whole, intact index. An
         index built with a normalize function other than str.casefold or
-        str.lower needs that function passed again as `normalize`.
+        str.lower needs that function passed again as `normalize`: one of
+        the same module and qualified name, which must make the stored keys
+        of the stored words.
         """
         normalize = _normalization.check(normalize)
         loaded = _storage.load(path, normalize)
@@ -163,7 +165,9 @@ class Index:
 
     def save(self, path: PathArg) -> None:
         """Writes the index to `path` through a temporary file renamed into
-        place, so that a crash never leaves a half-written index there."""
+        place, so that a crash never leaves a half-written index there. A
+        symbolic link is followed and its target replaced; an existing
+        file keeps its permission bits."""
         _storage.save(path, self._parts, self._normalize)
 
     # -- looking up -----------------------------------------------------------

@@ -322,7 +322,7 @@ def _checked_parts(path: str, header: Header, sections: List[bytes], normalize: 
     trie_bytes, word_data, key_data, spelling_data = sections
     try:
         node_count, word_count, words_and_keys = _builder.check_index(
-            trie_bytes, word_data, key_data, spelling_data, _texts_wanted(header.normalization, normalize)
+            trie_bytes, word_data, (key_data, spelling_data), _texts_wanted(header.normalization, normalize)
         )
         if header.word_count != word_count:
             raise ValueError("its word counts disagree")

@@ -3,6 +3,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "builder/index_sections.h"
@@ -23,8 +24,7 @@ namespace {
 
 constexpr const char* kBuildIndexParameters[] = {"keys", "words", "values"};
 constexpr const char* kDataParameter[] = {"data"};
-constexpr const char* kCheckIndexParameters[] = {"trie", "words", "spelling_keys", "spelling_words",
-                                                 "texts"};
+constexpr const char* kCheckIndexParameters[] = {"trie", "words", "spellings", "texts"};
 
 constexpr FunctionDescription kBuildIndex{nullptr, "build_index", kBuildIndexParameters};
 constexpr FunctionDescription kCheckTrie{nullptr, "check_trie", kDataParameter};
@@ -47,6 +47,14 @@ std::span<const std::uint8_t> to_byte_view(PyObject* object) {
   if (!PyBytes_Check(object)) throw downcast_error(object, "PyBytes");
   return std::span(reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
                    static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
+}
+
+// A pair of bytes objects, borrowed likewise.
+std::pair<std::span<const std::uint8_t>, std::span<const std::uint8_t>> to_byte_views(
+    PyObject* object) {
+  if (!PyTuple_Check(object) || PyTuple_GET_SIZE(object) != 2)
+    throw PyError(PyExc_TypeError, "expected a pair of bytes");
+  return {to_byte_view(PyTuple_GET_ITEM(object, 0)), to_byte_view(PyTuple_GET_ITEM(object, 1))};
 }
 
 // A bytes object holding little-endian unsigned 32-bit integers.
@@ -257,7 +265,7 @@ PyObject* check_word_table(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
   });
 }
 
-// check_index(trie, words, spelling_keys, spelling_words, texts) ->
+// check_index(trie, words, (spelling_keys, spelling_words), texts) ->
 // (node_count, word_count, words_and_keys): checks the sections of a saved
 // index, each on its own and then against each other, or raises ValueError
 // saying what is wrong. `texts` asks for words with their keys: 0 none
@@ -269,9 +277,8 @@ PyObject* check_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     ArgumentSlots slots = bind_arguments(kCheckIndex, args, nargs, kwnames);
     auto trie_data = convert_argument(kCheckIndex, slots, 0, to_byte_view);
     auto word_data = convert_argument(kCheckIndex, slots, 1, to_byte_view);
-    auto key_data = convert_argument(kCheckIndex, slots, 2, to_byte_view);
-    auto spelling_data = convert_argument(kCheckIndex, slots, 3, to_byte_view);
-    const WordsWanted wanted = convert_argument(kCheckIndex, slots, 4, [](PyObject* object) {
+    const auto [key_data, spelling_data] = convert_argument(kCheckIndex, slots, 2, to_byte_views);
+    const WordsWanted wanted = convert_argument(kCheckIndex, slots, 3, [](PyObject* object) {
       const std::uint32_t code = to_u32(object);
       if (code > 2) throw_value_error("texts must be 0, 1 or 2");
       return static_cast<WordsWanted>(code);
@@ -288,11 +295,10 @@ PyObject* check_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
       throw_value_error(*problem);
     PyRef nodes = u64_to_py(counts.nodes);
     PyRef word_count = u64_to_py(counts.words);
-    PyRef words_and_keys =
-        wanted == WordsWanted::kNone
-            ? PyRef::borrow(Py_None)
-            : tuple_to_py<3>(
-                  {u64_to_py(texts.count), joined_to_py(texts.words), joined_to_py(texts.keys)});
+    PyRef words_and_keys = wanted == WordsWanted::kNone
+                               ? PyRef::borrow(Py_None)
+                               : tuple_to_py<3>({u64_to_py(texts.count), joined_to_py(texts.words),
+                                                 joined_to_py(texts.keys)});
     return tuple_to_py<3>({std::move(nodes), std::move(word_count), std::move(words_and_keys)});
   });
 }
@@ -307,7 +313,7 @@ PyMethodDef builder_functions[5] = {
     {"check_word_table", fastcall_entry(check_word_table), METH_FASTCALL | METH_KEYWORDS,
      "check_word_table(data)\n--\n\n"},
     {"check_index", fastcall_entry(check_index), METH_FASTCALL | METH_KEYWORDS,
-     "check_index(trie, words, spelling_keys, spelling_words, texts)\n--\n\n"},
+     "check_index(trie, words, spellings, texts)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
