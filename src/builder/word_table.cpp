@@ -71,3 +71,39 @@ std::uint32_t word_table_count(std::span<const std::uint8_t> table) {
 }
 
 }  // namespace kelvaro
+
+namespace kelvaro {
+
+std::string_view word_table_word(std::span<const std::uint8_t> table, std::uint32_t i) {
+  const std::size_t text = 4 * (std::size_t{word_table_count(table)} + 2);
+  const std::size_t start = le::load_u32(table.data() + 4 + 4 * std::size_t{i});
+  const std::size_t end = le::load_u32(table.data() + 8 + 4 * std::size_t{i});
+  // Held inside the table whatever the offsets say, so that a table that
+  // was not checked can give wrong words but never read outside itself.
+  const std::size_t size = table.size() - text;
+  const std::size_t first = std::min(start, size);
+  return std::string_view(reinterpret_cast<const char*>(table.data()) + text + first,
+                          std::min(std::max(end, first), size) - first);
+}
+
+bool word_table_fits(std::span<const std::uint8_t> table) {
+  return table.size() >= 8 && table.size() >= 4 * (std::size_t{word_table_count(table)} + 2);
+}
+
+std::optional<std::string_view> word_beside_key(std::span<const std::uint8_t> keys,
+                                                std::span<const std::uint8_t> words,
+                                                std::string_view key) {
+  std::uint32_t low = 0;
+  std::uint32_t high = word_table_count(keys);
+  while (low < high) {
+    const std::uint32_t middle = low + (high - low) / 2;
+    if (word_table_word(keys, middle) < key)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  if (low == word_table_count(keys) || word_table_word(keys, low) != key) return std::nullopt;
+  return word_table_word(words, low);
+}
+
+}  // namespace kelvaro

@@ -35,3 +35,23 @@ std::optional<std::string> word_table_problem(std::span<const std::uint8_t> tabl
 std::uint32_t word_table_count(std::span<const std::uint8_t> table);
 
 }  // namespace kelvaro
+
+namespace kelvaro {
+
+// Whether the table's count and offsets fit its bytes: enough for reading
+// words with word_table_word, which a table of any other shape may not be
+// given.
+bool word_table_fits(std::span<const std::uint8_t> table);
+
+// Word i, below the count, of a table that fits.
+std::string_view word_table_word(std::span<const std::uint8_t> table, std::uint32_t i);
+
+// In two tables that fit and have the same count, `keys` in increasing byte
+// order: the word of `words` beside `key` in `keys`, or nothing when `keys`
+// does not hold it. A binary search, so that giving a few results their
+// spellings costs a few comparisons each.
+std::optional<std::string_view> word_beside_key(std::span<const std::uint8_t> keys,
+                                                std::span<const std::uint8_t> words,
+                                                std::string_view key);
+
+}  // namespace kelvaro

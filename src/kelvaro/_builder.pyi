@@ -57,3 +57,6 @@ def complete(
     transpositions: bool,
 ) -> list[tuple[str, int, int]]:
     """(key, value, distance) of the stored keys that complete prefix."""
+
+def spell(keys_table: bytes, words_table: bytes, keys: list[str]) -> list[str]:
+    """The spelling of every key: the word beside it in the tables, or the key itself."""

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "builder/reversed_trie.h"
+#include "builder/word_table.h"
 #include "lib/binding.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
@@ -26,7 +27,10 @@ constexpr const char* kSuggestParameters[] = {"trie",  "tables", "word", "max_di
 constexpr const char* kCompleteParameters[] = {"trie",  "tables",   "prefix",        "max_dist",
                                                "limit", "weighted", "transpositions"};
 
+constexpr const char* kSpellParameters[] = {"keys_table", "words_table", "keys"};
+
 constexpr FunctionDescription kPrepare{nullptr, "prepare", kPrepareParameters};
+constexpr FunctionDescription kSpell{nullptr, "spell", kSpellParameters};
 constexpr FunctionDescription kSearch{nullptr, "search", kSearchParameters};
 constexpr FunctionDescription kSuggest{nullptr, "suggest", kSuggestParameters};
 constexpr FunctionDescription kComplete{nullptr, "complete", kCompleteParameters};
@@ -165,14 +169,49 @@ PyObject* complete(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
   });
 }
 
+// The bytes of a bytes object, borrowed: valid while the object is.
+std::span<const std::uint8_t> to_table(PyObject* object) {
+  if (!PyBytes_Check(object)) throw downcast_error(object, "PyBytes");
+  return std::span(reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
+                   static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
+}
+
+PyObject* spell(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_in_frame([&] {
+    ArgumentSlots slots = bind_arguments(kSpell, args, nargs, kwnames);
+    const std::span<const std::uint8_t> keys = to_table(slots[0]);
+    const std::span<const std::uint8_t> words = to_table(slots[1]);
+    // The tables come from an index, which checked them whole; this is
+    // only what reading them needs.
+    if (!word_table_fits(keys) || !word_table_fits(words) ||
+        word_table_count(keys) != word_table_count(words))
+      throw PyError(PyExc_ValueError, "not the spelling tables of an index");
+    if (!PyList_Check(slots[2])) throw downcast_error(slots[2], "PyList");
+    const Py_ssize_t count = PyList_GET_SIZE(slots[2]);
+    PyRef spelled = made(PyList_New(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      // Borrowed from the list, which the call keeps alive and nothing here
+      // changes.
+      PyObject* key = PyList_GET_ITEM(slots[2], i);
+      const std::optional<std::string_view> word = word_beside_key(keys, words, to_utf8(key));
+      PyList_SET_ITEM(spelled.get(), i,
+                      (word.has_value() ? text_to_py(*word) : PyRef::borrow(key)).release());
+    }
+    return spelled;
+  });
+}
+
 }  // namespace
 
-PyMethodDef index_functions[5] = {
+PyMethodDef index_functions[6] = {
     {"prepare", fastcall_entry(prepare), METH_FASTCALL | METH_KEYWORDS,
      "prepare(trie)\n--\n\nThe lookup tables of an index's trie: its reversed trie."},
     {"search", fastcall_entry(search), METH_FASTCALL | METH_KEYWORDS,
      "search(trie, tables, query, max_dist, limit, transpositions)\n--\n\n"
      "(key, value, distance) of every stored key within max_dist, in the plain walk's order."},
+    {"spell", fastcall_entry(spell), METH_FASTCALL | METH_KEYWORDS,
+     "spell(keys_table, words_table, keys)\n--\n\n"
+     "The spelling of every key: the word beside it in the tables, or the key itself."},
     {"suggest", fastcall_entry(suggest), METH_FASTCALL | METH_KEYWORDS,
      "suggest(trie, tables, word, max_dist, limit, weighted)\n--\n\n"
      "(key, value, distance) of the likeliest corrections of word, best first."},

@@ -7,7 +7,7 @@
 
 namespace kelvaro::py {
 
-// prepare, search, suggest, complete, and the closing sentinel.
-extern PyMethodDef index_functions[5];
+// prepare, search, spell, suggest, complete, and the closing sentinel.
+extern PyMethodDef index_functions[6];
 
 }  // namespace kelvaro::py
