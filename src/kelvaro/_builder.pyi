@@ -3,6 +3,8 @@
 # bytes of little-endian unsigned 32-bit integers, or None when newlines
 # separate them; values travel as such bytes too.
 
+import _kelvaro
+
 def build_index(
     keys: tuple[str, bytes | None],
     words: tuple[str, bytes | None] | None,
@@ -20,10 +22,13 @@ def check_word_table(data: bytes) -> int:
 
 def check_index(
     trie: bytes, words: bytes, spellings: tuple[bytes, bytes], texts: int
-) -> tuple[int, int, tuple[int, tuple[str, bytes | None], tuple[str, bytes | None]] | None]:
-    """(node_count, word_count, words_and_keys) of a saved index whose
-    sections agree with each other; ValueError saying what is wrong if not.
-    spellings is the pair of the spelling keys' and words' tables. texts asks for words with their keys: 0 none (words_and_keys is None),
+) -> tuple[
+    int, int, tuple[int, tuple[str, bytes | None], tuple[str, bytes | None]] | None, _kelvaro.PrefixSearch
+]:
+    """(node_count, word_count, words_and_keys, trie) of a saved index whose
+    sections agree with each other, trie being the decoded trie; ValueError
+    saying what is wrong if not. spellings is the pair of the spelling
+    keys' and words' tables. texts asks for words with their keys: 0 none (words_and_keys is None),
     1 every word, 2 only those that a case mapping could have changed;
     words_and_keys is (count, words, keys), joined the way build_index
     takes them."""

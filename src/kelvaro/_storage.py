@@ -321,14 +321,13 @@ def _checked_header(path: str, data: bytes) -> Tuple[Header, List[bytes]]:
 def _checked_parts(path: str, header: Header, sections: List[bytes], normalize: Optional[Normalize]) -> Parts:
     trie_bytes, word_data, key_data, spelling_data = sections
     try:
-        node_count, word_count, words_and_keys = _builder.check_index(
+        node_count, word_count, words_and_keys, trie = _builder.check_index(
             trie_bytes, word_data, (key_data, spelling_data), _texts_wanted(header.normalization, normalize)
         )
         if header.word_count != word_count:
             raise ValueError("its word counts disagree")
         if node_count != header.node_count:
             raise ValueError("its node counts disagree")
-        trie = _from_checked_bytes(trie_bytes)
     except ValueError as error:
         raise _refusal(path, f"malformed: {error}") from None
     spellings = Spellings(WordTable(key_data), WordTable(spelling_data))
@@ -386,12 +385,3 @@ def _split(joined: Joined, count: int) -> List[str]:
     return pieces
 
 
-def _from_checked_bytes(data: bytes) -> _kelvaro.PrefixSearch:
-    # The trie passed check_index, so the decoder cannot refuse it; should it
-    # anyway, the caller still gets a ValueError, never a PanicException.
-    try:
-        return _kelvaro.from_bytes(data)
-    except BaseException as error:
-        if type(error).__name__ != "PanicException":
-            raise
-        raise ValueError(f"the trie does not decode: {error}") from None

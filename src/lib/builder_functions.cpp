@@ -1,5 +1,6 @@
 #include "lib/builder_functions.h"
 
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -17,6 +18,7 @@
 #include "lib/binding.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
+#include "lib/prefix_search.h"
 #include "prefix/internal_error.h"
 
 namespace kelvaro::py {
@@ -167,6 +169,25 @@ WordTableView checked_word_table(std::span<const std::uint8_t> data) {
   return WordTableView(data);
 }
 
+// A new _kelvaro.PrefixSearch that owns `trie`: made here as _kelvaro makes
+// its own (new_prefix_search), with _kelvaro's type, whose release deletes
+// the trie. Both modules are built from the same sources, so they agree on
+// the object's layout.
+PyRef adopted_prefix_search(Trie trie) {
+  PyRef module = checked(PyImport_ImportModule("_kelvaro"));
+  PyRef type_object = checked(PyObject_GetAttrString(module.get(), "PrefixSearch"));
+  if (!PyType_Check(type_object.get()))
+    throw PyError(PyExc_TypeError, "_kelvaro.PrefixSearch is not a type");
+  auto* type = reinterpret_cast<PyTypeObject*>(type_object.get());
+  auto owned = std::make_unique<Trie>(std::move(trie));
+  allocfunc allocate = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
+  PyRef object = checked(allocate(type, 0));
+  auto* self = reinterpret_cast<PrefixSearchObject*>(object.get());
+  self->trie = owned.release();
+  self->borrow_flag = 0;
+  return object;
+}
+
 PyRef joined_to_py(const JoinedText& joined) {
   PyRef text = text_to_py(joined.text);
   if (!joined.char_lengths) return tuple_to_py<2>({std::move(text), PyRef::borrow(Py_None)});
@@ -299,7 +320,11 @@ PyObject* check_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
                                ? PyRef::borrow(Py_None)
                                : tuple_to_py<3>({u64_to_py(texts.count), joined_to_py(texts.words),
                                                  joined_to_py(texts.keys)});
-    return tuple_to_py<3>({std::move(nodes), std::move(word_count), std::move(words_and_keys)});
+    // The trie decoded here is the one the index keeps: decoding is most of
+    // a load, and once is enough.
+    PyRef prefix_search = adopted_prefix_search(std::move(trie));
+    return tuple_to_py<4>({std::move(nodes), std::move(word_count), std::move(words_and_keys),
+                           std::move(prefix_search)});
   });
 }
 

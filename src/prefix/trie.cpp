@@ -11,72 +11,84 @@ Trie::Trie(std::vector<std::uint32_t> node_shifts, std::vector<OptionalChar> nod
     : node_shifts_(std::move(node_shifts)),
       node_chars_(std::move(node_chars)),
       node_payloads_(std::move(node_payloads)),
-      child_indices_(std::move(child_indices)),
-      forms_a_tree_(find_whether_tree()) {
+      child_indices_(std::move(child_indices)) {
   find_whether_sound();
 }
 
-bool Trie::find_whether_tree() const {
-  std::vector<bool> listed(node_chars_.size());
-  for (std::size_t node = 0; node < node_shifts_.size(); ++node) {
-    const Run run = run_of(static_cast<NodeId>(node));
-    if (run.end > child_indices_.size()) return false;
-    for (std::size_t position = run.start; position < run.end; ++position) {
-      const NodeId child = child_indices_[position];
-      if (child == 0 || child >= node_chars_.size() || !node_chars_[child].has_value() ||
-          listed[child]) {
-        return false;
-      }
-      listed[child] = true;
-    }
-  }
-  return true;
-}
-
-// A tree whose reachable nodes all have a run and a payload entry. The walk
-// from the root that proves it also lays out run_chars and finds the height.
+// One walk from the root, breadth first, proves soundness, lays out
+// run_chars and finds the height; the runs of any nodes it did not reach are
+// checked after it, so that the whole trie is a tree. Then a pass from the
+// leaves up finds what lies below each node.
 void Trie::find_whether_sound() {
   const std::size_t reachable_bound = std::min(node_shifts_.size(), node_payloads_.size());
-  if (!forms_a_tree_ || reachable_bound == 0) return;
+  if (reachable_bound == 0) return;
   std::vector<char32_t> run_chars(child_indices_.size());
+  // Nodes that some run lists; the root never is.
+  std::vector<bool> listed(node_chars_.size());
+  const auto lists = [&](NodeId child) {
+    if (child == 0 || child >= node_chars_.size() || listed[child] ||
+        !node_chars_[child].has_value())
+      return false;
+    listed[child] = true;
+    return true;
+  };
   bool sorted = true;
   bool distinct = true;
-  // Breadth first, one level at a time, so that the number of levels is the
-  // height; `order` ends up holding every reachable node, parents first.
-  std::vector<NodeId> order{0};
+  // Parents before children; each level of the walk follows the one above.
+  std::vector<NodeId> order;
+  order.reserve(reachable_bound);
+  order.push_back(0);
   std::size_t height = 0;
   for (std::size_t level = 0; level < order.size();) {
     const std::size_t level_end = order.size();
     for (; level < level_end; ++level) {
       const Run run = run_of(order[level]);
+      if (run.end > child_indices_.size()) return;
+      char32_t previous = 0;
       for (std::size_t position = run.start; position < run.end; ++position) {
         const NodeId child = child_indices_[position];
-        if (child >= reachable_bound) return;
+        if (child >= reachable_bound || !lists(child)) return;
         const char32_t ch = node_chars_[child].value();
         run_chars[position] = ch;
-        if (position > run.start && ch <= run_chars[position - 1]) {
+        if (position > run.start && ch <= previous) {
           distinct = false;
-          if (ch < run_chars[position - 1]) sorted = false;
+          if (ch < previous) sorted = false;
         }
+        previous = ch;
         order.push_back(child);
       }
     }
     if (order.size() > level_end) ++height;
   }
+  // Nodes that the walk did not reach: their runs too must keep the trie a
+  // tree, though no lookup ever reads them. A trie that the builder made has
+  // none.
+  if (order.size() < node_shifts_.size()) {
+    std::vector<bool> reached(node_shifts_.size());
+    for (const NodeId node : order) reached[node] = true;
+    for (std::size_t node = 0; node < node_shifts_.size(); ++node) {
+      if (reached[node]) continue;
+      const Run run = run_of(static_cast<NodeId>(node));
+      if (run.end > child_indices_.size()) return;
+      for (std::size_t position = run.start; position < run.end; ++position)
+        if (!lists(child_indices_[position])) return;
+    }
+  }
   // Children before parents: what lies below each node.
-  std::vector<Reach> reach(node_shifts_.size(), Reach{kFarthest, 0});
+  std::vector<Reach> reach(reachable_bound, Reach{kFarthest, 0});
   for (std::size_t i = order.size(); i-- > 0;) {
     const NodeId node = order[i];
-    Reach& here = reach[node];
+    Reach here = reach[node];
     if (node_payloads_[node].has_value()) here.nearest_word = 0;
     const Run run = run_of(node);
     for (std::size_t position = run.start; position < run.end; ++position) {
-      const Reach& below = reach[child_indices_[position]];
-      const std::uint8_t nearest = below.nearest_word < kFarthest ? below.nearest_word + 1 : kFarthest;
-      const std::uint8_t deepest = below.deepest < kFarthest ? below.deepest + 1 : kFarthest;
-      here.nearest_word = std::min(here.nearest_word, nearest);
-      here.deepest = std::max(here.deepest, deepest);
+      const Reach below = reach[child_indices_[position]];
+      here.nearest_word = std::min<std::uint8_t>(
+          here.nearest_word, below.nearest_word < kFarthest ? below.nearest_word + 1 : kFarthest);
+      here.deepest = std::max<std::uint8_t>(
+          here.deepest, below.deepest < kFarthest ? below.deepest + 1 : kFarthest);
     }
+    reach[node] = here;
   }
   // Positions of runs that no walk reaches keep a 0: nothing reads them.
   run_chars_ = std::move(run_chars);

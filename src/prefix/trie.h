@@ -95,18 +95,11 @@ class Trie {
     return {start, end > start ? end : start};
   }
 
-  // Whether the runs form a tree: every run lies inside child_indices,
-  // every node that a run lists has a character, no node is listed twice
-  // (in one run or in two) and the root is listed in none. In such a trie
-  // get_children fails only for a node beyond node_shifts, and a walk that
-  // enters only children it is shown, each at most once, visits every node
-  // at most once.
-  bool forms_a_tree() const { return forms_a_tree_; }
-
-  // A tree with a root in which every node that a walk from the root can
-  // reach has a run and a payload entry: no lookup on it can fail, so a
-  // lookup can take any route it likes to its answer. Only a sound trie has
-  // run_chars.
+  // Whether every node that a walk from the root can reach is reached once
+  // (the runs from the root form a tree), has a run inside child_indices and
+  // a payload entry, and, the root aside, a character: no lookup on it can
+  // fail, so a lookup can take any route it likes to its answer. Nodes that
+  // no walk reaches do not matter. Only a sound trie has run_chars.
   bool is_sound() const { return sound_; }
 
   // Whether every run's characters are in increasing code point order
@@ -145,7 +138,6 @@ class Trie {
  private:
   // The character of a node that some run lists.
   char32_t checked_char(NodeId child) const;
-  bool find_whether_tree() const;
   void find_whether_sound();
 
   std::vector<std::uint32_t> node_shifts_;
@@ -160,7 +152,6 @@ class Trie {
   };
   std::vector<Reach> reach_;
   std::size_t height_ = 0;
-  bool forms_a_tree_ = true;
   bool sound_ = false;
   bool runs_sorted_ = false;
   bool siblings_distinct_ = false;
