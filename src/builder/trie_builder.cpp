@@ -7,6 +7,7 @@
 
 #include "builder/key_pool.h"
 #include "prefix/internal_error.h"
+#include "prefix/interrupt.h"
 #include "prefix/utf8.h"
 
 namespace kelvaro {
@@ -137,7 +138,9 @@ class LevelOrderBuilder {
   // which is what makes ids breadth first and every child run contiguous.
   template <typename PayloadOf>
   Trie build(PayloadOf payload_of) {
+    InterruptCheck interrupts;
     for (std::size_t node = 0; node < pending_.size(); ++node) {
+      interrupts.tick();
       // A copy: appending children may move the pending list.
       const PendingNode current = pending_[node];
       node_shifts_.push_back(static_cast<std::uint32_t>(pending_.size() - 1));

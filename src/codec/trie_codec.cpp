@@ -7,6 +7,7 @@
 #include "codec/byte_reader.h"
 #include "codec/byte_writer.h"
 #include "prefix/internal_error.h"
+#include "prefix/interrupt.h"
 
 namespace kelvaro {
 namespace {
@@ -91,7 +92,7 @@ static_assert(sizeof(OptionalChar) == 4);
 static_assert(sizeof(std::optional<Payload>) == 8);
 
 template <typename Element>
-bool read_array(ByteReader& reader, std::vector<Element>& array) {
+bool read_array(ByteReader& reader, std::vector<Element>& array, InterruptCheck& interrupts) {
   std::uint64_t count = 0;
   if (!reader.read_u64(count)) return false;
   if (count > kMaxStorageBytes / sizeof(Element)) fail("capacity overflow");
@@ -102,8 +103,14 @@ bool read_array(ByteReader& reader, std::vector<Element>& array) {
   const std::size_t readable = std::min<std::uint64_t>(count, reader.bytes_left());
   array.resize(readable);
   Element* out = array.data();
-  for (std::size_t i = 0; i < readable; ++i) {
-    if (!read_element(reader, out[i])) return false;
+  // In blocks, so that a long decode answers Ctrl-C at no cost per element.
+  constexpr std::size_t kBlock = 1 << 14;
+  for (std::size_t block = 0; block < readable; block += kBlock) {
+    interrupts.tick(kBlock / 8);
+    const std::size_t end = std::min(readable, block + kBlock);
+    for (std::size_t i = block; i < end; ++i) {
+      if (!read_element(reader, out[i])) return false;
+    }
   }
   if (readable == count) return true;
   // The count promised more elements than bytes were left, and every one
@@ -143,8 +150,10 @@ DecodeResult decode_trie(std::span<const std::uint8_t> input) {
   std::vector<OptionalChar> node_chars;
   std::vector<std::optional<Payload>> node_payloads;
   std::vector<NodeId> child_indices;
-  if (!read_array(reader, node_shifts) || !read_array(reader, node_chars) ||
-      !read_array(reader, node_payloads) || !read_array(reader, child_indices)) {
+  InterruptCheck interrupts;
+  if (!read_array(reader, node_shifts, interrupts) || !read_array(reader, node_chars, interrupts) ||
+      !read_array(reader, node_payloads, interrupts) ||
+      !read_array(reader, child_indices, interrupts)) {
     return reader.failure();
   }
   return Trie(std::move(node_shifts), std::move(node_chars), std::move(node_payloads),

@@ -35,6 +35,7 @@ State Matcher::initial_state() const {
 
 void Matcher::visit_node(NodeId /*node*/, std::optional<Payload> payload, State& state) {
   const Path& path = required<Path>(state, kCurPrefix);
+  interrupts_.tick(static_cast<std::uint32_t>(std::min<std::size_t>(band_.width() / 16, 1u << 20)));
   Row row(band_.stride());
   // Only the root has an empty path; it is never recorded, whatever its payload.
   if (path.empty()) {

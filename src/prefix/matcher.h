@@ -26,6 +26,7 @@
 
 #include "prefix/agent.h"
 #include "prefix/edit_row.h"
+#include "prefix/interrupt.h"
 #include "prefix/queries.h"
 #include "prefix/state.h"
 #include "prefix/trie.h"
@@ -64,6 +65,8 @@ class Matcher {
   std::uint64_t max_dist_;
   std::optional<std::uint64_t> limit_;
   std::vector<Match> results_;
+  // A row of cells is a node's work; dfs counts the nodes.
+  InterruptCheck interrupts_;
 };
 
 static_assert(Agent<Matcher>);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "prefix/internal_error.h"
+#include "prefix/interrupt.h"
 
 namespace kelvaro {
 
@@ -39,8 +40,10 @@ void Trie::find_whether_sound() {
   order.reserve(reachable_bound);
   order.push_back(0);
   std::size_t height = 0;
+  InterruptCheck interrupts;
   for (std::size_t level = 0; level < order.size();) {
     const std::size_t level_end = order.size();
+    interrupts.tick(static_cast<std::uint32_t>(std::min<std::size_t>(level_end - level, 1u << 20)));
     for (; level < level_end; ++level) {
       const Run run = run_of(order[level]);
       if (run.end > child_indices_.size()) return;

@@ -1,0 +1,49 @@
+"""Ctrl-C during a long native call raises KeyboardInterrupt within moments,
+from inside the call, and leaves every object usable."""
+import signal
+import time
+
+import pytest
+
+import _kelvaro
+from kelvaro import Index
+
+CHAIN = Index.from_words(["a" * 20000]).trie
+# A root with two million children: a tenth of a second or more to decode.
+WIDE = 2_000_000
+SAVED = _kelvaro.from_internal_data(
+    [0] + [WIDE] * WIDE, [""] + ["x"] * WIDE, [None] * (WIDE + 1), list(range(1, WIDE + 1))
+).to_bytes()
+WORDS = [f"w{i:07d}" for i in range(WIDE)]
+
+
+@pytest.fixture
+def alarm():
+    previous = signal.signal(signal.SIGALRM, signal.default_int_handler)
+    yield lambda seconds: signal.setitimer(signal.ITIMER_REAL, seconds)
+    signal.setitimer(signal.ITIMER_REAL, 0)
+    signal.signal(signal.SIGALRM, previous)
+
+
+CALLS = [
+    # Quadratic on purpose: a band as wide as the query on a deep chain.
+    lambda: CHAIN.fuzzy_match("b" * 20000, 10**9, None),
+    lambda: _kelvaro.from_bytes(SAVED),
+    lambda: Index.from_words(WORDS),
+]
+
+
+@pytest.mark.parametrize("call", CALLS, ids=["search", "decode", "build"])
+def test_a_long_call_stops_at_ctrl_c(alarm, call):
+    started = time.monotonic()
+    if call is not CALLS[0]:
+        call()
+    whole = time.monotonic() - started
+    alarm(0.01)
+    started = time.monotonic()
+    with pytest.raises(KeyboardInterrupt):
+        call()
+    # Within moments, from inside the call: not once it has run its course.
+    # The search would take minutes.
+    assert time.monotonic() - started < (whole / 2 if call is not CALLS[0] else 5)
+    assert CHAIN.fuzzy_match("a" * 20000, 0, None) == [("a" * 20000, 0, 0)]
