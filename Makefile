@@ -75,7 +75,7 @@ test-pypy:
 # The kelvaro package, the examples and a typed usage test, checked with
 # mypy --strict against the installed _kelvaro stubs (mypy and Dask, which
 # examples/dask_search.py imports, are in the CPython environment).
-TYPED_PATHS := src/kelvaro examples tests/test_typed_usage.py
+TYPED_PATHS := src/kelvaro src/_kelvaro_command.py examples tests/test_typed_usage.py
 
 test-types: install-cpython
 	$(CPYTHON_VENV)/bin/mypy --strict $(TYPED_PATHS)

@@ -20,7 +20,7 @@
 #include "entry_points.h"
 #include "input_reader.h"
 #include "prefix/queries.h"
-#include "prefix/split_search.h"
+#include "search/split_search.h"
 #include "prefix/utf8.h"
 
 namespace kelvaro::fuzz {

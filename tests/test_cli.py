@@ -78,6 +78,27 @@ class TestBuildSearchInfo:
         succeeded("build", "-", "-o", tmp_path / "in.kvx", stdin="b\na\n")
         assert list(Index.load(tmp_path / "in.kvx")) == ["a", "b"]
 
+    def test_queries_from_standard_input_and_a_byte_order_mark(self, tmp_path):
+        words_path, index_path = tmp_path / "bom.txt", tmp_path / "bom.kvx"
+        words_path.write_bytes("\ufefftree\ntrie\n".encode("utf-8"))
+        assert succeeded("build", words_path, "-o", index_path).startswith(f"{index_path}: 2 words, 7 nodes, ")
+        lines = succeeded("search", "-i", index_path, "tree", "-", "-d", "0", "--json", stdin="\ufefftrie\n\n tre \n")
+        assert [json.loads(line)["query"] for line in lines.splitlines()] == ["tree", "trie", "tre"]
+        assert [len(json.loads(line)["matches"]) for line in lines.splitlines()] == [1, 1, 0]
+
+    def test_info_json_plurals_and_no_matches_shown(self, tmp_path):
+        index_path = tmp_path / "one.kvx"
+        assert succeeded("build", "-", "-o", index_path, stdin="\n").startswith(f"{index_path}: 0 words, 1 node, ")
+        assert succeeded("build", "-", "-o", index_path, stdin="a\n").startswith(f"{index_path}: 1 word, 2 nodes, ")
+        Index.from_words(["a"], normalize=str.lower).save(index_path)
+        assert json.loads(succeeded("info", index_path, "--json")) == {
+            "index": str(index_path), "format_version": 1, "words": 1, "nodes": 2,
+            "file_size": os.path.getsize(index_path), "normalization": "lower",
+        }
+        assert succeeded("search", "-i", index_path, "b", "c", "-k", "0").splitlines() == [
+            "'b' within distance 1: matches found, none shown (-k 0)", "", "'c' within distance 1: matches found, none shown (-k 0)"
+        ]
+
     def test_the_default_english_index(self):
         lines = succeeded("search", "speling", "-d", "2", "--json")
         words = [match["word"] for match in json.loads(lines)["matches"]]
@@ -106,7 +127,10 @@ class TestErrors:
             (["build", "{latin1}", "-o", "{tmp}/x.kvx"], 1, "kelvaro: error: {latin1}: not UTF-8 text (at byte 3)"),
             (["build", "{missing}", "-o", "{tmp}/x.kvx"], 1, "No such file or directory"),
             (["build", "{words}", "-o", "{tmp}/no/such/dir.kvx"], 1, "No such file or directory"),
-            (["search", "-i", "{tmp}", "x"], 1, "Is a directory"),
+            (["search", "-i", "{tmp}", "x"], 1, "kelvaro: error: {tmp}: a directory, not an index file"),
+            (["build", "{words}", "-o", "{tmp}"], 1, "kelvaro: error: {tmp}: Is a directory"),
+            (["search", "-i", "{custom}", "x"], 1, "built with the normalize function test_cli.reversed_word, which the command line cannot apply"),
+            (["search", "caf\udce9"], 1, "kelvaro: error: the query b'caf\\xe9' is not UTF-8 text"),
         ],
     )
     def test_one_line_and_a_status(self, tmp_path, words_file, args, status, message):
@@ -119,7 +143,9 @@ class TestErrors:
             "truncated": tmp_path / "truncated.kvx",
             "latin1": tmp_path / "latin1.txt",
             "tmp": tmp_path,
+            "custom": tmp_path / "custom.kvx",
         }
+        Index.from_words(["a"], normalize=reversed_word).save(places["custom"])
         places["truncated"].write_bytes(index_path.read_bytes()[:20])
         places["latin1"].write_bytes("caf\xe9\n".encode("latin-1"))
         args = [arg.format(**places) for arg in args]
@@ -128,6 +154,45 @@ class TestErrors:
         assert result.stdout == ""
         assert result.stderr.count("\n") == 1 and "Traceback" not in result.stderr
         assert message.format(**places) in result.stderr
+
+
+    @pytest.mark.parametrize(
+        "stdout, message",
+        [
+            (None, "kelvaro: error: standard output is closed\n"),
+            ("/dev/full", "kelvaro: error: cannot write to standard output: No space left on device\n"),
+        ],
+    )
+    def test_an_unwritable_standard_output(self, stdout, message):
+        with open(stdout or os.devnull, "w") as out:
+            result = subprocess.run(
+                [sys.executable, "-m", "kelvaro", "search", "speling"],
+                stdout=out,
+                stderr=subprocess.PIPE,
+                text=True,
+                timeout=120,
+                preexec_fn=(lambda: os.close(1)) if stdout is None else None,
+            )
+        assert (result.returncode, result.stderr) == (1, message)
+
+    def test_ctrl_c_while_the_package_loads(self):
+        script = (
+            "import builtins, sys\n"
+            "real_import = builtins.__import__\n"
+            "def interrupted(name, *args, **kwargs):\n"
+            "    if name == 'kelvaro._cli':\n"
+            "        raise KeyboardInterrupt\n"
+            "    return real_import(name, *args, **kwargs)\n"
+            "builtins.__import__ = interrupted\n"
+            "import _kelvaro_command\n"
+            "sys.exit(_kelvaro_command.main())\n"
+        )
+        result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+        assert (result.returncode, result.stderr) == (130, "kelvaro: error: interrupted\n")
+
+
+def reversed_word(word):
+    return word[::-1]
 
 
 class TestProgress:

@@ -192,6 +192,7 @@ class TestBadInput:
             (["a"], 5, TypeError, "values must be iterable, not int"),
             ({"a": 1}, [1], TypeError, "values must be None when words is a mapping"),
             (["ok", "a\ud800"], None, ValueError, "'a\\\\ud800' cannot be stored: it holds a lone surrogate"),
+            ([b"abc"], None, TypeError, r"words\[0\] must be a str or a \(word, value\) pair, not a bytes"),
         ],
     )
     def test_words_and_values(self, words, values, error, message):
@@ -203,7 +204,7 @@ class TestBadInput:
             Index.from_words(["a"], normalize=5)
         with pytest.raises(TypeError, match=r"normalize\('a'\) returned int, not str"):
             Index.from_words(["a"], normalize=len)
-        with pytest.raises(ValueError, match="cannot be stored"):
+        with pytest.raises(ValueError, match=r"'a' cannot be stored: normalize made it '\\udc80', which holds"):
             Index.from_words(["a"], normalize=lambda word: "\udc80")
 
     @pytest.mark.parametrize(
@@ -229,6 +230,27 @@ class TestBadInput:
         index = Index.from_words(["a", "bb"])
         assert len(index.search("", 10**30, 10**30)) == 2
         assert index.search("", 10**30, 1, sorted=True) == [Match("a", 0, 1)]
+
+    def test_the_best_few_far_away_take_a_few_searches(self, monkeypatch):
+        index = Index.from_words(["a", "bb", "ccc"])
+        calls = []
+        searched = Index._found
+
+        def counted(self, *args):
+            calls.append(args)
+            return searched(self, *args)
+
+        monkeypatch.setattr(Index, "_found", counted)
+        assert index.search("q" * 200, 10**9, 1, sorted=True) == [Match("a", 0, 200)]
+        assert len(calls) <= 12
+
+    def test_lone_surrogates_are_no_stored_word(self):
+        index = Index.from_words(["a", "ab", "b"], normalize=lambda word: word.replace("~", "\ud800"))
+        for query in ["a\ud800", "a~"]:
+            assert query not in index and index.get(query) is None
+            assert index.search(query, 0) == []
+            # The surrogate is one character that matches nothing.
+            assert index.search(query, 1, sorted=True) == [Match("a", 0, 1), Match("ab", 1, 1)]
 
 
 class TestNativeHelpers:
@@ -262,8 +284,16 @@ class TestNativeHelpers:
             _builder.check_trie("00")
         with pytest.raises(TypeError, match="argument 'data'"):
             _builder.check_word_table(bytearray(8))
+        empty = Index.from_words([])._parts.words.data
+        for spellings, texts, error, message in [
+            ((empty,), 0, TypeError, "argument 'spellings': expected a pair of bytes"),
+            ((empty, "x"), 0, TypeError, "argument 'spellings'"),
+            ((empty, empty), 3, ValueError, "texts must be 0, 1 or 2"),
+        ]:
+            with pytest.raises(error, match=message):
+                _builder.check_index(Index.from_words([]).trie.to_bytes(), empty, spellings, texts)
 
 
 def test_public_surface():
     assert sorted(kelvaro.__all__) == ["FORMAT_VERSION", "Index", "Match", "default_index"]
-    assert repr(Index.from_words(["a"], normalize=str.casefold)) == "<kelvaro.Index of 1 words, normalize=casefold>"
+    assert repr(Index.from_words(["a"], normalize=str.casefold)) == "<kelvaro.Index of 1 word, normalize=casefold>"

@@ -1,6 +1,7 @@
 """Index.save and Index.load: the round trip, and every way a file can be
 damaged, foreign or forged, each of which must end in a ValueError."""
 import os
+import re
 import stat
 import struct
 import zlib
@@ -124,6 +125,21 @@ class TestNormalization:
         with pytest.raises(ValueError, match=message):
             Index.load(path, normalize=loaded_with)
 
+    def test_a_custom_function_by_another_name_or_behaviour_is_refused(self, tmp_path):
+        path = tmp_path / "custom.kvx"
+        Index.from_words(["a-b", "c"], normalize=strip_hyphens).save(path)
+
+        def impostor(word):
+            return word
+
+        impostor.__qualname__ = "strip_hyphens"
+        for normalize, message in [
+            (str.casefold, "built with the normalize function test_index_file.strip_hyphens, not casefold"),
+            (impostor, "normalize('a-b') gives 'a-b', but the index stores that word under 'ab'"),
+        ]:
+            with pytest.raises(ValueError, match=re.escape(message)):
+                Index.load(path, normalize=normalize)
+
     def test_the_named_function_may_be_passed(self, saved):
         assert Index.load(saved[0], normalize=str.casefold).get("TREE") == 5
 
@@ -162,8 +178,29 @@ class TestDamagedFiles:
     def test_foreign_files(self, tmp_path, data, message):
         assert load_error(tmp_path, data) == message
 
+    def test_no_header_field_is_believed_before_the_checksum(self, saved, tmp_path):
+        # A flipped bit in the version or the declared size: reported as
+        # damage, never as a newer format or a size read from the damage.
+        data = saved[1]
+        for position, message in [
+            (8, "corrupted: checksum mismatch"),
+            (12, "corrupted: checksum mismatch"),
+            (20, f"truncated or corrupted: {len(data)} bytes, fewer than its header declares"),
+        ]:
+            damaged = bytearray(data)
+            damaged[position] ^= 0x40
+            assert load_error(tmp_path, bytes(damaged)) == message
+
+    def test_what_is_not_a_regular_file(self, tmp_path):
+        os.mkfifo(tmp_path / "fifo")
+        for path, kind in [(tmp_path / "fifo", "a FIFO"), (tmp_path, "a directory"), ("/dev/zero", "a character device")]:
+            with pytest.raises(ValueError) as error:
+                Index.load(path)
+            assert str(error.value) == f"{path}: {kind}, not an index file"
+
     def test_trailing_bytes(self, saved, tmp_path):
-        assert load_error(tmp_path, saved[1] + b"\x00") == "corrupted: 1 bytes more than its header says"
+        data = saved[1] + b"\x00"
+        assert load_error(tmp_path, data) == f"corrupted: {len(data)} bytes, more than its header declares"
 
     def test_a_damaged_checksum(self, saved, tmp_path):
         data = saved[1]
@@ -182,8 +219,8 @@ class TestForgedFiles:
     @pytest.mark.parametrize(
         "changes, message",
         [
-            ({"flags": 1}, "uses features this kelvaro does not know (flags 0x1)"),
-            ({"file_size": 10**6}, "truncated: 343 of 1000000 bytes"),
+            ({"flags": 6}, "uses features this kelvaro does not know (flags 0x6)"),
+            ({"file_size": 10**6}, "truncated or corrupted: 343 bytes, fewer than its header declares"),
             ({"normalization": b"\xff"}, "malformed: its normalization is not UTF-8"),
             ({"normalization": b"rot13"}, "the index was built with an unknown normalization 'rot13'"),
             ({"word_count": 8}, "malformed: its word counts disagree"),
@@ -198,6 +235,28 @@ class TestForgedFiles:
         ],
     )
     def test_sections(self, saved, tmp_path, changes, message):
+        assert load_error(tmp_path, forged(saved[1], **changes)) == message
+
+    @pytest.mark.parametrize(
+        "changes, message",
+        [
+            # Stored keys in order: "", "spelling", "spelt", "swelling", "tree", "trie", "été".
+            ({"words": word_table(["", "Spelling", "spelt", "swelling", "tree", "trie", "etc"])},
+             "malformed: word 6 is not the word the trie holds there"),
+            ({"words": word_table(["", "Spelling", "spelt", "swelling", "tree", "trie"]), "word_count": 6},
+             "malformed: its word counts disagree"),
+            ({"spelling_keys": word_table(["spelt"]), "spelling_words": word_table(["Spelling"])},
+             "malformed: word 1 is not the word the trie holds there"),
+            ({"spelling_keys": word_table(["spelling", "zzz"]), "spelling_words": word_table(["Spelling", "Z"])},
+             "malformed: its spelling tables list a key the trie does not hold"),
+            # Consistent sections, but "Spelt" does not casefold to "spelling".
+            ({"words": word_table(["", "Spelt", "spelt", "swelling", "tree", "trie", "\u00e9t\u00e9"]),
+              "spelling_words": word_table(["Spelt"])},
+             "malformed: 'Spelt' is not stored under its casefold form"),
+            ({"normalization": b""}, "malformed: it lists spellings but has no normalization"),
+        ],
+    )
+    def test_sections_that_disagree(self, saved, tmp_path, changes, message):
         assert load_error(tmp_path, forged(saved[1], **changes)) == message
 
     def test_a_word_that_is_not_utf8(self, saved, tmp_path):
@@ -253,6 +312,29 @@ class TestWriting:
         finally:
             os.umask(previous)
         assert stat.S_IMODE(os.stat(tmp_path / "a.kvx").st_mode) == 0o640
+
+    def test_saving_again_keeps_the_mode_and_writes_through_a_link(self, tmp_path):
+        (tmp_path / "real").mkdir()
+        target, link = tmp_path / "real" / "private.kvx", tmp_path / "link.kvx"
+        Index.from_words(["old"]).save(target)
+        os.chmod(target, 0o600)
+        link.symlink_to(target)
+        Index.from_words(["new"]).save(link)
+        assert link.is_symlink() and list(Index.load(target)) == ["new"]
+        assert stat.S_IMODE(os.stat(target).st_mode) == 0o600
+        assert sorted(os.listdir(tmp_path / "real")) == ["private.kvx"]
+
+    def test_errors_name_the_callers_path(self, tmp_path):
+        for path, error_type in [
+            (tmp_path / "no" / "such.kvx", FileNotFoundError),
+            (tmp_path, IsADirectoryError),
+        ]:
+            with pytest.raises(error_type) as error:
+                Index.from_words(["a"]).save(path)
+            assert error.value.filename == str(path)
+        assert os.listdir(tmp_path) == []
+        with pytest.raises(ValueError, match="a character device, not a regular file"):
+            Index.from_words(["a"]).save("/dev/null")
 
     def test_missing_directories_and_files(self, tmp_path):
         with pytest.raises(FileNotFoundError):

@@ -39,6 +39,19 @@ class TestPickling:
         assert loop_of_search(copied, QUERIES, 2) == loop_of_search(index, QUERIES, 2)
         assert pickle.loads(pickle.dumps(Match("a", 1, 0))) == Match("a", 1, 0)
 
+    def test_equal_indexes(self):
+        index = casefolded()
+        copies = [pickle.loads(pickle.dumps(index)), casefolded(), Index.from_words(reversed(WORDS[::-1]), normalize=str.casefold)]
+        assert all(copied == index and hash(copied) == hash(index) for copied in copies)
+        for other in [
+            Index.from_words(WORDS),
+            Index.from_words(WORDS, values=[0] * len(WORDS), normalize=str.casefold),
+            Index.from_words(WORDS[1:], normalize=str.casefold),
+            Index.from_words(WORDS, normalize=str.lower),
+            "not an index",
+        ]:
+            assert other != index
+
     def test_an_index_is_its_own_copy(self):
         index = casefolded()
         assert copy.copy(index) is index and copy.deepcopy(index) is index
@@ -54,6 +67,13 @@ class TestPickling:
         with multiprocessing.get_context("spawn").Pool(2) as pool:
             results = pool.starmap(search_in_worker, [(index, query) for query in QUERIES[:7]])
         assert results == loop_of_search(index, QUERIES[:7], 2)
+
+
+def test_search_many_with_spawned_workers_and_a_lambda(monkeypatch):
+    spawn = multiprocessing.get_context("spawn")
+    monkeypatch.setattr(multiprocessing, "get_context", lambda method=None: spawn)
+    index = Index.from_words(WORDS, normalize=lambda word: word.casefold())
+    assert index.search_many(QUERIES[:7], 2, processes=2) == loop_of_search(index, QUERIES[:7], 2)
 
 
 def search_in_worker(index, query):

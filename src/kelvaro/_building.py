@@ -22,10 +22,14 @@ class Parts(NamedTuple):
     words: WordTable
     spellings: Spellings
     node_count: int
+    # Whether the values are weights (frequencies): higher is likelier.
+    weighted: bool = False
 
 
-def build(words: Any, values: Any, normalize: Optional[Normalize]) -> Parts:
+def build(words: Any, values: Any, normalize: Optional[Normalize], weighted: bool = False) -> Parts:
     spellings, value_list = _spellings_and_values(words, values)
+    if weighted and value_list is not None:
+        value_list = _saturated(spellings, value_list)
     packed = None if value_list is None else _packed_values(spellings, value_list)
     joined_words = _joined(spellings, spellings)
     if normalize is None:
@@ -39,7 +43,7 @@ def build(words: Any, values: Any, normalize: Optional[Normalize]) -> Parts:
     except UnicodeEncodeError:
         raise _surrogate_error(spellings, normalize) from None
     spellings_of = Spellings(WordTable(spelling_keys), WordTable(spelling_words))
-    return Parts(_kelvaro.from_bytes(trie_bytes), WordTable(word_table), spellings_of, node_count)
+    return Parts(_kelvaro.from_bytes(trie_bytes), WordTable(word_table), spellings_of, node_count, weighted)
 
 
 Joined = Tuple[str, Optional[bytes]]
@@ -89,9 +93,9 @@ def _listed(name: str, iterable: Any) -> List[Any]:
 def _split_pairs(items: List[Any]) -> Tuple[List[Any], List[Any]]:
     for i, item in enumerate(items):
         if not (isinstance(item, (tuple, list)) and len(item) == 2):
-            raise TypeError(
-                f"words[{i}] must be a (word, value) pair like words[0], not {_describe(item)}"
-            )
+            # The first item decides between words and pairs; the others follow it.
+            expected = "a str or a (word, value) pair" if i == 0 else "a (word, value) pair like words[0]"
+            raise TypeError(f"words[{i}] must be {expected}, not {_describe(item)}")
     return [item[0] for item in items], [item[1] for item in items]
 
 
@@ -105,6 +109,22 @@ def _describe(item: object) -> str:
 def _normalized(spellings: List[str], normalize: Normalize) -> List[Any]:
     """What normalize makes of each word; _joined refuses what is not a str."""
     return [normalize(word) for word in spellings]
+
+
+def _saturated(spellings: Sequence[Any], values: List[Any]) -> List[Any]:
+    """Weights beyond 4294967295 held at 4294967295: a count that large
+    is as common as a word gets, and every smaller one keeps its place.
+    Anything else is left for _packed_values to refuse."""
+    if all(type(value) is int and value <= MAX_VALUE for value in values):
+        return values
+    saturated = []
+    for value in values:
+        try:
+            number = operator.index(value)
+        except TypeError:
+            number = value
+        saturated.append(MAX_VALUE if isinstance(number, int) and number > MAX_VALUE else value)
+    return saturated
 
 
 def _packed_values(spellings: Sequence[Any], values: List[Any]) -> bytes:
@@ -147,9 +167,17 @@ def _not_str_error(texts: List[Any], spellings: List[Any]) -> TypeError:
 
 def _surrogate_error(spellings: List[str], normalize: Optional[Normalize]) -> ValueError:
     for word in spellings:
-        for text in (word, normalize(word) if normalize else word):
-            try:
-                text.encode("utf-8")
-            except UnicodeEncodeError:
-                return ValueError(f"{word!r} cannot be stored: it holds a lone surrogate")
+        if not _encodes(word):
+            return ValueError(f"{word!r} cannot be stored: it holds a lone surrogate")
+        key = normalize(word) if normalize else word
+        if not _encodes(key):
+            return ValueError(f"{word!r} cannot be stored: normalize made it {key!r}, which holds a lone surrogate")
     return ValueError("a word holds a lone surrogate")
+
+
+def _encodes(text: str) -> bool:
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        return False
+    return True

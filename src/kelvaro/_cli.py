@@ -2,10 +2,10 @@
 
     kelvaro build WORDS -o INDEX [--casefold]
     kelvaro search [-i INDEX] QUERY... [-d DIST] [-k LIMIT] [--json]
-    kelvaro info INDEX
+    kelvaro info INDEX [--json]
 
 Every failure is one line on standard error and a non-zero exit status: 2
-for a mistake in the command line, 1 for anything else.
+for a mistake in the command line, 1 for anything else, 130 for Ctrl-C.
 """
 
 from __future__ import annotations
@@ -14,9 +14,9 @@ import argparse
 import json
 import os
 import sys
-from typing import IO, Any, Callable, List, Optional, Sequence
+from typing import IO, Any, Callable, Iterator, List, Optional, Sequence
 
-from . import _progress, _storage
+from . import _normalization, _progress, _storage
 from ._default import default_index
 from ._index import Index, Match
 
@@ -24,19 +24,35 @@ from ._index import Index, Match
 _LARGE_INPUT = 1 << 20
 _CHUNK = 1 << 20
 
+# The argument that stands for standard input.
+_STDIN = "-"
+
+
+class _OutputError(Exception):
+    """Standard output failed: closed, full, or otherwise unwritable."""
+
+    def __init__(self, error: OSError) -> None:
+        super().__init__(error.strerror or str(error))
+        self.error = error
+
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
-    args = _parser().parse_args(argv)
-    command: Callable[[argparse.Namespace], None] = args.command
     try:
+        args = _parser().parse_args(argv)
+        command: Callable[[argparse.Namespace], None] = args.command
+        if sys.stdout is None:
+            return _fail("standard output is closed")
+        _tolerate_any_text(sys.stdout)
         command(args)
-        sys.stdout.flush()
+        _flush_output()
     except KeyboardInterrupt:
         return _fail("interrupted", status=130)
-    except BrokenPipeError:
-        # The reader went away (kelvaro search ... | head); nothing to report.
+    except _OutputError as error:
         _silence_stdout()
-        return 1
+        if isinstance(error.error, BrokenPipeError):
+            # The reader went away (kelvaro search ... | head); nothing to report.
+            return 1
+        return _fail(f"cannot write to standard output: {error}")
     except OSError as error:
         return _fail(_os_error_text(error))
     except (ValueError, TypeError, MemoryError) as error:
@@ -62,7 +78,8 @@ class _OneLineParser(argparse.ArgumentParser):
 def _parser() -> argparse.ArgumentParser:
     parser = _OneLineParser(
         prog="kelvaro",
-        description="Search a dictionary of words by edit distance.",
+        description="Search a dictionary of words by edit distance: the number of single-character "
+        "insertions, deletions and substitutions that turn one word into another.",
     )
     parser.add_argument("--version", action="version", version=f"kelvaro {_version()}")
     commands = parser.add_subparsers(title="commands", metavar="COMMAND", dest="command_name")
@@ -71,12 +88,18 @@ def _parser() -> argparse.ArgumentParser:
     build = commands.add_parser(
         "build",
         help="build an index from a word list",
-        description="Build an index from WORDS, a UTF-8 text file with one word per line "
-        "(surrounding blanks trimmed, blank lines skipped; - reads standard input). "
+        description="Build an index from WORDS and write it to INDEX. "
         "Each word's value is its position among the words, from 0.",
     )
-    build.add_argument("words", metavar="WORDS")
-    build.add_argument("-o", "--output", metavar="INDEX", required=True, help="the index file to write")
+    build.add_argument(
+        "words",
+        metavar="WORDS",
+        help="a UTF-8 text file with one word per line (surrounding blanks trimmed, "
+        "blank lines skipped); - reads standard input",
+    )
+    build.add_argument(
+        "-o", "--output", metavar="INDEX", required=True, help="the index file to write (replaced if it exists)"
+    )
     build.add_argument("--casefold", action="store_true", help="match regardless of letter case")
     build.set_defaults(command=_build)
 
@@ -85,17 +108,36 @@ def _parser() -> argparse.ArgumentParser:
         help="search an index",
         description="Print the stored words within DIST edits of each QUERY, nearest first.",
     )
-    search.add_argument("queries", metavar="QUERY", nargs="+")
     search.add_argument(
-        "-i", "--index", metavar="INDEX", help="the index to search (default: the built-in English one)"
+        "queries",
+        metavar="QUERY",
+        nargs="+",
+        help="a word to look up; - reads queries from standard input, one per line",
     )
-    search.add_argument("-d", "--distance", metavar="DIST", type=_natural, default=1, help="default 1")
-    search.add_argument("-k", "--limit", metavar="LIMIT", type=_natural, help="at most LIMIT matches per query")
+    search.add_argument(
+        "-i", "--index", metavar="INDEX", help="the index file to search (default: the built-in English index)"
+    )
+    search.add_argument(
+        "-d",
+        "--distance",
+        metavar="DIST",
+        type=_natural,
+        default=1,
+        help="the most edits a match may be from the query: 0 finds the query itself (default 1)",
+    )
+    search.add_argument(
+        "-k",
+        "--limit",
+        metavar="LIMIT",
+        type=_natural,
+        help="show at most the LIMIT nearest matches of each query (default: all)",
+    )
     search.add_argument("--json", action="store_true", help="print one JSON object per query")
     search.set_defaults(command=_search)
 
     info = commands.add_parser("info", help="describe an index", description="Describe the index file INDEX.")
-    info.add_argument("index", metavar="INDEX")
+    info.add_argument("index", metavar="INDEX", help="the index file to describe")
+    info.add_argument("--json", action="store_true", help="print one JSON object")
     info.set_defaults(command=_info)
     return parser
 
@@ -124,22 +166,27 @@ def _version() -> str:
 
 
 def _build(args: argparse.Namespace) -> None:
-    shown = sys.stderr.isatty()
+    # A target that cannot be written is found before the work is done.
+    _storage.check_target(args.output)
+    shown = sys.stderr is not None and sys.stderr.isatty()
     words = _read_words(args.words, shown)
-    _progress.step(sys.stderr, f"building the index of {len(words):,} words", shown)
+    _progress.step(sys.stderr, f"building the index of {_count(len(words), 'word')}", shown)
     index = Index.from_words(words, normalize=str.casefold if args.casefold else None)
     _progress.step(sys.stderr, f"writing {args.output}", shown)
     index.save(args.output)
-    print(f"{args.output}: {len(index):,} words, {index.node_count:,} nodes, {_size(os.path.getsize(args.output))}")
+    size = _size(os.path.getsize(args.output))
+    _write(f"{args.output}: {_count(len(index), 'word')}, {_count(index.node_count, 'node')}, {size}\n")
 
 
 def _read_words(path: str, terminal: bool) -> List[str]:
-    if path == "-":
+    if path == _STDIN:
         data = sys.stdin.buffer.read()
     else:
         data = _read_with_progress(path, terminal)
     try:
-        text = data.decode("utf-8")
+        # utf-8-sig: a byte-order mark that some editors put first is not
+        # part of the first word.
+        text = data.decode("utf-8-sig")
     except UnicodeDecodeError as error:
         raise ValueError(f"{path}: not UTF-8 text (at byte {error.start})") from None
     return [word for word in (line.strip() for line in text.split("\n")) if word]
@@ -165,32 +212,76 @@ def _read_with_progress(path: str, terminal: bool) -> bytes:
 
 
 def _search(args: argparse.Namespace) -> None:
-    index = Index.load(args.index) if args.index is not None else default_index()
-    out = sys.stdout
-    for number, query in enumerate(args.queries):
+    for query in args.queries:
+        _check_utf8_argument(query)
+    index = _load_for_search(args.index) if args.index is not None else default_index()
+    for number, query in enumerate(_queries(args.queries)):
         matches = index.search(query, args.distance, args.limit, sorted=True)
         if args.json:
-            _print_json(out, query, matches)
-        else:
-            if number > 0:
-                out.write("\n")
-            _print_table(out, query, args.distance, matches)
+            _print_json(query, matches)
+            continue
+        if number > 0:
+            _write("\n")
+        # With -k 0 nothing is shown, yet whether anything is there is still worth saying.
+        exists = bool(matches) or (args.limit == 0 and bool(index.search(query, args.distance, 1)))
+        _print_table(query, args.distance, matches, exists)
 
 
-def _print_json(out: IO[str], query: str, matches: List[Match]) -> None:
+def _load_for_search(path: str) -> Index:
+    try:
+        return Index.load(path)
+    except _normalization.MissingNormalization as error:
+        raise ValueError(
+            f"{path}: the index was built with the normalize function {error.function}, "
+            f"which the command line cannot apply; search it from Python with "
+            f"Index.load(path, normalize={error.function})"
+        ) from None
+
+
+def _check_utf8_argument(text: str) -> None:
+    # An argument that is not UTF-8 arrives with its bytes escaped as lone
+    # surrogates; searching for those would only show nonsense.
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        raise ValueError(f"the query {os.fsencode(text)!r} is not UTF-8 text") from None
+
+
+def _queries(arguments: List[str]) -> Iterator[str]:
+    """The queries of the command line, each - replaced by the lines of
+    standard input, read as they come, trimmed, blank ones skipped."""
+    for argument in arguments:
+        if argument != _STDIN:
+            yield argument
+            continue
+        for number, line in enumerate(sys.stdin.buffer, 1):
+            try:
+                query = line.decode("utf-8-sig" if number == 1 else "utf-8").strip()
+            except UnicodeDecodeError:
+                raise ValueError(f"standard input: line {number} is not UTF-8 text") from None
+            if query:
+                yield query
+
+
+def _print_json(query: str, matches: List[Match]) -> None:
     record = {"query": query, "matches": [match._asdict() for match in matches]}
-    out.write(json.dumps(record, ensure_ascii=False) + "\n")
+    _write(json.dumps(record, ensure_ascii=False) + "\n")
 
 
-def _print_table(out: IO[str], query: str, distance: int, matches: List[Match]) -> None:
-    found = f"{len(matches)} match{'es' if len(matches) != 1 else ''}" if matches else "no matches"
-    out.write(f"{query!r} within distance {distance}: {found}\n")
+def _print_table(query: str, distance: int, matches: List[Match], exists: bool) -> None:
+    if matches:
+        found = _count(len(matches), "match", "matches")
+    elif exists:
+        found = "matches found, none shown (-k 0)"
+    else:
+        found = "no matches"
+    _write(f"{query!r} within distance {distance}: {found}\n")
     if not matches:
         return
     word_width = max(len("word"), *(len(match.word) for match in matches))
-    out.write(f"  {'distance':>8}  {'word':<{word_width}}  value\n")
-    for match in matches:
-        out.write(f"  {match.distance:>8}  {match.word:<{word_width}}  {match.value}\n")
+    lines = [f"  {'distance':>8}  {'word':<{word_width}}  value\n"]
+    lines += [f"  {match.distance:>8}  {match.word:<{word_width}}  {match.value}\n" for match in matches]
+    _write("".join(lines))
 
 
 # ---------------------------------------------------------------------------
@@ -199,7 +290,21 @@ def _print_table(out: IO[str], query: str, distance: int, matches: List[Match]) 
 
 def _info(args: argparse.Namespace) -> None:
     header = _storage.read_header(args.index)
-    normalization = header.normalization or "none"
+    name = header.normalization
+    if args.json:
+        record = {
+            "index": args.index,
+            "format_version": header.version,
+            "words": header.word_count,
+            "nodes": header.node_count,
+            "file_size": header.file_size,
+            "normalization": name or None,
+        }
+        _write(json.dumps(record, ensure_ascii=False) + "\n")
+        return
+    normalization = _normalization.describe(name)
+    if name.startswith(_normalization.CUSTOM_PREFIX):
+        normalization += " (a custom function)"
     rows = [
         ("index", args.index),
         ("format version", str(header.version)),
@@ -208,8 +313,11 @@ def _info(args: argparse.Namespace) -> None:
         ("file size", _size(header.file_size)),
         ("normalization", normalization),
     ]
-    for name, value in rows:
-        print(f"{name:<15} {value}")
+    _write("".join(f"{name:<15} {value}\n" for name, value in rows))
+
+
+def _count(number: int, singular: str, plural: Optional[str] = None) -> str:
+    return f"{number:,} {singular if number == 1 else plural or singular + 's'}"
 
 
 def _size(size: int) -> str:
@@ -224,12 +332,41 @@ def _size(size: int) -> str:
 
 
 # ---------------------------------------------------------------------------
-# Failing in one line.
+# Output, and failing in one line.
+
+
+def _write(text: str) -> None:
+    try:
+        sys.stdout.write(text)
+    except OSError as error:
+        raise _OutputError(error) from None
+
+
+def _flush_output() -> None:
+    try:
+        sys.stdout.flush()
+    except OSError as error:
+        raise _OutputError(error) from None
+
+
+def _tolerate_any_text(stream: IO[str]) -> None:
+    """Paths that are not UTF-8 reach us with their bytes escaped as lone
+    surrogates: written back as those bytes on a UTF-8 stream, escaped on
+    any other, where any character the encoding lacks is escaped too."""
+    reconfigure = getattr(stream, "reconfigure", None)
+    if reconfigure is None:
+        return
+    encoding = (getattr(stream, "encoding", None) or "").lower().replace("-", "").replace("_", "")
+    reconfigure(errors="surrogateescape" if encoding == "utf8" else "backslashreplace")
 
 
 def _fail(message: str, status: int = 1) -> int:
-    sys.stderr.write(f"kelvaro: error: {_one_line(message)}\n")
-    sys.stderr.flush()
+    if sys.stderr is not None:
+        try:
+            sys.stderr.write(f"kelvaro: error: {_one_line(message)}\n")
+            sys.stderr.flush()
+        except OSError:
+            pass
     return status
 
 
@@ -244,8 +381,10 @@ def _os_error_text(error: OSError) -> str:
 
 
 def _silence_stdout() -> None:
+    # Whatever is still buffered would only fail again at exit, with a
+    # message of the interpreter's own.
     try:
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, sys.stdout.fileno())
-    except (OSError, ValueError):
+    except (OSError, ValueError, AttributeError):
         pass

@@ -1,10 +1,12 @@
 """The default English index that ships inside the package.
 
 The package holds the word list, not the index: SCOWL's American English
-list as Debian packages it in wamerican-huge (data/english.txt.gz, notice in
-data/english.LICENSE), about 350,000 words in under a megabyte. The index is
-built from it on first use in a process, casefolded, which takes a few
-tenths of a second and needs neither the network nor a writable directory.
+list as Debian packages it in wamerican-huge, about 350,000 words, each with
+how often it occurs on the web where that is known (data/english-counts.txt.gz,
+made by tools/make_english_counts.py; notices in data/english.LICENSE and
+data/english-counts.LICENSE), in just over a megabyte. The index is built
+from it on first use in a process, casefolded, which takes a few tenths of a
+second and needs neither the network nor a writable directory.
 """
 
 from __future__ import annotations
@@ -12,16 +14,22 @@ from __future__ import annotations
 import functools
 import gzip
 from importlib import resources
+from typing import Dict
 
 from ._index import Index
 
-WORD_LIST = "english.txt.gz"
+WORD_LIST = "english-counts.txt.gz"
 
 
 @functools.lru_cache(maxsize=None)
 def default_index() -> Index:
-    """The default English index: casefolded, each word's value its line in
-    the word list, counted from 0."""
+    """The default English index: casefolded and weighted, each word's value
+    its count in tenths of the occurrences in Google's Web Trillion Word
+    Corpus (rounded to three digits), 0 where the word is not among the
+    corpus's commonest 333,333."""
     data = resources.files("kelvaro").joinpath("data").joinpath(WORD_LIST).read_bytes()
-    words = [word for word in gzip.decompress(data).decode("utf-8").split("\n") if word]
-    return Index.from_words(words, normalize=str.casefold)
+    counts: Dict[str, int] = {}
+    for line in gzip.decompress(data).decode("utf-8").splitlines():
+        word, _, count = line.partition("\t")
+        counts[word] = int(count)
+    return Index.from_words(counts, normalize=str.casefold, weighted=True)

@@ -2,7 +2,9 @@
 
 from __future__ import annotations
 
+import heapq
 import operator
+import re
 from typing import (
     Any,
     Callable,
@@ -29,7 +31,17 @@ from ._storage import PathArg
 # is ever farther or more numerous than that.
 _MAX_COUNT = 2**64 - 1
 
+# A sorted search with a limit widens its reach one edit at a time up to
+# here, and then doubles it, so that a query whose nearest words are far
+# away costs a few searches rather than one per distance.
+_LAST_SINGLE_STEP = 4
+
+_SURROGATE = re.compile("[\ud800-\udfff]")
+
 T = TypeVar("T")
+
+# What the trie's search reports: a key, its value and its distance.
+Found = Tuple[str, int, int]
 
 
 class Match(NamedTuple):
@@ -51,7 +63,7 @@ class Index:
     Build one with Index.from_words or read one with Index.load.
     """
 
-    __slots__ = ("_parts", "_normalize", "_tables")
+    __slots__ = ("_parts", "_normalize", "_tables", "_stand_in", "_longest")
 
     _parts: Parts
     _normalize: Optional[Normalize]
@@ -59,6 +71,10 @@ class Index:
     # first search that can use them: loading stays as fast as reading the
     # file, and an index that is only ever asked for exact words never pays.
     _tables: Optional[object]
+    # A character that no stored key holds, found when first needed.
+    _stand_in: Optional[str]
+    # At least the length of the longest stored key, found when first needed.
+    _longest: Optional[int]
 
     def __init__(self) -> None:
         raise TypeError("an Index is made by Index.from_words(words) or Index.load(path)")
@@ -69,6 +85,8 @@ class Index:
         index._parts = parts
         index._normalize = normalize
         index._tables = None
+        index._stand_in = None
+        index._longest = None
         return index
 
     # -- building and loading -------------------------------------------------
@@ -80,6 +98,7 @@ class Index:
         words: Mapping[str, int],
         *,
         normalize: Optional[Callable[[str], str]] = None,
+        weighted: bool = False,
     ) -> Index: ...
 
     @overload
@@ -89,6 +108,7 @@ class Index:
         words: Iterable[Tuple[str, int]],
         *,
         normalize: Optional[Callable[[str], str]] = None,
+        weighted: bool = False,
     ) -> Index: ...
 
     @overload
@@ -99,6 +119,7 @@ class Index:
         *,
         values: Optional[Iterable[int]] = None,
         normalize: Optional[Callable[[str], str]] = None,
+        weighted: bool = False,
     ) -> Index: ...
 
     @classmethod
@@ -108,6 +129,7 @@ class Index:
         *,
         values: Optional[Iterable[int]] = None,
         normalize: Optional[Callable[[str], str]] = None,
+        weighted: bool = False,
     ) -> Index:
         """An index of `words`: an iterable of str, a mapping of word to
         value, or an iterable of (word, value) pairs.
@@ -117,9 +139,15 @@ class Index:
         wins, with its value. `normalize` (str.casefold, say) is applied to
         every word and every query; words that normalise alike count as the
         same word, and results show each word as it was given.
+
+        weighted=True says that the values are weights, such as counts of
+        how often each word occurs: higher is likelier, 0 is unknown, and
+        suggest and complete rank by them. A weight above 4294967295 is
+        held at 4294967295.
         """
         normalize = _normalization.check(normalize)
-        return cls._create(_building.build(words, values, normalize), normalize)
+        weighted = _flag("weighted", weighted)
+        return cls._create(_building.build(words, values, normalize, weighted), normalize)
 
     @classmethod
     def load(cls, path: PathArg, *, normalize: Optional[Callable[[str], str]] = None) -> Index:
@@ -127,7 +155,9 @@ class Index:
 
         Raises ValueError for a file that is not a whole, intact index. An
         index built with a normalize function other than str.casefold or
-        str.lower needs that function passed again as `normalize`.
+        str.lower needs that function passed again as `normalize`: one of
+        the same module and qualified name, which must make the stored keys
+        of the stored words.
         """
         normalize = _normalization.check(normalize)
         loaded = _storage.load(path, normalize)
@@ -135,7 +165,9 @@ class Index:
 
     def save(self, path: PathArg) -> None:
         """Writes the index to `path` through a temporary file renamed into
-        place, so that a crash never leaves a half-written index there."""
+        place, so that a crash never leaves a half-written index there. A
+        symbolic link is followed and its target replaced; an existing
+        file keeps its permission bits."""
         _storage.save(path, self._parts, self._normalize)
 
     # -- looking up -----------------------------------------------------------
@@ -197,6 +229,68 @@ class Index:
         limit = None if limit is None else _count("limit", limit)
         return search_many(self, queries, max_dist, limit, sorted, processes)
 
+    def suggest(self, word: str, max_dist: int = 2, limit: Optional[int] = 5) -> List[Match]:
+        """The likeliest corrections of `word`, best first: the stored words
+        within `max_dist` edits of it, a swap of two neighbouring characters
+        counting as one edit, at most `limit` of them (None: all).
+
+        A stored word is its own best suggestion. The others are ranked by
+        how likely the typo is (a weighted edit cost: see the README) and,
+        in a weighted index, how common the word is: words with a weight
+        before words without, then typo cost less the logarithm of the
+        weight, then the heavier word, then the word. Without weights, by
+        typo cost alone, then by word.
+        """
+        key = self._key(word, "word")
+        max_dist = _count("max_dist", max_dist)
+        limit = None if limit is None else _count("limit", limit)
+        found: List[Found] = []
+        if limit == 0:
+            return []
+        # The empty word is stored at the root, which the walks never meet.
+        empty_value = self._parts.trie.get_payload(0) if not key else None
+        if empty_value is not None:
+            found.append(("", empty_value, 0))
+            limit = None if limit is None else limit - 1
+        found += self._native(_builder.suggest, key, max_dist, limit, self.weighted)
+        return self._matches(found)
+
+    def complete(
+        self,
+        prefix: str,
+        max_dist: int = 1,
+        limit: Optional[int] = 10,
+        *,
+        transpositions: bool = False,
+    ) -> List[Match]:
+        """The stored words that begin with `prefix`, give or take
+        `max_dist` edits: a word w completes it when some beginning of w
+        (w[:k] for k from 0 to len(w)) is within `max_dist` edits of it, and
+        its distance is the least such. With transpositions=True a swap of
+        two neighbouring characters is one edit.
+
+        Ordered by (distance, -value, word) in a weighted index and by
+        (distance, word) otherwise, the word being its normalised form in an
+        index with a normalize function; `limit` keeps the first `limit`
+        (None: all).
+        """
+        key = self._key(prefix, "prefix")
+        max_dist = _count("max_dist", max_dist)
+        limit = None if limit is None else _count("limit", limit)
+        transpositions = _flag("transpositions", transpositions)
+        found = self._native(_builder.complete, key, max_dist, limit, self.weighted, transpositions)
+        # The empty word, at the root, completes a prefix as short as max_dist.
+        empty_value = self._parts.trie.get_payload(0) if len(key) <= max_dist else None
+        if empty_value is not None and limit != 0:
+            weighted = self.weighted
+            place = (len(key), -empty_value if weighted else 0, "")
+            at = 0
+            while at < len(found) and (found[at][2], -found[at][1] if weighted else 0, found[at][0]) < place:
+                at += 1
+            found.insert(at, ("", empty_value, len(key)))
+            del found[len(found) if limit is None else limit :]
+        return self._matches(found)
+
     def __contains__(self, word: object) -> bool:
         if not isinstance(word, str):
             return False
@@ -220,6 +314,12 @@ class Index:
         return self._parts.trie
 
     @property
+    def weighted(self) -> bool:
+        """Whether the values are weights (higher is likelier), which
+        suggest and complete rank by."""
+        return self._parts.weighted
+
+    @property
     def normalize(self) -> Optional[Callable[[str], str]]:
         return self._normalize
 
@@ -228,9 +328,33 @@ class Index:
         return self._parts.node_count
 
     def __repr__(self) -> str:
-        normalization = _normalization.name_of(self._normalize)
-        suffix = f", normalize={normalization}" if normalization else ""
-        return f"<kelvaro.Index of {len(self)} words{suffix}>"
+        normalization = _normalization.describe(_normalization.name_of(self._normalize))
+        suffix = f", normalize={normalization}" if self._normalize is not None else ""
+        count = len(self)
+        return f"<kelvaro.Index of {count} word{'' if count == 1 else 's'}{suffix}>"
+
+    # Indexes are equal when they hold the same words with the same values
+    # under the same normalisation. The builder is canonical, so that is
+    # equality of their parts' bytes; the hash, which must agree with it,
+    # takes the words alone.
+    def __eq__(self, other: object) -> bool:
+        if not isinstance(other, Index):
+            return NotImplemented
+        if self is other:
+            return True
+        mine, theirs = self._parts, other._parts
+        return (
+            self._normalize == other._normalize
+            and mine.weighted == theirs.weighted
+            and mine.node_count == theirs.node_count
+            and mine.words.data == theirs.words.data
+            and mine.spellings.keys.data == theirs.spellings.keys.data
+            and mine.spellings.words.data == theirs.spellings.words.data
+            and mine.trie.to_bytes() == theirs.trie.to_bytes()
+        )
+
+    def __hash__(self) -> int:
+        return hash(self._parts.words.data)
 
     # An index never changes, so a copy is the index itself.
     def __copy__(self) -> Index:
@@ -248,6 +372,7 @@ class Index:
             parts.spellings.words.data,
             parts.node_count,
             self._normalize,
+            parts.weighted,
         )
         return (_restore, state)
 
@@ -263,12 +388,21 @@ class Index:
             raise TypeError(f"normalize({word!r}) returned {type(key).__name__}, not str")
         return key
 
+    def _without_normalization(self) -> Index:
+        """This index searched by key: the same answers for queries already
+        normalised."""
+        return Index._create(self._parts, None)
+
     def _value_of(self, key: str) -> Optional[int]:
         trie = self._parts.trie
         # The root spells the empty word, and the search never reports the root.
         if not key:
             return trie.get_payload(0)
-        found = trie.exact_match(key)
+        try:
+            found = trie.exact_match(key)
+        except UnicodeEncodeError:
+            # A lone surrogate, which no stored word holds.
+            return None
         return None if found is None else found[1]
 
     def _lookup_tables(self) -> object:
@@ -277,43 +411,100 @@ class Index:
             tables = self._tables = _builder.prepare(self._parts.trie)
         return tables
 
+    def _longest_key(self) -> int:
+        """A bound on the length of every stored key: the longest in UTF-8
+        bytes among the words and the keys that differ from them."""
+        if self._longest is None:
+            spellings = self._parts.spellings
+            self._longest = max(self._parts.words.longest_in_bytes(), spellings.keys.longest_in_bytes())
+        return self._longest
+
+    def _searchable(self, key: str) -> str:
+        """`key` with every lone surrogate, which the trie cannot take, in
+        the form of a character that no stored key holds: it matches nothing
+        either, so every distance stays what it was."""
+        if self._stand_in is None:
+            texts = (self._parts.words.data, self._parts.spellings.keys.data)
+            # Plane 16's private use area: 65,534 candidates, and a stored
+            # key that held all of them would be 256 KiB long.
+            self._stand_in = next(
+                candidate
+                for candidate in map(chr, range(0x10FFFD, 0xFFFFF, -1))
+                if not any(candidate.encode("utf-8") in text for text in texts)
+            )
+        return _SURROGATE.sub(self._stand_in, key)
+
+    def _native(self, search: Callable[..., List[Found]], key: str, *args: Any) -> List[Found]:
+        """A native search of the index, which holds no lone surrogate: a
+        key with one searches as with a character that no key holds."""
+        trie, tables = self._parts.trie, self._lookup_tables()
+        try:
+            return search(trie, tables, key, *args)
+        except UnicodeEncodeError:
+            return search(trie, tables, self._searchable(key), *args)
+
     def _search(
         self, key: str, max_dist: int, limit: Optional[int], transpositions: bool = False
     ) -> List[Match]:
+        return self._matches(self._found(key, max_dist, limit, transpositions))
+
+    def _found(
+        self, key: str, max_dist: int, limit: Optional[int], transpositions: bool = False
+    ) -> List[Found]:
+        """The search's (key, value, distance) triples, in the walk's order."""
         trie = self._parts.trie
-        spellings = self._parts.spellings
-        results: List[Match] = []
+        found: List[Found] = []
         # The search never reports the root, which spells the empty word; a
         # walk from the root would meet it first.
         empty_value = trie.get_payload(0) if len(key) <= max_dist else None
         if empty_value is not None:
             if limit == 0:
-                return results
-            results.append(Match(spellings.of(""), empty_value, len(key)))
+                return found
+            found.append(("", empty_value, len(key)))
             limit = None if limit is None else limit - 1
         # Distance 0 is an exact lookup, which needs no tables.
         tables = self._lookup_tables() if max_dist > 0 else None
-        found = _builder.search(trie, tables, key, max_dist, limit, transpositions)
+        try:
+            found.extend(_builder.search(trie, tables, key, max_dist, limit, transpositions))
+        except UnicodeEncodeError:
+            searchable = self._searchable(key)
+            found.extend(_builder.search(trie, tables, searchable, max_dist, limit, transpositions))
+        return found
+
+    def _matches(self, found: List[Found]) -> List[Match]:
+        spellings = self._parts.spellings
         if len(spellings) == 0:
-            results.extend(map(Match._make, found))
-        else:
-            results.extend(Match(spellings.of(text), value, distance) for text, value, distance in found)
-        return results
+            return list(map(Match._make, found))
+        words = spellings.of_all([text for text, _, _ in found])
+        return [Match(word, value, distance) for word, (_, value, distance) in zip(words, found)]
 
     def _search_sorted(
         self, key: str, max_dist: int, limit: Optional[int], transpositions: bool = False
     ) -> List[Match]:
         if limit is None or limit >= len(self):
-            matches = self._search(key, max_dist, None, transpositions)
+            found = self._found(key, max_dist, None, transpositions)
         else:
-            # The best `limit` matches lie within the smallest distance that
-            # has at least `limit` of them; once every word is within reach
-            # that distance has been found, so the loop ends.
+            # The best `limit` matches lie within any distance that has at
+            # least `limit` of them: every match left out is farther than
+            # every one found. Once every word is within reach there are
+            # that many, so the loop ends, after at most a few single steps
+            # and a doubling per power of two of the distance it needs.
+            # No stored key is farther from the query than the longer of the two.
+            longest = self._longest_key()
+            max_dist = min(max_dist, max(len(key), longest))
             distance = 0
-            matches = self._search(key, distance, None, transpositions)
-            while len(matches) < limit and distance < max_dist:
-                distance += 1
-                matches = self._search(key, distance, None, transpositions)
+            found = self._found(key, distance, None, transpositions)
+            while len(found) < limit and distance < max_dist:
+                distance += 1 if distance < _LAST_SINGLE_STEP else distance
+                # A search that reaches as far as the longest key enters
+                # every node, whatever its reach; the widest costs no more.
+                distance = max_dist if distance >= longest else min(distance, max_dist)
+                found = self._found(key, distance, None, transpositions)
+            if 0 < limit < len(found):
+                # Only matches as near as the limit-th nearest can be kept.
+                farthest = heapq.nsmallest(limit, (distance for _, _, distance in found))[-1]
+                found = [triple for triple in found if triple[2] <= farthest]
+        matches = self._matches(found)
         matches.sort(key=_distance_then_word)
         return matches if limit is None else matches[:limit]
 
@@ -345,10 +536,12 @@ def _restore(
     spelling_words: bytes,
     node_count: int,
     normalize: Optional[Normalize],
+    weighted: bool = False,
 ) -> Index:
     from ._word_table import Spellings, WordTable
 
-    parts = Parts(trie, WordTable(words), Spellings(WordTable(spelling_keys), WordTable(spelling_words)), node_count)
+    spellings = Spellings(WordTable(spelling_keys), WordTable(spelling_words))
+    parts = Parts(trie, WordTable(words), spellings, node_count, weighted)
     return Index._create(parts, normalize)
 
 

@@ -3,6 +3,10 @@
 Each worker receives the index once, through the pool's initializer, and
 then only queries and results cross between processes. With the fork start
 method the workers inherit the index without even that copy.
+
+Queries are normalised here and the workers receive the index without its
+normalize function, which the spawn and forkserver start methods could not
+send them whenever it does not pickle (a lambda, a nested function).
 """
 
 from __future__ import annotations
@@ -38,12 +42,16 @@ def search_many(
     if workers <= 1:
         return [index.search(query, max_dist, limit, sorted=sorted) for query in batch]
 
-    chunk_size = -(-len(batch) // (workers * _CHUNKS_PER_PROCESS))
+    # Workers search the keys as they are, which answers what a search of
+    # each query through the normalisation would.
+    keys = [index._key(query, "query") for query in batch]
+    chunk_size = -(-len(keys) // (workers * _CHUNKS_PER_PROCESS))
     tasks: List[_Task] = [
-        (batch[start : start + chunk_size], max_dist, limit, sorted)
-        for start in range(0, len(batch), chunk_size)
+        (keys[start : start + chunk_size], max_dist, limit, sorted)
+        for start in range(0, len(keys), chunk_size)
     ]
-    with multiprocessing.get_context().Pool(workers, _receive_index, (index,)) as pool:
+    unnormalized = index._without_normalization()
+    with multiprocessing.get_context().Pool(workers, _receive_index, (unnormalized,)) as pool:
         chunks = pool.map(_search_chunk, tasks)
     return [results for chunk in chunks for results in chunk]
 

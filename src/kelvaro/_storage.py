@@ -3,7 +3,7 @@
     header    80 bytes, integers little-endian:
                 magic            8 bytes  89 4B 56 58 0D 0A 1A 0A
                 format version   u32      1
-                flags            u32      0 (none defined)
+                flags            u32      bit 0: the values are weights; no other bit is defined
                 file size        u64      every byte, checksum included
                 word count       u64
                 node count       u64
@@ -16,22 +16,33 @@
     checksum  u32, CRC-32 of every byte before it
 
 The magic number's first byte is not ASCII and its middle holds CR LF, ^Z
-and LF, so a file mangled by a text-mode transfer fails at once. Nothing in
-a file is trusted before its checksum matches, and even then every section
-is checked for shape before it reaches the native decoder.
+and LF, so a file mangled by a text-mode transfer fails at once. Every
+version keeps the magic number, the version, the flags and the file size
+where they are and ends in the same checksum, so a file of any version can
+be checked before its version is believed.
+
+Reading trusts nothing before the checksum matches. Only the declared size
+is looked at first, and only to compare it with the file's real size, so
+that a file that cannot be an index is refused without being read. After
+the checksum, every section is checked for shape before it reaches the
+native decoder, and then against the others: the trie's words are the
+word table's keys, and those keys are what the normalisation makes of the
+words.
 """
 
 from __future__ import annotations
 
+import errno
 import os
 import secrets
+import stat
 import struct
 import zlib
-from typing import NamedTuple, Optional, Union
+from typing import BinaryIO, List, NamedTuple, Optional, Tuple, Union
 
 import _kelvaro
 
-from . import _builder, _normalization
+from . import _arrays, _builder, _normalization
 from ._building import Parts
 from ._normalization import Normalize
 from ._word_table import Spellings, WordTable
@@ -44,12 +55,20 @@ CHECKSUM = struct.Struct("<I")
 PathArg = Union[str, "os.PathLike[str]"]
 
 
+# Flags of the header. A reader refuses a file with a flag it does not
+# know, so an older kelvaro says so rather than reading a weighted index as
+# one without weights.
+FLAG_WEIGHTED = 1
+KNOWN_FLAGS = FLAG_WEIGHTED
+
+
 class Header(NamedTuple):
     version: int
     file_size: int
     word_count: int
     node_count: int
     normalization: str
+    weighted: bool = False
 
 
 class Loaded(NamedTuple):
@@ -62,10 +81,39 @@ class Loaded(NamedTuple):
 # Writing.
 
 
-def save(path: PathArg, parts: Parts, normalize: Optional[Normalize]) -> None:
-    """Writes a temporary file beside `path` and renames it into place, so
-    that `path` holds either its old contents or the whole new index."""
+class Target(NamedTuple):
+    """Where save writes: the file itself, a symbolic link resolved, and the
+    permission bits it has now, or None for a file still to be made."""
+
+    path: str
+    mode: Optional[int]
+
+
+def check_target(path: PathArg) -> Target:
+    """Where an index saved to `path` goes; refuses a directory or anything
+    else that is not a regular file, before anything is written."""
     path = os.fsdecode(path)
+    target = os.path.realpath(path) if os.path.islink(path) else path
+    try:
+        info = os.stat(target)
+    except FileNotFoundError:
+        return Target(target, None)
+    except OSError as error:
+        raise _naming(path, error) from None
+    if stat.S_ISDIR(info.st_mode):
+        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
+    if not stat.S_ISREG(info.st_mode):
+        raise ValueError(f"{path}: {_kind(info.st_mode)}, not a regular file to save an index to")
+    return Target(target, stat.S_IMODE(info.st_mode))
+
+
+def save(path: PathArg, parts: Parts, normalize: Optional[Normalize]) -> None:
+    """Writes a temporary file beside the file that `path` names (through a
+    symbolic link, if it is one) and renames it into place, so that the file
+    holds either its old contents or the whole new index, with its old
+    permission bits."""
+    path = os.fsdecode(path)
+    target = check_target(path)
     sections = [
         _normalization.name_of(normalize).encode("utf-8"),
         parts.trie.to_bytes(),
@@ -75,31 +123,52 @@ def save(path: PathArg, parts: Parts, normalize: Optional[Normalize]) -> None:
     ]
     size = HEADER.size + sum(len(section) for section in sections) + CHECKSUM.size
     header = HEADER.pack(
-        MAGIC, FORMAT_VERSION, 0, size, len(parts.words), parts.node_count, *map(len, sections)
+        MAGIC,
+        FORMAT_VERSION,
+        FLAG_WEIGHTED if parts.weighted else 0,
+        size,
+        len(parts.words),
+        parts.node_count,
+        *map(len, sections),
     )
     checksum = 0
-    temporary, descriptor = _create_beside(path)
+    temporary = None
     try:
+        temporary, descriptor = _create_beside(target.path)
         with os.fdopen(descriptor, "wb") as file:
+            if target.mode is not None:
+                os.fchmod(descriptor, target.mode)
             for chunk in (header, *sections):
                 file.write(chunk)
                 checksum = zlib.crc32(chunk, checksum)
             file.write(CHECKSUM.pack(checksum))
             file.flush()
             os.fsync(file.fileno())
-        os.replace(temporary, path)
-    except BaseException:
-        _remove_quietly(temporary)
+        os.replace(temporary, target.path)
+    except BaseException as error:
+        if temporary is not None:
+            _remove_quietly(temporary)
+        if isinstance(error, OSError):
+            raise _naming(path, error) from None
         raise
-    _sync_directory(os.path.dirname(path) or ".")
+    _sync_directory(os.path.dirname(target.path) or ".")
 
 
-def _create_beside(path: str) -> tuple[str, int]:
+def _naming(path: str, error: OSError) -> OSError:
+    """The same failure, told about the caller's path: the temporary file
+    is ours, and its name would only puzzle them."""
+    if error.errno is None:
+        return error
+    return OSError(error.errno, error.strerror, path)
+
+
+def _create_beside(path: str) -> Tuple[str, int]:
     directory, name = os.path.split(path)
     while True:
         temporary = os.path.join(directory, f".{name}.{secrets.token_hex(6)}.tmp")
         try:
-            # Created like any other new file, so the umask decides its mode.
+            # Created like any other new file, so the umask decides its mode
+            # unless it replaces a file whose mode is kept.
             return temporary, os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
         except FileExistsError:
             continue
@@ -133,52 +202,108 @@ def _sync_directory(directory: str) -> None:
 def read_header(path: PathArg) -> Header:
     """The header of the index at `path`, after checking the whole file."""
     path = os.fsdecode(path)
-    with open(path, "rb") as file:
-        data = file.read()
-    return _checked_header(path, data)[0]
+    return _checked_header(path, _read_index_file(path))[0]
 
 
 def load(path: PathArg, normalize: Optional[Normalize]) -> Loaded:
     path = os.fsdecode(path)
-    with open(path, "rb") as file:
-        data = file.read()
-    header, sections = _checked_header(path, data)
+    header, sections = _checked_header(path, _read_index_file(path))
     try:
         restored = _normalization.restore(header.normalization, normalize)
+    except _normalization.MissingNormalization as error:
+        raise _normalization.MissingNormalization(f"{path}: {error}", error.function) from None
     except ValueError as error:
         raise ValueError(f"{path}: {error}") from None
-    return Loaded(header, _checked_parts(path, header, sections), restored)
+    return Loaded(header, _checked_parts(path, header, sections, restored), restored)
 
 
-def _checked_header(path: str, data: bytes) -> tuple[Header, list[bytes]]:
-    def refuse(reason: str) -> ValueError:
-        return ValueError(f"{path}: {reason}")
+def _refusal(path: str, reason: str) -> ValueError:
+    return ValueError(f"{path}: {reason}")
 
-    if not data:
-        raise refuse("empty, not a kelvaro index")
-    if not data.startswith(MAGIC[: len(data)]):
-        raise refuse("not a kelvaro index")
-    if len(data) < 12:
-        raise refuse(f"truncated: {len(data)} bytes, too short for a kelvaro index")
-    version = int.from_bytes(data[8:12], "little")
-    if version != FORMAT_VERSION:
-        newer = " (written by a newer kelvaro)" if version > FORMAT_VERSION else ""
-        raise refuse(f"index format version {version} is not supported{newer}; this kelvaro reads version {FORMAT_VERSION}")
-    if len(data) < HEADER.size + CHECKSUM.size:
-        raise refuse(f"truncated: {len(data)} bytes, too short for a kelvaro index")
-    _, _, flags, file_size, word_count, node_count, *sizes = HEADER.unpack_from(data)
-    if len(data) < file_size:
-        raise refuse(f"truncated: {len(data)} of {file_size} bytes")
-    if len(data) > file_size:
-        raise refuse(f"corrupted: {len(data) - file_size} bytes more than its header says")
+
+def _read_index_file(path: str) -> bytes:
+    """The bytes of the file at `path`, read only once its first bytes and
+    its size agree with being an index."""
+    file, size = _open_regular(path)
+    with file:
+        head = file.read(HEADER.size)
+        _check_start(path, head, size)
+        file.seek(0)
+        data = file.read(size)
+    if len(data) != size:
+        raise _refusal(path, "changed while it was read")
+    return data
+
+
+def _open_regular(path: str) -> Tuple[BinaryIO, int]:
+    """The file at `path`, open for reading, and its size; refuses what is
+    not a regular file before opening it, since opening a FIFO waits for a
+    writer and reading a device may never end."""
+    info = os.stat(path)
+    if not stat.S_ISREG(info.st_mode):
+        raise _refusal(path, f"{_kind(info.st_mode)}, not an index file")
+    # Non-blocking, should a FIFO have taken the file's place since.
+    nonblocking = getattr(os, "O_NONBLOCK", 0)
+    descriptor = os.open(path, os.O_RDONLY | getattr(os, "O_BINARY", 0) | nonblocking)
+    try:
+        info = os.fstat(descriptor)
+        if not stat.S_ISREG(info.st_mode):
+            raise _refusal(path, f"{_kind(info.st_mode)}, not an index file")
+        if nonblocking:
+            os.set_blocking(descriptor, True)
+        return os.fdopen(descriptor, "rb"), info.st_size
+    except BaseException:
+        os.close(descriptor)
+        raise
+
+
+def _kind(mode: int) -> str:
+    for test, kind in (
+        (stat.S_ISDIR, "a directory"),
+        (stat.S_ISFIFO, "a FIFO"),
+        (stat.S_ISCHR, "a character device"),
+        (stat.S_ISBLK, "a block device"),
+        (stat.S_ISSOCK, "a socket"),
+    ):
+        if test(mode):
+            return kind
+    return "not a regular file"
+
+
+def _check_start(path: str, head: bytes, size: int) -> None:
+    """Refuses a file whose first bytes or size show it is no index. The
+    declared size is only compared with the real one: until the checksum
+    matches, no field is believed enough to be reported."""
+    if not head:
+        raise _refusal(path, "empty, not a kelvaro index")
+    if not head.startswith(MAGIC[: len(head)]):
+        raise _refusal(path, "not a kelvaro index")
+    if size < HEADER.size + CHECKSUM.size:
+        raise _refusal(path, f"truncated: {size} bytes, too short for a kelvaro index")
+    declared = HEADER.unpack_from(head)[3]
+    if size < declared:
+        raise _refusal(path, f"truncated or corrupted: {size} bytes, fewer than its header declares")
+    if size > declared:
+        raise _refusal(path, f"corrupted: {size} bytes, more than its header declares")
+
+
+def _checked_header(path: str, data: bytes) -> Tuple[Header, List[bytes]]:
+    """The header and sections of `data`, whose first bytes and size
+    _check_start accepted."""
     body = memoryview(data)[: -CHECKSUM.size]
     (checksum,) = CHECKSUM.unpack_from(data, len(body))
     if zlib.crc32(body) != checksum:
-        raise refuse("corrupted: checksum mismatch")
-    if flags != 0:
-        raise refuse(f"uses features this kelvaro does not know (flags {flags:#x})")
+        raise _refusal(path, "corrupted: checksum mismatch")
+    _, version, flags, file_size, word_count, node_count, *sizes = HEADER.unpack_from(data)
+    if version != FORMAT_VERSION:
+        newer = " (written by a newer kelvaro)" if version > FORMAT_VERSION else ""
+        raise _refusal(
+            path, f"index format version {version} is not supported{newer}; this kelvaro reads version {FORMAT_VERSION}"
+        )
+    if flags & ~KNOWN_FLAGS:
+        raise _refusal(path, f"uses features this kelvaro does not know (flags {flags:#x})")
     if HEADER.size + sum(sizes) + CHECKSUM.size != file_size:
-        raise refuse("malformed: its sections do not add up to its size")
+        raise _refusal(path, "malformed: its sections do not add up to its size")
 
     sections = []
     offset = HEADER.size
@@ -188,31 +313,81 @@ def _checked_header(path: str, data: bytes) -> tuple[Header, list[bytes]]:
     try:
         normalization = sections[0].decode("utf-8")
     except UnicodeDecodeError:
-        raise refuse("malformed: its normalization is not UTF-8") from None
-    return Header(version, file_size, word_count, node_count, normalization), sections[1:]
+        raise _refusal(path, "malformed: its normalization is not UTF-8") from None
+    weighted = bool(flags & FLAG_WEIGHTED)
+    return Header(version, file_size, word_count, node_count, normalization, weighted), sections[1:]
 
 
-def _checked_parts(path: str, header: Header, sections: list[bytes]) -> Parts:
+def _checked_parts(path: str, header: Header, sections: List[bytes], normalize: Optional[Normalize]) -> Parts:
     trie_bytes, word_data, key_data, spelling_data = sections
     try:
-        node_count, trie_words = _builder.check_trie(trie_bytes)
-        word_count = _builder.check_word_table(word_data)
-        spelling_count = _builder.check_word_table(key_data)
-        if _builder.check_word_table(spelling_data) != spelling_count:
-            raise ValueError("its spelling tables differ in length")
-        if not header.word_count == word_count == trie_words:
+        node_count, word_count, words_and_keys = _builder.check_index(
+            trie_bytes, word_data, (key_data, spelling_data), _texts_wanted(header.normalization, normalize)
+        )
+        if header.word_count != word_count:
             raise ValueError("its word counts disagree")
         if node_count != header.node_count:
             raise ValueError("its node counts disagree")
         trie = _from_checked_bytes(trie_bytes)
     except ValueError as error:
-        raise ValueError(f"{path}: malformed: {error}") from None
+        raise _refusal(path, f"malformed: {error}") from None
     spellings = Spellings(WordTable(key_data), WordTable(spelling_data))
-    return Parts(trie, WordTable(word_data), spellings, node_count)
+    if normalize is None and len(spellings) > 0:
+        raise _refusal(path, "malformed: it lists spellings but has no normalization")
+    if normalize is not None and words_and_keys is not None:
+        _check_keys(path, header.normalization, normalize, *words_and_keys)
+    return Parts(trie, WordTable(word_data), spellings, node_count, header.weighted)
+
+
+Joined = Tuple[str, Optional[bytes]]
+
+# What check_index hands back with the words: none, every word, or those
+# that a case mapping could have changed.
+_NO_WORDS, _EVERY_WORD, _CASED_WORDS = 0, 1, 2
+
+
+def _texts_wanted(name: str, normalize: Optional[Normalize]) -> int:
+    if normalize is None:
+        return _NO_WORDS
+    return _CASED_WORDS if name in _normalization.NAMED else _EVERY_WORD
+
+
+def _check_keys(path: str, name: str, normalize: Normalize, count: int, words: Joined, keys: Joined) -> None:
+    """Refuses an index whose keys are not what `normalize` makes of its
+    words, since a lookup of a listed word would then miss it. For casefold
+    and lower, check_index leaves out the words these cannot change."""
+    # casefold and lower work character by character and a newline cuts the
+    # context lower() consults, so one call over the joined words gives
+    # the joined keys; any other function is called word by word.
+    if name in _normalization.NAMED and words[1] is None and keys[1] is None:
+        if normalize(words[0]) == keys[0]:
+            return
+    for word, key in zip(_split(words, count), _split(keys, count)):
+        made = normalize(word)
+        if made == key:
+            continue
+        if name in _normalization.NAMED:
+            raise _refusal(path, f"malformed: {word!r} is not stored under its {name} form")
+        raise _refusal(
+            path,
+            f"normalize({word!r}) gives {made!r}, but the index stores that word under {key!r}: "
+            "it was built with a different function",
+        )
+
+
+def _split(joined: Joined, count: int) -> List[str]:
+    text, lengths = joined
+    if lengths is None:
+        return text.split("\n") if count else []
+    pieces, start = [], 0
+    for length in _arrays.from_bytes(lengths):
+        pieces.append(text[start : start + length])
+        start += length
+    return pieces
 
 
 def _from_checked_bytes(data: bytes) -> _kelvaro.PrefixSearch:
-    # The trie passed check_trie, so the decoder cannot refuse it; should it
+    # The trie passed check_index, so the decoder cannot refuse it; should it
     # anyway, the caller still gets a ValueError, never a PanicException.
     try:
         return _kelvaro.from_bytes(data)

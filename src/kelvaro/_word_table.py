@@ -9,8 +9,9 @@ word is decoded only when someone asks for it.
 
 from __future__ import annotations
 
+import operator
 from bisect import bisect_left
-from typing import Iterator, Sequence, overload
+from typing import Dict, Iterator, List, Optional, Sequence, overload
 
 from . import _arrays
 
@@ -56,6 +57,11 @@ class WordTable(Sequence[str]):
         for i in range(len(offsets) - 1):
             yield data[start + offsets[i] : start + offsets[i + 1]].decode("utf-8")
 
+    def longest_in_bytes(self) -> int:
+        """The length of the longest word in UTF-8 bytes, 0 for none."""
+        offsets = self._offsets
+        return max(map(operator.sub, offsets[1:], offsets[:-1]), default=0)
+
     def _word(self, index: int) -> str:
         start = self._text_start
         return self._data[start + self._offsets[index] : start + self._offsets[index + 1]].decode("utf-8")
@@ -66,11 +72,17 @@ class Spellings:
     two word tables, the keys in code point order and their spellings in the
     same order. A key that is not listed is its own spelling."""
 
-    __slots__ = ("keys", "words")
+    __slots__ = ("keys", "words", "_by_key")
+
+    # From this many keys on, spelling them all through one dict of every
+    # listed key, made once, beats a binary search per key, each step of
+    # which decodes a word.
+    MANY = 256
 
     def __init__(self, keys: WordTable, words: WordTable) -> None:
         self.keys = keys
         self.words = words
+        self._by_key: Optional[Dict[str, str]] = None
 
     def __len__(self) -> int:
         return len(self.keys)
@@ -81,4 +93,13 @@ class Spellings:
         if i < len(keys) and keys[i] == key:
             return self.words[i]
         return key
+
+    def of_all(self, keys: List[str]) -> List[str]:
+        """of() for every key of `keys`."""
+        if len(keys) < self.MANY:
+            return [self.of(key) for key in keys]
+        if self._by_key is None:
+            self._by_key = dict(zip(self.keys, self.words))
+        by_key = self._by_key
+        return [by_key.get(key, key) for key in keys]
 

@@ -3,8 +3,10 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "builder/index_sections.h"
 #include "builder/index_trie_check.h"
 #include "builder/key_pool.h"
 #include "builder/key_spans.h"
@@ -22,10 +24,12 @@ namespace {
 
 constexpr const char* kBuildIndexParameters[] = {"keys", "words", "values"};
 constexpr const char* kDataParameter[] = {"data"};
+constexpr const char* kCheckIndexParameters[] = {"trie", "words", "spellings", "texts"};
 
 constexpr FunctionDescription kBuildIndex{nullptr, "build_index", kBuildIndexParameters};
 constexpr FunctionDescription kCheckTrie{nullptr, "check_trie", kDataParameter};
 constexpr FunctionDescription kCheckWordTable{nullptr, "check_word_table", kDataParameter};
+constexpr FunctionDescription kCheckIndex{nullptr, "check_index", kCheckIndexParameters};
 
 // Keys and word tables address their bytes with unsigned 32-bit integers.
 constexpr std::uint64_t kMaxCount = 0xFFFFFFFF;
@@ -43,6 +47,14 @@ std::span<const std::uint8_t> to_byte_view(PyObject* object) {
   if (!PyBytes_Check(object)) throw downcast_error(object, "PyBytes");
   return std::span(reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
                    static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
+}
+
+// A pair of bytes objects, borrowed likewise.
+std::pair<std::span<const std::uint8_t>, std::span<const std::uint8_t>> to_byte_views(
+    PyObject* object) {
+  if (!PyTuple_Check(object) || PyTuple_GET_SIZE(object) != 2)
+    throw PyError(PyExc_TypeError, "expected a pair of bytes");
+  return {to_byte_view(PyTuple_GET_ITEM(object, 0)), to_byte_view(PyTuple_GET_ITEM(object, 1))};
 }
 
 // A bytes object holding little-endian unsigned 32-bit integers.
@@ -142,6 +154,31 @@ Trie decode_whole_trie(std::span<const std::uint8_t> data) {
   return trie;
 }
 
+IndexTrieCounts checked_index_trie(const Trie& trie) {
+  auto checked_shape = check_index_trie(trie);
+  if (auto* problem = std::get_if<std::string>(&checked_shape))
+    throw_value_error("the trie is not an index trie: " + *problem);
+  return std::get<IndexTrieCounts>(checked_shape);
+}
+
+WordTableView checked_word_table(std::span<const std::uint8_t> data) {
+  if (auto problem = word_table_problem(data))
+    throw_value_error("the word table is malformed: " + *problem);
+  return WordTableView(data);
+}
+
+PyRef joined_to_py(const JoinedText& joined) {
+  PyRef text = text_to_py(joined.text);
+  if (!joined.char_lengths) return tuple_to_py<2>({std::move(text), PyRef::borrow(Py_None)});
+  PyRef lengths = new_bytes(4 * joined.char_lengths->size());
+  std::uint8_t* out = writable(lengths).data();
+  for (std::uint32_t length : *joined.char_lengths) {
+    le::store_u32(length, out);
+    out += 4;
+  }
+  return tuple_to_py<2>({std::move(text), std::move(lengths)});
+}
+
 // ---------------------------------------------------------------------------
 // The functions.
 
@@ -209,10 +246,7 @@ PyObject* check_trie(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     ArgumentSlots slots = bind_arguments(kCheckTrie, args, nargs, kwnames);
     std::span<const std::uint8_t> data = convert_argument(kCheckTrie, slots, 0, to_byte_view);
     Trie trie = decode_whole_trie(data);
-    auto checked_shape = check_index_trie(trie);
-    if (auto* problem = std::get_if<std::string>(&checked_shape))
-      throw_value_error("the trie is not an index trie: " + *problem);
-    const auto& counts = std::get<IndexTrieCounts>(checked_shape);
+    const IndexTrieCounts counts = checked_index_trie(trie);
     PyRef nodes = u64_to_py(counts.nodes);
     PyRef words = u64_to_py(counts.words);
     return tuple_to_py<2>({std::move(nodes), std::move(words)});
@@ -231,15 +265,55 @@ PyObject* check_word_table(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
   });
 }
 
+// check_index(trie, words, (spelling_keys, spelling_words), texts) ->
+// (node_count, word_count, words_and_keys): checks the sections of a saved
+// index, each on its own and then against each other, or raises ValueError
+// saying what is wrong. `texts` asks for words with their keys: 0 none
+// (words_and_keys is None), 1 every word, 2 those a case mapping could have
+// changed (WordsWanted); words_and_keys is then (count, words, keys), the
+// texts joined the way build_index takes them.
+PyObject* check_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_in_frame([&] {
+    ArgumentSlots slots = bind_arguments(kCheckIndex, args, nargs, kwnames);
+    auto trie_data = convert_argument(kCheckIndex, slots, 0, to_byte_view);
+    auto word_data = convert_argument(kCheckIndex, slots, 1, to_byte_view);
+    const auto [key_data, spelling_data] = convert_argument(kCheckIndex, slots, 2, to_byte_views);
+    const WordsWanted wanted = convert_argument(kCheckIndex, slots, 3, [](PyObject* object) {
+      const std::uint32_t code = to_u32(object);
+      if (code > 2) throw_value_error("texts must be 0, 1 or 2");
+      return static_cast<WordsWanted>(code);
+    });
+    Trie trie = decode_whole_trie(trie_data);
+    const IndexTrieCounts counts = checked_index_trie(trie);
+    const WordTableView words = checked_word_table(word_data);
+    const WordTableView spelling_keys = checked_word_table(key_data);
+    const WordTableView spelling_words = checked_word_table(spelling_data);
+    if (counts.words != words.size()) throw_value_error("its word counts disagree");
+    WordsAndKeys texts;
+    if (auto problem =
+            index_sections_problem(trie, words, spelling_keys, spelling_words, wanted, texts))
+      throw_value_error(*problem);
+    PyRef nodes = u64_to_py(counts.nodes);
+    PyRef word_count = u64_to_py(counts.words);
+    PyRef words_and_keys = wanted == WordsWanted::kNone
+                               ? PyRef::borrow(Py_None)
+                               : tuple_to_py<3>({u64_to_py(texts.count), joined_to_py(texts.words),
+                                                 joined_to_py(texts.keys)});
+    return tuple_to_py<3>({std::move(nodes), std::move(word_count), std::move(words_and_keys)});
+  });
+}
+
 }  // namespace
 
-PyMethodDef builder_functions[4] = {
+PyMethodDef builder_functions[5] = {
     {"build_index", fastcall_entry(build_index), METH_FASTCALL | METH_KEYWORDS,
      "build_index(keys, words, values)\n--\n\n"},
     {"check_trie", fastcall_entry(check_trie), METH_FASTCALL | METH_KEYWORDS,
      "check_trie(data)\n--\n\n"},
     {"check_word_table", fastcall_entry(check_word_table), METH_FASTCALL | METH_KEYWORDS,
      "check_word_table(data)\n--\n\n"},
+    {"check_index", fastcall_entry(check_index), METH_FASTCALL | METH_KEYWORDS,
+     "check_index(trie, words, spellings, texts)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

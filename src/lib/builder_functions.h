@@ -7,7 +7,8 @@
 
 namespace kelvaro::py {
 
-// build_index, check_trie, check_word_table, and the closing sentinel.
-extern PyMethodDef builder_functions[4];
+// build_index, check_trie, check_word_table, check_index, and the closing
+// sentinel.
+extern PyMethodDef builder_functions[5];
 
 }  // namespace kelvaro::py

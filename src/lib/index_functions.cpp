@@ -11,21 +11,33 @@
 #include "lib/frame.h"
 #include "lib/prefix_search.h"
 #include "prefix/queries.h"
-#include "prefix/split_search.h"
+#include "search/completion.h"
+#include "search/split_search.h"
+#include "search/suggestions.h"
 
 namespace kelvaro::py {
 namespace {
 
 constexpr const char* kPrepareParameters[] = {"trie"};
-constexpr const char* kSearchParameters[] = {"trie",  "tables",   "query",
-                                             "max_dist", "limit", "transpositions"};
+constexpr const char* kSearchParameters[] = {"trie",     "tables", "query",
+                                             "max_dist", "limit",  "transpositions"};
+constexpr const char* kSuggestParameters[] = {"trie",  "tables", "word", "max_dist",
+                                              "limit", "weighted"};
+constexpr const char* kCompleteParameters[] = {"trie",  "tables",   "prefix",        "max_dist",
+                                               "limit", "weighted", "transpositions"};
 
 constexpr FunctionDescription kPrepare{nullptr, "prepare", kPrepareParameters};
 constexpr FunctionDescription kSearch{nullptr, "search", kSearchParameters};
+constexpr FunctionDescription kSuggest{nullptr, "suggest", kSuggestParameters};
+constexpr FunctionDescription kComplete{nullptr, "complete", kCompleteParameters};
 
-// What an index's searches need besides its trie: made once per index.
+// What an index's searches need besides its trie, made once per index: the
+// trie of the reversed keys, and for both tries the heaviest payload at or
+// below each node (4 bytes a node each).
 struct LookupTables {
   Trie backward;
+  std::vector<Payload> best_forward;
+  std::vector<Payload> best_backward;
 };
 
 constexpr const char* kTablesName = "kelvaro._builder.LookupTables";
@@ -58,6 +70,16 @@ const LookupTables* tables_of(PyObject* object) {
   return static_cast<const LookupTables*>(PyCapsule_GetPointer(object, kTablesName));
 }
 
+// The tables, which suggest and complete cannot do without, for a trie that
+// prepare accepted.
+const LookupTables& required_tables(PyObject* object, const Trie& trie) {
+  const LookupTables* tables = tables_of(object);
+  if (tables == nullptr) throw downcast_error(object, "LookupTables");
+  if (tables->best_forward.size() != trie.node_payloads().size() || !trie.siblings_distinct())
+    throw PyError(PyExc_ValueError, "the tables were made for another trie");
+  return *tables;
+}
+
 bool to_bool(PyObject* object) {
   if (!PyBool_Check(object)) throw downcast_error(object, "PyBool");
   return object == Py_True;
@@ -73,7 +95,10 @@ PyObject* prepare(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     ArgumentSlots slots = bind_arguments(kPrepare, args, nargs, kwnames);
     const Trie& trie = trie_of(slots[0]);
     if (!trie.is_sound()) throw PyError(PyExc_ValueError, "the trie is not an index trie");
-    auto tables = std::make_unique<LookupTables>(LookupTables{reversed_trie(trie)});
+    auto tables = std::make_unique<LookupTables>();
+    tables->backward = reversed_trie(trie);
+    tables->best_forward = best_payloads_below(trie);
+    tables->best_backward = best_payloads_below(tables->backward);
     PyRef capsule = checked(PyCapsule_New(tables.get(), kTablesName, release_tables));
     tables.release();
     return capsule;
@@ -109,14 +134,51 @@ PyObject* search(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
   });
 }
 
+PyObject* suggest(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_in_frame([&] {
+    ArgumentSlots slots = bind_arguments(kSuggest, args, nargs, kwnames);
+    const Trie& trie = trie_of(slots[0]);
+    const LookupTables& tables = required_tables(slots[1], trie);
+    const std::u32string word = convert_argument(kSuggest, slots, 2, to_chars);
+    const std::uint64_t max_dist = convert_argument(kSuggest, slots, 3, to_u64);
+    const std::optional<std::uint64_t> limit = convert_argument(kSuggest, slots, 4, to_optional_u64);
+    const bool weighted = convert_argument(kSuggest, slots, 5, to_bool);
+    const IndexTries tries{trie, tables.backward, tables.best_forward, tables.best_backward};
+    return list_to_py(kelvaro::suggest(tries, word, max_dist, limit, weighted), match_to_py);
+  });
+}
+
+PyObject* complete(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_in_frame([&] {
+    ArgumentSlots slots = bind_arguments(kComplete, args, nargs, kwnames);
+    const Trie& trie = trie_of(slots[0]);
+    const LookupTables& tables = required_tables(slots[1], trie);
+    const std::u32string prefix = convert_argument(kComplete, slots, 2, to_chars);
+    const std::uint64_t max_dist = convert_argument(kComplete, slots, 3, to_u64);
+    const std::optional<std::uint64_t> limit =
+        convert_argument(kComplete, slots, 4, to_optional_u64);
+    const bool weighted = convert_argument(kComplete, slots, 5, to_bool);
+    const bool transpositions = convert_argument(kComplete, slots, 6, to_bool);
+    return list_to_py(kelvaro::complete(trie, tables.best_forward, prefix, max_dist, limit,
+                                        weighted, transpositions),
+                      match_to_py);
+  });
+}
+
 }  // namespace
 
-PyMethodDef index_functions[3] = {
+PyMethodDef index_functions[5] = {
     {"prepare", fastcall_entry(prepare), METH_FASTCALL | METH_KEYWORDS,
      "prepare(trie)\n--\n\nThe lookup tables of an index's trie: its reversed trie."},
     {"search", fastcall_entry(search), METH_FASTCALL | METH_KEYWORDS,
      "search(trie, tables, query, max_dist, limit, transpositions)\n--\n\n"
      "(key, value, distance) of every stored key within max_dist, in the plain walk's order."},
+    {"suggest", fastcall_entry(suggest), METH_FASTCALL | METH_KEYWORDS,
+     "suggest(trie, tables, word, max_dist, limit, weighted)\n--\n\n"
+     "(key, value, distance) of the likeliest corrections of word, best first."},
+    {"complete", fastcall_entry(complete), METH_FASTCALL | METH_KEYWORDS,
+     "complete(trie, tables, prefix, max_dist, limit, weighted, transpositions)\n--\n\n"
+     "(key, value, distance) of the stored keys that complete prefix within max_dist."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -7,7 +7,7 @@
 
 namespace kelvaro::py {
 
-// prepare, search, and the closing sentinel.
-extern PyMethodDef index_functions[3];
+// prepare, search, suggest, complete, and the closing sentinel.
+extern PyMethodDef index_functions[5];
 
 }  // namespace kelvaro::py

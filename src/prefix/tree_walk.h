@@ -60,6 +60,15 @@ class TreeWalk {
   // returns false.
   template <typename Record>
   void run(Record&& record) {
+    run(record, [](NodeId, Cell) { return false; });
+  }
+
+  // The same, skipping every node (and all below it) for which
+  // skip(node, least) says so, `least` being the least distance that any
+  // word at or below the node can have: for a caller that wants only the
+  // best few matches by some measure of its own.
+  template <typename Record, typename Skip>
+  void run(Record&& record, Skip&& skip) {
     const std::size_t width = band_.stride();
     rows_.assign(2 * width, 0);
     path_.clear();
@@ -98,9 +107,9 @@ class TreeWalk {
       }
       // Nothing at or below the node comes within reach when the words there
       // are too short or too long for the query.
-      if (band_.least_extended(depth, row, trie_.nearest_word(next.node),
-                               trie_.deepest_below(next.node), Trie::kFarthest) > max_dist_)
-        continue;
+      const Cell least = band_.least_extended(depth, row, trie_.nearest_word(next.node),
+                                              trie_.deepest_below(next.node), Trie::kFarthest);
+      if (least > max_dist_ || skip(next.node, least)) continue;
       const Cell distance = band_.last(depth, row);
       if (distance <= max_dist_ && trie_.node_payloads()[next.node].has_value()) {
         if (!record(next.node, std::u32string_view(path_), distance)) return;

@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "prefix/queries.h"
 #include "prefix/trie.h"
 
 namespace kelvaro {
@@ -36,12 +37,9 @@ namespace kelvaro {
 // enter by; indexed by node id, 4 bytes a node.
 std::vector<Payload> best_payloads_below(const Trie& trie);
 
-struct Completion {
-  std::string text;  // the word's path text, in UTF-8
-  Payload payload;
-  std::uint64_t distance;
-  friend bool operator==(const Completion&, const Completion&) = default;
-};
+// A completion is a match like any other: the word's path text in UTF-8,
+// its payload and its distance.
+using Completion = Match;
 
 // Every stored word (a node with a payload, other than the root) that
 // completes `prefix` within max_dist edits, ordered by (distance, -payload,

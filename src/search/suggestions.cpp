@@ -1,0 +1,131 @@
+#include "search/suggestions.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <unordered_set>
+#include <utility>
+
+#include "prefix/utf8.h"
+#include "search/split_search.h"
+#include "search/typo_cost.h"
+
+namespace kelvaro {
+namespace {
+
+// A candidate's place in the ranking; smaller is better.
+struct Rank {
+  bool not_the_word;
+  bool unweighted;
+  double score;
+  std::int64_t lighter;  // minus the payload, in a weighted index
+  std::u32string text;
+
+  friend bool operator<(const Rank& a, const Rank& b) {
+    if (a.not_the_word != b.not_the_word) return !a.not_the_word;
+    if (a.unweighted != b.unweighted) return !a.unweighted;
+    if (a.score != b.score) return a.score < b.score;
+    if (a.lighter != b.lighter) return a.lighter < b.lighter;
+    return a.text < b.text;
+  }
+};
+
+struct Candidate {
+  Rank rank;
+  Payload payload;
+  Cell distance;
+};
+
+double frequency_bonus(Payload payload) {
+  return kFrequencyWeight * std::log(static_cast<double>(payload) + 1.0);
+}
+
+class Ranking {
+ public:
+  Ranking(std::u32string_view word, std::optional<std::uint64_t> limit, bool weighted)
+      : word_(word), limit_(limit), weighted_(weighted) {}
+
+  void add(std::u32string&& text, Payload payload, Cell distance) {
+    if (!seen_.insert(text).second) return;
+    const double cost = typo_cost(text, word_);
+    Rank rank{text != word_, weighted_ && payload == 0,
+              weighted_ ? cost - frequency_bonus(payload) : cost,
+              weighted_ ? -static_cast<std::int64_t>(payload) : 0, std::move(text)};
+    if (full() && !(rank < best_.front().rank)) return;
+    best_.push_back({std::move(rank), payload, distance});
+    std::push_heap(best_.begin(), best_.end(), worse_last);
+    if (limit_.has_value() && best_.size() > *limit_) {
+      std::pop_heap(best_.begin(), best_.end(), worse_last);
+      best_.pop_back();
+    }
+  }
+
+  // Whether nothing below a node whose words are at least `least` away and
+  // weigh at most `heaviest` can enter the ranking.
+  bool cannot_enter(Cell least, Payload heaviest) const {
+    if (!full()) return false;
+    const double cost = static_cast<double>(least) * TypoCosts::kCheapest;
+    const Rank bound{true, weighted_ && heaviest == 0,
+                     weighted_ ? cost - frequency_bonus(heaviest) : cost,
+                     weighted_ ? -static_cast<std::int64_t>(heaviest) : 0, std::u32string()};
+    return best_.front().rank < bound;
+  }
+
+  std::vector<Match> take() {
+    std::sort(best_.begin(), best_.end(),
+              [](const Candidate& a, const Candidate& b) { return a.rank < b.rank; });
+    std::vector<Match> matches;
+    matches.reserve(best_.size());
+    for (const Candidate& each : best_)
+      matches.push_back({utf8::encode(each.rank.text), each.payload, each.distance});
+    return matches;
+  }
+
+ private:
+  // The heap keeps its worst candidate at the front.
+  static bool worse_last(const Candidate& a, const Candidate& b) { return a.rank < b.rank; }
+  bool full() const { return limit_.has_value() && best_.size() >= *limit_; }
+
+  std::u32string_view word_;
+  std::optional<std::uint64_t> limit_;
+  bool weighted_;
+  std::vector<Candidate> best_;
+  std::unordered_set<std::u32string> seen_;
+};
+
+}  // namespace
+
+std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
+                           std::uint64_t max_dist, std::optional<std::uint64_t> limit,
+                           bool weighted) {
+  if (limit == std::uint64_t{0}) return {};
+  Ranking ranking(word, limit, weighted);
+  // The word itself first: it leads the ranking and tightens the bound.
+  if (!word.empty()) {
+    if (const std::optional<NodeId> node = find_exact(tries.forward, word))
+      ranking.add(std::u32string(word), *tries.forward.node_payloads()[*node], 0);
+  }
+  const auto add = [&](std::u32string&& text, Payload payload, Cell distance) {
+    ranking.add(std::move(text), payload, distance);
+  };
+  const auto skip = [&](bool backward, NodeId node, Cell least) {
+    return ranking.cannot_enter(least, (backward ? tries.best_backward : tries.best_forward)[node]);
+  };
+  // The split search where it pays, the plain walk elsewhere.
+  if (split_pays(word.size(), max_dist, limit)) {
+    for_each_split_match(tries.forward, tries.backward, word, max_dist, true, add, skip);
+  } else {
+    const EditBand band(word, max_dist,
+                        std::max<std::uint64_t>(word.size(), tries.forward.height()));
+    TreeWalk(tries.forward, band, max_dist, true)
+        .run(
+            [&](NodeId node, std::u32string_view path, Cell distance) {
+              add(std::u32string(path), *tries.forward.node_payloads()[node], distance);
+              return true;
+            },
+            [&](NodeId node, Cell least) { return skip(false, node, least); });
+  }
+  return ranking.take();
+}
+
+}  // namespace kelvaro

@@ -1,0 +1,51 @@
+// Suggestions: the likeliest corrections of a word, best first.
+//
+// The candidates are the stored words within max_dist of the word, a swap of
+// neighbouring characters counting as one edit. They are ranked by
+//
+//   1. the stored word equal to the word itself, which is its own best
+//      suggestion;
+//   2. in a weighted index (payloads are frequencies or weights, higher is
+//      likelier), words with a weight before words without one (payload 0);
+//   3. their score: the typo cost of the word for the candidate (typo_cost.h,
+//      tens for one ordinary edit), less, in a weighted index, the natural
+//      logarithm of the payload plus one (times kFrequencyWeight);
+//   4. in a weighted index, the larger payload;
+//   5. the candidate's text, by code point.
+//
+// Only the best `limit` are wanted, so the walks skip every subtree that
+// cannot hold anything better than the limit-th candidate found so far: no
+// word below a node is nearer than the node's least distance, each edit of
+// which costs at least TypoCosts::kCheapest, and none is heavier than the
+// heaviest payload below it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "prefix/queries.h"
+#include "prefix/trie.h"
+
+namespace kelvaro {
+
+// What a score subtracts per unit of ln(payload + 1) in a weighted index.
+inline constexpr double kFrequencyWeight = 1.0;
+
+// An index's tries and what the walks prune by: both tries sound with
+// distinct, sorted siblings, and each best array best_payloads_below of its
+// trie.
+struct IndexTries {
+  const Trie& forward;
+  const Trie& backward;
+  std::span<const Payload> best_forward;
+  std::span<const Payload> best_backward;
+};
+
+std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
+                           std::uint64_t max_dist, std::optional<std::uint64_t> limit,
+                           bool weighted);
+
+}  // namespace kelvaro
