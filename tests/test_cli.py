@@ -72,6 +72,7 @@ class TestBuildSearchInfo:
             "nodes           14",
             f"file size       {size:,} bytes",  # under 1 KiB, no other unit
             "normalization   casefold",
+            "values          identifiers",
         ]
 
     def test_words_from_standard_input(self, tmp_path):
@@ -93,7 +94,7 @@ class TestBuildSearchInfo:
         Index.from_words(["a"], normalize=str.lower).save(index_path)
         assert json.loads(succeeded("info", index_path, "--json")) == {
             "index": str(index_path), "format_version": 1, "words": 1, "nodes": 2,
-            "file_size": os.path.getsize(index_path), "normalization": "lower",
+            "file_size": os.path.getsize(index_path), "normalization": "lower", "weighted": False,
         }
         assert succeeded("search", "-i", index_path, "b", "c", "-k", "0").splitlines() == [
             "'b' within distance 1: matches found, none shown (-k 0)", "", "'c' within distance 1: matches found, none shown (-k 0)"

@@ -1,7 +1,9 @@
 """The kelvaro command: build an index from a word list, search one, describe one.
 
-    kelvaro build WORDS -o INDEX [--casefold]
+    kelvaro build WORDS -o INDEX [--casefold] [--counts]
     kelvaro search [-i INDEX] QUERY... [-d DIST] [-k LIMIT] [--json]
+    kelvaro suggest [-i INDEX] WORD... [-d DIST] [-k LIMIT] [--json]
+    kelvaro complete [-i INDEX] PREFIX... [-d DIST] [-k LIMIT] [--json]
     kelvaro info INDEX [--json]
 
 Every failure is one line on standard error and a non-zero exit status: 2
@@ -14,7 +16,7 @@ import argparse
 import json
 import os
 import sys
-from typing import IO, Any, Callable, Iterator, List, Optional, Sequence
+from typing import IO, Any, Callable, Iterator, List, Optional, Sequence, Tuple
 
 from . import _normalization, _progress, _storage
 from ._default import default_index
@@ -101,44 +103,100 @@ def _parser() -> argparse.ArgumentParser:
         "-o", "--output", metavar="INDEX", required=True, help="the index file to write (replaced if it exists)"
     )
     build.add_argument("--casefold", action="store_true", help="match regardless of letter case")
+    build.add_argument(
+        "--counts",
+        action="store_true",
+        help="each line is a word and how often it occurs, separated by a tab or a space "
+        "(word<TAB>count or word count); the index is weighted by the counts, which "
+        "suggest, complete and search rank by",
+    )
     build.set_defaults(command=_build)
 
-    search = commands.add_parser(
+    search = _lookup_parser(
+        commands,
         "search",
-        help="search an index",
-        description="Print the stored words within DIST edits of each QUERY, nearest first.",
+        "search an index",
+        "Print the stored words within DIST edits of each QUERY, nearest first; in an index "
+        "with word counts, the likeliest first, as suggest ranks them.",
+        "QUERY",
+        "a word to look up",
+        1,
+        None,
     )
-    search.add_argument(
-        "queries",
-        metavar="QUERY",
-        nargs="+",
-        help="a word to look up; - reads queries from standard input, one per line",
-    )
-    search.add_argument(
-        "-i", "--index", metavar="INDEX", help="the index file to search (default: the built-in English index)"
-    )
-    search.add_argument(
-        "-d",
-        "--distance",
-        metavar="DIST",
-        type=_natural,
-        default=1,
-        help="the most edits a match may be from the query: 0 finds the query itself (default 1)",
-    )
-    search.add_argument(
-        "-k",
-        "--limit",
-        metavar="LIMIT",
-        type=_natural,
-        help="show at most the LIMIT nearest matches of each query (default: all)",
-    )
-    search.add_argument("--json", action="store_true", help="print one JSON object per query")
     search.set_defaults(command=_search)
+    suggest = _lookup_parser(
+        commands,
+        "suggest",
+        "suggest corrections of words",
+        "Print the likeliest corrections of each WORD, best first: the stored words within "
+        "DIST edits of it (a swap of two neighbouring letters is one edit), ranked by how "
+        "likely the typo is and how common the word is.",
+        "WORD",
+        "a word to correct",
+        2,
+        5,
+    )
+    suggest.set_defaults(command=_suggest)
+    complete = _lookup_parser(
+        commands,
+        "complete",
+        "complete the beginnings of words",
+        "Print the most likely stored words that begin with each PREFIX, give or take DIST "
+        "edits: fewest edits first, then the most common words.",
+        "PREFIX",
+        "the beginning of a word, as typed",
+        1,
+        10,
+    )
+    complete.set_defaults(command=_complete)
 
     info = commands.add_parser("info", help="describe an index", description="Describe the index file INDEX.")
     info.add_argument("index", metavar="INDEX", help="the index file to describe")
     info.add_argument("--json", action="store_true", help="print one JSON object")
     info.set_defaults(command=_info)
+    return parser
+
+
+def _lookup_parser(
+    commands: Any,
+    name: str,
+    summary: str,
+    description: str,
+    metavar: str,
+    what: str,
+    distance: int,
+    limit: Optional[int],
+) -> argparse.ArgumentParser:
+    """The parser of a command that looks up words given on the command line."""
+    parser: argparse.ArgumentParser = commands.add_parser(name, help=summary, description=description)
+    parser.add_argument(
+        "queries",
+        metavar=metavar,
+        nargs="+",
+        help=f"{what}; - reads them from standard input, one per line",
+    )
+    parser.add_argument(
+        "-i", "--index", metavar="INDEX", help="the index file to use (default: the built-in English index)"
+    )
+    parser.add_argument(
+        "-d",
+        "--distance",
+        metavar="DIST",
+        type=_natural,
+        default=distance,
+        help=f"the most edits a match may be from {metavar}: 0 allows none (default {distance})",
+    )
+    parser.add_argument(
+        "-k",
+        "--limit",
+        metavar="LIMIT",
+        type=_natural,
+        default=limit,
+        help=f"show at most the LIMIT best matches of each {metavar} (default: "
+        + ("all" if limit is None else str(limit))
+        + ")",
+    )
+    parser.add_argument("--json", action="store_true", help=f"print one JSON object per {metavar}")
     return parser
 
 
@@ -171,14 +229,19 @@ def _build(args: argparse.Namespace) -> None:
     shown = sys.stderr is not None and sys.stderr.isatty()
     words = _read_words(args.words, shown)
     _progress.step(sys.stderr, f"building the index of {_count(len(words), 'word')}", shown)
-    index = Index.from_words(words, normalize=str.casefold if args.casefold else None)
+    normalize = str.casefold if args.casefold else None
+    if args.counts:
+        index = Index.from_words(_counted(args.words, words), normalize=normalize, weighted=True)
+    else:
+        index = Index.from_words([word for _, word in words], normalize=normalize)
     _progress.step(sys.stderr, f"writing {args.output}", shown)
     index.save(args.output)
     size = _size(os.path.getsize(args.output))
     _write(f"{args.output}: {_count(len(index), 'word')}, {_count(index.node_count, 'node')}, {size}\n")
 
 
-def _read_words(path: str, terminal: bool) -> List[str]:
+def _read_words(path: str, terminal: bool) -> List[Tuple[int, str]]:
+    """The non-blank lines of the word list, trimmed, with their numbers."""
     if path == _STDIN:
         data = sys.stdin.buffer.read()
     else:
@@ -189,7 +252,20 @@ def _read_words(path: str, terminal: bool) -> List[str]:
         text = data.decode("utf-8-sig")
     except UnicodeDecodeError as error:
         raise ValueError(f"{path}: not UTF-8 text (at byte {error.start})") from None
-    return [word for word in (line.strip() for line in text.split("\n")) if word]
+    lines = (line.strip() for line in text.split("\n"))
+    return [(number, line) for number, line in enumerate(lines, 1) if line]
+
+
+def _counted(path: str, lines: List[Tuple[int, str]]) -> List[Tuple[str, int]]:
+    """(word, count) of each `word<TAB>count` or `word count` line."""
+    pairs = []
+    for number, line in lines:
+        word, separator, count = line.rpartition("\t") if "\t" in line else line.rpartition(" ")
+        word = word.strip()
+        if not separator or not word or not count.isdigit():
+            raise ValueError(f"{path}: line {number} is not a word and a count: {line!r}")
+        pairs.append((word, int(count)))
+    return pairs
 
 
 def _read_with_progress(path: str, terminal: bool) -> bytes:
@@ -212,18 +288,36 @@ def _read_with_progress(path: str, terminal: bool) -> bytes:
 
 
 def _search(args: argparse.Namespace) -> None:
+    def search(index: Index, query: str, distance: int, limit: Optional[int]) -> List[Match]:
+        # Counts say which words are likely: rank as suggest does.
+        if index.weighted:
+            return index.suggest(query, distance, limit)
+        return index.search(query, distance, limit, sorted=True)
+
+    _look_up(args, search)
+
+
+def _suggest(args: argparse.Namespace) -> None:
+    _look_up(args, Index.suggest)
+
+
+def _complete(args: argparse.Namespace) -> None:
+    _look_up(args, Index.complete)
+
+
+def _look_up(args: argparse.Namespace, find: Callable[[Index, str, int, Optional[int]], List[Match]]) -> None:
     for query in args.queries:
         _check_utf8_argument(query)
     index = _load_for_search(args.index) if args.index is not None else default_index()
     for number, query in enumerate(_queries(args.queries)):
-        matches = index.search(query, args.distance, args.limit, sorted=True)
+        matches = find(index, query, args.distance, args.limit)
         if args.json:
             _print_json(query, matches)
             continue
         if number > 0:
             _write("\n")
         # With -k 0 nothing is shown, yet whether anything is there is still worth saying.
-        exists = bool(matches) or (args.limit == 0 and bool(index.search(query, args.distance, 1)))
+        exists = bool(matches) or (args.limit == 0 and bool(find(index, query, args.distance, 1)))
         _print_table(query, args.distance, matches, exists)
 
 
@@ -299,6 +393,7 @@ def _info(args: argparse.Namespace) -> None:
             "nodes": header.node_count,
             "file_size": header.file_size,
             "normalization": name or None,
+            "weighted": header.weighted,
         }
         _write(json.dumps(record, ensure_ascii=False) + "\n")
         return
@@ -312,6 +407,7 @@ def _info(args: argparse.Namespace) -> None:
         ("nodes", f"{header.node_count:,}"),
         ("file size", _size(header.file_size)),
         ("normalization", normalization),
+        ("values", "weights (word counts)" if header.weighted else "identifiers"),
     ]
     _write("".join(f"{name:<15} {value}\n" for name, value in rows))
 
