@@ -11,7 +11,8 @@
 #                each fuzz target for about a minute.
 #   make fuzz    each fuzz target for FUZZ_SECONDS (default 20).
 #   make bench   kelvaro against its peers, written to BENCHMARKS.md; needs
-#                apt-get install wamerican-huge wamerican-insane.
+#                apt-get install wamerican-huge wamerican-insane (and pypy3
+#                for the PyPy figures).
 
 PYTHON ?= python3
 PYPY ?= pypy3
@@ -163,19 +164,27 @@ fuzz: fuzz-build
 
 # --- benchmark --------------------------------------------------------------
 
-# kelvaro against its peers on Debian's word lists, written to BENCHMARKS.md
-# (bench/benchmark.py says how it measures). It takes a quarter of an hour.
-# The peers and the benchmark's own bare C++ walk live in an environment of
-# their own.
+# kelvaro against its peers on Debian's word lists and a generated CJK
+# dictionary, written to BENCHMARKS.md (bench/benchmark.py says how it
+# measures). It takes about ten minutes. The peers and the benchmark's own
+# C++ timer live in an environment of their own; the lookups are timed under
+# PyPy too, in an environment that holds kelvaro alone, when pypy3 is
+# installed. BENCH_ARGS=--quick gives rough figures in a few minutes.
 BENCH_VENV ?= .venv-bench
+BENCH_PYPY_VENV ?= .venv-bench-pypy
 BENCH_BUILD ?= $(BUILD_ROOT)/bench
 BENCH_WORD_LISTS := /usr/share/dict/american-english-huge /usr/share/dict/american-english-insane
+BENCH_ARGS ?=
 
-.PHONY: bench bench-word-lists
+.PHONY: bench bench-word-lists bench-pypy
 
 $(BENCH_VENV)/.ready: bench/requirements.txt
 	$(PYTHON) -m venv $(BENCH_VENV)
 	$(BENCH_VENV)/bin/pip install $(PIP_QUIET) -r bench/requirements.txt
+	touch $@
+
+$(BENCH_PYPY_VENV)/.ready:
+	$(PYPY) -m venv $(BENCH_PYPY_VENV)
 	touch $@
 
 bench-word-lists:
@@ -186,12 +195,20 @@ bench-word-lists:
 	  fi; \
 	done
 
-bench: bench-word-lists $(BENCH_VENV)/.ready
+bench-pypy:
+	@if command -v $(PYPY) >/dev/null 2>&1; then \
+	  $(MAKE) --no-print-directory $(BENCH_PYPY_VENV)/.ready && $(BENCH_PYPY_VENV)/bin/$(PIP_INSTALL); \
+	else \
+	  echo "note: $(PYPY) is not installed, so the benchmark times CPython only"; \
+	fi
+
+bench: bench-word-lists $(BENCH_VENV)/.ready bench-pypy
 	$(BENCH_VENV)/bin/$(PIP_INSTALL)
 	cmake -S bench -B $(BENCH_BUILD) -DPython_EXECUTABLE=$(abspath $(BENCH_VENV))/bin/python
-	cmake --build $(BENCH_BUILD) -j2 --target _bare_walk
-	$(BENCH_VENV)/bin/python bench/benchmark.py --bare-walk-dir $(BENCH_BUILD) \
-	  --workdir $(BENCH_BUILD)/data --output BENCHMARKS.md
+	cmake --build $(BENCH_BUILD) -j2 --target _walk_timer
+	$(BENCH_VENV)/bin/python bench/benchmark.py --walk-timer-dir $(BENCH_BUILD) \
+	  $$(command -v $(PYPY) >/dev/null 2>&1 && echo --pypy $(BENCH_PYPY_VENV)/bin/python) \
+	  --workdir $(BENCH_BUILD)/data --output BENCHMARKS.md $(BENCH_ARGS)
 
 # --- housekeeping -----------------------------------------------------------
 
@@ -199,6 +216,6 @@ format:
 	clang-format -i src/*/*.h src/*/*.cpp tests/cpp/*.cpp
 
 clean:
-	rm -rf build $(CPYTHON_VENV) $(PYPY_VENV) $(SANITIZE_VENV) $(SANITIZE_PYPY_VENV) $(BENCH_VENV)
+	rm -rf build $(CPYTHON_VENV) $(PYPY_VENV) $(SANITIZE_VENV) $(SANITIZE_PYPY_VENV) $(BENCH_VENV) $(BENCH_PYPY_VENV)
 
 .PHONY: install-cpython install-pypy

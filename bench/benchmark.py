@@ -1,57 +1,64 @@
-"""kelvaro against the libraries a user would pick instead, in one process and one run.
+"""kelvaro against the libraries a user would pick instead, in one run.
 
 `make bench` builds what this needs and runs it; it writes BENCHMARKS.md.
 
-    python bench/benchmark.py --bare-walk-dir DIR [--output BENCHMARKS.md] [--quick]
+    python bench/benchmark.py --walk-timer-dir DIR [--pypy PYTHON] [--output FILE] [--quick]
 
-Data: Debian's word lists wamerican-huge and wamerican-insane, and 300,000
-generated words over Cyrillic, Greek, CJK and emoji alphabets. Queries: 2,000
-dictionary words, half of them with one random edit. Everything random has a
-fixed seed, so two runs measure the same work.
+What it measures, in the order of BENCHMARKS.md, each against the targets
+of the work that asked for it:
+  - PrefixSearch's lookups: fuzzy_match against symspellpy, exact_match
+    against marisa-trie, the typed walk against the general engine (both
+    timed in C++ by the _walk_timer module), memory per node, from_bytes
+    and from_internal_data; under CPython and, from a subprocess, PyPy.
+  - Index.search against symspellpy at distances 1 to 3, the index's memory,
+    Index.from_words, and loading a million-word index.
+  - Index.suggest (when the package has it) against symspellpy with its own
+    English dictionary on Norvig's spelling test sets, and the search that
+    served as a corrector before it.
+  - Index.complete (when the package has it) on prefixes of stored words,
+    and at distance 0 against marisa-trie's keys(prefix).
 
-Peers, measured in this process on the same queries: rapidfuzz's scan with
-the Levenshtein distance (its result sets are checked against kelvaro's),
-symspellpy, marisa-trie and dict for exact lookups, a pure-Python walk of the
-same trie (tests/reference.py), and the bare C++ walk of bare_walk.h, the
-floor of the algorithm. Slow peers run on a prefix of the query list, and
-every ratio compares the two on the same queries.
+Dictionaries: Debian's wamerican-huge, and 300,000 generated words over
+3,000 CJK ideographs. Queries: dictionary words with 0 to 2 random
+substitutions, insertions or deletions. Everything random has a fixed seed,
+so two runs measure the same work.
 
-Times are per call: a call is repeated until the repetitions take 50 µs,
-and the fastest of three such rounds counts (rapidfuzz, symspellpy and the
-pure-Python walk are timed once per query). Rows give the median over the
-queries and, in brackets, the 10th and 90th percentiles. Distance 3 (and 2 on
-the generated list, whose large alphabets make every search wide) runs on a
-prefix of the query list.
+Times are per call, from Python: a call is repeated until the repetitions
+take 50 µs, and the fastest of three such rounds counts (one round for a
+call of over 2 ms, and the first call alone for one of over 20 ms). kelvaro and its peer are timed in the same way on the
+same queries, and a row gives the median over its queries. A ratio is
+kelvaro's median over the peer's: below 1, kelvaro is faster.
 """
 import argparse
 import datetime
 import gc
 import importlib.metadata
-import math
+import json
 import os
 import platform
 import random
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 
 import _kelvaro  # noqa: E402
-import reference  # noqa: E402
+import kelvaro  # noqa: E402
+from kelvaro import _builder  # noqa: E402
+from lookup_pass import seconds_per_call, time_row  # noqa: E402
 from trie_arrays import build_arrays  # noqa: E402
 
-WORD_LISTS = {
-    "wamerican-huge": "/usr/share/dict/american-english-huge",
-    "wamerican-insane": "/usr/share/dict/american-english-insane",
-}
-GENERATED = "generated non-ASCII"
-DISTANCES = [0, 1, 2, 3]
-QUERY_COUNT = 2000
+HUGE = "/usr/share/dict/american-english-huge"
+INSANE = "/usr/share/dict/american-english-insane"
+SPELLING = "/work/shared/data/spelling"
 SEED = 20240611
+# Before the typed walk, fuzzy_match at distance 1 on the CJK dictionary took
+# this long per query, as measured for the issue that asked for the walk.
+CJK_FUZZY_BEFORE = 11e-3
 
 
 # --- data --------------------------------------------------------------------
@@ -63,62 +70,58 @@ def read_words(path):
         return list(dict.fromkeys(line.strip() for line in f if line.strip()))
 
 
-def generated_words(count=300_000, seed=SEED):
-    """Words over four alphabets: each word one script, lengths as its script's words run."""
+def cjk_words(count=300_000, ideographs=3_000, seed=SEED):
+    """Words of 1 to 4 characters over the first `ideographs` CJK ideographs."""
+    rng = random.Random(seed)
+    alphabet = [chr(c) for c in range(0x4E00, 0x4E00 + ideographs)]
+    words = {}
+    while len(words) < count:
+        words["".join(rng.choices(alphabet, k=rng.randint(1, 4)))] = None
+    return list(words)
+
+
+def mixed_words(count, seed=SEED):
+    """Words over Cyrillic, Greek, CJK and emoji, each word in one script."""
     rng = random.Random(seed)
     scripts = [
-        ([chr(c) for c in range(0x430, 0x450)], 3, 12),  # Cyrillic
-        ([chr(c) for c in range(0x3B1, 0x3CA)], 3, 12),  # Greek
-        ([chr(c) for c in range(0x4E00, 0x4E00 + 800)], 1, 4),  # CJK
-        ([chr(c) for c in range(0x1F600, 0x1F650)], 1, 5),  # emoji
+        ([chr(c) for c in range(0x430, 0x450)], 3, 12),
+        ([chr(c) for c in range(0x3B1, 0x3CA)], 3, 12),
+        ([chr(c) for c in range(0x4E00, 0x4E00 + 800)], 1, 4),
+        ([chr(c) for c in range(0x1F600, 0x1F650)], 1, 5),
     ]
     words = {}
     while len(words) < count:
         alphabet, shortest, longest = rng.choice(scripts)
-        words["".join(rng.choice(alphabet) for _ in range(rng.randint(shortest, longest)))] = None
+        words["".join(rng.choices(alphabet, k=rng.randint(shortest, longest)))] = None
     return list(words)
 
 
-def make_queries(words, count=QUERY_COUNT, seed=SEED):
-    """Dictionary words; every second one with one random insertion, deletion or substitution."""
+def edited(word, edits, alphabet, rng):
+    """`word` with `edits` random substitutions, insertions or deletions."""
+    for _ in range(edits):
+        kind = rng.choice(["substitute", "insert", "delete"] if word else ["insert"])
+        at = rng.randrange(len(word) + (kind == "insert"))
+        if kind == "insert":
+            word = word[:at] + rng.choice(alphabet) + word[at:]
+        elif kind == "delete":
+            word = word[:at] + word[at + 1 :]
+        else:
+            word = word[:at] + rng.choice(alphabet) + word[at + 1 :]
+    return word
+
+
+def make_queries(words, count, seed=SEED):
+    """Dictionary words, each with 0, 1 or 2 random edits."""
     rng = random.Random(seed)
     alphabet = sorted(set("".join(words)))
-    queries = []
-    for i in range(count):
-        word = rng.choice(words)
-        if i % 2 and word:
-            at = rng.randrange(len(word))
-            edit = rng.choice(["insert", "delete", "substitute"])
-            if edit == "insert":
-                word = word[:at] + rng.choice(alphabet) + word[at:]
-            elif edit == "delete":
-                word = word[:at] + word[at + 1 :]
-            else:
-                word = word[:at] + rng.choice(alphabet) + word[at + 1 :]
-        queries.append(word)
-    return queries
+    return [edited(rng.choice(words), rng.randint(0, 2), alphabet, rng) for _ in range(count)]
 
 
 # --- measuring ---------------------------------------------------------------
 
 
-def seconds_per_call(call, *args, target=50e-6, rounds=3):
-    """Seconds per call: the fastest of `rounds` rounds, each repeating the
-    call for at least `target` seconds. The first call, which tells how many
-    repetitions that takes, counts only when rounds is 1."""
-    start = time.perf_counter()
-    call(*args)
-    first = time.perf_counter() - start
-    if rounds == 1:
-        return first
-    repeats = max(1, math.ceil(target / max(first, 1e-9)))
-    best = float("inf")
-    for _ in range(rounds):
-        start = time.perf_counter()
-        for _ in range(repeats):
-            call(*args)
-        best = min(best, (time.perf_counter() - start) / repeats)
-    return best
+def median(values):
+    return statistics.median(values) if values else float("nan")
 
 
 def percentile(values, fraction):
@@ -126,38 +129,16 @@ def percentile(values, fraction):
     return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
 
 
-class Stat:
-    """Per-query values: the median and the 10th to 90th percentile."""
-
-    def __init__(self, values):
-        self.values = list(values)
-        self.median = statistics.median(self.values)
-        self.low = percentile(self.values, 0.1)
-        self.high = percentile(self.values, 0.9)
-
-
-def time_text(seconds):
-    for unit, scale in (("s", 1), ("ms", 1e-3), ("µs", 1e-6)):
-        if seconds >= scale:
-            return f"{seconds / scale:.3g} {unit}"
-    return f"{seconds / 1e-9:.3g} ns"
-
-
-def stat_text(stat, form=time_text):
-    return f"{form(stat.median)} [{form(stat.low)}–{form(stat.high)}]"
-
-
-def times_text(value):
-    if value >= 100:
-        return f"{value:,.0f}×"
-    if value >= 10:
-        return f"{value:.1f}×"
-    return f"{value:.2f}×" if value >= 0.1 else f"{value:.2g}×"
-
-
-def ratio(peer, ours):
-    """How many times faster ours is than the peer, medians over the same queries."""
-    return times_text(statistics.median(peer) / statistics.median(ours))
+def best_of(call, runs):
+    """The shortest of `runs` timings of call(), each after a collection."""
+    best = float("inf")
+    for _ in range(runs):
+        gc.collect()
+        start = time.perf_counter()
+        kept = call()
+        best = min(best, time.perf_counter() - start)
+        del kept
+    return best
 
 
 def resident_bytes():
@@ -165,235 +146,548 @@ def resident_bytes():
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
+def measure_memory(kind, path):
+    """Run in a fresh interpreter: what one structure adds to the process."""
+    gc.collect()
+    before = resident_bytes()
+    if kind == "trie":
+        with open(path, "rb") as f:
+            kept = _kelvaro.from_bytes(f.read())
+        gc.collect()
+        print(resident_bytes() - before)
+    else:
+        # An index, then what its first search adds: the reversed trie.
+        kept = kelvaro.Index.load(path)
+        gc.collect()
+        loaded = resident_bytes()
+        kept.search(next(iter(kept)), 1)
+        gc.collect()
+        print(loaded - before, resident_bytes() - loaded)
+
+
 def memory_in_fresh_process(kind, path):
-    """Resident bytes that one structure adds, measured in an interpreter of its own."""
     output = subprocess.run(
         [sys.executable, os.path.abspath(__file__), "--measure-memory", kind, path],
         check=True,
         capture_output=True,
         text=True,
     ).stdout
-    return int(output.split()[-1])
+    return [int(value) for value in output.split()]
 
 
-def measure_memory(kind, path):
-    """Run in a fresh interpreter: what building one structure adds to the process."""
-    if kind == "kelvaro":
-        with open(path, "rb") as f:
-            data = f.read()
-        gc.collect()
-        before = resident_bytes()
-        kept = _kelvaro.from_bytes(data)
-    elif kind == "marisa-trie":
-        import marisa_trie
-
-        gc.collect()
-        before = resident_bytes()
-        kept = marisa_trie.Trie()
-        kept.load(path)
-    else:
-        # dict and the word list of the rapidfuzz scan: the strs are part of them.
-        gc.collect()
-        before = resident_bytes()
-        words = read_words(path)
-        kept = {word: i for i, word in enumerate(words)} if kind == "dict" else words
-        del words
-    gc.collect()
-    print(resident_bytes() - before)
-    return kept
+# --- the report's pieces -------------------------------------------------------
 
 
-# --- the dataset ----------------------------------------------------------------
+def time_text(seconds):
+    if seconds != seconds:
+        return "–"
+    for unit, scale in (("s", 1), ("ms", 1e-3), ("µs", 1e-6)):
+        if seconds >= scale:
+            return f"{seconds / scale:.3g} {unit}"
+    return f"{seconds / 1e-9:.3g} ns"
 
 
-class Dataset:
-    def __init__(self, name, words, workdir, quick, deep_samples):
+def times_text(value):
+    if value != value:
+        return "–"
+    if value >= 100:
+        return f"{value:,.0f}×"
+    return f"{value:.3g}×"
+
+
+def table(header, rows):
+    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
+    lines += ["| " + " | ".join(str(cell) for cell in row) + " |" for row in rows]
+    return lines + [""]
+
+
+class Targets:
+    """One issue's targets: what was asked, what was measured, whether it was met."""
+
+    def __init__(self):
+        self.rows = []
+
+    def add(self, target, measured, met):
+        self.rows.append((target, measured, "not available" if met is None else "yes" if met else "no"))
+
+    def lines(self):
+        return table(["target", "measured", "met"], self.rows)
+
+
+def log(message):
+    print(f"[{time.strftime('%H:%M:%S')}] {message}", flush=True)
+
+
+# --- the dictionaries ---------------------------------------------------------------
+
+
+class Dictionary:
+    def __init__(self, name, words, workdir, query_count, walk_timer):
         self.name = name
-        # Deep searches take long: the number of queries they run on, by distance.
-        self.deep_samples = {d: n // 10 if quick else n for d, n in deep_samples.items()}
         self.words = words
-        self.queries = make_queries(words, 200 if quick else QUERY_COUNT)
-        self.payload_of = {word: i for i, word in enumerate(words)}
-        self.arrays = build_arrays(words, range(len(words)))
-        self.trie = _kelvaro.from_internal_data(*self.arrays)
+        self.queries = make_queries(words, query_count)
+        self.index = kelvaro.Index.from_words(words)
+        self.index.search(words[0], 1)  # the reversed trie, made by the first search
+        self.trie = self.index.trie
         self.data = self.trie.to_bytes()
-        self.nodes = len(self.arrays[0])
-        self.path = os.path.join(workdir, name.replace(" ", "-"))
-        with open(self.path + ".words", "w", encoding="utf-8") as f:
-            f.writelines(word + "\n" for word in words)
+        self.path = os.path.join(workdir, name)
         with open(self.path + ".kelvaro", "wb") as f:
             f.write(self.data)
-        self.peer_queries = 20 if quick else 100  # rapidfuzz, symspellpy
-        self.python_queries = 5 if quick else 20  # the pure-Python walk
-        self.symspell_memory = None
+        self.index.save(self.path + ".index")
+        self.timed = walk_timer.load(self.data)
+        self.memory = walk_timer.memory(self.timed)
+        self.nodes = self.memory["nodes"]
+        self.stored = set(words)
+        self.hits = [q for q in self.queries if q in self.stored]
+        self.misses = [q for q in self.queries if q not in self.stored]
 
-    def queries_at(self, distance):
-        return self.queries[: self.deep_samples.get(distance, len(self.queries))]
+
+class SymSpellPeer:
+    """symspellpy over a dictionary's words, deep enough for every distance asked."""
+
+    def __init__(self, words, max_distance):
+        from symspellpy import SymSpell, Verbosity
+
+        self.verbosity = Verbosity.ALL
+        gc.collect()
+        before = resident_bytes()
+        start = time.perf_counter()
+        self.checker = SymSpell(max_dictionary_edit_distance=max_distance)
+        for word in words:
+            self.checker.create_dictionary_entry(word, 1)
+        self.build_seconds = time.perf_counter() - start
+        self.memory = resident_bytes() - before
+
+    def lookup(self, query, distance):
+        return self.checker.lookup(query, self.verbosity, max_edit_distance=distance)
 
 
-def fuzzy_rows(ds, bare, bare_walk):
-    """Per distance and limit: kelvaro against the bare walk, from Python and in C++."""
+# --- issue 10: PrefixSearch's lookups ---------------------------------------------
+
+
+def prefix_search_rows(ds, symspell, marisa, fuzzy_distances):
+    """fuzzy_match against symspellpy, exact_match against marisa-trie, under CPython."""
     rows = []
-    for distance in DISTANCES:
-        for limit in (None, 10):
-            queries = ds.queries_at(distance)
-            ours, floor = [], []
-            for query in queries:
-                ours.append(seconds_per_call(ds.trie.fuzzy_match, query, distance, limit))
-                floor.append(seconds_per_call(bare_walk.fuzzy_match, bare, query, distance, limit))
-            for query in queries[:200]:
-                assert bare_walk.fuzzy_match(bare, query, distance, limit) == ds.trie.fuzzy_match(
-                    query, distance, limit
-                ), (query, distance, limit)
-            walks = bare_walk.time_walks(bare, queries, distance, limit, 3)
-            visited = [nodes for _, _, nodes in walks]
-            rows.append(
-                {
-                    "distance": distance,
-                    "limit": limit,
-                    "queries": len(queries),
-                    "kelvaro": ours,
-                    "bare": floor,
-                    "visited": visited,
-                    "bare_walk_ns": [b for b, _, _ in walks],
-                    "engine_ns": [k for _, k, _ in walks],
-                }
-            )
-            print(f"  fuzzy d={distance} limit={limit}: {time_text(statistics.median(ours))}", flush=True)
+    for distance in fuzzy_distances:
+        ours = time_row(ds.trie, "fuzzy", distance, ds.queries)
+        theirs = [seconds_per_call(symspell.lookup, q, distance) for q in ds.queries]
+        rows.append(
+            {"key": f"{ds.name} fuzzy {distance}", "lookup": f"fuzzy_match d={distance}, limit None",
+             "kind": "fuzzy", "max_dist": distance, "queries": ds.queries, "kelvaro": ours,
+             "peer": f"symspellpy lookup(ALL, max_edit_distance={distance})", "peer_times": theirs}
+        )
+        log(f"  {ds.name} fuzzy d={distance}: {time_text(median(ours))} vs {time_text(median(theirs))}")
+    for kind, queries in (("hits", ds.hits), ("misses", ds.misses)):
+        ours = time_row(ds.trie, "exact", 0, queries)
+        theirs = [seconds_per_call(marisa.__contains__, q) for q in queries]
+        rows.append(
+            {"key": f"{ds.name} exact {kind}", "lookup": f"exact_match, {kind}", "kind": "exact",
+             "max_dist": 0, "queries": queries, "kelvaro": ours, "peer": "marisa-trie `key in trie`",
+             "peer_times": theirs}
+        )
+        log(f"  {ds.name} exact {kind}: {time_text(median(ours))} vs {time_text(median(theirs))}")
     return rows
 
 
-def rapidfuzz_rows(ds, rows):
-    from rapidfuzz import process
-    from rapidfuzz.distance import Levenshtein
+def pypy_pass(pypy, workdir, datasets, rows):
+    """The same lookup rows under PyPy, in a subprocess; its times by row key, or None."""
+    if not pypy:
+        return None, "no PyPy environment was given (--pypy)"
+    job = []
+    for ds in datasets:
+        mine = [r for r in rows if r["key"].startswith(ds.name + " ")]
+        job.append(
+            {"trie": ds.path + ".kelvaro",
+             "rows": [{"key": r["key"], "kind": r["kind"], "max_dist": r["max_dist"],
+                       "queries": r["queries"]} for r in mine]}
+        )
+    path = os.path.join(workdir, "pypy-job.json")
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump(job, f)
+    done = subprocess.run(
+        [pypy, os.path.join(HERE, "lookup_pass.py"), path], capture_output=True, text=True
+    )
+    if done.returncode != 0:
+        return None, "the PyPy pass failed: " + done.stderr.strip().splitlines()[-1]
+    result = json.loads(done.stdout)
+    return result["times"], result["interpreter"]
 
-    for row in rows:
-        if row["limit"] is not None:
-            continue
-        distance = row["distance"]
-        times, equal = [], 0
-        queries = ds.queries[: ds.peer_queries]
-        for query in queries:
-            start = time.perf_counter()
-            found = process.extract(query, ds.words, scorer=Levenshtein.distance, score_cutoff=distance, limit=None)
-            times.append(time.perf_counter() - start)
-            theirs = {(word, index, score) for word, score, index in found}
-            equal += theirs == set(ds.trie.fuzzy_match(query, distance, None))
-        row["rapidfuzz"] = times
-        row["rapidfuzz_equal"] = (equal, len(queries))
-        assert equal == len(queries), f"rapidfuzz and kelvaro differ at distance {distance}"
+
+def walk_factor_rows(ds, walk_timer, distances, count, repeats):
+    """The typed walk against the general engine, both timed in C++."""
+    rows = []
+    for distance in distances:
+        pairs = walk_timer.time_walks(ds.timed, ds.queries[:count], distance, None, repeats)
+        typed = [t for t, _ in pairs]
+        general = [g for _, g in pairs]
+        rows.append(
+            [ds.name, distance, len(pairs), time_text(median(typed) * 1e-9), time_text(median(general) * 1e-9),
+             times_text(median([g / t for t, g in pairs])), times_text(sum(general) / sum(typed))]
+        )
+        log(f"  {ds.name} typed vs general d={distance}: {rows[-1][5]}")
+    return rows
 
 
-def symspell_rows(ds, rows):
+def construction_rows(ds, runs):
+    arrays = build_arrays(ds.words, range(len(ds.words)))
+    nodes = len(arrays[0])
+    building = best_of(lambda: _kelvaro.from_internal_data(*arrays), runs)
+    loading = best_of(lambda: _kelvaro.from_bytes(ds.data), runs)
+    return nodes / building, len(ds.data) / loading
+
+
+def issue_10(datasets, rows, pypy_times, pypy_name, walk_rows, construction, rss):
+    huge, cjk = datasets
+    by_key = {r["key"]: r for r in rows}
+
+    def ratio(key, times=None):
+        r = by_key[key]
+        return median(times if times is not None else r["kelvaro"]) / median(r["peer_times"])
+
+    def pypy_ratio(key):
+        return ratio(key, pypy_times[key]) if pypy_times else float("nan")
+
+    def with_pypy(key):
+        text = times_text(ratio(key))
+        return text + (f" (PyPy {times_text(pypy_ratio(key))})" if pypy_times else "")
+
+    t = Targets()
+    t.add("fuzzy_match d=1 on wamerican-huge ≤ 1.0× symspellpy ALL", with_pypy(f"{huge.name} fuzzy 1"),
+          ratio(f"{huge.name} fuzzy 1") <= 1.0)
+    t.add("fuzzy_match d=2 on wamerican-huge ≤ 0.5× symspellpy ALL", with_pypy(f"{huge.name} fuzzy 2"),
+          ratio(f"{huge.name} fuzzy 2") <= 0.5)
+    for ds in datasets:
+        for kind in ("hits", "misses"):
+            key = f"{ds.name} exact {kind}"
+            t.add(f"exact_match {kind} on {ds.name} ≤ 1.0× marisa-trie", with_pypy(key), ratio(key) <= 1.0)
+    cjk_now = median(by_key[f"{cjk.name} fuzzy 1"]["kelvaro"])
+    t.add(
+        "fuzzy_match d=1 on CJK ≥ 10× faster than before (11 ms, as quoted in the issue)",
+        f"{time_text(cjk_now)}: {times_text(CJK_FUZZY_BEFORE / cjk_now)} faster",
+        CJK_FUZZY_BEFORE / cjk_now >= 10,
+    )
+    t.add("typed walk against the general engine, in C++ (reported)",
+          "; ".join(f"{r[0]} d={r[1]}: {r[5]} faster" for r in walk_rows), True)
+    per_node = huge.memory["forward"] / huge.nodes
+    t.add("memory ≤ 28 bytes per node (wamerican-huge)", f"{per_node:.1f} B", per_node <= 28)
+    rate = construction[huge.name][1] / 1e6
+    t.add("from_bytes ≥ 300 MB/s (wamerican-huge)", f"{rate:,.0f} MB/s", rate >= 300)
+    nodes_rate = construction[huge.name][0] / 1e6
+    t.add("from_internal_data ≥ 10 M nodes/s (wamerican-huge)", f"{nodes_rate:.1f} M nodes/s", nodes_rate >= 10)
+
+    out = ["## Issue 10: PrefixSearch's lookups", "", "### Targets", ""] + t.lines()
+    out += ["### Lookups, CPython and PyPy", ""]
+    if pypy_times is None:
+        out += [f"No PyPy figures: {pypy_name}.", ""]
+    body = []
+    for r in rows:
+        pypy = pypy_times[r["key"]] if pypy_times else None
+        body.append(
+            [r["key"].split(" ")[0], r["lookup"], len(r["queries"]), time_text(median(r["kelvaro"])),
+             time_text(median(pypy)) if pypy else "–", r["peer"], time_text(median(r["peer_times"])),
+             times_text(ratio(r["key"])), times_text(pypy_ratio(r["key"])) if pypy else "–"]
+        )
+    out += table(["dictionary", "lookup", "queries", "kelvaro, CPython", "kelvaro, PyPy", "peer",
+                  "peer, CPython", "CPython ÷ peer", "PyPy ÷ peer"], body)
+    out += [f"PyPy: {pypy_name}; the peers run under CPython only (PyPy cannot install them), so PyPy's "
+            "ratio compares kelvaro under PyPy with the peer under CPython.", ""]
+    out += ["### The typed walk against the general engine, both timed in C++", "",
+            "Each query's fuzzy_match run by the typed walk and by the general engine (dfs and Matcher), "
+            "alternately, the fastest of three runs each; the two must find as many matches.", ""]
+    out += table(["dictionary", "distance", "queries", "typed walk", "general engine",
+                  "factor, median per query", "factor, total time"], walk_rows)
+    out += ["### Memory per node", "",
+            "The trie's arrays as the C++ core holds them (capacity × element size), and the resident memory "
+            "that from_bytes adds, measured in a fresh interpreter.", ""]
+    body = []
+    names = [("node_shifts", "node_shifts, 4 B a node"), ("node_chars", "node_chars, 4 B a node"),
+             ("node_payloads", "node_payloads, 8 B a node (an optional 32-bit payload)"),
+             ("child_indices", "child_indices, 4 B a child"),
+             ("run_chars", "side array: run characters, 4 B a child"),
+             ("length_bounds", "side array: word-length bounds, 2 B a node"), ("forward", "all")]
+    for key, label in names:
+        body.append([label] + [f"{ds.memory[key]:,} ({ds.memory[key] / ds.nodes:.1f} B/node)" for ds in datasets])
+    body.append(["resident memory after from_bytes"] + [f"{rss[ds.name]:,} ({rss[ds.name] / ds.nodes:.1f} B/node)"
+                                                       for ds in datasets])
+    out += table(["array"] + [f"{ds.name} ({ds.nodes:,} nodes)" for ds in datasets], body)
+    out += ["### Construction", ""]
+    out += table(["dictionary", "from_internal_data", "from_bytes"],
+                 [[ds.name, f"{construction[ds.name][0] / 1e6:.1f} M nodes/s",
+                   f"{construction[ds.name][1] / 1e6:,.0f} MB/s"] for ds in datasets])
+    return out
+
+
+# --- issue 12: Index.search -----------------------------------------------------
+
+
+def index_search_rows(ds, symspell, distances, deep_count):
+    rows = []
+    for distance in distances:
+        queries = ds.queries if distance < 3 else ds.queries[:deep_count]
+        search = ds.index.search
+        ours = [seconds_per_call(search, q, distance) for q in queries]
+        # On a large alphabet a short query at distance 2 or more reaches most
+        # of the dictionary, and the plain walk then adds minutes to the run
+        # without telling anything new.
+        wide = ds.name == "cjk" and distance >= 2
+        plain = [] if wide else time_row(ds.trie, "fuzzy", distance, queries)
+        theirs = [seconds_per_call(symspell.lookup, q, distance) for q in queries]
+        checked = queries[:20] if wide else queries
+        differing = 0
+        for q in checked:
+            found = {(m.word, m.distance) for m in search(q, distance)}
+            assert found == {(text, d) for text, _, d in ds.trie.fuzzy_match(q, distance, None)}, q
+            differing += found != {(s.term, s.distance) for s in symspell.lookup(q, distance)}
+        rows.append({"dictionary": ds.name, "distance": distance, "queries": len(queries), "kelvaro": ours,
+                     "plain": plain, "peer": theirs, "differing": (differing, len(checked))})
+        log(f"  {ds.name} Index.search d={distance}: {time_text(median(ours))} vs {time_text(median(theirs))}")
+    return rows
+
+
+def million_word_index(workdir, runs):
+    """A million-word index (wamerican-insane, then generated words): loading it,
+    and its first search, which makes the reversed trie."""
+    words = read_words(INSANE)
+    words += mixed_words(1_000_000 - len(words))
+    index = kelvaro.Index.from_words(words)
+    path = os.path.join(workdir, "million.index")
+    index.save(path)
+    size = os.path.getsize(path)
+    query = words[len(words) // 2]
+    del index, words
+    loads, firsts = [], []
+    for _ in range(runs):
+        gc.collect()
+        start = time.perf_counter()
+        loaded = kelvaro.Index.load(path)
+        middle = time.perf_counter()
+        loaded.search(query, 1)
+        loads.append(middle - start)
+        firsts.append(time.perf_counter() - middle)
+        del loaded
+    return size, median(loads), median(firsts)
+
+
+def index_bytes(memory):
+    """Everything an index holds once searched: its trie, and the lookup
+    tables of its first search (the reversed trie and, for each trie, the
+    largest value below each node)."""
+    return memory["forward"] + memory["reversed"] + memory["best_below"] + memory["best_below_reversed"]
+
+
+def issue_12(datasets, rows, build_times, rss, million):
+    t = Targets()
+    for r in rows:
+        bound = 0.5 if r["distance"] == 3 else 0.3
+        value = median(r["kelvaro"]) / median(r["peer"])
+        t.add(f"Index.search d={r['distance']} on {r['dictionary']} ≤ {bound}× symspellpy ALL", times_text(value),
+              value <= bound)
+    for ds in datasets:
+        factor = index_bytes(ds.memory) / ds.memory["forward"]
+        alone = (ds.memory["forward"] + ds.memory["reversed"]) / ds.memory["forward"]
+        t.add(f"index memory ≤ 2.5× the forward trie ({ds.name})",
+              f"{times_text(factor)} ({times_text(alone)} without completion's values below each node)",
+              factor <= 2.5)
+    for ds in datasets:
+        forward, whole = build_times[ds.name]
+        t.add(f"Index.from_words and its reversed trie ≤ 2× from_words' forward build ({ds.name})",
+              f"{time_text(whole)} against {time_text(forward)}: {times_text(whole / forward)}", whole / forward <= 2)
+    size, load, first = million
+    t.add("Index.load of a million-word index < 0.3 s", time_text(load), load < 0.3)
+
+    out = ["## Issue 12: Index.search, forward and backward", "", "### Targets", ""] + t.lines()
+    out += ["### Searches", "",
+            "Index.search with limit None; fuzzy_match (the plain walk of the same trie) beside it, for scale. "
+            "Both find the same words; symspellpy counts a swap of neighbours as one edit, so its sets differ "
+            "where a query has one (last column).", ""]
+    body = [[r["dictionary"], r["distance"], r["queries"], time_text(median(r["kelvaro"])),
+             time_text(median(r["plain"])), time_text(median(r["peer"])),
+             times_text(median(r["kelvaro"]) / median(r["peer"])), "{}/{}".format(*r["differing"])]
+            for r in rows]
+    out += table(["dictionary", "distance", "queries", "Index.search", "fuzzy_match", "symspellpy ALL",
+                  "search ÷ symspellpy", "sets differing"], body)
+    out += ["### Memory and building", "",
+            "The index's tries as the C++ core holds them, and the resident memory of Index.load and of the "
+            "first search (which makes the reversed trie), each in a fresh interpreter; the latter holds what "
+            "the allocator kept of the build's scratch memory too. Index.from_words "
+            "makes the forward trie; the reversed trie is made on the first search, so the build is compared "
+            "as from_words alone against from_words followed by that first search.", ""]
+    body = []
+    for ds in datasets:
+        resident_load, resident_first = rss[ds.name]
+        forward, whole = build_times[ds.name]
+        body.append([ds.name, f"{ds.memory['forward']:,}", f"{ds.memory['reversed']:,}",
+                     f"{ds.memory['reversed_nodes']:,}",
+                     f"{ds.memory['best_below'] + ds.memory['best_below_reversed']:,}",
+                     f"{index_bytes(ds.memory):,}", f"{resident_load:,}", f"{resident_first:,}",
+                     time_text(forward), time_text(whole)])
+    out += table(["dictionary", "forward trie, bytes", "reversed trie, bytes", "reversed trie, nodes",
+                  "values below, both tries", "index, bytes", "resident: Index.load", "resident: first search",
+                  "from_words", "from_words + first search"],
+                 body)
+    out += [f"A million-word index (wamerican-insane and generated words over four scripts), {size:,} bytes on "
+            f"disk: Index.load {time_text(load)}, then its first search {time_text(first)} (the reversed trie "
+            "is made then), medians of the runs.", ""]
+    return out
+
+
+# --- issue 13: spelling correction ----------------------------------------------
+
+
+def _builder_call(name):
+    return getattr(_builder, name, None)
+
+
+def native_share(index, search, words, *args):
+    """The native search behind suggest or complete, timed alone on the same
+    words: what is left of the public call's time goes to Python. Internal
+    calls change without notice, so a row that no longer fits is left out."""
+    if search is None:
+        return None
+    try:
+        return [seconds_per_call(index._native, search, index._key(w, "word"), *args) for w in words]
+    except (AttributeError, TypeError):
+        return None
+
+
+
+def spelling_pairs():
+    """(right, wrong, set) for every misspelling of both test sets."""
+    pairs = []
+    for number in (1, 2):
+        with open(os.path.join(SPELLING, f"testset{number}.txt"), encoding="utf-8") as f:
+            for line in f:
+                if ":" not in line:
+                    continue
+                right, wrongs = line.split(":", 1)
+                pairs += [(right.strip(), wrong, number) for wrong in wrongs.split()]
+    return pairs
+
+
+def issue_13(index):
     from symspellpy import SymSpell, Verbosity
 
-    gc.collect()
-    before = resident_bytes()
-    start = time.perf_counter()
-    checker = SymSpell(max_dictionary_edit_distance=max(DISTANCES))
-    for word in ds.words:
-        checker.create_dictionary_entry(word, 1)
-    build_seconds = time.perf_counter() - start
-    memory = resident_bytes() - before
-    for row in rows:
-        if row["limit"] is not None:
-            continue
-        distance = row["distance"]
-        times, differing = [], 0
-        queries = ds.queries[: ds.peer_queries]
-        def lookup(query):
-            return checker.lookup(query, Verbosity.ALL, max_edit_distance=distance)
+    pairs = spelling_pairs()
+    correctors = []
+    if hasattr(index, "suggest"):
+        correctors.append(("kelvaro `default_index().suggest(w)`", lambda w: index.suggest(w),
+                           lambda found: found[0].word if found else None))
+    correctors.append(("kelvaro, the old way: `default_index().search(w, max_dist=2, limit=1, sorted=True)`",
+                       lambda w: index.search(w, max_dist=2, limit=1, sorted=True),
+                       lambda found: found[0].word if found else None))
+    from importlib import resources
 
-        for query in queries:
-            times.append(seconds_per_call(lookup, query, rounds=1))
-            theirs = {(s.term, s.distance) for s in lookup(query)}
-            differing += theirs != {(text, d) for text, _, d in ds.trie.fuzzy_match(query, distance, None)}
-        row["symspell"] = times
-        row["symspell_differing"] = (differing, len(queries))
-    del checker
-    gc.collect()
-    return build_seconds, memory
+    checker = SymSpell(max_dictionary_edit_distance=2)
+    path = resources.files("symspellpy").joinpath("frequency_dictionary_en_82_765.txt")
+    with resources.as_file(path) as real:
+        checker.load_dictionary(str(real), 0, 1)
+    correctors.append(("symspellpy with its bundled English frequency dictionary, `Verbosity.TOP`, distance 2",
+                       lambda w: checker.lookup(w, Verbosity.TOP, max_edit_distance=2),
+                       lambda found: found[0].term if found else None))
+    native = native_share(index, _builder_call("suggest"), [w for _, w, _ in pairs], 2, 5, index.weighted)
+    body, results = [], {}
+    for name, call, first in correctors:
+        hits = [(first(call(wrong)) or "").casefold() == word.casefold() for word, wrong, _ in pairs]
+        right = sum(hits)
+        by_set = [
+            f"{sum(h for h, p in zip(hits, pairs) if p[2] == n) / sum(p[2] == n for p in pairs):.1%}" for n in (1, 2)
+        ]
+        times = [seconds_per_call(call, wrong) for _, wrong, _ in pairs]
+        results[name] = (right / len(pairs), median(times))
+        body.append([name, f"{right}/{len(pairs)} = {right / len(pairs):.1%}", *by_set, time_text(median(times)),
+                     time_text(percentile(times, 0.9))])
+        log(f"  {name[:40]}: {right / len(pairs):.1%}, {time_text(median(times))}")
+
+    if native:
+        body.insert(1, ["its native search alone (kelvaro._builder.suggest)", "–", "–", "–", time_text(median(native)),
+                        time_text(percentile(native, 0.9))])
+    t = Targets()
+    if hasattr(index, "suggest"):
+        accuracy, typical = results[correctors[0][0]]
+        t.add("suggest: top-1 accuracy ≥ 80% over both test sets", f"{accuracy:.1%}", accuracy >= 0.8)
+        t.add("suggest: median ≤ 20 µs per word", time_text(typical), typical <= 20e-6)
+    else:
+        t.add("suggest: top-1 accuracy ≥ 80% over both test sets", "Index.suggest is not available", None)
+        t.add("suggest: median ≤ 20 µs per word", "Index.suggest is not available", None)
+    out = ["## Issue 13: spelling correction", "", "### Targets", ""] + t.lines()
+    out += [f"### Norvig's two test sets, {len(pairs)} misspellings", "",
+            "A misspelling counts when the first suggestion is the right word (compared casefolded). "
+            "suggest's typo weights were set on set 1, so set 2 is the one it has not seen. "
+            "symspellpy ships its own English frequency dictionary, so this compares whole correctors, "
+            "each with its own dictionary, not search engines on the same words.", ""]
+    out += table(["corrector", "top-1, both sets", "set 1", "set 2", "median per word", "90th percentile"], body)
+    return out
 
 
-def python_rows(ds, rows):
-    for row in rows:
-        queries = ds.queries[: ds.python_queries if row["distance"] < 3 else max(1, ds.python_queries // 4)]
-        times = []
-        for query in queries:
-            start = time.perf_counter()
-            found = reference.fuzzy_match(ds.arrays, query, row["distance"], row["limit"])
-            times.append(time.perf_counter() - start)
-            assert found == ds.trie.fuzzy_match(query, row["distance"], row["limit"])
-        row["python"] = times
+# --- issue 14: completion ---------------------------------------------------------
 
 
-def exact_rows(ds, bare, bare_walk):
+def completion_prefixes(keys, count, seed=SEED):
+    """Prefixes of 1 to 8 letters of stored words; every third with one typo."""
+    rng = random.Random(seed)
+    letters = "abcdefghijklmnopqrstuvwxyz"
+    prefixes = []
+    for i in range(count):
+        word = rng.choice(keys)
+        prefix = word[: rng.randint(1, min(8, len(word)))]
+        prefixes.append(edited(prefix, 1, letters, rng) if i % 3 == 2 else prefix)
+    return [p for p in prefixes if p]
+
+
+def issue_14(index, count, walk_timer):
     import marisa_trie
 
-    trie = marisa_trie.Trie(ds.words)
-    trie.save(ds.path + ".marisa")
-    table = ds.payload_of
-    kinds = {
-        "hit": [q for q in ds.queries if q in table],
-        "miss": [q for q in ds.queries if q not in table],
-    }
-    result = {}
-    for kind, queries in kinds.items():
-        ours, visited = [], []
-        for query in queries:
-            ours.append(seconds_per_call(ds.trie.exact_match, query))
-            visited.append(bare_walk.visited(bare, query, 0, None))
-        result[kind] = {
-            "kelvaro": ours,
-            "visited": visited,
-            "per_node": [t / n for t, n in zip(ours, visited)],
-            "dict": [seconds_per_call(table.get, query) for query in queries],
-            "marisa-trie": [seconds_per_call(trie.get, query) for query in queries],
-        }
-    return result
+    keys = sorted({word.casefold() for word in index})
+    prefixes = completion_prefixes(keys, count)
+    memory = walk_timer.memory(walk_timer.load(index.trie.to_bytes()))
+    t = Targets()
+    out = ["## Issue 14: completion", ""]
+    if not hasattr(index, "complete"):
+        t.add("complete(prefix, max_dist=1, limit=10): median ≤ 100 µs", "Index.complete is not available", None)
+        t.add("complete(prefix, max_dist=1, limit=10): 99th percentile ≤ 1 ms", "Index.complete is not available",
+              None)
+        return out + ["### Targets", ""] + t.lines()
+    times = [seconds_per_call(index.complete, p, 1, 10) for p in prefixes]
+    typical, tail = median(times), percentile(times, 0.99)
+    t.add("complete(prefix, max_dist=1, limit=10): median ≤ 100 µs", time_text(typical), typical <= 100e-6)
+    t.add("complete(prefix, max_dist=1, limit=10): 99th percentile ≤ 1 ms", time_text(tail), tail <= 1e-3)
+    marisa = marisa_trie.Trie(keys)
+    exact = [seconds_per_call(index.complete, p, 0, 10) for p in prefixes]
+    theirs = [seconds_per_call(lambda p: marisa.keys(p)[:10], p) for p in prefixes]
+    log(f"  complete d=1: {time_text(typical)}, p99 {time_text(tail)}")
+    body = [["complete(prefix, 1, 10)", time_text(typical), time_text(percentile(times, 0.9)), time_text(tail), "–"],
+            ["complete(prefix, 0, 10)", time_text(median(exact)), time_text(percentile(exact, 0.9)),
+             time_text(percentile(exact, 0.99)), times_text(median(exact) / median(theirs))],
+            ["marisa-trie keys(prefix)[:10]", time_text(median(theirs)), time_text(percentile(theirs, 0.9)),
+             time_text(percentile(theirs, 0.99)), "–"]]
+    native = native_share(index, _builder_call("complete"), prefixes, 1, 10, index.weighted, False)
+    if native:
+        body.append(["its native search alone (kelvaro._builder.complete)", time_text(median(native)),
+                     time_text(percentile(native, 0.9)), time_text(percentile(native, 0.99)), "–"])
+    by_length = {}
+    for p, s in zip(prefixes, times):
+        by_length.setdefault(len(p), []).append(s)
+    out += ["### Targets", ""] + t.lines()
+    out += [f"### {len(prefixes)} prefixes of the shipped English index ({len(keys):,} keys)", "",
+            "Prefixes of 1 to 8 letters of stored words, every third with one random edit.", ""]
+    out += table(["call", "median", "90th percentile", "99th percentile", "÷ marisa-trie (medians)"], body)
+    out += table(["prefix length"] + [str(n) if n <= 8 else f"{n} (typo inserted)" for n in sorted(by_length)],
+                 [["complete(prefix, 1, 10), median"] + [time_text(median(by_length[n])) for n in sorted(by_length)]])
+    out += [f"Memory: completion keeps the largest value below each node, {memory['best_below'] / memory['nodes']:.0f} "
+            f"B a node ({memory['best_below']:,} bytes over the index's {memory['nodes']:,} nodes).", ""]
+    return out
 
 
-def build_and_save_rows(ds):
-    def runs(call, count):
-        times = []
-        for _ in range(count):
-            gc.collect()
-            start = time.perf_counter()
-            kept = call()
-            times.append(time.perf_counter() - start)
-            del kept
-        return times
-
-    building = runs(lambda: _kelvaro.from_internal_data(*ds.arrays), 5)
-    saving = runs(ds.trie.to_bytes, 7)
-    loading = runs(lambda: _kelvaro.from_bytes(ds.data), 7)
-    size = len(ds.data)
-    return {
-        "from_internal_data": [ds.nodes / t for t in building],
-        "to_bytes": [size / t for t in saving],
-        "from_bytes": [size / t for t in loading],
-    }
-
-
-def memory_rows(ds):
-    return {
-        "kelvaro": memory_in_fresh_process("kelvaro", ds.path + ".kelvaro"),
-        "marisa-trie": memory_in_fresh_process("marisa-trie", ds.path + ".marisa"),
-        "dict": memory_in_fresh_process("dict", ds.path + ".words"),
-        "word list (rapidfuzz)": memory_in_fresh_process("list", ds.path + ".words"),
-    }
-
-
-# --- the report -------------------------------------------------------------------
+# --- the run -------------------------------------------------------------------------
 
 
 def versions():
-    names = ["rapidfuzz", "symspellpy", "marisa-trie"]
-    found = {name: importlib.metadata.version(name) for name in names}
-    try:
-        found["kelvaro"] = importlib.metadata.version("kelvaro")
-    except importlib.metadata.PackageNotFoundError:
-        found["kelvaro"] = "(source tree)"
+    found = {}
+    for name in ("kelvaro", "symspellpy", "marisa-trie", "rapidfuzz"):
+        try:
+            found[name] = importlib.metadata.version(name)
+        except importlib.metadata.PackageNotFoundError:
+            found[name] = "(not installed)"
     return found
 
 
@@ -408,186 +702,111 @@ def machine():
     return f"{model}, {os.cpu_count()} cores, {memory:.0f} GiB, {platform.platform()}"
 
 
-def rate_text(value, unit):
-    return f"{value / 1e6:,.1f} M{unit}" if unit == "nodes/s" else f"{value / 1e6:,.0f} M{unit}"
+def rapidfuzz_check(ds, count):
+    """A scan of every word by rapidfuzz finds the same set as fuzzy_match: a
+    check that the lookups being timed answer correctly."""
+    from rapidfuzz import process
+    from rapidfuzz.distance import Levenshtein
 
-
-def report_dataset(ds, fuzzy, exact, io, memory, symspell_build):
-    out = [f"## {ds.name}", ""]
-    out.append(
-        f"{len(ds.words):,} words, {ds.nodes:,} nodes, {len(ds.data):,} bytes saved; "
-        f"{len(ds.queries):,} queries (rapidfuzz and symspellpy: the first {ds.peer_queries}; "
-        f"the pure-Python walk: the first {ds.python_queries}, at distance 3 a quarter of that)."
-    )
-    out += ["", "### Fuzzy lookups against the bare C++ walk", ""]
-    out.append(
-        "Per query, called from Python (both return the same list), and the walk alone timed in C++. "
-        "kelvaro's time is also given as a multiple of the bare walk's, and both per visited node."
-    )
-    out += [
-        "",
-        "| distance | limit | queries | visited nodes | kelvaro | bare walk | kelvaro ÷ bare | walks in C++: kelvaro ÷ bare | kelvaro ns/node | bare ns/node |",
-        "|---|---|---|---|---|---|---|---|---|---|",
-    ]
-    for row in fuzzy:
-        k, b, v = Stat(row["kelvaro"]), Stat(row["bare"]), Stat(row["visited"])
-        nodes = sum(row["visited"])
-        out.append(
-            f"| {row['distance']} | {row['limit']} | {row['queries']} | {v.median:,.0f} | {stat_text(k)} | {stat_text(b)} "
-            f"| {statistics.median(row['kelvaro']) / statistics.median(row['bare']):.2f} "
-            f"| {sum(row['engine_ns']) / sum(row['bare_walk_ns']):.2f} "
-            f"| {sum(row['engine_ns']) / nodes:.1f} | {sum(row['bare_walk_ns']) / nodes:.1f} |"
-        )
-    out += ["", "### Fuzzy lookups against the peers", ""]
-    out += [
-        "| distance | limit | kelvaro | rapidfuzz scan | × | symspellpy | × | pure-Python walk | × |",
-        "|---|---|---|---|---|---|---|---|---|",
-    ]
-    for row in fuzzy:
-        cells = [str(row["distance"]), str(row["limit"]), stat_text(Stat(row["kelvaro"]))]
-        for peer in ("rapidfuzz", "symspell", "python"):
-            if peer in row:
-                cells += [stat_text(Stat(row[peer])), ratio(row[peer], row["kelvaro"][: len(row[peer])])]
-            else:
-                cells += ["–", "–"]
-        out.append("| " + " | ".join(cells) + " |")
-    notes = []
-    for row in fuzzy:
-        if "rapidfuzz_equal" in row:
-            equal, total = row["rapidfuzz_equal"]
-            notes.append(f"d={row['distance']}: {equal}/{total} equal")
-    out += ["", "rapidfuzz's result sets, (word, payload, distance), against kelvaro's: " + "; ".join(notes) + "."]
-    notes = []
-    for row in fuzzy:
-        if "symspell_differing" in row:
-            differing, total = row["symspell_differing"]
-            notes.append(f"d={row['distance']}: {differing}/{total} differ")
-    out.append(
-        "symspellpy counts a transposition of neighbours as one edit, so its results differ where a "
-        f"query has one: {'; '.join(notes)}. Its dictionary (distance 3) took {symspell_build:.0f} s to build."
-    )
-    out += ["", "### Exact lookups", ""]
-    out += [
-        "| queries | visited nodes | kelvaro | kelvaro ns/visited node | dict | marisa-trie | × dict | × marisa-trie |",
-        "|---|---|---|---|---|---|---|---|",
-    ]
-    for kind, row in exact.items():
-        if not row["kelvaro"]:
-            continue
-        out.append(
-            f"| {kind} ({len(row['kelvaro'])}) | {Stat(row['visited']).median:,.0f} | {stat_text(Stat(row['kelvaro']))} "
-            f"| {Stat(row['per_node']).median * 1e9:.1f} | {stat_text(Stat(row['dict']))} "
-            f"| {stat_text(Stat(row['marisa-trie']))} | {ratio(row['dict'], row['kelvaro'])} "
-            f"| {ratio(row['marisa-trie'], row['kelvaro'])} |"
-        )
-    out += ["", "(× is how many times faster kelvaro is; below 1 it is slower.)", ""]
-    out += ["### Building and saving", ""]
-    out += ["| operation | median [min–max] |", "|---|---|"]
-    for name, unit in (("from_internal_data", "nodes/s"), ("to_bytes", "B/s"), ("from_bytes", "B/s")):
-        s = io[name]
-        out.append(
-            f"| {name} | {rate_text(statistics.median(s), unit)} [{rate_text(min(s), unit)}–{rate_text(max(s), unit)}] |"
-        )
-    out += ["", "### Resident memory", ""]
-    out += ["| structure | bytes | per node | per word |", "|---|---|---|---|"]
-    for name, size in memory.items():
-        per_node = f"{size / ds.nodes:.1f}" if name == "kelvaro" else "–"
-        out.append(f"| {name} | {size:,} | {per_node} | {size / len(ds.words):.1f} |")
-    if ds.symspell_memory is not None:
-        out.append(f"| symspellpy (in this process) | {ds.symspell_memory:,} | – | {ds.symspell_memory / len(ds.words):.1f} |")
-    out.append("")
-    return out
-
-
-def targets(ds, fuzzy, exact, io, memory):
-    """The issue's targets, on wamerican-huge."""
-
-    def row(distance):
-        return next(r for r in fuzzy if r["distance"] == distance and r["limit"] is None)
-
-    def over_rapidfuzz(distance):
-        r = row(distance)
-        return statistics.median(r["rapidfuzz"]) / statistics.median(r["kelvaro"][: len(r["rapidfuzz"])])
-
-    def over_bare(distance):
-        r = row(distance)
-        return statistics.median(r["kelvaro"]) / statistics.median(r["bare"])
-
-    per_node = statistics.median(exact["hit"]["per_node"] + exact["miss"]["per_node"]) * 1e9
-    checks = [
-        ("fuzzy_match d=1 ≥ 30× the rapidfuzz scan", over_rapidfuzz(1), ">=", 30, "{:.0f}×"),
-        ("fuzzy_match d=2 ≥ 5× the rapidfuzz scan", over_rapidfuzz(2), ">=", 5, "{:.0f}×"),
-        ("d=1 within 2× of the bare walk", over_bare(1), "<=", 2, "{:.2f}×"),
-        ("d=2 within 2× of the bare walk", over_bare(2), "<=", 2, "{:.2f}×"),
-        ("exact_match ≤ 40 ns per visited node", per_node, "<=", 40, "{:.1f} ns"),
-        ("from_internal_data ≥ 10 M nodes/s", statistics.median(io["from_internal_data"]) / 1e6, ">=", 10, "{:.1f} M"),
-        ("to_bytes ≥ 500 MB/s", statistics.median(io["to_bytes"]) / 1e6, ">=", 500, "{:.0f} MB/s"),
-        ("from_bytes ≥ 300 MB/s", statistics.median(io["from_bytes"]) / 1e6, ">=", 300, "{:.0f} MB/s"),
-        ("≤ 24 bytes per node", memory["kelvaro"] / ds.nodes, "<=", 24, "{:.1f} B"),
-    ]
-    out = ["## Targets (wamerican-huge)", "", "| target | measured | met |", "|---|---|---|"]
-    for name, value, relation, bound, form in checks:
-        met = value >= bound if relation == ">=" else value <= bound
-        out.append(f"| {name} | {form.format(value)} | {'yes' if met else 'no'} |")
-    out.append("")
-    return out
+    equal = 0
+    for query in ds.queries[:count]:
+        found = process.extract(query, ds.words, scorer=Levenshtein.distance, score_cutoff=1, limit=None)
+        equal += {(w, i, s) for w, s, i in found} == set(ds.trie.fuzzy_match(query, 1, None))
+    return equal
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--bare-walk-dir", help="where the _bare_walk module was built")
+    parser.add_argument("--walk-timer-dir", help="where the _walk_timer module was built")
+    parser.add_argument("--pypy", help="a PyPy interpreter with kelvaro installed, for the PyPy pass")
     parser.add_argument("--output", default=os.path.join(HERE, "..", "BENCHMARKS.md"))
-    parser.add_argument("--workdir", default=os.path.join(HERE, "..", "build", "bench-data"))
-    parser.add_argument("--quick", action="store_true", help="200 queries and small peer samples")
+    parser.add_argument("--workdir", default=None)
+    parser.add_argument("--quick", action="store_true", help="a few queries per row, for trying the benchmark out")
     parser.add_argument("--measure-memory", nargs=2, metavar=("KIND", "PATH"), help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.measure_memory:
         measure_memory(*args.measure_memory)
         return
-    sys.path.insert(0, args.bare_walk_dir)
-    import _bare_walk
+    if not args.walk_timer_dir:
+        parser.error("--walk-timer-dir is required")
+    sys.path.insert(0, args.walk_timer_dir)
+    import _walk_timer
+    import marisa_trie
 
-    missing = [path for path in WORD_LISTS.values() if not os.path.exists(path)]
-    if missing:
-        sys.exit(f"missing {', '.join(missing)}: apt-get install wamerican-huge wamerican-insane")
-    os.makedirs(args.workdir, exist_ok=True)
+    for path in (HUGE, INSANE):
+        if not os.path.exists(path):
+            sys.exit(f"missing {path}: apt-get install wamerican-huge wamerican-insane")
+    workdir = args.workdir or tempfile.mkdtemp(prefix="kelvaro-bench-")
+    os.makedirs(workdir, exist_ok=True)
+    started = time.perf_counter()
+    queries = 60 if args.quick else 400
+    deep = 40 if args.quick else 300  # distance 3 on Index.search
+    runs = 1 if args.quick else 3
 
-    sections, target_lines = [], []
-    sources = [(name, lambda path=path: read_words(path), {3: 500}) for name, path in WORD_LISTS.items()]
-    # The generated alphabets are large, so every search visits many nodes.
-    sources.append((GENERATED, generated_words, {2: 500, 3: 200}))
-    for name, load, deep_samples in sources:
-        print(f"{name}: building", flush=True)
-        ds = Dataset(name, load(), args.workdir, args.quick, deep_samples)
-        bare = _bare_walk.load(ds.data)
-        fuzzy = fuzzy_rows(ds, bare, _bare_walk)
-        print(f"{name}: peers", flush=True)
-        rapidfuzz_rows(ds, fuzzy)
-        symspell_build, ds.symspell_memory = symspell_rows(ds, fuzzy)
-        python_rows(ds, fuzzy)
-        exact = exact_rows(ds, bare, _bare_walk)
-        io = build_and_save_rows(ds)
-        memory = memory_rows(ds)
-        sections += report_dataset(ds, fuzzy, exact, io, memory, symspell_build)
-        if name == "wamerican-huge":
-            target_lines = targets(ds, fuzzy, exact, io, memory)
-        del ds, bare
+    log("building the dictionaries")
+    datasets = [
+        Dictionary("wamerican-huge", read_words(HUGE), workdir, queries, _walk_timer),
+        Dictionary("cjk", cjk_words(), workdir, queries, _walk_timer),
+    ]
+    lookup_rows, search_rows, walk_rows, construction, rss_trie, rss_index, build_times = [], [], [], {}, {}, {}, {}
+    for ds in datasets:
+        log(f"{ds.name}: {len(ds.words):,} words, {ds.nodes:,} nodes; symspellpy")
+        symspell = SymSpellPeer(ds.words, 3)
+        marisa = marisa_trie.Trie(ds.words)
+        lookup_rows += prefix_search_rows(ds, symspell, marisa, [1, 2] if ds.name == "wamerican-huge" else [1])
+        search_rows += index_search_rows(ds, symspell, [1, 2, 3], deep)
+        ds.symspell = (symspell.build_seconds, symspell.memory)
+        del symspell, marisa
         gc.collect()
+        walk_rows += walk_factor_rows(ds, _walk_timer, [1, 2] if ds.name == "wamerican-huge" else [1],
+                                      queries, 3)
+        construction[ds.name] = construction_rows(ds, runs if args.quick else 7)
+        rss_trie[ds.name] = memory_in_fresh_process("trie", ds.path + ".kelvaro")[0]
+        rss_index[ds.name] = memory_in_fresh_process("index", ds.path + ".index")
+        forward = best_of(lambda: kelvaro.Index.from_words(ds.words), runs)
+        whole = best_of(lambda: kelvaro.Index.from_words(ds.words).search(ds.words[0], 1), runs)
+        build_times[ds.name] = (forward, whole)
+    log("the rapidfuzz check")
+    rapidfuzz_equal = rapidfuzz_check(datasets[0], 10 if args.quick else 50)
+    log("a million-word index")
+    million = million_word_index(workdir, runs + 2)
+    log("the PyPy pass")
+    pypy_times, pypy_name = pypy_pass(args.pypy, workdir, datasets, lookup_rows)
+    log("spelling correction")
+    english = kelvaro.default_index()
+    english.search("the", 1)
+    spelling = issue_13(english)
+    log("completion")
+    completion = issue_14(english, 300 if args.quick else 1000, _walk_timer)
+    elapsed = time.perf_counter() - started
 
     header = [
         "# Benchmarks",
         "",
-        "Written by `make bench` (bench/benchmark.py); the method is described at the top of that file.",
+        "Written by `make bench` (bench/benchmark.py, whose docstring says how it measures)"
+        + (", in its quick mode: few queries, rough figures." if args.quick else "."),
         "",
-        f"- Date: {datetime.date.today().isoformat()}",
+        f"- Date: {datetime.date.today().isoformat()}; the run took {elapsed / 60:.1f} minutes"
+        " (the benchmark itself, builds not counted).",
         f"- Machine: {machine()}",
-        f"- Python {platform.python_version()} ({platform.python_implementation()}); "
+        f"- CPython {platform.python_version()}"
+        + (f", {pypy_name}" if pypy_times else "") + "; "
         + ", ".join(f"{name} {version}" for name, version in versions().items()),
+        f"- Dictionaries: {', '.join(f'{ds.name} ({len(ds.words):,} words, {ds.nodes:,} nodes)' for ds in datasets)}; "
+        f"the CJK dictionary is generated: words of 1 to 4 characters over 3,000 ideographs.",
+        f"- Queries: {queries} per row (Index.search at distance 3: {deep}), dictionary words with 0 to 2 random "
+        "edits; ratios are kelvaro's median over the peer's, below 1 kelvaro is faster.",
+        f"- symspellpy's dictionaries are built for distance 3, the deepest lookup asked of them: "
+        + "; ".join(f"{ds.name} in {ds.symspell[0]:.0f} s, {ds.symspell[1] / 2**20:,.0f} MiB" for ds in datasets)
+        + f". A rapidfuzz scan of every word agrees with fuzzy_match at distance 1 on "
+        f"{rapidfuzz_equal}/{10 if args.quick else 50} queries.",
         "",
     ]
+    sections = (issue_10(datasets, lookup_rows, pypy_times, pypy_name, walk_rows, construction, rss_trie)
+                + issue_12(datasets, search_rows, build_times, rss_index, million) + spelling + completion)
     with open(args.output, "w", encoding="utf-8") as f:
-        f.write("\n".join(header + target_lines + sections))
-    print(f"wrote {args.output}")
+        f.write("\n".join(header + sections))
+    log(f"wrote {args.output} in {elapsed / 60:.1f} minutes")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,200 @@
+// _walk_timer: the benchmark's view of kelvaro's C++ core, as a Python
+// module of its own.
+//
+// The typed walk and the general engine answer the same lookups; timing both
+// from C++, without any Python in between, says what the typed walk itself
+// gains. The module also says what each of a trie's arrays costs, since the
+// size of a vector is known here and nowhere else.
+//
+//   load(bs) -> trie                 bs: bytes from PrefixSearch.to_bytes()
+//   time_walks(trie, queries, max_dist, limit, repeats)
+//       -> [(typed_ns, general_ns)]  the fastest of `repeats` runs of each
+//   memory(trie) -> {array: bytes}   the trie's arrays, its reversed trie's,
+//                                    and the largest value below each node
+//                                    of both, which an index's tables add
+//
+// Built for the benchmark only; it checks no more than it must.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "builder/reversed_trie.h"
+#include "codec/trie_codec.h"
+#include "lib/py_ref.h"
+#include "prefix/internal_error.h"
+#include "prefix/queries.h"
+#include "prefix/utf8.h"
+#include "search/completion.h"
+
+namespace kelvaro::bench {
+namespace {
+
+using py::PyRef;
+
+constexpr const char* kCapsuleName = "_walk_timer.trie";
+
+void destroy_trie(PyObject* capsule) {
+  delete static_cast<Trie*>(PyCapsule_GetPointer(capsule, kCapsuleName));
+}
+
+const Trie* trie_of(PyObject* capsule) {
+  return static_cast<const Trie*>(PyCapsule_GetPointer(capsule, kCapsuleName));
+}
+
+bool parse_query(PyObject* object, std::u32string& query) {
+  Py_ssize_t size;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
+  if (utf8 == nullptr) return false;
+  query = utf8::decode(std::string_view(utf8, static_cast<std::size_t>(size)));
+  return true;
+}
+
+PyObject* load(PyObject*, PyObject* args) {
+  Py_buffer buffer;
+  if (!PyArg_ParseTuple(args, "y*", &buffer)) return nullptr;
+  std::span<const std::uint8_t> bytes(static_cast<const std::uint8_t*>(buffer.buf),
+                                      static_cast<std::size_t>(buffer.len));
+  DecodeResult decoded = decode_trie(bytes);
+  PyBuffer_Release(&buffer);
+  if (!decoded) {
+    PyErr_SetString(PyExc_ValueError, decoded.error().to_string().c_str());
+    return nullptr;
+  }
+  auto* trie = new Trie(std::move(decoded.trie()));
+  PyObject* capsule = PyCapsule_New(trie, kCapsuleName, destroy_trie);
+  if (capsule == nullptr) delete trie;
+  return capsule;
+}
+
+template <typename Run>
+std::uint64_t elapsed_ns(Run run) {
+  const auto start = std::chrono::steady_clock::now();
+  run();
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count());
+}
+
+PyObject* time_walks(PyObject*, PyObject* args) {
+  PyObject* capsule;
+  PyObject* queries;
+  unsigned long long max_dist;
+  PyObject* limit_object;
+  int repeats;
+  if (!PyArg_ParseTuple(args, "OO!KOi", &capsule, &PyList_Type, &queries, &max_dist,
+                        &limit_object, &repeats)) {
+    return nullptr;
+  }
+  const Trie* trie = trie_of(capsule);
+  if (trie == nullptr) return nullptr;
+  std::optional<std::uint64_t> limit;
+  if (limit_object != Py_None) {
+    limit = PyLong_AsUnsignedLongLong(limit_object);
+    if (PyErr_Occurred()) return nullptr;
+  }
+  const Py_ssize_t count = PyList_GET_SIZE(queries);
+  PyRef out = PyRef::steal(PyList_New(count));
+  if (!out) return nullptr;
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    std::u32string query;
+    if (!parse_query(PyList_GET_ITEM(queries, i), query)) return nullptr;
+    std::uint64_t typed_ns = UINT64_MAX;
+    std::uint64_t general_ns = UINT64_MAX;
+    std::size_t typed_found = 0;
+    std::size_t general_found = 0;
+    try {
+      // Alternately, so that both see the same state of the machine.
+      for (int r = 0; r < repeats; ++r) {
+        typed_ns = std::min(typed_ns, elapsed_ns([&] {
+                              typed_found = fuzzy_match(*trie, query, max_dist, limit).size();
+                            }));
+        general_ns = std::min(general_ns, elapsed_ns([&] {
+                                general_found =
+                                    general_fuzzy_match(*trie, query, max_dist, limit).size();
+                              }));
+      }
+    } catch (const InternalError& error) {
+      PyErr_SetString(PyExc_RuntimeError, error.message().c_str());
+      return nullptr;
+    }
+    // Two engines that disagree would make the factor meaningless.
+    if (typed_found != general_found) {
+      PyErr_SetString(PyExc_AssertionError, "the typed walk and the general engine disagree");
+      return nullptr;
+    }
+    PyObject* row = Py_BuildValue("(KK)", static_cast<unsigned long long>(typed_ns),
+                                  static_cast<unsigned long long>(general_ns));
+    if (row == nullptr) return nullptr;
+    PyList_SET_ITEM(out.get(), i, row);
+  }
+  return out.release();
+}
+
+template <typename T>
+std::size_t bytes_of(const std::vector<T>& v) {
+  return v.capacity() * sizeof(T);
+}
+
+bool set_size(PyObject* dict, const char* name, std::size_t bytes) {
+  PyRef value = PyRef::steal(PyLong_FromSize_t(bytes));
+  return value && PyDict_SetItemString(dict, name, value.get()) == 0;
+}
+
+PyObject* memory(PyObject*, PyObject* args) {
+  PyObject* capsule;
+  if (!PyArg_ParseTuple(args, "O", &capsule)) return nullptr;
+  const Trie* trie = trie_of(capsule);
+  if (trie == nullptr) return nullptr;
+  PyRef out = PyRef::steal(PyDict_New());
+  if (!out) return nullptr;
+  const std::size_t nodes = trie->node_shifts().size();
+  try {
+    const Trie reversed = reversed_trie(*trie);
+    const auto trie_bytes = [](const Trie& t) {
+      return bytes_of(t.node_shifts()) + bytes_of(t.node_chars()) + bytes_of(t.node_payloads()) +
+             bytes_of(t.child_indices()) + t.run_chars().size() * sizeof(char32_t) +
+             t.node_shifts().size() * 2;  // the two length bounds, a byte each
+    };
+    const bool ok =
+        set_size(out.get(), "nodes", nodes) &&
+        set_size(out.get(), "node_shifts", bytes_of(trie->node_shifts())) &&
+        set_size(out.get(), "node_chars", bytes_of(trie->node_chars())) &&
+        set_size(out.get(), "node_payloads", bytes_of(trie->node_payloads())) &&
+        set_size(out.get(), "child_indices", bytes_of(trie->child_indices())) &&
+        set_size(out.get(), "run_chars", trie->run_chars().size() * sizeof(char32_t)) &&
+        set_size(out.get(), "length_bounds", nodes * 2) &&
+        set_size(out.get(), "forward", trie_bytes(*trie)) &&
+        set_size(out.get(), "reversed_nodes", reversed.node_shifts().size()) &&
+        set_size(out.get(), "reversed", trie_bytes(reversed)) &&
+        set_size(out.get(), "best_below", best_payloads_below(*trie).size() * sizeof(Payload)) &&
+        set_size(out.get(), "best_below_reversed",
+                 best_payloads_below(reversed).size() * sizeof(Payload));
+    if (!ok) return nullptr;
+  } catch (const InternalError& error) {
+    PyErr_SetString(PyExc_RuntimeError, error.message().c_str());
+    return nullptr;
+  }
+  return out.release();
+}
+
+PyMethodDef methods[] = {
+    {"load", load, METH_VARARGS, "load(bs) -> trie"},
+    {"time_walks", time_walks, METH_VARARGS,
+     "time_walks(trie, queries, max_dist, limit, repeats) -> [(typed_ns, general_ns)]"},
+    {"memory", memory, METH_VARARGS, "memory(trie) -> {array: bytes}"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module = {
+    PyModuleDef_HEAD_INIT, "_walk_timer", nullptr, -1, methods, nullptr, nullptr, nullptr, nullptr};
+
+}  // namespace
+}  // namespace kelvaro::bench
+
+PyMODINIT_FUNC PyInit__walk_timer() {
+  return PyModule_Create(&kelvaro::bench::module);
+}
