@@ -11,7 +11,7 @@
 //       -> [(typed_ns, general_ns)]  the fastest of `repeats` runs of each
 //   memory(trie) -> {array: bytes}   the trie's arrays, its reversed trie's,
 //                                    and the largest value below each node
-//                                    of both, which an index's tables add
+//                                    of the trie, which an index's tables add
 //
 // Built for the benchmark only; it checks no more than it must.
 #include <algorithm>
@@ -170,9 +170,7 @@ PyObject* memory(PyObject*, PyObject* args) {
         set_size(out.get(), "forward", trie_bytes(*trie)) &&
         set_size(out.get(), "reversed_nodes", reversed.node_shifts().size()) &&
         set_size(out.get(), "reversed", trie_bytes(reversed)) &&
-        set_size(out.get(), "best_below", best_payloads_below(*trie).size() * sizeof(Payload)) &&
-        set_size(out.get(), "best_below_reversed",
-                 best_payloads_below(reversed).size() * sizeof(Payload));
+        set_size(out.get(), "best_below", best_payloads_below(*trie).size() * sizeof(Payload));
     if (!ok) return nullptr;
   } catch (const InternalError& error) {
     PyErr_SetString(PyExc_RuntimeError, error.message().c_str());

@@ -36,12 +36,12 @@ constexpr FunctionDescription kSuggest{nullptr, "suggest", kSuggestParameters};
 constexpr FunctionDescription kComplete{nullptr, "complete", kCompleteParameters};
 
 // What an index's searches need besides its trie, made once per index: the
-// trie of the reversed keys, and for both tries the heaviest payload at or
-// below each node (4 bytes a node each).
+// trie of the reversed keys, and the heaviest payload at or below each node
+// of the index's trie (4 bytes a node), which completion walks by and
+// suggestions prune by.
 struct LookupTables {
   Trie backward;
   std::vector<Payload> best_forward;
-  std::vector<Payload> best_backward;
 };
 
 constexpr const char* kTablesName = "kelvaro._builder.LookupTables";
@@ -102,7 +102,6 @@ PyObject* prepare(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     auto tables = std::make_unique<LookupTables>();
     tables->backward = reversed_trie(trie);
     tables->best_forward = best_payloads_below(trie);
-    tables->best_backward = best_payloads_below(tables->backward);
     PyRef capsule = checked(PyCapsule_New(tables.get(), kTablesName, release_tables));
     tables.release();
     return capsule;
@@ -147,7 +146,7 @@ PyObject* suggest(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     const std::uint64_t max_dist = convert_argument(kSuggest, slots, 3, to_u64);
     const std::optional<std::uint64_t> limit = convert_argument(kSuggest, slots, 4, to_optional_u64);
     const bool weighted = convert_argument(kSuggest, slots, 5, to_bool);
-    const IndexTries tries{trie, tables.backward, tables.best_forward, tables.best_backward};
+    const IndexTries tries{trie, tables.backward, tables.best_forward};
     return list_to_py(kelvaro::suggest(tries, word, max_dist, limit, weighted), match_to_py);
   });
 }

@@ -109,7 +109,7 @@ std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
     ranking.add(std::move(text), payload, distance);
   };
   const auto skip = [&](bool backward, NodeId node, Cell least) {
-    return ranking.cannot_enter(least, (backward ? tries.best_backward : tries.best_forward)[node]);
+    return !backward && ranking.cannot_enter(least, tries.best_forward[node]);
   };
   // The split search where it pays, the plain walk elsewhere.
   if (split_pays(word.size(), max_dist, limit)) {

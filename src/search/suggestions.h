@@ -13,11 +13,11 @@
 //   4. in a weighted index, the larger payload;
 //   5. the candidate's text, by code point.
 //
-// Only the best `limit` are wanted, so the walks skip every subtree that
-// cannot hold anything better than the limit-th candidate found so far: no
-// word below a node is nearer than the node's least distance, each edit of
-// which costs at least TypoCosts::kCheapest, and none is heavier than the
-// heaviest payload below it.
+// Only the best `limit` are wanted, so the walks skip every subtree of the
+// forward trie that cannot hold anything better than the limit-th candidate
+// found so far: no word below a node is nearer than the node's least
+// distance, each edit of which costs at least TypoCosts::kCheapest, and none
+// is heavier than the heaviest payload below it.
 #pragma once
 
 #include <cstdint>
@@ -35,13 +35,13 @@ namespace kelvaro {
 inline constexpr double kFrequencyWeight = 1.0;
 
 // An index's tries and what the walks prune by: both tries sound with
-// distinct, sorted siblings, and each best array best_payloads_below of its
-// trie.
+// distinct, sorted siblings, and best_forward best_payloads_below of the
+// forward trie. Walks of the reversed trie are not pruned: they are the
+// cheap part, and its array would cost as much memory again.
 struct IndexTries {
   const Trie& forward;
   const Trie& backward;
   std::span<const Payload> best_forward;
-  std::span<const Payload> best_backward;
 };
 
 std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
