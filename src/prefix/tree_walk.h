@@ -24,6 +24,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -40,19 +41,22 @@ namespace kelvaro {
 
 // A narrower search: only paths that, somewhere along the way, come within
 // `budget` edits of the query's first `columns` characters. A search that
-// splits the query into pieces uses it to spend few edits where the trie is
-// widest. No guard: columns 0.
+// splits the query into pieces uses guards to spend few edits where the trie
+// is widest. A guard of no columns holds from the root.
 struct WalkGuard {
   std::size_t columns = 0;
   std::uint64_t budget = 0;
 };
 
+// Up to two guards, all of which a path must meet.
+using WalkGuards = std::array<WalkGuard, 2>;
+
 class TreeWalk {
  public:
   // `trie` must be sound; `band` says the query and the bound.
   TreeWalk(const Trie& trie, const EditBand& band, std::uint64_t max_dist, bool transpositions,
-           WalkGuard guard = {})
-      : trie_(trie), band_(band), max_dist_(max_dist), swapping_(transpositions), guard_(guard) {
+           WalkGuards guards = {})
+      : trie_(trie), band_(band), max_dist_(max_dist), swapping_(transpositions), guards_(guards) {
     find_occurrences();
     row_work_ = static_cast<std::uint32_t>(std::min<std::size_t>(1 + band_.width() / 16, 1u << 20));
   }
@@ -75,13 +79,13 @@ class TreeWalk {
     path_.clear();
     pending_.clear();
     band_.root_row(rows_.data());
-    guarded_.assign(1, guard_.columns > guard_.budget);
-    if (guarded_[0]) {
-      if (band_.smallest_through(0, rows_.data(), guard_.columns) > guard_.budget) return;
-      push_children(0, 0, 0, guard_.budget, guard_.columns);
-    } else {
-      push_children(0, 0, 0, max_dist_, band_.query().size());
-    }
+    // The guards still to meet, as bits, per depth along the path.
+    unmet_.assign(1, 0);
+    for (std::size_t i = 0; i < guards_.size(); ++i)
+      if (guards_[i].columns > guards_[i].budget) unmet_[0] |= 1u << i;
+    Constraint root;
+    if (!choose(0, rows_.data(), 0, unmet_[0], root)) return;
+    push_children(0, 0, root.smallest, root.threshold, root.columns);
     while (!pending_.empty()) {
       const Pending next = pending_.back();
       pending_.pop_back();
@@ -92,21 +96,17 @@ class TreeWalk {
       path_.resize(depth);
       path_[depth - 1] = next.ch;
       Cell* row = row_at(depth);
-      Cell smallest = fill_row(depth, next.ch, row);
+      const Cell smallest = fill_row(depth, next.ch, row);
       if (smallest > max_dist_) continue;
-      // Below a node still short of the guard, only the guarded columns
-      // count, against the guard's budget.
-      if (guarded_.size() <= depth) guarded_.resize(2 * depth);
-      guarded_[depth] =
-          guarded_[depth - 1] && band_.cell(depth, row, guard_.columns) > guard_.budget;
-      Cell threshold = max_dist_;
-      std::size_t columns = band_.query().size();
-      if (guarded_[depth]) {
-        smallest = band_.smallest_through(depth, row, guard_.columns);
-        if (smallest > guard_.budget) continue;
-        threshold = guard_.budget;
-        columns = guard_.columns;
+      if (unmet_.size() <= depth) unmet_.resize(2 * depth);
+      unsigned unmet = unmet_[depth - 1];
+      for (std::size_t i = 0; i < guards_.size(); ++i) {
+        if ((unmet >> i & 1) && band_.cell(depth, row, guards_[i].columns) <= guards_[i].budget)
+          unmet &= ~(1u << i);
       }
+      unmet_[depth] = static_cast<std::uint8_t>(unmet);
+      Constraint tightest;
+      if (!choose(depth, row, smallest, unmet, tightest)) continue;
       // Nothing at or below the node comes within reach when the words there
       // are too short or too long for the query.
       const Cell least = band_.least_extended(depth, row, trie_.nearest_word(next.node),
@@ -116,7 +116,7 @@ class TreeWalk {
       if (distance <= max_dist_ && trie_.node_payloads()[next.node].has_value()) {
         if (!record(next.node, std::u32string_view(path_), distance)) return;
       }
-      push_children(next.node, depth, smallest, threshold, columns);
+      push_children(next.node, depth, tightest.smallest, tightest.threshold, tightest.columns);
     }
   }
 
@@ -132,6 +132,37 @@ class TreeWalk {
   static constexpr std::size_t kNoPosition = static_cast<std::size_t>(-1);
 
   Cell* row_at(std::size_t depth) { return rows_.data() + depth * band_.stride(); }
+
+  // What the cells of a node's first `columns` columns must keep to: the
+  // least of them, and the most it may be.
+  struct Constraint {
+    Cell smallest;
+    Cell threshold;
+    std::size_t columns;
+  };
+
+  // Whether the node whose row is `row` (smallest cell `smallest`) can lead
+  // to a match while the guards `unmet` are still to be met: each needs its
+  // columns within its budget, and the whole row within max_dist. If so,
+  // `tightest` is the constraint that its children's characters must serve:
+  // one that a child whose character the band does not compare fails, when
+  // there is one (the narrowest), else the whole row's.
+  bool choose(std::size_t depth, const Cell* row, Cell smallest, unsigned unmet,
+              Constraint& tightest) const {
+    tightest = {smallest, max_dist_, band_.query().size()};
+    bool all_children = smallest + 1 <= max_dist_;
+    for (std::size_t i = 0; i < guards_.size(); ++i) {
+      if (!(unmet >> i & 1)) continue;
+      const WalkGuard& guard = guards_[i];
+      const Cell least = band_.smallest_through(depth, row, guard.columns);
+      if (least > guard.budget) return false;
+      if (least + 1 > guard.budget && (all_children || guard.columns < tightest.columns)) {
+        tightest = {least, guard.budget, guard.columns};
+        all_children = false;
+      }
+    }
+    return true;
+  }
 
   // The row at `depth` for character `ch`, from the rows above it; returns
   // its smallest cell.
@@ -272,10 +303,10 @@ class TreeWalk {
   const EditBand& band_;
   std::uint64_t max_dist_;
   bool swapping_;
-  WalkGuard guard_;
+  WalkGuards guards_;
   std::vector<Pending> pending_;
-  // Per depth, along the path: whether the guard is still to be met.
-  std::vector<bool> guarded_;
+  // Per depth, along the path: the guards still to be met, as bits.
+  std::vector<std::uint8_t> unmet_;
   std::u32string path_;
   std::vector<Cell> rows_;
   std::vector<std::size_t> gathered_;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "prefix/edit_row.h"
+#include "prefix/tree_walk.h"
 #include "prefix/utf8.h"
 
 namespace kelvaro {
@@ -15,7 +16,81 @@ struct Found {
   Cell distance;
 };
 
+// One round: the walks for `text` within `budget`, then the rounds for the
+// swaps across its cuts. Matches are reported against `query`, which the
+// rounds for swapped texts measure again.
+void split_round(const Trie& forward, const Trie& backward, std::u32string_view query,
+                 std::uint64_t max_dist, const std::u32string& text, std::uint64_t budget,
+                 bool transpositions, const SplitFound& found, const SplitSkip& skip) {
+  const bool swapped = text != query;
+  const auto report = [&](std::u32string&& word, Payload payload, Cell distance) {
+    if (swapped) distance = edit_distance(word, query, true);
+    if (distance <= max_dist) found(std::move(word), payload, distance);
+  };
+  if (budget == 0) {
+    if (const std::optional<NodeId> node = find_exact(forward, text))
+      report(std::u32string(text), *forward.node_payloads()[*node], Cell{0});
+    return;
+  }
+  const auto walk = [&](const Trie& trie, std::u32string_view walked, WalkGuards guards,
+                        bool reversed) {
+    const EditBand band(walked, budget, std::max<std::uint64_t>(walked.size(), trie.height()));
+    TreeWalk(trie, band, budget, transpositions, guards)
+        .run(
+            [&](NodeId node, std::u32string_view path, Cell distance) {
+              std::u32string word(path);
+              if (reversed) std::reverse(word.begin(), word.end());
+              report(std::move(word), *trie.node_payloads()[node], distance);
+              return true;
+            },
+            [&](NodeId node, Cell least) { return skip(reversed, node, least); });
+  };
+  const std::size_t n = text.size();
+  const std::u32string reversed(text.rbegin(), text.rend());
+  std::vector<std::size_t> cuts;
+  if (budget == 2 && n >= 3) {
+    cuts = {n / 3, 2 * n / 3};
+    walk(forward, text, {WalkGuard{cuts[0], 0}}, false);
+    walk(backward, reversed, {WalkGuard{n - cuts[1], 0}}, true);
+    walk(forward, text, {WalkGuard{cuts[0], 1}, WalkGuard{cuts[1], 1}}, false);
+  } else {
+    // The front piece gets the smaller budget when the two differ.
+    cuts = {n / 2};
+    const std::uint64_t front_budget = (budget - 1) / 2;
+    walk(forward, text, {WalkGuard{cuts[0], front_budget}}, false);
+    walk(backward, reversed, {WalkGuard{n - cuts[0], budget - 1 - front_budget}}, true);
+  }
+  if (!transpositions) return;
+  // Every set of cuts whose swaps change the text and do not overlap, one
+  // edit each.
+  for (unsigned chosen = 1; chosen < (1u << cuts.size()); ++chosen) {
+    std::u32string swapped_text(text);
+    std::uint64_t swaps = 0;
+    std::size_t last_cut = 0;
+    bool usable = true;
+    for (std::size_t i = 0; i < cuts.size() && usable; ++i) {
+      if (!(chosen >> i & 1)) continue;
+      const std::size_t cut = cuts[i];
+      usable = cut >= 1 && cut < n && text[cut - 1] != text[cut] && (swaps == 0 || cut >= last_cut + 2);
+      if (!usable) break;
+      std::swap(swapped_text[cut - 1], swapped_text[cut]);
+      last_cut = cut;
+      ++swaps;
+    }
+    if (usable && swaps <= budget)
+      split_round(forward, backward, query, max_dist, swapped_text, budget - swaps, true, found,
+                  skip);
+  }
+}
+
 }  // namespace
+
+void for_each_split_match(const Trie& forward, const Trie& backward, std::u32string_view query,
+                          std::uint64_t max_dist, bool transpositions, const SplitFound& found,
+                          const SplitSkip& skip) {
+  split_round(forward, backward, query, max_dist, std::u32string(query), max_dist, transpositions,
+              found, skip);
+}
 
 bool can_split(const Trie& forward, const Trie& backward) {
   return forward.is_sound() && backward.is_sound() && forward.siblings_distinct() &&
@@ -25,8 +100,9 @@ bool can_split(const Trie& forward, const Trie& backward) {
 bool split_pays(std::size_t query_size, std::uint64_t max_dist,
                 std::optional<std::uint64_t> /*limit*/) {
   // Each piece must be longer than its budget, or its guard holds from the
-  // root and the walk is a whole plain walk.
-  return max_dist >= 1 && max_dist <= query_size / 2;
+  // root and the walk is a whole plain walk. Two edits cut the query in
+  // three, each piece held to no edit in one of the walks.
+  return max_dist >= 1 && (max_dist <= query_size / 2 || (max_dist == 2 && query_size >= 3));
 }
 
 bool walk_order_less(std::u32string_view query, std::u32string_view a, std::u32string_view b) {
