@@ -1,8 +1,14 @@
 import platform
 
 import pytest
+from hypothesis import settings
 
 import _kelvaro
+
+# A first search makes an index's lookup tables, and the sanitizer builds
+# run everything many times slower: no example has a deadline.
+settings.register_profile("kelvaro", deadline=None)
+settings.load_profile("kelvaro")
 
 IS_PYPY = platform.python_implementation() == "PyPy"
 cpython_only = pytest.mark.skipif(IS_PYPY, reason="relies on CPython's own behaviour")

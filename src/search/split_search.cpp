@@ -48,7 +48,11 @@ void split_round(const Trie& forward, const Trie& backward, std::u32string_view 
   const std::size_t n = text.size();
   const std::u32string reversed(text.rbegin(), text.rend());
   std::vector<std::size_t> cuts;
-  if (budget == 2 && n >= 3) {
+  // Three pieces where two would leave a piece with an edit to spend right
+  // at the root of a wide trie, or would not fit the query at all; on a
+  // narrow trie with room for two, two pieces make fewer walks.
+  constexpr std::size_t kWideRoot = 64;
+  if (budget == 2 && n >= 3 && (n < 4 || forward.run_of(0).size() > kWideRoot)) {
     cuts = {n / 3, 2 * n / 3};
     walk(forward, text, {WalkGuard{cuts[0], 0}}, false);
     walk(backward, reversed, {WalkGuard{n - cuts[1], 0}}, true);

@@ -11,8 +11,9 @@
 //     q1 before it may spend more (WalkGuard);
 //   - the trie of the reversed words, with the reversed query, guarded the
 //     same way with b edits for the reversed q2.
-// At two edits the query is cut in three, q1 q2 q3, one piece of which a
-// match holds exactly: q1 (a forward walk guarded with no edit), q3 (a
+// At two edits, on a trie whose root is wide or for a query too short to be
+// halved, the query is cut in three, q1 q2 q3, one piece of which a match
+// holds exactly: q1 (a forward walk guarded with no edit), q3 (a
 // backward one), or q2 with one edit in each of the others (a forward walk
 // guarded twice: one edit through q1, one through q1 q2).
 //
