@@ -85,8 +85,8 @@ PyObject* time_walks(PyObject*, PyObject* args) {
   unsigned long long max_dist;
   PyObject* limit_object;
   int repeats;
-  if (!PyArg_ParseTuple(args, "OO!KOi", &capsule, &PyList_Type, &queries, &max_dist,
-                        &limit_object, &repeats)) {
+  if (!PyArg_ParseTuple(args, "OO!KOi", &capsule, &PyList_Type, &queries, &max_dist, &limit_object,
+                        &repeats)) {
     return nullptr;
   }
   const Trie* trie = trie_of(capsule);

@@ -25,8 +25,8 @@
 #include "checks.h"
 #include "entry_points.h"
 #include "input_reader.h"
-#include "prefix/queries.h"
 #include "prefix/internal_error.h"
+#include "prefix/queries.h"
 #include "prefix/trie.h"
 #include "prefix/utf8.h"
 

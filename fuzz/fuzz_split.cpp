@@ -20,8 +20,8 @@
 #include "entry_points.h"
 #include "input_reader.h"
 #include "prefix/queries.h"
-#include "search/split_search.h"
 #include "prefix/utf8.h"
+#include "search/split_search.h"
 
 namespace kelvaro::fuzz {
 namespace {

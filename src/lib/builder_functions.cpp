@@ -169,23 +169,14 @@ WordTableView checked_word_table(std::span<const std::uint8_t> data) {
   return WordTableView(data);
 }
 
-// A new _kelvaro.PrefixSearch that owns `trie`: made here as _kelvaro makes
-// its own (new_prefix_search), with _kelvaro's type, whose release deletes
-// the trie. Both modules are built from the same sources, so they agree on
-// the object's layout.
+// A new _kelvaro.PrefixSearch that owns `trie`, made with _kelvaro's type,
+// whose release deletes the trie.
 PyRef adopted_prefix_search(Trie trie) {
   PyRef module = checked(PyImport_ImportModule("_kelvaro"));
   PyRef type_object = checked(PyObject_GetAttrString(module.get(), "PrefixSearch"));
   if (!PyType_Check(type_object.get()))
     throw PyError(PyExc_TypeError, "_kelvaro.PrefixSearch is not a type");
-  auto* type = reinterpret_cast<PyTypeObject*>(type_object.get());
-  auto owned = std::make_unique<Trie>(std::move(trie));
-  allocfunc allocate = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
-  PyRef object = checked(allocate(type, 0));
-  auto* self = reinterpret_cast<PrefixSearchObject*>(object.get());
-  self->trie = owned.release();
-  self->borrow_flag = 0;
-  return object;
+  return adopt_trie(reinterpret_cast<PyTypeObject*>(type_object.get()), std::move(trie));
 }
 
 PyRef joined_to_py(const JoinedText& joined) {

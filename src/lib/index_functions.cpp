@@ -22,8 +22,8 @@ namespace {
 constexpr const char* kPrepareParameters[] = {"trie"};
 constexpr const char* kSearchParameters[] = {"trie",     "tables", "query",
                                              "max_dist", "limit",  "transpositions"};
-constexpr const char* kSuggestParameters[] = {"trie",  "tables", "word", "max_dist",
-                                              "limit", "weighted"};
+constexpr const char* kSuggestParameters[] = {"trie",     "tables", "word",
+                                              "max_dist", "limit",  "weighted"};
 constexpr const char* kCompleteParameters[] = {"trie",  "tables",   "prefix",        "max_dist",
                                                "limit", "weighted", "transpositions"};
 
@@ -144,7 +144,8 @@ PyObject* suggest(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     const LookupTables& tables = required_tables(slots[1], trie);
     const std::u32string word = convert_argument(kSuggest, slots, 2, to_chars);
     const std::uint64_t max_dist = convert_argument(kSuggest, slots, 3, to_u64);
-    const std::optional<std::uint64_t> limit = convert_argument(kSuggest, slots, 4, to_optional_u64);
+    const std::optional<std::uint64_t> limit =
+        convert_argument(kSuggest, slots, 4, to_optional_u64);
     const bool weighted = convert_argument(kSuggest, slots, 5, to_bool);
     const IndexTries tries{trie, tables.backward, tables.best_forward};
     return list_to_py(kelvaro::suggest(tries, word, max_dist, limit, weighted), match_to_py);

@@ -2,8 +2,8 @@
 #include "lib/binding.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
-#include "lib/interrupts.h"
 #include "lib/functions.h"
+#include "lib/interrupts.h"
 #include "lib/prefix_search.h"
 
 namespace kelvaro::py {

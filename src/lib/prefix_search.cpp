@@ -118,14 +118,7 @@ PyTypeObject* prefix_search_type() {
 }
 
 PyRef new_prefix_search(Trie trie) {
-  PyTypeObject* type = existing_type();
-  auto owned = std::make_unique<Trie>(std::move(trie));
-  allocfunc allocate = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
-  PyRef object = checked(allocate(type, 0));
-  auto* self = reinterpret_cast<PrefixSearchObject*>(object.get());
-  self->trie = owned.release();
-  self->borrow_flag = 0;
-  return object;
+  return adopt_trie(existing_type(), std::move(trie));
 }
 
 SharedBorrow::SharedBorrow(PyObject* receiver) {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
+#include "lib/py_error.h"
 #include "lib/py_ref.h"
 #include "prefix/trie.h"
 
@@ -27,6 +29,19 @@ PyTypeObject* prefix_search_type();
 
 // A new PrefixSearch that owns `trie`.
 PyRef new_prefix_search(Trie trie);
+
+// A new instance of `type`, which must be _kelvaro's PrefixSearch type, that
+// owns `trie`. Inline, so that kelvaro._builder, built from the same
+// sources, makes instances exactly as _kelvaro does.
+inline PyRef adopt_trie(PyTypeObject* type, Trie trie) {
+  auto owned = std::make_unique<Trie>(std::move(trie));
+  allocfunc allocate = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
+  PyRef object = checked(allocate(type, 0));
+  auto* self = reinterpret_cast<PrefixSearchObject*>(object.get());
+  self->trie = owned.release();
+  self->borrow_flag = 0;
+  return object;
+}
 
 // The receiver of a method call, checked and borrowed for the length of the
 // call: a reference to it is held and its borrow counter raised until the

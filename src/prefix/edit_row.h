@@ -99,8 +99,8 @@ class EditBand {
   // the node at `depth` by `nearest` to `deepest` characters: from column j
   // the n - j query characters left take one edit for every character of
   // difference in length. `deepest` at Trie::kFarthest means no bound.
-  Cell least_extended(std::size_t depth, const Cell* row, std::size_t nearest,
-                      std::size_t deepest, std::size_t farthest) const {
+  Cell least_extended(std::size_t depth, const Cell* row, std::size_t nearest, std::size_t deepest,
+                      std::size_t farthest) const {
     const std::size_t first = start(depth);
     const std::size_t n = query_.size();
     Cell least = cap();

@@ -69,8 +69,8 @@ void Matcher::get_children_to_visit(NodeId /*node*/, const State& state,
   // Past the last child when there is none.
   const std::size_t preferred =
       depth < query_.size()
-          ? preferred_child(children.size(), [&](std::size_t i) { return children[i].ch; },
-                            query_[depth])
+          ? preferred_child(
+                children.size(), [&](std::size_t i) { return children[i].ch; }, query_[depth])
                 .value_or(children.size())
           : children.size();
 

@@ -207,11 +207,12 @@ class TreeWalk {
       for (std::size_t i = gathered_.size(); i-- > 0;)
         if (gathered_[i] != preferred) push(gathered_[i]);
     }
-    if (preferred != kNoPosition && (!gathering || std::binary_search(gathered_.begin(), gathered_.end(), preferred)))
+    if (preferred != kNoPosition &&
+        (!gathering || std::binary_search(gathered_.begin(), gathered_.end(), preferred)))
       push(preferred);
     // Counted as work, so that a node with a huge run is interruptible too.
-    interrupts_.tick(static_cast<std::uint32_t>(std::min<std::size_t>(
-        (pending_.size() - stacked) / 8, std::uint32_t{1} << 20)));
+    interrupts_.tick(static_cast<std::uint32_t>(
+        std::min<std::size_t>((pending_.size() - stacked) / 8, std::uint32_t{1} << 20)));
   }
 
   // The children of the node at `depth`, in a run, that can come within
@@ -222,25 +223,14 @@ class TreeWalk {
   // row is exactly max_dist, which it keeps along the diagonal (or, with
   // transpositions, where a swap reaches back to the row above).
   void gather_compared(Run run, std::size_t depth, Cell threshold, std::size_t columns) {
-    gathered_.clear();
     const auto [from, to] = band_.compared(depth + 1, swapping_);
     const std::u32string_view compared = band_.query().substr(from, to - from);
     const std::span<const char32_t> chars = trie_.run_chars(run);
-    // A wide sorted run: each compared character found by binary search.
-    if (trie_.runs_sorted() && chars.size() > 8 * compared.size()) {
-      for (std::size_t i = 0; i < compared.size(); ++i) {
-        const char32_t ch = compared[i];
-        if (compared.substr(0, i).find(ch) != std::u32string_view::npos) continue;
-        const auto [first, last] = std::equal_range(chars.begin(), chars.end(), ch);
-        for (auto it = first; it != last; ++it)
-          gathered_.push_back(run.start + static_cast<std::size_t>(it - chars.begin()));
-      }
-      std::sort(gathered_.begin(), gathered_.end());
-      return;
-    }
-    // Otherwise one look at each child's character: in a query of up to 64
-    // characters, at the bits of the positions where it occurs.
-    if (!occurrences_.empty()) {
+    // A run that is narrow, or not sorted, in a query of up to 64
+    // characters: one look at each child's character, at the bits of the
+    // positions where it occurs.
+    if (!occurrences_.empty() && !(trie_.runs_sorted() && chars.size() > 8 * compared.size())) {
+      gathered_.clear();
       const std::uint64_t window =
           swapping_ ? bits(from, to) : diagonal_bits(depth, threshold, columns);
       for (std::size_t i = 0; i < chars.size(); ++i) {
@@ -248,13 +238,12 @@ class TreeWalk {
       }
       return;
     }
-    for (std::size_t i = 0; i < chars.size(); ++i) {
-      if (compared.find(chars[i]) != std::u32string_view::npos) gathered_.push_back(run.start + i);
-    }
+    trie_.children_carrying(run, compared, gathered_);
   }
 
   static std::uint64_t bits(std::size_t from, std::size_t to) {
-    const std::uint64_t ones = to - from >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << (to - from)) - 1;
+    const std::uint64_t ones =
+        to - from >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << (to - from)) - 1;
     return ones << from;
   }
 

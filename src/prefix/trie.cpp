@@ -127,10 +127,29 @@ std::optional<std::size_t> Trie::last_child_with(Run run, char32_t wanted) const
     return run.start + static_cast<std::size_t>(after - 1 - chars.begin());
   }
   // Any order: a scan of the run's characters, from the end.
-  std::optional<std::size_t> found =
-      preferred_child(chars.size(), [&](std::size_t i) { return chars[i]; }, wanted);
+  std::optional<std::size_t> found = preferred_child(
+      chars.size(), [&](std::size_t i) { return chars[i]; }, wanted);
   if (found.has_value()) *found += run.start;
   return found;
+}
+
+void Trie::children_carrying(Run run, std::u32string_view wanted,
+                             std::vector<std::size_t>& out) const {
+  out.clear();
+  const std::span<const char32_t> chars = run_chars(run);
+  if (runs_sorted_ && chars.size() > 8 * wanted.size()) {
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+      const char32_t ch = wanted[i];
+      if (wanted.substr(0, i).find(ch) != std::u32string_view::npos) continue;
+      const auto [first, last] = std::equal_range(chars.begin(), chars.end(), ch);
+      for (auto it = first; it != last; ++it)
+        out.push_back(run.start + static_cast<std::size_t>(it - chars.begin()));
+    }
+    std::sort(out.begin(), out.end());
+    return;
+  }
+  for (std::size_t i = 0; i < chars.size(); ++i)
+    if (wanted.find(chars[i]) != std::u32string_view::npos) out.push_back(run.start + i);
 }
 
 char32_t Trie::checked_char(NodeId child) const {

@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace kelvaro {
@@ -129,6 +130,11 @@ class Trie {
   // The last position of `run` whose child carries `wanted`, in a sound
   // trie: which child a search that wants that character enters first.
   std::optional<std::size_t> last_child_with(Run run, char32_t wanted) const;
+
+  // The positions of `run` whose children carry any of the characters
+  // `wanted`, in run order, into `out`, in a sound trie: a few binary
+  // searches on a wide sorted run, a look at each child otherwise.
+  void children_carrying(Run run, std::u32string_view wanted, std::vector<std::size_t>& out) const;
 
   const std::vector<std::uint32_t>& node_shifts() const { return node_shifts_; }
   const std::vector<OptionalChar>& node_chars() const { return node_chars_; }

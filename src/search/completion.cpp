@@ -281,23 +281,8 @@ class CompletionSearch {
   // The children of a run whose characters the band compares at `depth`:
   // their positions, in run order, into gathered_.
   void gather_compared(Run run, std::size_t depth) {
-    gathered_.clear();
     const auto [from, to] = band_.compared(depth, swapping_);
-    const std::u32string_view compared = band_.query().substr(from, to - from);
-    const std::span<const char32_t> chars = trie_.run_chars(run);
-    if (trie_.runs_sorted() && chars.size() > 2 * compared.size()) {
-      for (std::size_t i = 0; i < compared.size(); ++i) {
-        const char32_t ch = compared[i];
-        if (compared.substr(0, i).find(ch) != std::u32string_view::npos) continue;
-        const auto [first, last] = std::equal_range(chars.begin(), chars.end(), ch);
-        for (auto it = first; it != last; ++it)
-          gathered_.push_back(run.start + static_cast<std::size_t>(it - chars.begin()));
-      }
-      return;
-    }
-    for (std::size_t i = 0; i < chars.size(); ++i) {
-      if (compared.find(chars[i]) != std::u32string_view::npos) gathered_.push_back(run.start + i);
-    }
+    trie_.children_carrying(run, band_.query().substr(from, to - from), gathered_);
   }
 
   const Trie& trie_;

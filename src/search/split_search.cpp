@@ -75,7 +75,8 @@ void split_round(const Trie& forward, const Trie& backward, std::u32string_view 
     for (std::size_t i = 0; i < cuts.size() && usable; ++i) {
       if (!(chosen >> i & 1)) continue;
       const std::size_t cut = cuts[i];
-      usable = cut >= 1 && cut < n && text[cut - 1] != text[cut] && (swaps == 0 || cut >= last_cut + 2);
+      usable =
+          cut >= 1 && cut < n && text[cut - 1] != text[cut] && (swaps == 0 || cut >= last_cut + 2);
       if (!usable) break;
       std::swap(swapped_text[cut - 1], swapped_text[cut]);
       last_cut = cut;
@@ -130,9 +131,8 @@ std::vector<Match> split_search(const Trie& forward, const Trie& backward,
         found.push_back({std::move(text), payload, distance});
       },
       [](bool, NodeId, Cell) { return false; });
-  std::sort(found.begin(), found.end(), [&](const Found& a, const Found& b) {
-    return walk_order_less(query, a.text, b.text);
-  });
+  std::sort(found.begin(), found.end(),
+            [&](const Found& a, const Found& b) { return walk_order_less(query, a.text, b.text); });
   // Equal texts are the same match, found twice.
   found.erase(std::unique(found.begin(), found.end(),
                           [](const Found& a, const Found& b) { return a.text == b.text; }),
@@ -140,7 +140,8 @@ std::vector<Match> split_search(const Trie& forward, const Trie& backward,
   if (limit.has_value() && found.size() > *limit) found.resize(*limit);
   std::vector<Match> matches;
   matches.reserve(found.size());
-  for (const Found& each : found) matches.push_back({utf8::encode(each.text), each.payload, each.distance});
+  for (const Found& each : found)
+    matches.push_back({utf8::encode(each.text), each.payload, each.distance});
   return matches;
 }
 

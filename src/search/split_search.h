@@ -27,8 +27,8 @@
 // and cut at the limit, is exactly the plain walk's answer.
 #pragma once
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>

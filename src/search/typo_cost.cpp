@@ -8,7 +8,9 @@
 namespace kelvaro {
 namespace {
 
-char32_t lower(char32_t ch) { return ch >= U'A' && ch <= U'Z' ? ch + (U'a' - U'A') : ch; }
+char32_t lower(char32_t ch) {
+  return ch >= U'A' && ch <= U'Z' ? ch + (U'a' - U'A') : ch;
+}
 
 bool is_vowel(char32_t ch) {
   return ch == U'a' || ch == U'e' || ch == U'i' || ch == U'o' || ch == U'u';
