@@ -10,8 +10,7 @@ word is decoded only when someone asks for it.
 from __future__ import annotations
 
 import operator
-from bisect import bisect_left
-from typing import Dict, Iterator, List, Optional, Sequence, overload
+from typing import Iterator, List, Sequence, overload
 
 from . import _arrays, _builder
 

@@ -43,14 +43,6 @@ constexpr std::uint64_t kMaxCount = 0xFFFFFFFF;
 // ---------------------------------------------------------------------------
 // Arguments.
 
-// The contents of a bytes object, borrowed from it: valid while it is, and
-// bytes never change.
-std::span<const std::uint8_t> to_byte_view(PyObject* object) {
-  if (!PyBytes_Check(object)) throw downcast_error(object, "PyBytes");
-  return std::span(reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
-                   static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
-}
-
 // A pair of bytes objects, borrowed likewise.
 std::pair<std::span<const std::uint8_t>, std::span<const std::uint8_t>> to_byte_views(
     PyObject* object) {
@@ -172,11 +164,8 @@ WordTableView checked_word_table(std::span<const std::uint8_t> data) {
 // A new _kelvaro.PrefixSearch that owns `trie`, made with _kelvaro's type,
 // whose release deletes the trie.
 PyRef adopted_prefix_search(Trie trie) {
-  PyRef module = checked(PyImport_ImportModule("_kelvaro"));
-  PyRef type_object = checked(PyObject_GetAttrString(module.get(), "PrefixSearch"));
-  if (!PyType_Check(type_object.get()))
-    throw PyError(PyExc_TypeError, "_kelvaro.PrefixSearch is not a type");
-  return adopt_trie(reinterpret_cast<PyTypeObject*>(type_object.get()), std::move(trie));
+  PyRef type = imported_prefix_search_type();
+  return adopt_trie(reinterpret_cast<PyTypeObject*>(type.get()), std::move(trie));
 }
 
 PyRef joined_to_py(const JoinedText& joined) {

@@ -263,4 +263,15 @@ PyRef char_to_py(char32_t ch) {
   return made(PyUnicode_FromStringAndSize(buffer, end - buffer));
 }
 
+std::span<const std::uint8_t> to_byte_view(PyObject* object) {
+  if (!PyBytes_Check(object)) throw downcast_error(object, "PyBytes");
+  return std::span(reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
+                   static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
+}
+
+PyRef match_to_py(const Match& match) {
+  return tuple_to_py<3>(
+      {text_to_py(match.text), optional_u32_to_py(match.payload), u64_to_py(match.distance)});
+}
+
 }  // namespace kelvaro::py

@@ -11,11 +11,13 @@
 #include <cstdint>
 #include <optional>
 #include <source_location>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "lib/py_error.h"
+#include "prefix/queries.h"
 #include "prefix/trie.h"
 
 namespace kelvaro::py {
@@ -36,6 +38,10 @@ std::u32string to_chars(PyObject* object);
 // element rule per kind.
 std::vector<std::uint32_t> to_u32_array(PyObject* object);
 std::vector<std::uint8_t> to_u8_array(PyObject* object);
+
+// The contents of a bytes object, borrowed from it: valid while it is, and
+// bytes never change.
+std::span<const std::uint8_t> to_byte_view(PyObject* object);
 std::vector<std::optional<Payload>> to_optional_u32_array(PyObject* object);
 // Per str, its first character, or none for the empty str.
 std::vector<OptionalChar> to_first_char_array(PyObject* object);
@@ -48,6 +54,9 @@ PyRef u64_to_py(std::uint64_t value);
 PyRef optional_u32_to_py(std::optional<std::uint32_t> value);
 PyRef text_to_py(std::string_view utf8);
 PyRef char_to_py(char32_t ch);
+
+// A match as the tuple (text, payload, distance).
+PyRef match_to_py(const Match& match);
 
 // A tuple of elements already made, first to last. Braced initialisation
 // makes them in that order: tuple_to_py<2>({first(), second()}).

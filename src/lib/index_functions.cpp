@@ -51,10 +51,8 @@ constexpr const char* kTablesName = "kelvaro._builder.LookupTables";
 // type is checked against _kelvaro's own. Borrowed: valid while the object
 // is, which the caller's argument keeps alive for the call.
 const Trie& trie_of(PyObject* object) {
-  PyRef module = checked(PyImport_ImportModule("_kelvaro"));
-  PyRef type = checked(PyObject_GetAttrString(module.get(), "PrefixSearch"));
-  if (!PyType_Check(type.get()) ||
-      !PyObject_TypeCheck(object, reinterpret_cast<PyTypeObject*>(type.get())))
+  PyRef type = imported_prefix_search_type();
+  if (!PyObject_TypeCheck(object, reinterpret_cast<PyTypeObject*>(type.get())))
     throw downcast_error(object, "PrefixSearch");
   const Trie* trie = reinterpret_cast<PrefixSearchObject*>(object)->trie;
   if (trie == nullptr)
@@ -87,11 +85,6 @@ const LookupTables& required_tables(PyObject* object, const Trie& trie) {
 bool to_bool(PyObject* object) {
   if (!PyBool_Check(object)) throw downcast_error(object, "PyBool");
   return object == Py_True;
-}
-
-PyRef match_to_py(const Match& match) {
-  return tuple_to_py<3>(
-      {text_to_py(match.text), optional_u32_to_py(match.payload), u64_to_py(match.distance)});
 }
 
 PyObject* prepare(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -169,18 +162,11 @@ PyObject* complete(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
   });
 }
 
-// The bytes of a bytes object, borrowed: valid while the object is.
-std::span<const std::uint8_t> to_table(PyObject* object) {
-  if (!PyBytes_Check(object)) throw downcast_error(object, "PyBytes");
-  return std::span(reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
-                   static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
-}
-
 PyObject* spell(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return run_in_frame([&] {
     ArgumentSlots slots = bind_arguments(kSpell, args, nargs, kwnames);
-    const std::span<const std::uint8_t> keys = to_table(slots[0]);
-    const std::span<const std::uint8_t> words = to_table(slots[1]);
+    const std::span<const std::uint8_t> keys = to_byte_view(slots[0]);
+    const std::span<const std::uint8_t> words = to_byte_view(slots[1]);
     // The tables come from an index, which checked them whole; this is
     // only what reading them needs.
     if (!word_table_fits(keys) || !word_table_fits(words) ||

@@ -20,11 +20,6 @@ constexpr FunctionDescription kExactMatch{kClass, "exact_match", kPrefixParamete
 constexpr FunctionDescription kGetChildren{kClass, "get_children", kNodeIdParameter};
 constexpr FunctionDescription kGetPayload{kClass, "get_payload", kNodeIdParameter};
 
-PyRef match_to_py(const Match& match) {
-  return tuple_to_py<3>(
-      {text_to_py(match.text), optional_u32_to_py(match.payload), u64_to_py(match.distance)});
-}
-
 PyObject* fuzzy_match(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return run_in_frame([&]() -> PyRef {
     ArgumentSlots slots = bind_arguments(kFuzzyMatch, args, nargs, kwnames);
