@@ -5,8 +5,9 @@
     python examples/dask_search.py --scheduler tcp://HOST:8786
 
 The queries become a dask.bag, and each partition is searched by a worker
-that already holds the index: the client scatters it to every worker once,
-up front, rather than with every task. The results are checked against a
+that already holds the index (the client scatters it to every worker once,
+up front, rather than with every task), in one call of Index.search_many,
+which spreads the partition over the worker's threads. The results are checked against a
 loop of Index.search in this process.
 
 Needs Dask's distributed scheduler: pip install "kelvaro[dask]".
@@ -47,7 +48,7 @@ def search_on_cluster(
 def search_partition(
     queries: List[str], index: Index, max_dist: int, limit: Optional[int]
 ) -> List[List[Match]]:
-    return [index.search(query, max_dist, limit) for query in queries]
+    return index.search_many(queries, max_dist, limit)
 
 
 def typos(words: List[str]) -> List[str]:
@@ -82,7 +83,7 @@ def main() -> int:
         elapsed = time.perf_counter() - started
         workers = len(client.scheduler_info()["workers"])
 
-    in_process = index.search_many(queries, args.distance, processes=1)
+    in_process = [index.search(query, args.distance) for query in queries]
     matches = sum(map(len, on_cluster))
     print(f"{len(queries)} queries on {workers} Dask workers in {elapsed:.2f} s: {matches} matches")
     if on_cluster != in_process:

@@ -52,9 +52,9 @@ def main() -> None:
 
     batch = [query for query, _ in QUERIES] * 50
     started = time.perf_counter()
-    results = index.search_many(batch, 2, processes=2)
+    results = index.search_many(batch, 2, threads=2)
     elapsed = time.perf_counter() - started
-    print(f"\n{len(batch)} queries over two worker processes in {elapsed * 1000:.0f} ms, {sum(map(len, results))} matches")
+    print(f"\n{len(batch)} queries on two threads in {elapsed * 1000:.0f} ms, {sum(map(len, results))} matches")
 
     print("\nThe command line, with the English index that ships inside the package:")
     command = [sys.executable, "-m", "kelvaro", "search", "speling", "-d", "1"]

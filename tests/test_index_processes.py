@@ -1,4 +1,4 @@
-"""Pickling PrefixSearch and Index, and search_many over worker processes."""
+"""Pickling PrefixSearch and Index, indexes in worker processes, and the batch calls."""
 import copy
 import multiprocessing
 import pickle
@@ -7,6 +7,8 @@ import sys
 import textwrap
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import _kelvaro
 import kelvaro  # noqa: F401 - importing kelvaro registers pickling for PrefixSearch
@@ -69,69 +71,65 @@ class TestPickling:
         assert results == loop_of_search(index, QUERIES[:7], 2)
 
 
-def test_search_many_with_spawned_workers_and_a_lambda(monkeypatch):
-    spawn = multiprocessing.get_context("spawn")
-    monkeypatch.setattr(multiprocessing, "get_context", lambda method=None: spawn)
-    index = Index.from_words(WORDS, normalize=lambda word: word.casefold())
-    assert index.search_many(QUERIES[:7], 2, processes=2) == loop_of_search(index, QUERIES[:7], 2)
-
-
 def search_in_worker(index, query):
     return index.search(query, 2)
 
 
-class TestSearchMany:
-    @pytest.mark.parametrize("processes", [1, 2, 3])
-    @pytest.mark.parametrize("max_dist, limit, sorted", [(1, None, False), (2, 2, False), (2, 1, True)])
-    def test_matches_a_loop_of_search(self, processes, max_dist, limit, sorted):
+class TestBatches:
+    """Each batch call gives what a loop of its single call gives, on any
+    number of threads; bad input fails as the single call would, naming the
+    query's position."""
+
+    @given(
+        queries=st.lists(st.text(alphabet="aeilrstpSÉé\ud800", max_size=6), max_size=40),
+        max_dist=st.integers(0, 3),
+        limit=st.one_of(st.none(), st.integers(0, 3)),
+        flags=st.tuples(st.booleans(), st.booleans()),
+        threads=st.integers(1, 4),
+    )
+    @settings(max_examples=60, deadline=None)
+    def test_equal_a_loop_of_the_single_call(self, queries, max_dist, limit, flags, threads):
         index = casefolded()
-        expected = loop_of_search(index, QUERIES, max_dist, limit, sorted)
-        assert index.search_many(QUERIES, max_dist, limit, sorted=sorted, processes=processes) == expected
+        sorted, transpositions = flags
+        assert index.search_many(
+            queries, max_dist, limit, sorted=sorted, transpositions=transpositions, threads=threads
+        ) == [index.search(q, max_dist, limit, sorted=sorted, transpositions=transpositions) for q in queries]
+        assert index.suggest_many(queries, max_dist, limit, threads=threads) == [
+            index.suggest(q, max_dist, limit) for q in queries
+        ]
+        assert index.complete_many(queries, max_dist, limit, transpositions=transpositions, threads=threads) == [
+            index.complete(q, max_dist, limit, transpositions=transpositions) for q in queries
+        ]
+        assert index.get_many(queries, -1, threads=threads) == [index.get(q, -1) for q in queries]
 
     def test_defaults_and_small_batches(self):
         index = casefolded()
         assert index.search_many(iter(QUERIES)) == loop_of_search(index, QUERIES)
-        assert index.search_many([]) == []
-        assert index.search_many(["tre"], processes=4) == [index.search("tre")]
-
-    def test_with_spawned_workers(self, tmp_path):
-        # Where workers are spawned rather than forked (the default on some
-        # platforms), each receives the index pickled, once.
-        script = textwrap.dedent(
-            """
-            import multiprocessing, sys
-            import kelvaro
-            if __name__ == "__main__":
-                multiprocessing.set_start_method("spawn")
-                index = kelvaro.Index.from_words(["tree", "trie", "three"])
-                queries = ["tre", "tree", "x"] * 4
-                many = index.search_many(queries, 1, processes=2)
-                sys.exit(0 if many == [index.search(q, 1) for q in queries] else 1)
-            """
-        )
-        (tmp_path / "spawned.py").write_text(script)
-        subprocess.run([sys.executable, str(tmp_path / "spawned.py")], check=True, timeout=120)
+        assert index.search_many([]) == [] and index.get_many([]) == []
+        assert index.search_many(["tre"], threads=4) == [index.search("tre")]
 
     @pytest.mark.parametrize(
-        "queries, kwargs, error, message",
+        "call, queries, kwargs, error, message",
         [
-            ("tree", {}, TypeError, "queries must be an iterable of str, not a single str"),
-            (5, {}, TypeError, "queries must be iterable, not int"),
-            (["a", 5], {}, TypeError, r"queries\[1\] must be a str, not int"),
-            (["a"], {"processes": 0}, ValueError, "processes must be 1 or more, not 0"),
-            (["a"], {"processes": 1.5}, TypeError, "processes must be an int or None, not float"),
-            (["a"], {"max_dist": -1}, ValueError, "max_dist must be 0 or more"),
-            (["a"], {"limit": "x"}, TypeError, "limit must be an int"),
+            ("search_many", "tree", {}, TypeError, "queries must be an iterable of str, not a single str"),
+            ("search_many", 5, {}, TypeError, "queries must be iterable, not int"),
+            ("search_many", ["a", 5], {}, TypeError, r"queries\[1\] must be a str, not int"),
+            ("suggest_many", ["a", None], {}, TypeError, r"words\[1\] must be a str, not NoneType"),
+            ("complete_many", ["a"], {"threads": 0}, ValueError, "threads must be 1 or more, not 0"),
+            ("get_many", ["a"], {"threads": 1.5}, TypeError, "threads must be an int or None, not float"),
+            ("search_many", ["a"], {"max_dist": -1}, ValueError, "max_dist must be 0 or more"),
+            ("search_many", ["a"], {"limit": "x"}, TypeError, "limit must be an int"),
         ],
     )
-    def test_bad_arguments(self, queries, kwargs, error, message):
+    def test_bad_arguments(self, call, queries, kwargs, error, message):
         with pytest.raises(error, match=message):
-            casefolded().search_many(queries, **kwargs)
+            getattr(casefolded(), call)(queries, **kwargs)
 
-    def test_an_error_in_a_worker_reaches_the_caller(self):
+    def test_a_failing_normalisation_names_the_query(self):
         index = Index.from_words(["a"], normalize=refuse_x)
-        with pytest.raises(ValueError, match="no x"):
-            index.search_many(["a", "x"] * 4, processes=2)
+        with pytest.raises(ValueError, match=r"queries\[1\]: no x"):
+            index.search_many(["a", "x"] * 4, threads=2)
+        assert index.search_many(["a"]) == [[Match("a", 0, 0)]]
 
 
 def refuse_x(word):

@@ -51,7 +51,7 @@ def test_typed_usage(tmp_path: pathlib.Path) -> None:
         path = tmp_path / "index.kvx"
         index.save(path)
         loaded = Index.load(path, normalize=index.normalize)
-        batches: List[List[Match]] = loaded.search_many(["tre", "tri"], 1, processes=1)
+        batches: List[List[Match]] = loaded.search_many(["tre", "tri"], 1, threads=1)
         distances: List[int] = [match.distance for batch in batches for match in batch]
         assert distances == [1, 1, 1]
 

@@ -10,7 +10,7 @@ from typing import Any, List, NamedTuple, Optional, Sequence, Tuple
 
 import _kelvaro
 
-from . import _arrays, _builder, _normalization
+from . import _arrays, _native_index, _normalization
 from ._normalization import Normalize
 from ._word_table import Spellings, WordTable
 
@@ -37,7 +37,7 @@ def build(words: Any, values: Any, normalize: Optional[Normalize], weighted: boo
     else:
         keys, originals = _joined_keys(spellings, joined_words, normalize), joined_words
     try:
-        trie_bytes, node_count, word_table, spelling_keys, spelling_words = _builder.build_index(
+        trie_bytes, node_count, word_table, spelling_keys, spelling_words = _native_index.build_index(
             keys, originals, packed
         )
     except UnicodeEncodeError:

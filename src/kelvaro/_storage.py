@@ -42,7 +42,7 @@ from typing import BinaryIO, List, NamedTuple, Optional, Tuple, Union
 
 import _kelvaro
 
-from . import _arrays, _builder, _normalization
+from . import _arrays, _native_index, _normalization
 from ._building import Parts
 from ._normalization import Normalize
 from ._word_table import Spellings, WordTable
@@ -321,7 +321,7 @@ def _checked_header(path: str, data: bytes) -> Tuple[Header, List[bytes]]:
 def _checked_parts(path: str, header: Header, sections: List[bytes], normalize: Optional[Normalize]) -> Parts:
     trie_bytes, word_data, key_data, spelling_data = sections
     try:
-        node_count, word_count, words_and_keys, trie = _builder.check_index(
+        node_count, word_count, words_and_keys, trie = _native_index.check_index(
             trie_bytes, word_data, (key_data, spelling_data), _texts_wanted(header.normalization, normalize)
         )
         if header.word_count != word_count:

@@ -10,14 +10,14 @@ word is decoded only when someone asks for it.
 from __future__ import annotations
 
 import operator
-from typing import Iterator, List, Sequence, overload
+from typing import Iterator, Sequence, overload
 
-from . import _arrays, _builder
+from . import _arrays
 
 
 class WordTable(Sequence[str]):
     """The words of one word table, in the table's order. The table must be
-    well formed (kelvaro._builder.check_word_table)."""
+    well formed (the builder makes it so, and loading checks it)."""
 
     __slots__ = ("_data", "_offsets", "_text_start")
 
@@ -79,14 +79,3 @@ class Spellings:
 
     def __len__(self) -> int:
         return len(self.keys)
-
-    def of(self, key: str) -> str:
-        return self.of_all([key])[0]
-
-    def of_all(self, keys: List[str]) -> List[str]:
-        """The spelling of every key of `keys`, found natively by a binary
-        search of the keys' table: a few comparisons each, where one in
-        Python would decode a word per step."""
-        if not self.keys:
-            return keys
-        return _builder.spell(self.keys.data, self.words.data, keys)

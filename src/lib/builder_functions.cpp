@@ -25,12 +25,9 @@ namespace kelvaro::py {
 namespace {
 
 constexpr const char* kBuildIndexParameters[] = {"keys", "words", "values"};
-constexpr const char* kDataParameter[] = {"data"};
 constexpr const char* kCheckIndexParameters[] = {"trie", "words", "spellings", "texts"};
 
 constexpr FunctionDescription kBuildIndex{nullptr, "build_index", kBuildIndexParameters};
-constexpr FunctionDescription kCheckTrie{nullptr, "check_trie", kDataParameter};
-constexpr FunctionDescription kCheckWordTable{nullptr, "check_word_table", kDataParameter};
 constexpr FunctionDescription kCheckIndex{nullptr, "check_index", kCheckIndexParameters};
 
 // Keys and word tables address their bytes with unsigned 32-bit integers.
@@ -240,32 +237,6 @@ PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
   });
 }
 
-// check_trie(data) -> (node_count, word_count), or ValueError saying why
-// `data` is not the saved trie of an index.
-PyObject* check_trie(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return run_in_frame([&] {
-    ArgumentSlots slots = bind_arguments(kCheckTrie, args, nargs, kwnames);
-    std::span<const std::uint8_t> data = convert_argument(kCheckTrie, slots, 0, to_byte_view);
-    Trie trie = decode_whole_trie(data);
-    const IndexTrieCounts counts = checked_index_trie(trie);
-    PyRef nodes = u64_to_py(counts.nodes);
-    PyRef words = u64_to_py(counts.words);
-    return tuple_to_py<2>({std::move(nodes), std::move(words)});
-  });
-}
-
-// check_word_table(data) -> word_count, or ValueError saying why `data` is
-// not a word table.
-PyObject* check_word_table(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return run_in_frame([&] {
-    ArgumentSlots slots = bind_arguments(kCheckWordTable, args, nargs, kwnames);
-    std::span<const std::uint8_t> data = convert_argument(kCheckWordTable, slots, 0, to_byte_view);
-    if (auto problem = word_table_problem(data))
-      throw_value_error("the word table is malformed: " + *problem);
-    return u64_to_py(word_table_count(data));
-  });
-}
-
 // check_index(trie, words, (spelling_keys, spelling_words), texts) ->
 // (node_count, word_count, words_and_keys): checks the sections of a saved
 // index, each on its own and then against each other, or raises ValueError
@@ -310,13 +281,9 @@ PyObject* check_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 
 }  // namespace
 
-PyMethodDef builder_functions[5] = {
+PyMethodDef builder_functions[3] = {
     {"build_index", fastcall_entry(build_index), METH_FASTCALL | METH_KEYWORDS,
      "build_index(keys, words, values)\n--\n\n"},
-    {"check_trie", fastcall_entry(check_trie), METH_FASTCALL | METH_KEYWORDS,
-     "check_trie(data)\n--\n\n"},
-    {"check_word_table", fastcall_entry(check_word_table), METH_FASTCALL | METH_KEYWORDS,
-     "check_word_table(data)\n--\n\n"},
     {"check_index", fastcall_entry(check_index), METH_FASTCALL | METH_KEYWORDS,
      "check_index(trie, words, spellings, texts)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},

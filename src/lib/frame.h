@@ -16,6 +16,7 @@
 #include "lib/panic.h"
 #include "lib/py_error.h"
 #include "prefix/internal_error.h"
+#include "prefix/interrupt.h"
 
 namespace kelvaro::py {
 
@@ -29,6 +30,10 @@ PyObject* run_in_frame(Body&& body) noexcept {
     std::move(error).restore();
   } catch (const InternalError& error) {
     raise_panic(error.message());
+  } catch (const Interrupted&) {
+    // A signal handler raised while the work ran without the interpreter
+    // lock, and its exception is pending already.
+    if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::length_error&) {

@@ -1,0 +1,195 @@
+#include "index/word_index.h"
+
+#include <algorithm>
+#include <tuple>
+#include <utility>
+
+#include "builder/reversed_trie.h"
+#include "builder/word_table.h"
+#include "prefix/tree_walk.h"
+#include "prefix/utf8.h"
+#include "search/completion.h"
+#include "search/split_search.h"
+#include "search/suggestions.h"
+
+namespace kelvaro {
+
+// What the faster searches need besides the trie, made once per index:
+// the trie of the reversed keys, and the heaviest payload at or below each
+// node of the index's trie (4 bytes a node), which completion walks by and
+// suggestions prune by.
+struct WordIndex::Tables {
+  Trie backward;
+  std::vector<Payload> best_forward;
+};
+
+namespace {
+
+// A sorted search with a limit widens its reach one edit at a time up to
+// here, and then doubles it, so that a query whose nearest words are far
+// away costs a few searches rather than one per distance.
+constexpr std::uint64_t kLastSingleStep = 4;
+
+std::optional<std::uint64_t> one_less(std::optional<std::uint64_t> limit) {
+  return limit.has_value() ? std::optional<std::uint64_t>(*limit - 1) : std::nullopt;
+}
+
+}  // namespace
+
+WordIndex::WordIndex(const Trie& forward, std::span<const std::uint8_t> spelling_keys,
+                     std::span<const std::uint8_t> spelling_words, std::uint64_t word_count,
+                     bool weighted)
+    : forward_(forward),
+      spelling_keys_(spelling_keys),
+      spelling_words_(spelling_words),
+      word_count_(word_count),
+      weighted_(weighted) {}
+
+WordIndex::~WordIndex() = default;
+
+const WordIndex::Tables& WordIndex::tables() const {
+  if (const Tables* made = tables_.load(std::memory_order_acquire)) return *made;
+  // One thread makes them; the others wait for it. A maker that is
+  // interrupted leaves nothing behind, and the next search tries again.
+  std::lock_guard lock(tables_lock_);
+  if (const Tables* made = tables_.load(std::memory_order_relaxed)) return *made;
+  auto tables = std::make_unique<Tables>();
+  tables->backward = reversed_trie(forward_);
+  tables->best_forward = best_payloads_below(forward_);
+  owned_tables_ = std::move(tables);
+  tables_.store(owned_tables_.get(), std::memory_order_release);
+  return *owned_tables_;
+}
+
+std::optional<Payload> WordIndex::get(std::u32string_view key) const {
+  // The root spells the empty word; the descent never reports it.
+  if (key.empty()) return empty_word();
+  const std::optional<NodeId> node = find_exact(forward_, key);
+  if (!node.has_value()) return std::nullopt;
+  return forward_.node_payloads()[*node];
+}
+
+std::string_view WordIndex::spelling(std::string_view key) const {
+  if (word_table_count(spelling_keys_) == 0) return key;
+  return word_beside_key(spelling_keys_, spelling_words_, key).value_or(key);
+}
+
+// The one place that chooses how a search runs.
+std::vector<Match> WordIndex::found(std::u32string_view query, std::uint64_t max_dist,
+                                    std::optional<std::uint64_t> limit, bool transpositions) const {
+  std::vector<Match> matches;
+  if (limit == std::uint64_t{0}) return matches;
+  // The empty word is the root, which a walk would meet first but never
+  // reports.
+  if (const std::optional<Payload> empty = empty_word(); empty && query.size() <= max_dist) {
+    matches.push_back({std::string(), empty, query.size()});
+    limit = one_less(limit);
+    if (limit == std::uint64_t{0}) return matches;
+  }
+  std::vector<Match> walked;
+  if (max_dist == 0) {
+    // Distance 0 is an exact lookup: a descent along the query.
+    if (const std::optional<NodeId> node = find_exact(forward_, query))
+      walked.push_back({utf8::encode(query), forward_.node_payloads()[*node], 0});
+  } else if (split_pays(query.size(), max_dist, limit) && can_split(forward_, tables().backward)) {
+    // A query long enough for each piece to be longer than its share of
+    // the edits: the split search over both tries.
+    walked = split_search(forward_, tables().backward, query, max_dist, limit, transpositions);
+  } else {
+    // Otherwise the plain walk, which every index trie allows.
+    walked = walk_sound_trie(forward_, query, max_dist, limit, transpositions);
+  }
+  if (matches.empty()) return walked;
+  matches.insert(matches.end(), std::make_move_iterator(walked.begin()),
+                 std::make_move_iterator(walked.end()));
+  return matches;
+}
+
+std::vector<Match> WordIndex::search(std::u32string_view query, std::uint64_t max_dist,
+                                     std::optional<std::uint64_t> limit, bool sorted,
+                                     bool transpositions) const {
+  if (sorted) return sorted_search(query, max_dist, limit, transpositions);
+  return found(query, max_dist, limit, transpositions);
+}
+
+std::vector<Match> WordIndex::sorted_search(std::u32string_view query, std::uint64_t max_dist,
+                                            std::optional<std::uint64_t> limit,
+                                            bool transpositions) const {
+  std::vector<Match> matches;
+  if (!limit.has_value() || *limit >= word_count_) {
+    matches = found(query, max_dist, std::nullopt, transpositions);
+  } else {
+    // The best `limit` matches lie within any distance that has at least
+    // `limit` of them: every match left out is farther than every one
+    // found. Once every word is within reach there are that many, so the
+    // loop ends, after a few single steps and a doubling per power of two
+    // of the distance it needs. No stored key is farther from the query
+    // than the longer of the two.
+    const std::uint64_t longest = forward_.height();
+    max_dist = std::min<std::uint64_t>(max_dist, std::max<std::uint64_t>(query.size(), longest));
+    std::uint64_t distance = 0;
+    matches = found(query, distance, std::nullopt, transpositions);
+    while (matches.size() < *limit && distance < max_dist) {
+      distance += distance < kLastSingleStep ? 1 : distance;
+      // A search that reaches as far as the longest key enters every node,
+      // whatever its reach; the widest costs no more.
+      distance = distance >= longest ? max_dist : std::min(distance, max_dist);
+      matches = found(query, distance, std::nullopt, transpositions);
+    }
+  }
+  // By distance, then by the word as it was given.
+  std::vector<std::pair<std::string_view, std::size_t>> order;
+  order.reserve(matches.size());
+  for (std::size_t i = 0; i < matches.size(); ++i) order.emplace_back(spelling(matches[i].text), i);
+  std::stable_sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
+    return std::tie(matches[a.second].distance, a.first) <
+           std::tie(matches[b.second].distance, b.first);
+  });
+  const std::size_t kept =
+      limit.has_value() ? std::min<std::size_t>(*limit, order.size()) : order.size();
+  std::vector<Match> best;
+  best.reserve(kept);
+  for (std::size_t i = 0; i < kept; ++i) best.push_back(std::move(matches[order[i].second]));
+  return best;
+}
+
+std::vector<Match> WordIndex::suggest(std::u32string_view word, std::uint64_t max_dist,
+                                      std::optional<std::uint64_t> limit) const {
+  std::vector<Match> matches;
+  if (limit == std::uint64_t{0}) return matches;
+  // The empty word, at the root, which the walks never meet, is its own
+  // best suggestion.
+  if (const std::optional<Payload> empty = empty_word(); empty && word.empty()) {
+    matches.push_back({std::string(), empty, 0});
+    limit = one_less(limit);
+  }
+  const Tables& lookup = tables();
+  const IndexTries tries{forward_, lookup.backward, lookup.best_forward};
+  std::vector<Match> ranked = kelvaro::suggest(tries, word, max_dist, limit, weighted_);
+  matches.insert(matches.end(), std::make_move_iterator(ranked.begin()),
+                 std::make_move_iterator(ranked.end()));
+  return matches;
+}
+
+std::vector<Match> WordIndex::complete(std::u32string_view prefix, std::uint64_t max_dist,
+                                       std::optional<std::uint64_t> limit,
+                                       bool transpositions) const {
+  std::vector<Match> matches = kelvaro::complete(forward_, tables().best_forward, prefix, max_dist,
+                                                 limit, weighted_, transpositions);
+  // The empty word, at the root, completes a prefix as short as max_dist,
+  // and takes its place by (distance, -value, word) like any other.
+  const std::optional<Payload> empty = empty_word();
+  if (!empty || prefix.size() > max_dist || limit == std::uint64_t{0}) return matches;
+  const auto place = [&](const Match& match) {
+    const std::int64_t lighter = weighted_ ? -static_cast<std::int64_t>(*match.payload) : 0;
+    return std::make_tuple(match.distance, lighter, std::string_view(match.text));
+  };
+  const Match word{std::string(), empty, prefix.size()};
+  const auto at = std::find_if(matches.begin(), matches.end(),
+                               [&](const Match& match) { return !(place(match) < place(word)); });
+  matches.insert(at, word);
+  if (limit.has_value() && matches.size() > *limit) matches.resize(*limit);
+  return matches;
+}
+
+}  // namespace kelvaro

@@ -1,0 +1,88 @@
+// WordIndex: every lookup of an index, answered in one place.
+//
+// An index is a trie of keys (the words, normalised if the index has a
+// normalisation), the spellings of the keys that normalisation changed, and
+// the lookup tables that the faster searches need: the trie of the reversed
+// keys and the heaviest value at or below each node. Each method takes a
+// query already turned into characters and returns the finished answer,
+// every choice made here: the empty word (which the walks never meet, since
+// it is the root), the limit, the widening of a sorted search, and which
+// walk runs.
+//
+// A WordIndex never changes once made, so any number of threads may use
+// it at once; the lookup tables are made by the first search that needs
+// them, once, under a lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "prefix/queries.h"
+#include "prefix/trie.h"
+
+namespace kelvaro {
+
+class WordIndex {
+ public:
+  // `forward` must be an index trie (sound, siblings distinct and sorted),
+  // and the spelling tables word tables of the same length, the keys in
+  // increasing order. All three are borrowed: the owner keeps them alive
+  // and unchanged for the index's life.
+  WordIndex(const Trie& forward, std::span<const std::uint8_t> spelling_keys,
+            std::span<const std::uint8_t> spelling_words, std::uint64_t word_count, bool weighted);
+  ~WordIndex();
+  WordIndex(const WordIndex&) = delete;
+  WordIndex& operator=(const WordIndex&) = delete;
+
+  bool weighted() const { return weighted_; }
+  const Trie& forward() const { return forward_; }
+
+  // The value of `key`, if stored.
+  std::optional<Payload> get(std::u32string_view key) const;
+
+  // Every stored key within max_dist of `query` (a swap of neighbours one
+  // edit too with `transpositions`), in the order of the plain walk, or
+  // with `sorted` by (distance, spelling); at most `limit` of them.
+  std::vector<Match> search(std::u32string_view query, std::uint64_t max_dist,
+                            std::optional<std::uint64_t> limit, bool sorted,
+                            bool transpositions) const;
+
+  // The likeliest corrections of `word`, best first (search/suggestions.h).
+  std::vector<Match> suggest(std::u32string_view word, std::uint64_t max_dist,
+                             std::optional<std::uint64_t> limit) const;
+
+  // The stored keys that complete `prefix` (search/completion.h).
+  std::vector<Match> complete(std::u32string_view prefix, std::uint64_t max_dist,
+                              std::optional<std::uint64_t> limit, bool transpositions) const;
+
+  // The word as it was given whose key is `key`, a stored key.
+  std::string_view spelling(std::string_view key) const;
+
+ private:
+  struct Tables;
+  const Tables& tables() const;
+  // Every match within max_dist, the empty word included, in walk order.
+  std::vector<Match> found(std::u32string_view query, std::uint64_t max_dist,
+                           std::optional<std::uint64_t> limit, bool transpositions) const;
+  std::vector<Match> sorted_search(std::u32string_view query, std::uint64_t max_dist,
+                                   std::optional<std::uint64_t> limit, bool transpositions) const;
+  std::optional<Payload> empty_word() const { return forward_.node_payloads()[0]; }
+
+  const Trie& forward_;
+  std::span<const std::uint8_t> spelling_keys_;
+  std::span<const std::uint8_t> spelling_words_;
+  std::uint64_t word_count_;
+  bool weighted_;
+  mutable std::mutex tables_lock_;
+  mutable std::atomic<const Tables*> tables_{nullptr};
+  mutable std::unique_ptr<Tables> owned_tables_;
+};
+
+}  // namespace kelvaro

@@ -1,0 +1,102 @@
+# The native part of kelvaro.Index (src/lib/native_index.cpp) and the
+# builder's functions (src/lib/builder_functions.cpp). Texts travel to the
+# builder joined into one str, with their lengths in characters as bytes of
+# little-endian unsigned 32-bit integers, or None when newlines separate
+# them; values travel as such bytes too.
+
+from typing import Any, Callable, Iterable, List, Optional, TypeVar, Union, overload
+
+import _kelvaro
+
+from ._building import Parts
+from ._index import Match
+
+_T = TypeVar("_T")
+_Self = TypeVar("_Self", bound="NativeIndex")
+
+class NativeIndex:
+    def __new__(
+        cls: type[_Self],
+        trie: _kelvaro.PrefixSearch,
+        spelling_keys: bytes,
+        spelling_words: bytes,
+        word_count: int,
+        weighted: bool,
+        normalize: Optional[Callable[[str], str]],
+        parts: Parts,
+    ) -> _Self: ...
+    @property
+    def _parts(self) -> Parts: ...
+    @property
+    def normalize(self) -> Optional[Callable[[str], str]]: ...
+    @property
+    def weighted(self) -> bool: ...
+    def __contains__(self, word: object) -> bool: ...
+    @overload
+    def get(self, word: str) -> Optional[int]: ...
+    @overload
+    def get(self, word: str, default: _T) -> Union[int, _T]: ...
+    def search(
+        self,
+        query: str,
+        max_dist: int = 1,
+        limit: Optional[int] = None,
+        *,
+        sorted: bool = False,
+        transpositions: bool = False,
+    ) -> List[Match]: ...
+    def suggest(self, word: str, max_dist: int = 2, limit: Optional[int] = 5) -> List[Match]: ...
+    def complete(
+        self, prefix: str, max_dist: int = 1, limit: Optional[int] = 10, *, transpositions: bool = False
+    ) -> List[Match]: ...
+    @overload
+    def get_many(self, words: Iterable[str], *, threads: Optional[int] = None) -> List[Optional[int]]: ...
+    @overload
+    def get_many(
+        self, words: Iterable[str], default: _T, *, threads: Optional[int] = None
+    ) -> List[Union[int, _T]]: ...
+    def search_many(
+        self,
+        queries: Iterable[str],
+        max_dist: int = 1,
+        limit: Optional[int] = None,
+        *,
+        sorted: bool = False,
+        transpositions: bool = False,
+        threads: Optional[int] = None,
+    ) -> List[List[Match]]: ...
+    def suggest_many(
+        self, words: Iterable[str], max_dist: int = 2, limit: Optional[int] = 5, *, threads: Optional[int] = None
+    ) -> List[List[Match]]: ...
+    def complete_many(
+        self,
+        prefixes: Iterable[str],
+        max_dist: int = 1,
+        limit: Optional[int] = 10,
+        *,
+        transpositions: bool = False,
+        threads: Optional[int] = None,
+    ) -> List[List[Match]]: ...
+
+def _set_match_type(match: type) -> None: ...
+def build_index(
+    keys: tuple[str, bytes | None],
+    words: tuple[str, bytes | None] | None,
+    values: bytes | None,
+) -> tuple[bytes, int, bytes, bytes, bytes]:
+    """(trie, node_count, word_table, spelling_keys, spelling_words) for an
+    index of keys; words are the spellings that normalisation made the keys
+    from, or None."""
+
+def check_index(
+    trie: bytes, words: bytes, spellings: tuple[bytes, bytes], texts: int
+) -> tuple[
+    int, int, tuple[int, tuple[str, bytes | None], tuple[str, bytes | None]] | None, _kelvaro.PrefixSearch
+]:
+    """(node_count, word_count, words_and_keys, trie) of a saved index whose
+    sections agree with each other, trie being the decoded trie; ValueError
+    saying what is wrong if not. spellings is the pair of the spelling
+    keys' and words' tables. texts asks for words with their keys: 0 none
+    (words_and_keys is None), 1 every word, 2 only those that a case
+    mapping could have changed; words_and_keys is (count, words, keys),
+    joined the way build_index takes them."""

@@ -1,0 +1,38 @@
+// Initialisation of kelvaro._native_index, the native part of the kelvaro
+// package: its one exported entry, PyInit__native_index. It holds the index
+// type (native_index.h) and the builder's functions (builder_functions.h).
+#include "lib/builder_functions.h"
+#include "lib/frame.h"
+#include "lib/interrupts.h"
+#include "lib/native_index.h"
+
+namespace kelvaro::py {
+namespace {
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "kelvaro._native_index",
+    "The native part of kelvaro.Index: the index type and its builder. Not a public interface.",
+    0,
+    builder_functions,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace kelvaro::py
+
+PyMODINIT_FUNC PyInit__native_index() {
+  using namespace kelvaro::py;
+  return run_in_frame([] {
+    install_interrupt_hook();
+    PyRef module = checked(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
+    PyRef set_match = checked(PyCFunction_NewEx(&set_match_type_definition, nullptr, nullptr));
+    checked_status(PyObject_SetAttrString(module.get(), "_set_match_type", set_match.get()));
+    checked_status(PyObject_SetAttrString(module.get(), "NativeIndex",
+                                          reinterpret_cast<PyObject*>(native_index_type())));
+    return module;
+  });
+}
