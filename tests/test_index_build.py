@@ -255,6 +255,15 @@ class TestNativeHelpers:
         ).stdout
         assert [line.split()[-1] for line in listing.splitlines() if line.strip()] == ["PyInit__native_index"]
 
+    def test_one_panic_exception_class_for_both_modules(self):
+        # Both extension modules raise the PanicException that one shared
+        # library holds: it must be loaded once, from one file.
+        import _kelvaro  # noqa: F401
+
+        with open("/proc/self/maps") as maps:
+            loaded = {line.split()[-1] for line in maps if "libkelvaro_panic" in line}
+        assert len(loaded) == 1
+
     @pytest.mark.parametrize(
         "args, error, message",
         [

@@ -12,7 +12,8 @@ import _kelvaro
 from conftest import cpython_only
 from kelvaro import Index
 
-CHAIN = Index.from_words(["a" * 20000]).trie
+CHAIN_INDEX = Index.from_words(["a" * 20000])
+CHAIN = CHAIN_INDEX.trie
 # A root with two million children: a tenth of a second or more to decode.
 WIDE = 2_000_000
 SAVED = _kelvaro.from_internal_data(
@@ -29,19 +30,30 @@ def alarm():
     signal.signal(signal.SIGALRM, previous)
 
 
-CALLS = [
-    # Quadratic on purpose: a band as wide as the query on a deep chain.
+# Quadratic on purpose: a band as wide as the query on a deep chain. Each
+# of these would take minutes.
+ENDLESS = [
     lambda: CHAIN.fuzzy_match("b" * 20000, 10**9, None),
+    # The index's lookups run without the interpreter lock, the batches on
+    # threads of their own.
+    lambda: CHAIN_INDEX.search("b" * 20000, 10**9),
+    lambda: CHAIN_INDEX.complete("b" * 20000, 10**9, 3),
+    lambda: CHAIN_INDEX.search_many(["b" * 20000] * 4, 10**9, threads=2),
+]
+CALLS = [
+    *ENDLESS,
     lambda: _kelvaro.from_bytes(SAVED),
     lambda: Index.from_words(WORDS),
 ]
 
 
 @cpython_only
-@pytest.mark.parametrize("call", CALLS, ids=["search", "decode", "build"])
+@pytest.mark.parametrize(
+    "call", CALLS, ids=["search", "index search", "complete", "search_many", "decode", "build"]
+)
 def test_a_long_call_stops_at_ctrl_c(alarm, call):
     started = time.monotonic()
-    if call is not CALLS[0]:
+    if call not in ENDLESS:
         call()
     whole = time.monotonic() - started
     alarm(0.01)
@@ -50,5 +62,31 @@ def test_a_long_call_stops_at_ctrl_c(alarm, call):
         call()
     # Within moments, from inside the call: not once it has run its course.
     # The search would take minutes.
-    assert time.monotonic() - started < (whole / 2 if call is not CALLS[0] else 5)
+    assert time.monotonic() - started < (whole / 2 if call not in ENDLESS else 5)
     assert CHAIN.fuzzy_match("a" * 20000, 0, None) == [("a" * 20000, 0, 0)]
+    assert CHAIN_INDEX.search_many(["a" * 20000], 0) == [CHAIN_INDEX.search("a" * 20000, 0)]
+
+
+def test_other_threads_run_during_a_long_lookup():
+    # The index's lookups give the interpreter lock away while they work.
+    import threading
+
+    ticks = []
+    done = threading.Event()
+
+    def tick():
+        while not done.is_set():
+            ticks.append(time.monotonic())
+            time.sleep(0.005)
+
+    ticker = threading.Thread(target=tick)
+    ticker.start()
+    try:
+        started = time.monotonic()
+        CHAIN_INDEX.search("b" * 3000, 10**9)
+        ended = time.monotonic()
+    finally:
+        done.set()
+        ticker.join()
+    during = [t for t in ticks if started < t < ended]
+    assert len(during) >= min(3, (ended - started) / 0.02)

@@ -91,7 +91,7 @@ std::vector<Match> WordIndex::found(std::u32string_view query, std::uint64_t max
     // Distance 0 is an exact lookup: a descent along the query.
     if (const std::optional<NodeId> node = find_exact(forward_, query))
       walked.push_back({utf8::encode(query), forward_.node_payloads()[*node], 0});
-  } else if (split_pays(query.size(), max_dist, limit) && can_split(forward_, tables().backward)) {
+  } else if (split_pays(query.size(), max_dist) && can_split(forward_, tables().backward)) {
     // A query long enough for each piece to be longer than its share of
     // the edits: the split search over both tries.
     walked = split_search(forward_, tables().backward, query, max_dist, limit, transpositions);

@@ -34,8 +34,9 @@ inline constexpr std::size_t kInlineSize = 32;
 inline constexpr std::size_t kInlineAlign = alignof(void*);
 
 template <typename T>
-inline constexpr bool kStoredInline = sizeof(T) <= kInlineSize && alignof(T) <= kInlineAlign &&
-                                      std::is_nothrow_move_constructible_v<T>;
+inline constexpr bool kStoredInline =
+    sizeof(T) <= kInlineSize &&
+    alignof(T) <= kInlineAlign&& std::is_nothrow_move_constructible_v<T>;
 
 template <typename T>
 void relocate_inline(void* from, void* to) noexcept {

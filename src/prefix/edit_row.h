@@ -55,6 +55,12 @@ class EditBand {
   // reading one cell past the band needs no test.
   std::size_t stride() const { return width_ + 1; }
 
+  // What computing one row costs, in the units of InterruptCheck (about a
+  // node's visit each): a wide band is many nodes' worth of work.
+  std::uint32_t row_work() const {
+    return static_cast<std::uint32_t>(std::min<std::size_t>(1 + width_ / 16, 1u << 20));
+  }
+
   // The column of cell 0 at `depth`.
   std::size_t start(std::size_t depth) const { return depth > bound_ ? depth - bound_ : 0; }
 

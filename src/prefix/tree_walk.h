@@ -58,7 +58,6 @@ class TreeWalk {
            WalkGuards guards = {})
       : trie_(trie), band_(band), max_dist_(max_dist), swapping_(transpositions), guards_(guards) {
     find_occurrences();
-    row_work_ = static_cast<std::uint32_t>(std::min<std::size_t>(1 + band_.width() / 16, 1u << 20));
   }
 
   // Calls record(node, path, distance) for every match, in order, until it
@@ -90,7 +89,7 @@ class TreeWalk {
       const Pending next = pending_.back();
       pending_.pop_back();
       // A row of cells is a node's work.
-      interrupts_.tick(row_work_);
+      interrupts_.tick(band_.row_work());
       const std::size_t depth = next.depth;
       if (rows_.size() < (depth + 1) * width) rows_.resize(2 * rows_.size() + width);
       path_.resize(depth);
@@ -302,7 +301,6 @@ class TreeWalk {
   std::vector<std::uint64_t> occurrences_;
   std::vector<std::pair<char32_t, std::uint64_t>> wide_occurrences_;
   InterruptCheck interrupts_;
-  std::uint32_t row_work_;
 };
 
 // The node that spells `query` and has a payload, as the search finds it

@@ -209,6 +209,7 @@ class CompletionSearch {
     for (const std::size_t position : gathered_) {
       const NodeId child = trie_.child_indices()[position];
       const char32_t ch = trie_.run_chars()[position];
+      interrupts_.tick(band_.row_work());
       const std::size_t offset = rows_.size();
       rows_.resize(offset + band_.stride());
       Cell* row = rows_.data() + offset;

@@ -102,8 +102,7 @@ bool can_split(const Trie& forward, const Trie& backward) {
          backward.siblings_distinct();
 }
 
-bool split_pays(std::size_t query_size, std::uint64_t max_dist,
-                std::optional<std::uint64_t> /*limit*/) {
+bool split_pays(std::size_t query_size, std::uint64_t max_dist) {
   // Each piece must be longer than its budget, or its guard holds from the
   // root and the walk is a whole plain walk. Two edits cut the query in
   // three, each piece held to no edit in one of the walks.

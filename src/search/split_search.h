@@ -49,7 +49,7 @@ namespace kelvaro {
 bool can_split(const Trie& forward, const Trie& backward);
 
 // Whether the split search is expected to be faster than the plain walk.
-bool split_pays(std::size_t query_size, std::uint64_t max_dist, std::optional<std::uint64_t> limit);
+bool split_pays(std::size_t query_size, std::uint64_t max_dist);
 
 // What the plain walk with transpositions as given finds, found by the split
 // search; `forward` and `backward` as can_split requires.

@@ -112,7 +112,7 @@ std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
     return !backward && ranking.cannot_enter(least, tries.best_forward[node]);
   };
   // The split search where it pays, the plain walk elsewhere.
-  if (split_pays(word.size(), max_dist, limit)) {
+  if (split_pays(word.size(), max_dist)) {
     for_each_split_match(tries.forward, tries.backward, word, max_dist, true, add, skip);
   } else {
     const EditBand band(word, max_dist,
