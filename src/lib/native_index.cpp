@@ -416,8 +416,15 @@ PyRef lookup_batch(const IndexState& state, const std::vector<std::u32string>& k
                    unsigned threads, Lookup&& lookup) {
   std::vector<std::vector<Match>> results(keys.size());
   run_batch(keys.size(), threads, [&](std::size_t i) { results[i] = lookup(keys[i]); });
-  return list_to_py(results,
-                    [&](const std::vector<Match>& found) { return matches_to_py(state, found); });
+  // The outer list is made last: a list of every result made first would be
+  // walked by each of the collector's passes that the results set off.
+  std::vector<PyRef> lists;
+  lists.reserve(results.size());
+  for (std::vector<Match>& found : results) {
+    lists.push_back(matches_to_py(state, found));
+    std::vector<Match>().swap(found);
+  }
+  return list_to_py(lists, [](const PyRef& list) { return list; });
 }
 
 PyObject* search_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
