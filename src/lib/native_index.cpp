@@ -272,6 +272,9 @@ PyRef new_match(PyRef word, PyRef value, PyRef distance) {
   PyTuple_SET_ITEM(match.get(), 0, word.release());
   PyTuple_SET_ITEM(match.get(), 1, value.release());
   PyTuple_SET_ITEM(match.get(), 2, distance.release());
+  // A str and two ints can be part of no cycle: the collector need never
+  // look at it (it would find as much on its first pass and stop looking).
+  PyObject_GC_UnTrack(match.get());
   return match;
 #endif
 }
@@ -287,6 +290,24 @@ PyRef matches_to_py(const IndexState& state, const std::vector<Match>& matches) 
 PyRef value_to_py(std::optional<Payload> value, PyObject* otherwise) {
   return value.has_value() ? u32_to_py(*value) : PyRef::borrow(otherwise);
 }
+
+// Holds off the cyclic garbage collector for its lifetime, if it was on.
+class PausedCollector {
+ public:
+#if !defined(PYPY_VERSION) && PY_VERSION_HEX >= 0x030A0000
+  PausedCollector() : was_on_(PyGC_Disable() == 1) {}
+  ~PausedCollector() {
+    if (was_on_) PyGC_Enable();
+  }
+
+ private:
+  bool was_on_;
+#else
+  PausedCollector() = default;
+#endif
+  PausedCollector(const PausedCollector&) = delete;
+  PausedCollector& operator=(const PausedCollector&) = delete;
+};
 
 // Runs work(i) for every key, without the interpreter lock, over `threads`
 // threads.
@@ -417,7 +438,10 @@ PyRef lookup_batch(const IndexState& state, const std::vector<std::u32string>& k
   std::vector<std::vector<Match>> results(keys.size());
   run_batch(keys.size(), threads, [&](std::size_t i) { results[i] = lookup(keys[i]); });
   // The outer list is made last: a list of every result made first would be
-  // walked by each of the collector's passes that the results set off.
+  // walked by each of the collector's passes that the results set off. And
+  // the collector waits until all are made: every result is alive, and
+  // passes in between would only walk them again and again.
+  PausedCollector paused;
   std::vector<PyRef> lists;
   lists.reserve(results.size());
   for (std::vector<Match>& found : results) {
