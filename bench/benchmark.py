@@ -17,6 +17,11 @@ of the work that asked for it:
     served as a corrector before it.
   - Index.complete (when the package has it) on prefixes of stored words,
     and at distance 0 against marisa-trie's keys(prefix).
+  - The native index: the batch calls on one and two threads, Python
+    threads calling Index.search, a batch against the same lookups timed in
+    C++ alone, single calls and exact lookups against their peers, and
+    search_many against symspellpy in a loop and rapidfuzz's cdist on every
+    core.
 
 Dictionaries: Debian's wamerican-huge, and 300,000 generated words over
 3,000 CJK ideographs. Queries: dictionary words with 0 to 2 random
@@ -48,7 +53,6 @@ sys.path.insert(0, HERE)
 
 import _kelvaro  # noqa: E402
 import kelvaro  # noqa: E402
-from kelvaro import _builder  # noqa: E402
 from lookup_pass import seconds_per_call, time_row  # noqa: E402
 from trie_arrays import build_arrays  # noqa: E402
 
@@ -531,24 +535,142 @@ def issue_12(datasets, rows, build_times, rss, million):
     return out
 
 
+# --- issue 17: one native index, every core --------------------------------------
+
+
+def throughput(call, count, runs):
+    """Queries per second of call() answering `count` queries, best of `runs`."""
+    return count / best_of(call, runs)
+
+
+def python_threads(index, queries, threads):
+    """Queries per second of `threads` Python threads calling Index.search
+    at distance 1, each on its share of the queries."""
+    import threading
+
+    shares = [queries[i::threads] for i in range(threads)]
+
+    def work(share):
+        for q in share:
+            index.search(q, 1)
+
+    def run():
+        workers = [threading.Thread(target=work, args=(share,)) for share in shares]
+        for worker in workers:
+            worker.start()
+        for worker in workers:
+            worker.join()
+
+    return run
+
+
+def batch_rows(ds, symspell, walk_timer, batch, runs, peer_sample):
+    """Batches on 1 and 2 threads, Python threads, the batch against the C++
+    lookup alone, and the peers' throughput, for one dictionary."""
+    index = ds.index
+    queries = make_queries(ds.words, batch, seed=SEED + 17)
+    index.search_many(queries[:100], 1)
+    rows = {"dictionary": ds.name, "batch": len(queries)}
+    for name, many, single, count in [
+        ("search_many d=1", lambda t: index.search_many(queries, 1, threads=t), lambda: [index.search(q, 1) for q in queries], len(queries)),
+        ("suggest_many", lambda t: index.suggest_many(queries[: batch // 5], threads=t), None, batch // 5),
+        ("complete_many", lambda t: index.complete_many([q[:3] for q in queries], threads=t), None, len(queries)),
+    ]:
+        one = throughput(lambda: many(1), count, runs)
+        two = throughput(lambda: many(2), count, runs)
+        rows[name] = (one, two)
+        log(f"  {ds.name} {name}: {one:,.0f}/s on 1 thread, {two:,.0f}/s on 2 ({two / one:.2f}x)")
+    one = throughput(python_threads(index, queries, 1), len(queries), runs)
+    two = throughput(python_threads(index, queries, 2), len(queries), runs)
+    rows["python threads"] = (one, two)
+    log(f"  {ds.name} Python threads calling search: {two / one:.2f}x")
+    # The batch on one thread against the same lookups in C++ alone.
+    native = sum(walk_timer.time_index(ds.timed, "search", queries, 1, None, False, 1)) / 1e9
+    batch_seconds = best_of(lambda: index.search_many(queries, 1, threads=1), runs)
+    rows["overhead"] = batch_seconds / native
+    # The peers: symspellpy in a loop, rapidfuzz scanning every word on all cores.
+    sample = queries[:peer_sample]
+    rows["symspellpy"] = throughput(lambda: [symspell.lookup(q, 1) for q in sample], len(sample), 1)
+    try:
+        from rapidfuzz import process
+        from rapidfuzz.distance import Levenshtein
+
+        rows["rapidfuzz"] = throughput(
+            lambda: process.cdist(sample, ds.words, scorer=Levenshtein.distance, score_cutoff=1, workers=-1),
+            len(sample), 1)
+    except ImportError:
+        rows["rapidfuzz"] = None
+    rows["kelvaro"] = throughput(lambda: index.search_many(sample, 1), len(sample), runs)
+    # Single calls and exact lookups.
+    rows["search"] = [seconds_per_call(index.search, q, 1) for q in ds.queries]
+    rows["get"] = [seconds_per_call(index.get, q) for q in ds.queries]
+    rows["in"] = [seconds_per_call(index.__contains__, q) for q in ds.queries]
+    return rows
+
+
+def issue_17(datasets, batches, search_rows, marisa_in, completion_median):
+    t = Targets()
+    huge, cjk = batches["wamerican-huge"], batches["cjk"]
+    speed = huge["search_many d=1"][1] / huge["search_many d=1"][0]
+    t.add(f"search_many d=1, wamerican-huge, {huge['batch']:,} queries: threads=2 ≥ 1.8× threads=1",
+          times_text(speed), speed >= 1.8)
+    speed = huge["python threads"][1] / huge["python threads"][0]
+    t.add("two Python threads calling Index.search ≥ 1.6× one thread", times_text(speed), speed >= 1.6)
+    t.add("search_many(threads=1) d=1 within 1.15× of the C++ lookup alone", times_text(huge["overhead"]),
+          huge["overhead"] <= 1.15)
+    search_huge = median(huge["search"])
+    t.add("Index.search d=1 on wamerican-huge ≤ 3.5 µs median", time_text(search_huge), search_huge <= 3.5e-6)
+    cjk_peer = next(median(r["peer"]) for r in search_rows if r["dictionary"] == "cjk" and r["distance"] == 1)
+    ratio = median(cjk["search"]) / cjk_peer
+    t.add("Index.search d=1 on cjk ≤ 0.5× symspellpy", times_text(ratio), ratio <= 0.5)
+    for ds in datasets:
+        rows = batches[ds.name]
+        for call in ("get", "in"):
+            ratio = median(rows[call]) / marisa_in[ds.name]
+            t.add(f"Index.{'get' if call == 'get' else '__contains__'} on {ds.name} ≤ 1× marisa-trie `in`",
+                  f"{time_text(median(rows[call]))}: {times_text(ratio)}", ratio <= 1)
+    t.add("complete median ≤ 15 µs", time_text(completion_median), completion_median <= 15e-6)
+    out = ["## Issue 17: one native index, every core", "", "### Targets", ""] + t.lines()
+    body = []
+    for ds in datasets:
+        rows = batches[ds.name]
+        for name in ("search_many d=1", "suggest_many", "complete_many", "python threads"):
+            one, two = rows[name]
+            label = "two Python threads calling Index.search d=1" if name == "python threads" else name
+            body.append([ds.name, label, f"{one:,.0f}/s", f"{two:,.0f}/s", times_text(two / one)])
+    out += ["### Threads", "",
+            "Queries per second on 1 and 2 threads (this machine has 2 cores); "
+            "suggest_many takes a fifth of the queries, complete_many their first three characters.", ""]
+    out += table(["dictionary", "call", "1 thread", "2 threads", "speed-up"], body)
+    body = []
+    for ds in datasets:
+        rows = batches[ds.name]
+        rapid = rows["rapidfuzz"]
+        body.append([ds.name, f"{rows['kelvaro']:,.0f}/s", f"{rows['symspellpy']:,.0f}/s",
+                     times_text(rows["kelvaro"] / rows["symspellpy"]),
+                     "not installed" if rapid is None else f"{rapid:,.0f}/s",
+                     "–" if rapid is None else times_text(rows["kelvaro"] / rapid),
+                     times_text(rows["overhead"])])
+    out += ["### Against the peers", "",
+            "search_many at distance 1 on every core, against symspellpy's lookup in a loop and rapidfuzz's "
+            "process.cdist (Levenshtein, score_cutoff=1, workers=-1, which compares each query with every word), "
+            "on the same sample of queries; throughput ratios, above 1 kelvaro is faster. The last column is "
+            "search_many on one thread over the same lookups timed in C++ alone (WordIndex::search).", ""]
+    out += table(["dictionary", "kelvaro search_many", "symspellpy loop", "kelvaro ÷ symspellpy",
+                  "rapidfuzz cdist", "kelvaro ÷ rapidfuzz", "batch ÷ C++ alone"], body)
+    return out
+
+
 # --- issue 13: spelling correction ----------------------------------------------
 
 
-def _builder_call(name):
-    return getattr(_builder, name, None)
-
-
-def native_share(index, search, words, *args):
-    """The native search behind suggest or complete, timed alone on the same
-    words: what is left of the public call's time goes to Python. Internal
-    calls change without notice, so a row that no longer fits is left out."""
-    if search is None:
-        return None
-    try:
-        return [seconds_per_call(index._native, search, index._key(w, "word"), *args) for w in words]
-    except (AttributeError, TypeError):
-        return None
-
+def native_share(walk_timer, index, kind, words, *args):
+    """The C++ lookup behind suggest or complete (the index's WordIndex),
+    timed alone on the same words' keys: what is left of the public call's
+    time goes to Python."""
+    trie = walk_timer.load(index.trie.to_bytes())
+    keys = [index.normalize(w) if index.normalize else w for w in words]
+    return [ns / 1e9 for ns in walk_timer.time_index(trie, kind, keys, *args, index.weighted, 3)]
 
 
 def spelling_pairs():
@@ -564,7 +686,7 @@ def spelling_pairs():
     return pairs
 
 
-def issue_13(index):
+def issue_13(index, walk_timer):
     from symspellpy import SymSpell, Verbosity
 
     pairs = spelling_pairs()
@@ -584,7 +706,7 @@ def issue_13(index):
     correctors.append(("symspellpy with its bundled English frequency dictionary, `Verbosity.TOP`, distance 2",
                        lambda w: checker.lookup(w, Verbosity.TOP, max_edit_distance=2),
                        lambda found: found[0].term if found else None))
-    native = native_share(index, _builder_call("suggest"), [w for _, w, _ in pairs], 2, 5, index.weighted)
+    native = native_share(walk_timer, index, "suggest", [w for _, w, _ in pairs], 2, 5)
     body, results = [], {}
     for name, call, first in correctors:
         hits = [(first(call(wrong)) or "").casefold() == word.casefold() for word, wrong, _ in pairs]
@@ -599,7 +721,7 @@ def issue_13(index):
         log(f"  {name[:40]}: {right / len(pairs):.1%}, {time_text(median(times))}")
 
     if native:
-        body.insert(1, ["its native search alone (kelvaro._builder.suggest)", "–", "–", "–", time_text(median(native)),
+        body.insert(1, ["its C++ lookup alone (WordIndex::suggest)", "–", "–", "–", time_text(median(native)),
                         time_text(percentile(native, 0.9))])
     t = Targets()
     if hasattr(index, "suggest"):
@@ -646,7 +768,7 @@ def issue_14(index, count, walk_timer):
         t.add("complete(prefix, max_dist=1, limit=10): median ≤ 100 µs", "Index.complete is not available", None)
         t.add("complete(prefix, max_dist=1, limit=10): 99th percentile ≤ 1 ms", "Index.complete is not available",
               None)
-        return out + ["### Targets", ""] + t.lines()
+        return out + ["### Targets", ""] + t.lines(), float("nan")
     times = [seconds_per_call(index.complete, p, 1, 10) for p in prefixes]
     typical, tail = median(times), percentile(times, 0.99)
     t.add("complete(prefix, max_dist=1, limit=10): median ≤ 100 µs", time_text(typical), typical <= 100e-6)
@@ -660,9 +782,9 @@ def issue_14(index, count, walk_timer):
              time_text(percentile(exact, 0.99)), times_text(median(exact) / median(theirs))],
             ["marisa-trie keys(prefix)[:10]", time_text(median(theirs)), time_text(percentile(theirs, 0.9)),
              time_text(percentile(theirs, 0.99)), "–"]]
-    native = native_share(index, _builder_call("complete"), prefixes, 1, 10, index.weighted, False)
+    native = native_share(walk_timer, index, "complete", prefixes, 1, 10)
     if native:
-        body.append(["its native search alone (kelvaro._builder.complete)", time_text(median(native)),
+        body.append(["its C++ lookup alone (WordIndex::complete)", time_text(median(native)),
                      time_text(percentile(native, 0.9)), time_text(percentile(native, 0.99)), "–"])
     by_length = {}
     for p, s in zip(prefixes, times):
@@ -675,7 +797,7 @@ def issue_14(index, count, walk_timer):
                  [["complete(prefix, 1, 10), median"] + [time_text(median(by_length[n])) for n in sorted(by_length)]])
     out += [f"Memory: completion keeps the largest value below each node, {memory['best_below'] / memory['nodes']:.0f} "
             f"B a node ({memory['best_below']:,} bytes over the index's {memory['nodes']:,} nodes).", ""]
-    return out
+    return out, typical
 
 
 # --- the run -------------------------------------------------------------------------
@@ -749,11 +871,15 @@ def main():
         Dictionary("cjk", cjk_words(), workdir, queries, _walk_timer),
     ]
     lookup_rows, search_rows, walk_rows, construction, rss_trie, rss_index, build_times = [], [], [], {}, {}, {}, {}
+    batches, marisa_in = {}, {}
     for ds in datasets:
         log(f"{ds.name}: {len(ds.words):,} words, {ds.nodes:,} nodes; symspellpy")
         symspell = SymSpellPeer(ds.words, 3)
         marisa = marisa_trie.Trie(ds.words)
         lookup_rows += prefix_search_rows(ds, symspell, marisa, [1, 2] if ds.name == "wamerican-huge" else [1])
+        marisa_in[ds.name] = median([seconds_per_call(marisa.__contains__, q) for q in ds.queries])
+        batches[ds.name] = batch_rows(ds, symspell, _walk_timer, 2000 if args.quick else 20000, runs,
+                                      40 if args.quick else 200)
         search_rows += index_search_rows(ds, symspell, [1, 2, 3], deep)
         ds.symspell = (symspell.build_seconds, symspell.memory)
         del symspell, marisa
@@ -775,9 +901,9 @@ def main():
     log("spelling correction")
     english = kelvaro.default_index()
     english.search("the", 1)
-    spelling = issue_13(english)
+    spelling = issue_13(english, _walk_timer)
     log("completion")
-    completion = issue_14(english, 300 if args.quick else 1000, _walk_timer)
+    completion, completion_median = issue_14(english, 300 if args.quick else 1000, _walk_timer)
     elapsed = time.perf_counter() - started
 
     header = [
@@ -803,7 +929,8 @@ def main():
         "",
     ]
     sections = (issue_10(datasets, lookup_rows, pypy_times, pypy_name, walk_rows, construction, rss_trie)
-                + issue_12(datasets, search_rows, build_times, rss_index, million) + spelling + completion)
+                + issue_12(datasets, search_rows, build_times, rss_index, million) + spelling + completion
+                + issue_17(datasets, batches, search_rows, marisa_in, completion_median))
     with open(args.output, "w", encoding="utf-8") as f:
         f.write("\n".join(header + sections))
     log(f"wrote {args.output} in {elapsed / 60:.1f} minutes")

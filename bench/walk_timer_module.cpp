@@ -9,6 +9,11 @@
 //   load(bs) -> trie                 bs: bytes from PrefixSearch.to_bytes()
 //   time_walks(trie, queries, max_dist, limit, repeats)
 //       -> [(typed_ns, general_ns)]  the fastest of `repeats` runs of each
+//   time_index(trie, kind, queries, max_dist, limit, weighted, repeats)
+//       -> [ns]                      an index's lookup alone, per query: kind
+//                                    "search", "suggest" or "complete", run
+//                                    by the index's WordIndex, as the
+//                                    package's calls run it minus Python
 //   memory(trie) -> {array: bytes}   the trie's arrays, its reversed trie's,
 //                                    and the largest value below each node
 //                                    of the trie, which an index's tables add
@@ -24,6 +29,7 @@
 
 #include "builder/reversed_trie.h"
 #include "codec/trie_codec.h"
+#include "index/word_index.h"
 #include "lib/py_ref.h"
 #include "prefix/internal_error.h"
 #include "prefix/queries.h"
@@ -51,6 +57,13 @@ bool parse_query(PyObject* object, std::u32string& query) {
   if (utf8 == nullptr) return false;
   query = utf8::decode(std::string_view(utf8, static_cast<std::size_t>(size)));
   return true;
+}
+
+// None, or a count of results.
+bool parse_limit(PyObject* object, std::optional<std::uint64_t>& limit) {
+  if (object == Py_None) return true;
+  limit = PyLong_AsUnsignedLongLong(object);
+  return !PyErr_Occurred();
 }
 
 PyObject* load(PyObject*, PyObject* args) {
@@ -92,10 +105,7 @@ PyObject* time_walks(PyObject*, PyObject* args) {
   const Trie* trie = trie_of(capsule);
   if (trie == nullptr) return nullptr;
   std::optional<std::uint64_t> limit;
-  if (limit_object != Py_None) {
-    limit = PyLong_AsUnsignedLongLong(limit_object);
-    if (PyErr_Occurred()) return nullptr;
-  }
+  if (!parse_limit(limit_object, limit)) return nullptr;
   const Py_ssize_t count = PyList_GET_SIZE(queries);
   PyRef out = PyRef::steal(PyList_New(count));
   if (!out) return nullptr;
@@ -130,6 +140,57 @@ PyObject* time_walks(PyObject*, PyObject* args) {
                                   static_cast<unsigned long long>(general_ns));
     if (row == nullptr) return nullptr;
     PyList_SET_ITEM(out.get(), i, row);
+  }
+  return out.release();
+}
+
+PyObject* time_index(PyObject*, PyObject* args) {
+  PyObject* capsule;
+  const char* kind;
+  PyObject* queries;
+  unsigned long long max_dist;
+  PyObject* limit_object;
+  int weighted;
+  int repeats;
+  if (!PyArg_ParseTuple(args, "OsO!KOpi", &capsule, &kind, &PyList_Type, &queries, &max_dist,
+                        &limit_object, &weighted, &repeats))
+    return nullptr;
+  const Trie* trie = trie_of(capsule);
+  if (trie == nullptr) return nullptr;
+  std::optional<std::uint64_t> limit;
+  if (!parse_limit(limit_object, limit)) return nullptr;
+  // No spellings: the lookups' own work, keys as they are.
+  static const std::uint8_t kNoWords[8] = {};
+  std::uint64_t words = 0;
+  for (const auto& payload : trie->node_payloads()) words += payload.has_value();
+  const std::string_view which(kind);
+  const Py_ssize_t count = PyList_GET_SIZE(queries);
+  PyRef out = PyRef::steal(PyList_New(count));
+  if (!out) return nullptr;
+  try {
+    const WordIndex index(*trie, kNoWords, kNoWords, words, weighted != 0);
+    index.search(U"warm", 1, std::nullopt, false, false);  // makes the lookup tables
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      std::u32string query;
+      if (!parse_query(PyList_GET_ITEM(queries, i), query)) return nullptr;
+      std::uint64_t best = UINT64_MAX;
+      for (int r = 0; r < repeats; ++r) {
+        best = std::min(best, elapsed_ns([&] {
+                          if (which == "suggest")
+                            index.suggest(query, max_dist, limit);
+                          else if (which == "complete")
+                            index.complete(query, max_dist, limit, false);
+                          else
+                            index.search(query, max_dist, limit, false, false);
+                        }));
+      }
+      PyObject* ns = PyLong_FromUnsignedLongLong(best);
+      if (ns == nullptr) return nullptr;
+      PyList_SET_ITEM(out.get(), i, ns);
+    }
+  } catch (const InternalError& error) {
+    PyErr_SetString(PyExc_RuntimeError, error.message().c_str());
+    return nullptr;
   }
   return out.release();
 }
@@ -183,6 +244,8 @@ PyMethodDef methods[] = {
     {"load", load, METH_VARARGS, "load(bs) -> trie"},
     {"time_walks", time_walks, METH_VARARGS,
      "time_walks(trie, queries, max_dist, limit, repeats) -> [(typed_ns, general_ns)]"},
+    {"time_index", time_index, METH_VARARGS,
+     "time_index(trie, kind, queries, max_dist, limit, weighted, repeats) -> [ns]"},
     {"memory", memory, METH_VARARGS, "memory(trie) -> {array: bytes}"},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -86,9 +86,10 @@ using Slots = std::array<PyObject*, 8>;
 
 Slots bind(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Slots slots{};
-  const std::string name = std::string(signature.name) + "()";
+  // Made only for a message: a call that binds well pays nothing for it.
+  const auto name = [&] { return std::string(signature.name) + "()"; };
   if (static_cast<std::size_t>(nargs) > signature.positional)
-    throw_type_error(name + " takes at most " + std::to_string(signature.positional) +
+    throw_type_error(name() + " takes at most " + std::to_string(signature.positional) +
                      " positional argument" + (signature.positional == 1 ? "" : "s") + " (" +
                      std::to_string(nargs) + " given)");
   for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = args[i];
@@ -103,17 +104,17 @@ Slots bind(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, 
       PyRef text = checked(PyObject_Str(keyword));
       throw PyError(PyExc_TypeError,
                     checked(PyUnicode_FromFormat("%s got an unexpected keyword argument '%U'",
-                                                 name.c_str(), text.get())));
+                                                 name().c_str(), text.get())));
     }
     if (slots[i] != nullptr)
-      throw_type_error(name + " got multiple values for argument '" + signature.parameters[i] +
+      throw_type_error(name() + " got multiple values for argument '" + signature.parameters[i] +
                        "'");
     slots[i] = args[nargs + k];
   }
   for (std::size_t i = 0; i < signature.required; ++i)
     if (slots[i] == nullptr)
-      throw_type_error(name + " missing required argument '" + signature.parameters[i] + "' (pos " +
-                       std::to_string(i + 1) + ")");
+      throw_type_error(name() + " missing required argument '" + signature.parameters[i] +
+                       "' (pos " + std::to_string(i + 1) + ")");
   return slots;
 }
 
@@ -149,8 +150,9 @@ std::u32string chars_of(PyObject* str) {
 
 // The key of a word, query or prefix: the str itself, or what the index's
 // normalize function makes of it. `name` names the argument in messages.
-std::u32string key_of(const IndexState& state, PyObject* text, const std::string& name) {
-  if (!PyUnicode_Check(text)) throw_type_error(name + " must be a str, not " + type_name(text));
+std::u32string key_of(const IndexState& state, PyObject* text, std::string_view name) {
+  if (!PyUnicode_Check(text))
+    throw_type_error(std::string(name) + " must be a str, not " + type_name(text));
   if (state.normalize.get() == Py_None) return chars_of(text);
   PyRef key = checked(PyObject_CallOneArg(state.normalize.get(), text));
   if (!PyUnicode_Check(key.get())) {
@@ -309,6 +311,13 @@ class PausedCollector {
   PausedCollector& operator=(const PausedCollector&) = delete;
 };
 
+// What work() returns, computed without the interpreter lock.
+template <typename Work>
+auto without_gil(Work&& work) {
+  WithoutGil unlocked;
+  return work();
+}
+
 // Runs work(i) for every key, without the interpreter lock, over `threads`
 // threads.
 template <typename Work>
@@ -359,11 +368,7 @@ PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject*
     const Slots slots = bind(kGet, args, nargs, kwnames);
     const IndexState& state = state_of(self);
     const std::u32string key = key_of(state, slots[0], "word");
-    std::optional<Payload> value;
-    {
-      WithoutGil unlocked;
-      value = state.index->get(key);
-    }
+    const std::optional<Payload> value = without_gil([&] { return state.index->get(key); });
     return value_to_py(value, slots[1] != nullptr ? slots[1] : Py_None);
   });
 }
@@ -374,12 +379,10 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     const IndexState& state = state_of(self);
     const std::u32string key = key_of(state, slots[0], "query");
     const SearchOptions options = search_options(slots);
-    std::vector<Match> found;
-    {
-      WithoutGil unlocked;
-      found = state.index->search(key, options.max_dist, options.limit, options.sorted,
-                                  options.transpositions);
-    }
+    const std::vector<Match> found = without_gil([&] {
+      return state.index->search(key, options.max_dist, options.limit, options.sorted,
+                                 options.transpositions);
+    });
     return matches_to_py(state, found);
   });
 }
@@ -391,11 +394,8 @@ PyObject* suggest(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
     const std::u32string key = key_of(state, slots[0], "word");
     const std::uint64_t max_dist = count_or(slots[1], "max_dist", 2);
     const std::optional<std::uint64_t> limit = limit_or(slots[2], 5);
-    std::vector<Match> found;
-    {
-      WithoutGil unlocked;
-      found = state.index->suggest(key, max_dist, limit);
-    }
+    const std::vector<Match> found =
+        without_gil([&] { return state.index->suggest(key, max_dist, limit); });
     return matches_to_py(state, found);
   });
 }
@@ -408,11 +408,8 @@ PyObject* complete(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     const std::uint64_t max_dist = count_or(slots[1], "max_dist", 1);
     const std::optional<std::uint64_t> limit = limit_or(slots[2], 10);
     const bool transpositions = flag_or(slots[3], "transpositions", false);
-    std::vector<Match> found;
-    {
-      WithoutGil unlocked;
-      found = state.index->complete(key, max_dist, limit, transpositions);
-    }
+    const std::vector<Match> found =
+        without_gil([&] { return state.index->complete(key, max_dist, limit, transpositions); });
     return matches_to_py(state, found);
   });
 }
