@@ -69,6 +69,18 @@ WithoutGil::~WithoutGil() {
   PyEval_RestoreThread(released_.state);
 }
 
+WithoutGil::Regained::Regained() : released_(released) {
+  PyEval_RestoreThread(released_->state);
+  // Looking for signals needs the lock only on the way in; Python code run
+  // meanwhile looks for them itself.
+  released = nullptr;
+}
+
+WithoutGil::Regained::~Regained() {
+  released_->state = PyEval_SaveThread();
+  released = released_;
+}
+
 void WithoutGil::poll() {
   WithoutGil::Released* record = released;
   if (record != nullptr && record->main_thread) look_for_signals(*record);

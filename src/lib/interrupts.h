@@ -13,6 +13,7 @@
 
 #include <chrono>
 
+#include "lib/py_error.h"
 #include "lib/py_ref.h"
 #include "prefix/interrupt.h"
 
@@ -36,6 +37,21 @@ class WithoutGil {
   // Throws Interrupted if so.
   static void poll();
 
+  // The lock taken back for a while, on a thread inside a WithoutGil:
+  // for handing on results while other threads still work. A PyError must
+  // not leave it (its references need the lock to go): `run` makes one the
+  // pending exception and throws Interrupted instead.
+  template <typename Work>
+  static void with_gil(Work&& work) {
+    Regained regained;
+    try {
+      work();
+    } catch (PyError& error) {
+      std::move(error).restore();
+      throw Interrupted();
+    }
+  }
+
   struct Released {
     PyThreadState* state;
     bool main_thread;
@@ -43,6 +59,17 @@ class WithoutGil {
   };
 
  private:
+  class Regained {
+   public:
+    Regained();
+    ~Regained();
+    Regained(const Regained&) = delete;
+    Regained& operator=(const Regained&) = delete;
+
+   private:
+    Released* released_;
+  };
+
   Released released_;
   Released* previous_;
 };

@@ -318,12 +318,18 @@ auto without_gil(Work&& work) {
   return work();
 }
 
-// Runs work(i) for every key, without the interpreter lock, over `threads`
-// threads.
-template <typename Work>
-void run_batch(std::size_t count, unsigned threads, Work&& work) {
+// Runs work(i) for every key without the interpreter lock, over `threads`
+// threads, while this thread, with the lock, hands each finished range on
+// to consume(begin, end).
+template <typename Work, typename Consume>
+void run_batch(std::size_t count, unsigned threads, Work&& work, Consume&& consume) {
   WithoutGil unlocked;
-  run_in_parallel(count, threads, work, [] { WithoutGil::poll(); });
+  run_in_parallel(
+      count, threads, work,
+      [&](std::size_t begin, std::size_t end) {
+        WithoutGil::with_gil([&] { consume(begin, end); });
+      },
+      [] { WithoutGil::poll(); });
 }
 
 // ---------------------------------------------------------------------------
@@ -422,9 +428,13 @@ PyObject* get_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     const unsigned threads = threads_of(slots[2]);
     const std::vector<std::u32string> keys = keys_of(state, slots[0], "words");
     std::vector<std::optional<Payload>> values(keys.size());
-    run_batch(keys.size(), threads, [&](std::size_t i) { values[i] = state.index->get(keys[i]); });
-    return list_to_py(values,
-                      [&](std::optional<Payload> value) { return value_to_py(value, otherwise); });
+    std::vector<PyRef> found(keys.size());
+    run_batch(
+        keys.size(), threads, [&](std::size_t i) { values[i] = state.index->get(keys[i]); },
+        [&](std::size_t begin, std::size_t end) {
+          for (std::size_t i = begin; i < end; ++i) found[i] = value_to_py(values[i], otherwise);
+        });
+    return list_to_py(found, [](const PyRef& value) { return value; });
   });
 }
 
@@ -433,18 +443,21 @@ template <typename Lookup>
 PyRef lookup_batch(const IndexState& state, const std::vector<std::u32string>& keys,
                    unsigned threads, Lookup&& lookup) {
   std::vector<std::vector<Match>> results(keys.size());
-  run_batch(keys.size(), threads, [&](std::size_t i) { results[i] = lookup(keys[i]); });
-  // The outer list is made last: a list of every result made first would be
-  // walked by each of the collector's passes that the results set off. And
-  // the collector waits until all are made: every result is alive, and
-  // passes in between would only walk them again and again.
+  // Each result is made as soon as its range is done, and the outer list
+  // last: a list of every result made first would be walked by each of the
+  // collector's passes that the results set off. The collector waits until
+  // all are made: every result is alive, and passes in between would only
+  // walk them again and again.
+  std::vector<PyRef> lists(keys.size());
   PausedCollector paused;
-  std::vector<PyRef> lists;
-  lists.reserve(results.size());
-  for (std::vector<Match>& found : results) {
-    lists.push_back(matches_to_py(state, found));
-    std::vector<Match>().swap(found);
-  }
+  run_batch(
+      keys.size(), threads, [&](std::size_t i) { results[i] = lookup(keys[i]); },
+      [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+          lists[i] = matches_to_py(state, results[i]);
+          std::vector<Match>().swap(results[i]);
+        }
+      });
   return list_to_py(lists, [](const PyRef& list) { return list; });
 }
 
