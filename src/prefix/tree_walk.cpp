@@ -5,6 +5,18 @@ namespace kelvaro {
 std::optional<NodeId> find_exact(const Trie& trie, std::u32string_view query) {
   // The root is never a match, so the empty query has none.
   if (query.empty()) return std::nullopt;
+  // Siblings that never share a character (every index trie): one child
+  // at most carries each character, so the descent never turns back.
+  if (trie.siblings_distinct()) {
+    NodeId node = 0;
+    for (const char32_t ch : query) {
+      const std::optional<std::size_t> position = trie.last_child_with(trie.run_of(node), ch);
+      if (!position.has_value()) return std::nullopt;
+      node = trie.child_indices()[*position];
+    }
+    if (!trie.node_payloads()[node].has_value()) return std::nullopt;
+    return node;
+  }
   struct Pending {
     NodeId node;
     std::size_t depth;
