@@ -2,6 +2,7 @@
 they cut at a limit, and what they make of common English typos."""
 import subprocess
 import sys
+from pathlib import Path
 
 import pytest
 from hypothesis import given, settings
@@ -9,27 +10,64 @@ from hypothesis import strategies as st
 
 from kelvaro import Index, Match, default_index
 from test_walks import distance
+from typo_model import PRICES, ranked, typo_cost
 
 words_and_weights = st.dictionaries(
     st.text(st.sampled_from("abcde"), min_size=1, max_size=7), st.integers(0, 50), min_size=1, max_size=40
 )
 probes = st.text(st.sampled_from("abcdef"), max_size=8)
 limits = st.one_of(st.none(), st.integers(0, 8))
+# Letters that meet every price of the typo cost: vowels, neighbouring keys,
+# letters that sound alike, doubled letters, and case, outside ASCII too.
+mixed_case = st.text(st.sampled_from("aesdkcAESDÉé"), max_size=6)
 
 
 class TestSuggest:
-    @settings(max_examples=300, deadline=None)
-    @given(words_and_weights, probes, st.integers(0, 3), limits, st.booleans())
-    def test_the_candidates_and_the_best_few(self, stored, word, max_dist, limit, weighted):
+    @settings(max_examples=400, deadline=None)
+    @given(st.dictionaries(mixed_case, st.integers(0, 50), min_size=1, max_size=30), mixed_case,
+           st.integers(0, 3), limits, st.booleans())
+    def test_the_ranking_of_the_model_and_its_best_few(self, stored, word, max_dist, limit, weighted):
         index = Index.from_words(stored, weighted=weighted)
         everything = index.suggest(word, max_dist, None)
-        within = {w for w in stored if distance(w, word, True) <= max_dist}
-        assert {match.word for match in everything} == within
-        assert all(match.distance == distance(match.word, word, True) for match in everything)
-        if word in stored:
-            assert everything[0] == Match(word, stored[word], 0)
+        within = [(w, v, distance(w, word, True)) for w, v in stored.items()]
+        expected = ranked(word, [m for m in within if m[2] <= max_dist], weighted)
+        assert everything == [Match(*m) for m in expected]
         # The subtrees skipped once the best few are known hid nothing better.
         assert index.suggest(word, max_dist, limit) == everything[:limit]
+
+    @pytest.mark.parametrize(
+        "stored, word, max_dist, limit, best",
+        [
+            # A swap compared without case costs less per counted edit than
+            # any single edit, so the bound that prunes must allow for it.
+            (["bA", "ba"], "AaB", 3, 1, "bA"),
+            ({"ab": 5, "Bb": 43}, "BA", 2, 1, "ab"),
+            # A heavy word far from the word under a small limit.
+            ({"ccca": 37, "cc": 27}, "a", 3, 1, "ccca"),
+            # A swap right at the point where the split search cuts the word.
+            (["acbd"], "abcd", 1, None, "acbd"),
+            # The stored empty word, found like any other.
+            (["", "a", "b"], "x", 1, None, ""),
+            (["", "a"], "", 0, None, ""),
+            # The price table: a vowel for a vowel, a swap before a substitution,
+            # the other case of any letter.
+            (["bbt", "bet"], "bot", 2, None, "bet"),
+            (["the", "ten"], "teh", 2, None, "the"),
+            (["Émile", "émilie"], "émile", 2, None, "Émile"),
+            (["Zoe", "zoey"], "zoe", 2, None, "Zoe"),
+            (["Ärger", "ärgor"], "ärger", 2, None, "Ärger"),
+        ],
+    )
+    def test_the_best_suggestion(self, stored, word, max_dist, limit, best):
+        index = Index.from_words(stored, weighted=isinstance(stored, dict))
+        assert index.suggest(word, max_dist, limit)[0].word == best
+
+    def test_the_model_follows_the_price_table(self):
+        readme = (Path(__file__).parent.parent / "README.md").read_text(encoding="utf-8")
+        table = readme.split("| operation | cost |")[1].split("\n\n")[0]
+        costs = [int(row.rsplit("|", 2)[1]) for row in table.strip().splitlines()[1:]]
+        assert costs == list(PRICES.values())
+        assert [typo_cost(meant, "tset") for meant in ("test", "Tset", "tet", "tsset")] == [7, 5, 10, 4]
 
     def test_weights_against_typos(self):
         index = Index.from_words({"the": 1000, "then": 10, "ten": 0, "tech": 50}, weighted=True)
@@ -72,6 +110,12 @@ class TestComplete:
 
 
 class TestWeights:
+    def test_weights_need_values(self):
+        with pytest.raises(TypeError, match=r"weighted=True needs the weights: give a mapping"):
+            Index.from_words(["the", "of", "zebra"], weighted=True)
+        assert len(Index.from_words([], weighted=True)) == 0
+        assert repr(Index.from_words({"the": 9, "of": 5}, weighted=True)) == "<kelvaro.Index of 2 words, weighted>"
+
     def test_weights_are_kept_and_saturate(self, tmp_path):
         index = Index.from_words({"a": 2**40, "b": 7}, weighted=True)
         assert index.weighted and index.get("a") == 2**32 - 1

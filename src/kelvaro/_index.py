@@ -244,16 +244,7 @@ class Index:
         key = self._key(word, "word")
         max_dist = _count("max_dist", max_dist)
         limit = None if limit is None else _count("limit", limit)
-        found: List[Found] = []
-        if limit == 0:
-            return []
-        # The empty word is stored at the root, which the walks never meet.
-        empty_value = self._parts.trie.get_payload(0) if not key else None
-        if empty_value is not None:
-            found.append(("", empty_value, 0))
-            limit = None if limit is None else limit - 1
-        found += self._native(_builder.suggest, key, max_dist, limit, self.weighted)
-        return self._matches(found)
+        return self._matches(self._native(_builder.suggest, key, max_dist, limit, self.weighted))
 
     def complete(
         self,
@@ -330,6 +321,7 @@ class Index:
     def __repr__(self) -> str:
         normalization = _normalization.describe(_normalization.name_of(self._normalize))
         suffix = f", normalize={normalization}" if self._normalize is not None else ""
+        suffix += ", weighted" if self.weighted else ""
         count = len(self)
         return f"<kelvaro.Index of {count} word{'' if count == 1 else 's'}{suffix}>"
 
@@ -520,6 +512,10 @@ def _flag(name: str, value: object) -> bool:
 
 
 def _count(name: str, value: object) -> int:
+    # True and False are ints to Python, but a flag where a count belongs is
+    # a mistake.
+    if isinstance(value, bool):
+        raise TypeError(f"{name} must be an int, not bool")
     try:
         number = operator.index(value)  # type: ignore[arg-type]
     except TypeError:
