@@ -292,10 +292,10 @@ def _source(path: str) -> str:
 
 
 def _standard_input() -> IO[bytes]:
-    stream = getattr(sys.stdin, "buffer", None)
-    if stream is None:
+    # The interpreter sets sys.stdin to None when descriptor 0 is closed.
+    if sys.stdin is None:
         raise ValueError("standard input is closed")
-    return stream
+    return sys.stdin.buffer
 
 
 def _read_with_progress(path: str, terminal: bool) -> bytes:
