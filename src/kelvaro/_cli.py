@@ -327,8 +327,9 @@ def _search(args: argparse.Namespace) -> None:
         # The same words at the same distances as on any index; counts only
         # decide among the equally near, so every word as near as the
         # farthest of the nearest competes for its place.
-        farthest = nearest[-1].distance
-        found = index.search(query, farthest, None, transpositions=swaps)
+        found = nearest
+        if limit is not None:
+            found = index.search(query, nearest[-1].distance, None, transpositions=swaps)
         found.sort(key=lambda match: (match.distance, -match.value, match.word))
         return found[:limit]
 
