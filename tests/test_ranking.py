@@ -74,6 +74,7 @@ class TestSuggest:
             (["Émile", "émilie"], "émile", 2, None, "Émile"),
             (["Zoe", "zoey"], "zoe", 2, None, "Zoe"),
             (["Ärger", "ärgor"], "ärger", 2, None, "Ärger"),
+            (["\U00010400a", "\U00010428e"], "\U00010428a", 2, None, "\U00010400a"),
         ],
     )
     def test_the_best_suggestion(self, stored, word, max_dist, limit, best):
