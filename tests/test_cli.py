@@ -125,13 +125,15 @@ class TestErrors:
             (["search", "-i", "{missing}", "x"], 1, "kelvaro: error: {missing}: No such file or directory"),
             (["search", "-i", "{garbage}", "x"], 1, "kelvaro: error: {garbage}: not a kelvaro index"),
             (["info", "{truncated}"], 1, "kelvaro: error: {truncated}: truncated: 20 bytes, too short for a kelvaro index"),
-            (["build", "{latin1}", "-o", "{tmp}/x.kvx"], 1, "kelvaro: error: {latin1}: not UTF-8 text (at byte 3)"),
+            (["build", "{latin1}", "-o", "{tmp}/x.kvx"], 1, "kelvaro: error: {latin1}: line 1 is not UTF-8 text (at byte 3)"),
             (["build", "{missing}", "-o", "{tmp}/x.kvx"], 1, "No such file or directory"),
             (["build", "{words}", "-o", "{tmp}/no/such/dir.kvx"], 1, "No such file or directory"),
             (["search", "-i", "{tmp}", "x"], 1, "kelvaro: error: {tmp}: a directory, not an index file"),
             (["build", "{words}", "-o", "{tmp}"], 1, "kelvaro: error: {tmp}: Is a directory"),
             (["search", "-i", "{custom}", "x"], 1, "built with the normalize function test_cli.reversed_word, which the command line cannot apply"),
             (["search", "caf\udce9"], 1, "kelvaro: error: the query b'caf\\xe9' is not UTF-8 text"),
+            (["info", "{tmp}/x\udcff.kvx"], 1, "kelvaro: error: {tmp}/x\\xff.kvx: No such file or directory"),
+            (["info", "{garbage_bytes}"], 1, "kelvaro: error: {tmp}/y\\xff.kvx: not a kelvaro index"),
         ],
     )
     def test_one_line_and_a_status(self, tmp_path, words_file, args, status, message):
@@ -145,7 +147,9 @@ class TestErrors:
             "latin1": tmp_path / "latin1.txt",
             "tmp": tmp_path,
             "custom": tmp_path / "custom.kvx",
+            "garbage_bytes": os.fsdecode(bytes(tmp_path) + b"/y\xff.kvx"),
         }
+        shutil.copy(words_file, places["garbage_bytes"])
         Index.from_words(["a"], normalize=reversed_word).save(places["custom"])
         places["truncated"].write_bytes(index_path.read_bytes()[:20])
         places["latin1"].write_bytes("caf\xe9\n".encode("latin-1"))
@@ -156,6 +160,46 @@ class TestErrors:
         assert result.stderr.count("\n") == 1 and "Traceback" not in result.stderr
         assert message.format(**places) in result.stderr
 
+
+    @pytest.mark.parametrize(
+        "content, number",
+        [
+            (b"the\t5\t6\n", 1),  # two tabs: a word does not hold one
+            (b"the 5\rof 3\r", 1),  # an old Mac's line endings
+            ("of 1\nthe \u00b2\n".encode(), 2),  # digits that are not ASCII
+            ("the \u0663\n".encode(), 1),
+            ("the \uff15\n".encode(), 1),
+            (b"the\n", 1),
+        ],
+    )
+    def test_a_line_that_is_not_a_word_and_a_count(self, tmp_path, content, number):
+        (tmp_path / "counts.txt").write_bytes(content)
+        result = kelvaro("build", "--counts", tmp_path / "counts.txt", "-o", tmp_path / "x.kvx")
+        assert result.returncode == 1 and result.stderr.count("\n") == 1
+        assert f"kelvaro: error: {tmp_path / 'counts.txt'}: line {number} is not a word and a count" in result.stderr
+
+    def test_counts_of_any_length_saturate(self, tmp_path):
+        (tmp_path / "counts.txt").write_text("the " + "9" * 5000 + "\nof 007\n")
+        succeeded("build", "--counts", tmp_path / "counts.txt", "-o", tmp_path / "x.kvx")
+        index = Index.load(tmp_path / "x.kvx")
+        assert (index.get("the"), index.get("of")) == (4294967295, 7)
+
+    @pytest.mark.parametrize("args", [["suggest", "-"], ["search", "a", "-"], ["complete", "-"], ["build", "-", "-o", "x.kvx"]])
+    def test_a_closed_standard_input(self, tmp_path, args):
+        result = subprocess.run(
+            [sys.executable, "-m", "kelvaro", *args],
+            capture_output=True, text=True, timeout=120, cwd=tmp_path, stdin=subprocess.DEVNULL,
+            preexec_fn=lambda: os.close(0),
+        )
+        assert (result.returncode, result.stderr) == (1, "kelvaro: error: standard input is closed\n")
+
+    def test_json_whatever_the_encoding_of_standard_output(self):
+        result = subprocess.run(
+            [sys.executable, "-m", "kelvaro", "suggest", "caf\u00e9", "\U0001f600a", "--json"],
+            capture_output=True, timeout=120, env={**os.environ, "PYTHONIOENCODING": "ascii"},
+        )
+        records = [json.loads(line) for line in result.stdout.decode("ascii").splitlines()]
+        assert [record["query"] for record in records] == ["caf\u00e9", "\U0001f600a"]
 
     @pytest.mark.parametrize(
         "stdout, message",

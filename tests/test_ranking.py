@@ -1,7 +1,9 @@
 """Suggestions and completions: what they find against a brute force, how
 they cut at a limit, and what they make of common English typos."""
+import json
 import subprocess
 import sys
+from pathlib import Path
 
 import pytest
 from hypothesis import given, settings
@@ -9,27 +11,82 @@ from hypothesis import strategies as st
 
 from kelvaro import Index, Match, default_index
 from test_walks import distance
+from typo_model import PRICES, ranked, typo_cost
 
 words_and_weights = st.dictionaries(
     st.text(st.sampled_from("abcde"), min_size=1, max_size=7), st.integers(0, 50), min_size=1, max_size=40
 )
 probes = st.text(st.sampled_from("abcdef"), max_size=8)
 limits = st.one_of(st.none(), st.integers(0, 8))
+# Letters that meet every price of the typo cost: vowels, neighbouring keys,
+# letters that sound alike, doubled letters, and case, outside ASCII too.
+mixed_case = st.text(st.sampled_from("aesckAEÉé"), max_size=4)
+
+
+@st.composite
+def with_typos(draw, word):
+    for _ in range(draw(st.integers(1, 2))):
+        at = draw(st.integers(0, len(word)))
+        letter = draw(st.sampled_from("aesckAEÉé"))
+        word = draw(st.sampled_from([
+            word[:at] + letter + word[at:],
+            word[:at] + word[at + 1 :],
+            word[:at] + letter + word[at + 1 :],
+            word[:at] + word[at + 1 : at + 2] + word[at : at + 1] + word[at + 2 :],
+        ]))
+    return word
 
 
 class TestSuggest:
-    @settings(max_examples=300, deadline=None)
-    @given(words_and_weights, probes, st.integers(0, 3), limits, st.booleans())
-    def test_the_candidates_and_the_best_few(self, stored, word, max_dist, limit, weighted):
+    @settings(max_examples=500, deadline=None)
+    @given(st.dictionaries(mixed_case, st.integers(0, 50), min_size=1, max_size=30), st.data(),
+           st.integers(0, 3), limits, st.booleans())
+    def test_the_ranking_of_the_model_and_its_best_few(self, stored, data, max_dist, limit, weighted):
+        # The word is random, or a stored word with a typo or two: then the
+        # candidates' costs lie close together and every price decides.
+        word = data.draw(st.one_of(mixed_case, st.sampled_from(sorted(stored)).flatmap(with_typos)))
         index = Index.from_words(stored, weighted=weighted)
         everything = index.suggest(word, max_dist, None)
-        within = {w for w in stored if distance(w, word, True) <= max_dist}
-        assert {match.word for match in everything} == within
-        assert all(match.distance == distance(match.word, word, True) for match in everything)
-        if word in stored:
-            assert everything[0] == Match(word, stored[word], 0)
+        within = [(w, v, distance(w, word, True)) for w, v in stored.items()]
+        expected = ranked(word, [m for m in within if m[2] <= max_dist], weighted)
+        assert everything == [Match(*m) for m in expected]
         # The subtrees skipped once the best few are known hid nothing better.
         assert index.suggest(word, max_dist, limit) == everything[:limit]
+
+    @pytest.mark.parametrize(
+        "stored, word, max_dist, limit, best",
+        [
+            # A swap compared without case costs less per counted edit than
+            # any single edit, so the bound that prunes must allow for it.
+            (["bA", "ba"], "AaB", 3, 1, "bA"),
+            ({"ab": 5, "Bb": 43}, "BA", 2, 1, "ab"),
+            # A heavy word far from the word under a small limit.
+            ({"ccca": 37, "cc": 27}, "a", 3, 1, "ccca"),
+            # A swap right at the point where the split search cuts the word.
+            (["acbd"], "abcd", 1, None, "acbd"),
+            # The stored empty word, found like any other.
+            (["", "a", "b"], "x", 1, None, ""),
+            (["", "a"], "", 0, None, ""),
+            # The price table: a vowel for a vowel, a swap before a substitution,
+            # the other case of any letter.
+            (["bbt", "bet"], "bot", 2, None, "bet"),
+            (["the", "ten"], "teh", 2, None, "the"),
+            (["Émile", "émilie"], "émile", 2, None, "Émile"),
+            (["Zoe", "zoey"], "zoe", 2, None, "Zoe"),
+            (["Ärger", "ärgor"], "ärger", 2, None, "Ärger"),
+            (["\U00010400a", "\U00010428e"], "\U00010428a", 2, None, "\U00010400a"),
+        ],
+    )
+    def test_the_best_suggestion(self, stored, word, max_dist, limit, best):
+        index = Index.from_words(stored, weighted=isinstance(stored, dict))
+        assert index.suggest(word, max_dist, limit)[0].word == best
+
+    def test_the_model_follows_the_price_table(self):
+        readme = (Path(__file__).parent.parent / "README.md").read_text(encoding="utf-8")
+        table = readme.split("| operation | cost |")[1].split("\n\n")[0]
+        costs = [int(row.rsplit("|", 2)[1]) for row in table.strip().splitlines()[1:]]
+        assert costs == list(PRICES.values())
+        assert [typo_cost(meant, "tset") for meant in ("test", "Tset", "tet", "tsset")] == [7, 5, 10, 4]
 
     def test_weights_against_typos(self):
         index = Index.from_words({"the": 1000, "then": 10, "ten": 0, "tech": 50}, weighted=True)
@@ -72,6 +129,12 @@ class TestComplete:
 
 
 class TestWeights:
+    def test_weights_need_values(self):
+        with pytest.raises(TypeError, match=r"weighted=True needs the weights: give a mapping"):
+            Index.from_words(["the", "of", "zebra"], weighted=True)
+        assert len(Index.from_words([], weighted=True)) == 0
+        assert repr(Index.from_words({"the": 9, "of": 5}, weighted=True)) == "<kelvaro.Index of 2 words, weighted>"
+
     def test_weights_are_kept_and_saturate(self, tmp_path):
         index = Index.from_words({"a": 2**40, "b": 7}, weighted=True)
         assert index.weighted and index.get("a") == 2**32 - 1
@@ -91,10 +154,25 @@ def kelvaro(*args, stdin=""):
 
 class TestCommandLine:
     def test_search_and_suggest_rank_by_counts(self):
-        for command in ("search", "suggest"):
-            shown = kelvaro(command, "teh", "--json")
+        for command in (["search", "--transpositions"], ["suggest"]):
+            shown = kelvaro(*command, "teh", "--json")
             assert shown.returncode == 0
             assert '"matches": [{"word": "the"' in shown.stdout
+
+    def test_search_means_the_same_on_every_index(self, tmp_path):
+        (tmp_path / "counts.txt").write_text("tea 5\nten 50\nthe 9\n")
+        (tmp_path / "words.txt").write_text("tea\nten\nthe\n")
+        kelvaro("build", "--counts", str(tmp_path / "counts.txt"), "-o", str(tmp_path / "weighted.kvx"))
+        kelvaro("build", str(tmp_path / "words.txt"), "-o", str(tmp_path / "plain.kvx"))
+        for name, with_counts in [("weighted", True), ("plain", False)]:
+            path = str(tmp_path / f"{name}.kvx")
+            for options, best_first in [([], ["ten", "tea"]), (["--transpositions"], ["ten", "the", "tea"])]:
+                # The same words at the same distances; counts only order the equally near.
+                expected = best_first if with_counts else sorted(best_first)
+                shown = json.loads(kelvaro("search", "-i", path, "teh", *options, "--json").stdout)
+                assert [(m["word"], m["distance"]) for m in shown["matches"]] == [(w, 1) for w in expected]
+                shown = json.loads(kelvaro("search", "-i", path, "teh", "-k", "1", *options, "--json").stdout)
+                assert [m["word"] for m in shown["matches"]] == expected[:1]
 
     def test_counts(self, tmp_path):
         (tmp_path / "counts.txt").write_text("apple\t30\nbanana 12\n\npear x\n")
@@ -104,3 +182,17 @@ class TestCommandLine:
         kelvaro("build", "--counts", str(tmp_path / "counts.txt"), "-o", str(tmp_path / "i.kvx"))
         shown = kelvaro("complete", "-i", str(tmp_path / "i.kvx"), "-", stdin="ban\n")
         assert "banana" in shown.stdout and shown.returncode == 0
+
+
+def test_words_deeper_than_the_per_node_length_bounds():
+    # The trie keeps, per node, how far below it the nearest word and the
+    # deepest node lie, held at 255 ("255 or more"): a search that read the
+    # cap as a length would miss the words longer than it.
+    words = ["a" * 300, "a" * 260 + "b", "b" * 254, "b" * 256]
+    index = Index.from_words(words)
+    for query, max_dist in [("a" * 300, 0), ("a" * 299, 1), ("a" * 301, 2), ("a" * 262, 2), ("b" * 255, 1)]:
+        expected = sorted((w, distance(w, query, False)) for w in words if distance(w, query, False) <= max_dist)
+        assert sorted((m.word, m.distance) for m in index.search(query, max_dist)) == expected
+        assert sorted((m.word, m.distance) for m in index.suggest(query, max_dist, None)) == expected
+    assert [m.word for m in index.complete("a" * 280, 0)] == ["a" * 300]
+    assert [m.word for m in index.complete("b" * 255, 0)] == ["b" * 256]

@@ -124,3 +124,13 @@ class TestIndexSearch:
         assert [tuple(match) for match in found] == expected
         if not transpositions and "" not in stored:
             assert index.trie.fuzzy_match(query, max_dist, limit) == expected
+
+    def test_a_swap_wherever_the_split_search_cuts_the_query(self):
+        # The split search cuts the query into pieces and gives each a share
+        # of the edits; a swap that straddles a cut must still cost one.
+        for query, max_dist in [("abcd", 1), ("abcdefgh", 1), ("abcdefghi", 2)]:
+            for i in range(len(query) - 1):
+                swapped = query[:i] + query[i + 1] + query[i] + query[i + 2 :]
+                index = Index.from_words([swapped, "zzzzzzzzz"])
+                assert [tuple(m) for m in index.search(query, max_dist, transpositions=True)] == [(swapped, 0, 1)]
+                assert [tuple(m) for m in index.suggest(query, max_dist)] == [(swapped, 0, 1)]

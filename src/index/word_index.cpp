@@ -155,20 +155,9 @@ std::vector<Match> WordIndex::sorted_search(std::u32string_view query, std::uint
 
 std::vector<Match> WordIndex::suggest(std::u32string_view word, std::uint64_t max_dist,
                                       std::optional<std::uint64_t> limit) const {
-  std::vector<Match> matches;
-  if (limit == std::uint64_t{0}) return matches;
-  // The empty word, at the root, which the walks never meet, is its own
-  // best suggestion.
-  if (const std::optional<Payload> empty = empty_word(); empty && word.empty()) {
-    matches.push_back({std::string(), empty, 0});
-    limit = one_less(limit);
-  }
   const Tables& lookup = tables();
   const IndexTries tries{forward_, lookup.backward, lookup.best_forward};
-  std::vector<Match> ranked = kelvaro::suggest(tries, word, max_dist, limit, weighted_);
-  matches.insert(matches.end(), std::make_move_iterator(ranked.begin()),
-                 std::make_move_iterator(ranked.end()));
-  return matches;
+  return kelvaro::suggest(tries, word, max_dist, limit, weighted_);
 }
 
 std::vector<Match> WordIndex::complete(std::u32string_view prefix, std::uint64_t max_dist,

@@ -28,7 +28,18 @@ class Parts(NamedTuple):
 
 def build(words: Any, values: Any, normalize: Optional[Normalize], weighted: bool = False) -> Parts:
     spellings, value_list = _spellings_and_values(words, values)
-    if weighted and value_list is not None:
+    if value_list is None:
+        # Positions as weights would rank a list sorted commonest first
+        # backwards.
+        if weighted and spellings:
+            raise TypeError(
+                "weighted=True needs the weights: give a mapping of word to weight, "
+                "(word, weight) pairs, or values=[...]"
+            )
+    elif bool in set(map(type, value_list)):
+        word = next(word for word, value in zip(spellings, value_list) if type(value) is bool)
+        raise TypeError(f"the value of {word!r} must be an int, not bool")
+    elif weighted:
         value_list = _saturated(spellings, value_list)
     packed = None if value_list is None else _packed_values(spellings, value_list)
     joined_words = _joined(spellings, spellings)

@@ -1,7 +1,7 @@
 """The kelvaro command: build an index from a word list, search one, describe one.
 
     kelvaro build WORDS -o INDEX [--casefold] [--counts]
-    kelvaro search [-i INDEX] QUERY... [-d DIST] [-k LIMIT] [--json]
+    kelvaro search [-i INDEX] QUERY... [-d DIST] [-k LIMIT] [--transpositions] [--json]
     kelvaro suggest [-i INDEX] WORD... [-d DIST] [-k LIMIT] [--json]
     kelvaro complete [-i INDEX] PREFIX... [-d DIST] [-k LIMIT] [--json]
     kelvaro info INDEX [--json]
@@ -15,10 +15,12 @@ from __future__ import annotations
 import argparse
 import json
 import os
+import re
 import sys
 from typing import IO, Any, Callable, Iterator, List, Optional, Sequence, Tuple
 
 from . import _normalization, _progress, _storage
+from ._building import MAX_VALUE
 from ._default import default_index
 from ._index import Index, Match
 
@@ -28,6 +30,12 @@ _CHUNK = 1 << 20
 
 # The argument that stands for standard input.
 _STDIN = "-"
+
+# A count: ASCII digits, and no other kind of digit that int() would take.
+_COUNT = re.compile("[0-9]+")
+# What a word of a counts file cannot hold: a tab, which separates its count,
+# and anything that ends a line somewhere (an old Mac's carriage return).
+_NOT_IN_A_WORD = re.compile("[\t\n\r\v\f\x1c-\x1e\x85\u2028\u2029]")
 
 
 class _OutputError(Exception):
@@ -116,12 +124,18 @@ def _parser() -> argparse.ArgumentParser:
         commands,
         "search",
         "search an index",
-        "Print the stored words within DIST edits of each QUERY, nearest first; in an index "
-        "with word counts, the likeliest first, as suggest ranks them.",
+        "Print the stored words within DIST edits of each QUERY (the same as Index.search), "
+        "nearest first, and among those equally near, the most common first in an index "
+        "with word counts.",
         "QUERY",
         "a word to look up",
         1,
         None,
+    )
+    search.add_argument(
+        "--transpositions",
+        action="store_true",
+        help="count a swap of two neighbouring characters as one edit, not two",
     )
     search.set_defaults(command=_search)
     suggest = _lookup_parser(
@@ -243,7 +257,7 @@ def _build(args: argparse.Namespace) -> None:
 def _read_words(path: str, terminal: bool) -> List[Tuple[int, str]]:
     """The non-blank lines of the word list, trimmed, with their numbers."""
     if path == _STDIN:
-        data = sys.stdin.buffer.read()
+        data = _standard_input().read()
     else:
         data = _read_with_progress(path, terminal)
     try:
@@ -251,21 +265,37 @@ def _read_words(path: str, terminal: bool) -> List[Tuple[int, str]]:
         # part of the first word.
         text = data.decode("utf-8-sig")
     except UnicodeDecodeError as error:
-        raise ValueError(f"{path}: not UTF-8 text (at byte {error.start})") from None
+        line = data.count(b"\n", 0, error.start) + 1
+        raise ValueError(f"{_source(path)}: line {line} is not UTF-8 text (at byte {error.start})") from None
     lines = (line.strip() for line in text.split("\n"))
     return [(number, line) for number, line in enumerate(lines, 1) if line]
 
 
 def _counted(path: str, lines: List[Tuple[int, str]]) -> List[Tuple[str, int]]:
-    """(word, count) of each `word<TAB>count` or `word count` line."""
+    """(word, count) of each `word<TAB>count` or `word count` line. A count
+    is ASCII digits, of any length: one beyond 4294967295 is held there."""
     pairs = []
     for number, line in lines:
         word, separator, count = line.rpartition("\t") if "\t" in line else line.rpartition(" ")
         word = word.strip()
-        if not separator or not word or not count.isdigit():
-            raise ValueError(f"{path}: line {number} is not a word and a count: {line!r}")
-        pairs.append((word, int(count)))
+        if not separator or not word or _NOT_IN_A_WORD.search(word) or not _COUNT.fullmatch(count):
+            shown = line if len(line) <= 60 else line[:57] + "..."
+            raise ValueError(f"{_source(path)}: line {number} is not a word and a count: {shown!r}")
+        digits = count.lstrip("0")
+        # int() of thousands of digits would hit the interpreter's digit limit.
+        pairs.append((word, int(digits or "0") if len(digits) <= len(str(MAX_VALUE)) else MAX_VALUE))
     return pairs
+
+
+def _source(path: str) -> str:
+    return "standard input" if path == _STDIN else _storage.shown(path)
+
+
+def _standard_input() -> IO[bytes]:
+    # The interpreter sets sys.stdin to None when descriptor 0 is closed.
+    if sys.stdin is None:
+        raise ValueError("standard input is closed")
+    return sys.stdin.buffer
 
 
 def _read_with_progress(path: str, terminal: bool) -> bytes:
@@ -288,11 +318,20 @@ def _read_with_progress(path: str, terminal: bool) -> bytes:
 
 
 def _search(args: argparse.Namespace) -> None:
+    swaps = args.transpositions
+
     def search(index: Index, query: str, distance: int, limit: Optional[int]) -> List[Match]:
-        # Counts say which words are likely: rank as suggest does.
-        if index.weighted:
-            return index.suggest(query, distance, limit)
-        return index.search(query, distance, limit, sorted=True)
+        nearest = index.search(query, distance, limit, sorted=True, transpositions=swaps)
+        if not index.weighted or not nearest:
+            return nearest
+        # The same words at the same distances as on any index; counts only
+        # decide among the equally near, so every word as near as the
+        # farthest of the nearest competes for its place.
+        found = nearest
+        if limit is not None:
+            found = index.search(query, nearest[-1].distance, None, transpositions=swaps)
+        found.sort(key=lambda match: (match.distance, -match.value, match.word))
+        return found[:limit]
 
     _look_up(args, search)
 
@@ -348,7 +387,7 @@ def _queries(arguments: List[str]) -> Iterator[str]:
         if argument != _STDIN:
             yield argument
             continue
-        for number, line in enumerate(sys.stdin.buffer, 1):
+        for number, line in enumerate(_standard_input(), 1):
             try:
                 query = line.decode("utf-8-sig" if number == 1 else "utf-8").strip()
             except UnicodeDecodeError:
@@ -358,8 +397,12 @@ def _queries(arguments: List[str]) -> Iterator[str]:
 
 
 def _print_json(query: str, matches: List[Match]) -> None:
-    record = {"query": query, "matches": [match._asdict() for match in matches]}
-    _write(json.dumps(record, ensure_ascii=False) + "\n")
+    _write_json({"query": query, "matches": [match._asdict() for match in matches]})
+
+
+def _write_json(record: Any) -> None:
+    # Characters that standard output cannot encode are escaped the JSON way.
+    _write(json.dumps(record, ensure_ascii=not _utf8(sys.stdout)) + "\n")
 
 
 def _print_table(query: str, distance: int, matches: List[Match], exists: bool) -> None:
@@ -387,7 +430,7 @@ def _info(args: argparse.Namespace) -> None:
     name = header.normalization
     if args.json:
         record = {
-            "index": args.index,
+            "index": _storage.shown(args.index),
             "format_version": header.version,
             "words": header.word_count,
             "nodes": header.node_count,
@@ -395,13 +438,13 @@ def _info(args: argparse.Namespace) -> None:
             "normalization": name or None,
             "weighted": header.weighted,
         }
-        _write(json.dumps(record, ensure_ascii=False) + "\n")
+        _write_json(record)
         return
     normalization = _normalization.describe(name)
     if name.startswith(_normalization.CUSTOM_PREFIX):
         normalization += " (a custom function)"
     rows = [
-        ("index", args.index),
+        ("index", _storage.shown(args.index)),
         ("format version", str(header.version)),
         ("words", f"{header.word_count:,}"),
         ("nodes", f"{header.node_count:,}"),
@@ -452,14 +495,18 @@ def _tolerate_any_text(stream: IO[str]) -> None:
     reconfigure = getattr(stream, "reconfigure", None)
     if reconfigure is None:
         return
+    reconfigure(errors="surrogateescape" if _utf8(stream) else "backslashreplace")
+
+
+def _utf8(stream: IO[str]) -> bool:
     encoding = (getattr(stream, "encoding", None) or "").lower().replace("-", "").replace("_", "")
-    reconfigure(errors="surrogateescape" if encoding == "utf8" else "backslashreplace")
+    return encoding == "utf8"
 
 
 def _fail(message: str, status: int = 1) -> int:
     if sys.stderr is not None:
         try:
-            sys.stderr.write(f"kelvaro: error: {_one_line(message)}\n")
+            sys.stderr.write(f"kelvaro: error: {_one_line(_storage.shown(message))}\n")
             sys.stderr.flush()
         except OSError:
             pass

@@ -123,8 +123,8 @@ class Index(NativeIndex):
 
         weighted=True says that the values are weights, such as counts of
         how often each word occurs: higher is likelier, 0 is unknown, and
-        suggest and complete rank by them. A weight above 4294967295 is
-        held at 4294967295.
+        suggest and complete rank by them, so they must be given. A weight
+        above 4294967295 is held at 4294967295.
         """
         normalize = _normalization.check(normalize)
         weighted = _flag("weighted", weighted)

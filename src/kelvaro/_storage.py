@@ -89,6 +89,15 @@ class Target(NamedTuple):
     mode: Optional[int]
 
 
+def shown(path: str) -> str:
+    """`path` as a message shows it: bytes that are not UTF-8, which reach
+    us escaped as lone surrogates, in their readable form (x\\xff.kvx)."""
+    try:
+        return path.encode("utf-8", "surrogateescape").decode("utf-8", "backslashreplace")
+    except UnicodeEncodeError:  # a surrogate that no byte escapes
+        return path.encode("utf-8", "backslashreplace").decode("utf-8")
+
+
 def check_target(path: PathArg) -> Target:
     """Where an index saved to `path` goes; refuses a directory or anything
     else that is not a regular file, before anything is written."""
@@ -103,7 +112,7 @@ def check_target(path: PathArg) -> Target:
     if stat.S_ISDIR(info.st_mode):
         raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
     if not stat.S_ISREG(info.st_mode):
-        raise ValueError(f"{path}: {_kind(info.st_mode)}, not a regular file to save an index to")
+        raise ValueError(f"{shown(path)}: {_kind(info.st_mode)}, not a regular file to save an index to")
     return Target(target, stat.S_IMODE(info.st_mode))
 
 
@@ -211,14 +220,14 @@ def load(path: PathArg, normalize: Optional[Normalize]) -> Loaded:
     try:
         restored = _normalization.restore(header.normalization, normalize)
     except _normalization.MissingNormalization as error:
-        raise _normalization.MissingNormalization(f"{path}: {error}", error.function) from None
+        raise _normalization.MissingNormalization(f"{shown(path)}: {error}", error.function) from None
     except ValueError as error:
-        raise ValueError(f"{path}: {error}") from None
+        raise ValueError(f"{shown(path)}: {error}") from None
     return Loaded(header, _checked_parts(path, header, sections, restored), restored)
 
 
 def _refusal(path: str, reason: str) -> ValueError:
-    return ValueError(f"{path}: {reason}")
+    return ValueError(f"{shown(path)}: {reason}")
 
 
 def _read_index_file(path: str) -> bytes:

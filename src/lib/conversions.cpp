@@ -12,9 +12,11 @@ namespace {
 
 constexpr const char* kOutOfRange = "out of range integral type conversion attempted";
 
+PyObject* qualname_cell = nullptr;
+
 PyRef type_qualname(PyObject* object) {
-  PyRef name = PyRef::steal(
-      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__"));
+  PyRef name = PyRef::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(object)),
+                                             interned(qualname_cell, "__qualname__")));
   if (!name || !PyUnicode_Check(name.get())) {
     PyErr_Clear();
     return PyRef();
@@ -168,6 +170,11 @@ bool copy_byte_buffer(PyObject* object, std::vector<std::uint8_t>& out) {
 }
 
 }  // namespace
+
+PyObject* interned(PyObject*& cell, const char* text) {
+  if (cell == nullptr) cell = checked(PyUnicode_InternFromString(text)).release();
+  return cell;
+}
 
 PyError downcast_error(PyObject* object, const char* target) {
   PyRef name = type_qualname(object);

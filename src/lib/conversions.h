@@ -46,6 +46,13 @@ std::vector<std::optional<Payload>> to_optional_u32_array(PyObject* object);
 // Per str, its first character, or none for the empty str.
 std::vector<OptionalChar> to_first_char_array(PyObject* object);
 
+// The interned str of `text`, made on first need into `cell` and kept for
+// the life of the process. Attribute lookups take their names from here: a
+// name made afresh for each lookup stays referenced from the interpreter's
+// type attribute cache, in a slot chosen by its address, until another
+// lookup evicts it.
+PyObject* interned(PyObject*& cell, const char* text);
+
 // Checks the result of one of the interpreter's constructors.
 PyRef made(PyObject* result, std::source_location where = std::source_location::current());
 

@@ -25,11 +25,6 @@ PyModuleDef module_definition = {
 // process; a later initialisation returns the same module.
 PyObject* module_object = nullptr;
 
-// Interned once, on first need.
-PyObject* interned(PyObject*& cell, const char* text) {
-  if (cell == nullptr) cell = checked(PyUnicode_InternFromString(text)).release();
-  return cell;
-}
 PyObject* all_name_cell = nullptr;
 PyObject* name_name_cell = nullptr;
 PyObject* all_name() {

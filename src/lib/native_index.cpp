@@ -57,8 +57,11 @@ PyObject* match_type = nullptr;
 
 // type(object).__name__, as Python's own messages name a type.
 std::string type_name(PyObject* object) {
-  PyRef name =
-      checked(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
+  // Interned once: the interpreter's cache of type attributes keeps the
+  // names it is asked for, and a fresh name per call would pile up there.
+  static PyObject* const attribute = PyUnicode_InternFromString("__name__");
+  if (attribute == nullptr) throw PyError::fetch();
+  PyRef name = checked(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(object)), attribute));
   Py_ssize_t size;
   const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size);
   if (text == nullptr) throw PyError::fetch();

@@ -20,10 +20,12 @@ std::atomic_ref<std::intptr_t> borrow_counter(PrefixSearchObject* object) {
   return std::atomic_ref<std::intptr_t>(object->borrow_flag);
 }
 
+PyObject* name_cell = nullptr;
+
 PyObject* refuse_construction(PyTypeObject* type, PyObject*, PyObject*) {
   return run_in_frame([&]() -> PyRef {
-    PyRef name =
-        PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__"));
+    PyRef name = PyRef::steal(
+        PyObject_GetAttr(reinterpret_cast<PyObject*>(type), interned(name_cell, "__name__")));
     if (!name || !PyUnicode_Check(name.get())) {
       PyErr_Clear();
       name = PyRef::steal(PyUnicode_FromString("<unknown>"));

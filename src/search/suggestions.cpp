@@ -64,7 +64,7 @@ class Ranking {
   // weigh at most `heaviest` can enter the ranking.
   bool cannot_enter(Cell least, Payload heaviest) const {
     if (!full()) return false;
-    const double cost = static_cast<double>(least) * TypoCosts::kCheapest;
+    const double cost = static_cast<double>(least) * kLeastTypoCostPerEdit;
     const Rank bound{true, weighted_ && heaviest == 0,
                      weighted_ ? cost - frequency_bonus(heaviest) : cost,
                      weighted_ ? -static_cast<std::int64_t>(heaviest) : 0, std::u32string()};
@@ -105,6 +105,10 @@ std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
     if (const std::optional<NodeId> node = find_exact(tries.forward, word))
       ranking.add(std::u32string(word), *tries.forward.node_payloads()[*node], 0);
   }
+  // The empty word, at the root, which no walk reports.
+  const auto& payloads = tries.forward.node_payloads();
+  if (!payloads.empty() && payloads[0].has_value() && word.size() <= max_dist)
+    ranking.add(std::u32string(), *payloads[0], word.size());
   const auto add = [&](std::u32string&& text, Payload payload, Cell distance) {
     ranking.add(std::move(text), payload, distance);
   };

@@ -1,7 +1,7 @@
 // Suggestions: the likeliest corrections of a word, best first.
 //
-// The candidates are the stored words within max_dist of the word, a swap of
-// neighbouring characters counting as one edit. They are ranked by
+// The candidates are the stored words within max_dist of the word, the empty
+// word included, a swap of neighbouring characters counting as one edit. They are ranked by
 //
 //   1. the stored word equal to the word itself, which is its own best
 //      suggestion;
@@ -16,8 +16,8 @@
 // Only the best `limit` are wanted, so the walks skip every subtree of the
 // forward trie that cannot hold anything better than the limit-th candidate
 // found so far: no word below a node is nearer than the node's least
-// distance, each edit of which costs at least TypoCosts::kCheapest, and none
-// is heavier than the heaviest payload below it.
+// distance, each edit of which costs at least kLeastTypoCostPerEdit
+// (typo_cost.h), and none is heavier than the heaviest payload below it.
 #pragma once
 
 #include <cstdint>

@@ -2,15 +2,24 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace kelvaro {
 namespace {
 
-char32_t lower(char32_t ch) {
-  return ch >= U'A' && ch <= U'Z' ? ch + (U'a' - U'A') : ch;
-}
+// Runs of letters whose lower-case forms lie the same distance away.
+struct CaseRun {
+  char32_t first;
+  char32_t last;
+  std::uint32_t step;
+  std::int32_t delta;
+};
+
+constexpr CaseRun kCaseRuns[] = {
+#include "search/letter_case_table.inc"
+};
 
 bool is_vowel(char32_t ch) {
   return ch == U'a' || ch == U'e' || ch == U'i' || ch == U'o' || ch == U'u';
@@ -62,15 +71,14 @@ LetterPairs sound_alike() {
 const LetterPairs kKeyboard = keyboard_neighbours();
 const LetterPairs kSoundAlike = sound_alike();
 
-std::uint32_t substitution(char32_t meant, char32_t typed) {
+// The price of typing `typed` for `meant`, given both in lower case too.
+std::uint32_t substitution(char32_t meant, char32_t typed, char32_t a, char32_t b) {
   if (meant == typed) return 0;
-  const char32_t a = lower(meant);
-  const char32_t b = lower(typed);
-  if (a == b) return TypoCosts::kCase;
-  std::uint32_t cost = TypoCosts::kEdit;
-  if (is_vowel(a) && is_vowel(b)) cost = std::min(cost, TypoCosts::kVowel);
-  if (kKeyboard.holds(a, b)) cost = std::min(cost, TypoCosts::kNeighbourKey);
-  if (kSoundAlike.holds(a, b)) cost = std::min(cost, TypoCosts::kSoundAlike);
+  if (a == b) return typo_price(Typo::kCase);
+  std::uint32_t cost = typo_price(Typo::kOther);
+  if (is_vowel(a) && is_vowel(b)) cost = std::min(cost, typo_price(Typo::kVowel));
+  if (kKeyboard.holds(a, b)) cost = std::min(cost, typo_price(Typo::kNeighbourKey));
+  if (kSoundAlike.holds(a, b)) cost = std::min(cost, typo_price(Typo::kSoundAlike));
   return cost;
 }
 
@@ -79,20 +87,31 @@ std::uint32_t substitution(char32_t meant, char32_t typed) {
 void in_or_out(std::u32string_view text, std::vector<std::uint32_t>& out) {
   out.resize(text.size());
   for (std::size_t k = 0; k < text.size(); ++k) {
-    std::uint32_t cost = TypoCosts::kEdit;
-    if (is_vowel(text[k])) cost = std::min(cost, TypoCosts::kVowelInOrOut);
+    std::uint32_t cost = typo_price(Typo::kInOrOut);
+    if (is_vowel(text[k])) cost = std::min(cost, typo_price(Typo::kVowelInOrOut));
     if ((k > 0 && text[k - 1] == text[k]) || (k + 1 < text.size() && text[k + 1] == text[k]))
-      cost = std::min(cost, TypoCosts::kDoubledLetter);
+      cost = std::min(cost, typo_price(Typo::kDoubledLetter));
     out[k] = cost;
   }
 }
 
 }  // namespace
 
+char32_t lower_case(char32_t ch) {
+  if (ch < 0x80) return ch >= U'A' && ch <= U'Z' ? ch + (U'a' - U'A') : ch;
+  // The last run that starts at or before the character.
+  const CaseRun* run = std::upper_bound(std::begin(kCaseRuns), std::end(kCaseRuns), ch,
+                                        [](char32_t c, const CaseRun& r) { return c < r.first; });
+  if (run == std::begin(kCaseRuns)) return ch;
+  --run;
+  if (ch > run->last || (ch - run->first) % run->step != 0) return ch;
+  return static_cast<char32_t>(static_cast<std::int64_t>(ch) + run->delta);
+}
+
 std::uint32_t typo_cost(std::u32string_view meant, std::u32string_view typed) {
   std::u32string a(meant), b(typed);
-  std::transform(a.begin(), a.end(), a.begin(), lower);
-  std::transform(b.begin(), b.end(), b.begin(), lower);
+  std::transform(a.begin(), a.end(), a.begin(), lower_case);
+  std::transform(b.begin(), b.end(), b.begin(), lower_case);
   std::vector<std::uint32_t> left_out, typed_in;
   in_or_out(a, left_out);
   in_or_out(b, typed_in);
@@ -104,11 +123,12 @@ std::uint32_t typo_cost(std::u32string_view meant, std::u32string_view typed) {
   for (std::size_t i = 1; i <= a.size(); ++i) {
     current[0] = previous[0] + left_out[i - 1];
     for (std::size_t j = 1; j < columns; ++j) {
-      std::uint32_t best = previous[j - 1] + substitution(meant[i - 1], typed[j - 1]);
+      std::uint32_t best =
+          previous[j - 1] + substitution(meant[i - 1], typed[j - 1], a[i - 1], b[j - 1]);
       best = std::min(best, previous[j] + left_out[i - 1]);
       best = std::min(best, current[j - 1] + typed_in[j - 1]);
       if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1] && a[i - 1] != b[j - 1])
-        best = std::min(best, before[j - 2] + TypoCosts::kSwap);
+        best = std::min(best, before[j - 2] + typo_price(Typo::kSwap));
       current[j] = best;
     }
     std::swap(before, previous);

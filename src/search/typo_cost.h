@@ -17,30 +17,82 @@
 //   two neighbouring letters swapped                          7
 //
 // Where several prices apply, the least does. Letters are compared in lower
-// case for everything but the case rule; only ASCII letters have a case
-// here, and only ASCII letters are vowels, keys or sounds.
+// case for everything but the case rule; every letter that Unicode gives a
+// lower-case form has a case here, and only ASCII letters are vowels, keys
+// or sounds.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 namespace kelvaro {
 
-struct TypoCosts {
-  static constexpr std::uint32_t kEdit = 10;
-  static constexpr std::uint32_t kVowel = 6;
-  static constexpr std::uint32_t kNeighbourKey = 8;
-  static constexpr std::uint32_t kSoundAlike = 4;
-  static constexpr std::uint32_t kCase = 5;
-  static constexpr std::uint32_t kVowelInOrOut = 5;
-  static constexpr std::uint32_t kDoubledLetter = 4;
-  static constexpr std::uint32_t kSwap = 7;
-  // The cheapest operation of all: a typo cost is at least this many times
-  // the plain distance.
-  static constexpr std::uint32_t kCheapest = 4;
+// The operations that the typo cost prices.
+enum class Typo : std::size_t {
+  kOther,
+  kVowel,
+  kNeighbourKey,
+  kSoundAlike,
+  kCase,
+  kInOrOut,
+  kVowelInOrOut,
+  kDoubledLetter,
+  kSwap,
 };
+
+struct TypoPrice {
+  Typo typo;
+  std::uint32_t cost;
+  // The most edits of the counted distance (the optimal string alignment
+  // distance, which compares characters with their case) that one use of
+  // the operation can stand for. A swap compares letters without case, so
+  // "Ab" typed for "bA" is one swap here and two substitutions there.
+  std::uint32_t edits;
+};
+
+// Every price the typo cost uses, in the order of Typo.
+inline constexpr std::array<TypoPrice, 9> kTypoPrices{{
+    {Typo::kOther, 10, 1},
+    {Typo::kVowel, 6, 1},
+    {Typo::kNeighbourKey, 8, 1},
+    {Typo::kSoundAlike, 4, 1},
+    {Typo::kCase, 5, 1},
+    {Typo::kInOrOut, 10, 1},
+    {Typo::kVowelInOrOut, 5, 1},
+    {Typo::kDoubledLetter, 4, 1},
+    {Typo::kSwap, 7, 2},
+}};
+
+constexpr std::uint32_t typo_price(Typo typo) {
+  return kTypoPrices[static_cast<std::size_t>(typo)].cost;
+}
+
+// The least that any operation costs per counted edit it stands for: a text
+// at counted distance d costs at least d times this, which is what lets a
+// search skip what cannot come near enough.
+constexpr double least_typo_cost_per_edit() {
+  double least = kTypoPrices[0].cost;
+  for (const TypoPrice& price : kTypoPrices)
+    least = std::min(least, static_cast<double>(price.cost) / price.edits);
+  return least;
+}
+inline constexpr double kLeastTypoCostPerEdit = least_typo_cost_per_edit();
+
+constexpr bool typo_prices_in_order() {
+  for (std::size_t i = 0; i < kTypoPrices.size(); ++i)
+    if (static_cast<std::size_t>(kTypoPrices[i].typo) != i || kTypoPrices[i].edits == 0)
+      return false;
+  return true;
+}
+static_assert(typo_prices_in_order(), "the table lists every operation once, in the order of Typo");
 
 // The cost of typing `typed` when `meant` was meant.
 std::uint32_t typo_cost(std::u32string_view meant, std::u32string_view typed);
+
+// The lower-case form of a character: itself when it has none.
+char32_t lower_case(char32_t ch);
 
 }  // namespace kelvaro
