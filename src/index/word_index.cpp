@@ -74,7 +74,16 @@ std::string_view WordIndex::spelling(std::string_view key) const {
   return word_beside_key(spelling_keys_, spelling_words_, key).value_or(key);
 }
 
-// The one place that chooses how a search runs.
+// The one place that chooses which walks find the matches, for every kind
+// of lookup: the split search over both tries when the query is long enough
+// for each piece to be longer than its share of the edits, the plain walk
+// otherwise.
+bool WordIndex::splits(std::u32string_view query, std::uint64_t max_dist) const {
+  return max_dist > 0 && split_pays(query.size(), max_dist) &&
+         can_split(forward_, tables().backward);
+}
+
+// How a search runs.
 std::vector<Match> WordIndex::found(std::u32string_view query, std::uint64_t max_dist,
                                     std::optional<std::uint64_t> limit, bool transpositions) const {
   std::vector<Match> matches;
@@ -91,12 +100,9 @@ std::vector<Match> WordIndex::found(std::u32string_view query, std::uint64_t max
     // Distance 0 is an exact lookup: a descent along the query.
     if (const std::optional<NodeId> node = find_exact(forward_, query))
       walked.push_back({utf8::encode(query), forward_.node_payloads()[*node], 0});
-  } else if (split_pays(query.size(), max_dist) && can_split(forward_, tables().backward)) {
-    // A query long enough for each piece to be longer than its share of
-    // the edits: the split search over both tries.
+  } else if (splits(query, max_dist)) {
     walked = split_search(forward_, tables().backward, query, max_dist, limit, transpositions);
   } else {
-    // Otherwise the plain walk, which every index trie allows.
     walked = walk_sound_trie(forward_, query, max_dist, limit, transpositions);
   }
   if (matches.empty()) return walked;
@@ -157,7 +163,14 @@ std::vector<Match> WordIndex::suggest(std::u32string_view word, std::uint64_t ma
                                       std::optional<std::uint64_t> limit) const {
   const Tables& lookup = tables();
   const IndexTries tries{forward_, lookup.backward, lookup.best_forward};
-  return kelvaro::suggest(tries, word, max_dist, limit, weighted_);
+  // Candidates within max_dist, a swap of neighbours counting as one edit.
+  return kelvaro::suggest(
+      tries, word, max_dist, limit, weighted_, [&](const SplitFound& found, const SplitSkip& skip) {
+        if (splits(word, max_dist))
+          for_each_split_match(forward_, lookup.backward, word, max_dist, true, found, skip);
+        else
+          for_each_walk_match(forward_, word, max_dist, true, found, skip);
+      });
 }
 
 std::vector<Match> WordIndex::complete(std::u32string_view prefix, std::uint64_t max_dist,

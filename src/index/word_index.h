@@ -74,6 +74,8 @@ class WordIndex {
   std::vector<Match> sorted_search(std::u32string_view query, std::uint64_t max_dist,
                                    std::optional<std::uint64_t> limit, bool transpositions) const;
   std::optional<Payload> empty_word() const { return forward_.node_payloads()[0]; }
+  // Whether the split search answers for the plain walk.
+  bool splits(std::u32string_view query, std::uint64_t max_dist) const;
 
   const Trie& forward_;
   std::span<const std::uint8_t> spelling_keys_;

@@ -97,6 +97,18 @@ void for_each_split_match(const Trie& forward, const Trie& backward, std::u32str
               found, skip);
 }
 
+void for_each_walk_match(const Trie& trie, std::u32string_view query, std::uint64_t max_dist,
+                         bool transpositions, const SplitFound& found, const SplitSkip& skip) {
+  const EditBand band(query, max_dist, std::max<std::uint64_t>(query.size(), trie.height()));
+  TreeWalk(trie, band, max_dist, transpositions)
+      .run(
+          [&](NodeId node, std::u32string_view path, Cell distance) {
+            found(std::u32string(path), *trie.node_payloads()[node], distance);
+            return true;
+          },
+          [&](NodeId node, Cell least) { return skip(false, node, least); });
+}
+
 bool can_split(const Trie& forward, const Trie& backward) {
   return forward.is_sound() && backward.is_sound() && forward.siblings_distinct() &&
          backward.siblings_distinct();

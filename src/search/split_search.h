@@ -67,6 +67,12 @@ void for_each_split_match(const Trie& forward, const Trie& backward, std::u32str
                           std::uint64_t max_dist, bool transpositions, const SplitFound& found,
                           const SplitSkip& skip);
 
+// The plain walk of `trie` (sound), for a caller that wants the matches as
+// they are found, with the same found and skip as for_each_split_match
+// (skip's first argument always false).
+void for_each_walk_match(const Trie& trie, std::u32string_view query, std::uint64_t max_dist,
+                         bool transpositions, const SplitFound& found, const SplitSkip& skip);
+
 // The order in which the plain walk of a trie with strictly increasing
 // siblings meets stored texts: a text before its extensions, and at the
 // first difference, the character that continues the query first, then the

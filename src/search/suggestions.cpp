@@ -97,7 +97,7 @@ class Ranking {
 
 std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
                            std::uint64_t max_dist, std::optional<std::uint64_t> limit,
-                           bool weighted) {
+                           bool weighted, const CandidateWalks& walks) {
   if (limit == std::uint64_t{0}) return {};
   Ranking ranking(word, limit, weighted);
   // The word itself first: it leads the ranking and tightens the bound.
@@ -109,26 +109,11 @@ std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
   const auto& payloads = tries.forward.node_payloads();
   if (!payloads.empty() && payloads[0].has_value() && word.size() <= max_dist)
     ranking.add(std::u32string(), *payloads[0], word.size());
-  const auto add = [&](std::u32string&& text, Payload payload, Cell distance) {
-    ranking.add(std::move(text), payload, distance);
-  };
-  const auto skip = [&](bool backward, NodeId node, Cell least) {
-    return !backward && ranking.cannot_enter(least, tries.best_forward[node]);
-  };
-  // The split search where it pays, the plain walk elsewhere.
-  if (split_pays(word.size(), max_dist)) {
-    for_each_split_match(tries.forward, tries.backward, word, max_dist, true, add, skip);
-  } else {
-    const EditBand band(word, max_dist,
-                        std::max<std::uint64_t>(word.size(), tries.forward.height()));
-    TreeWalk(tries.forward, band, max_dist, true)
-        .run(
-            [&](NodeId node, std::u32string_view path, Cell distance) {
-              add(std::u32string(path), *tries.forward.node_payloads()[node], distance);
-              return true;
-            },
-            [&](NodeId node, Cell least) { return skip(false, node, least); });
-  }
+  walks([&](std::u32string&& text, Payload payload,
+            Cell distance) { ranking.add(std::move(text), payload, distance); },
+        [&](bool backward, NodeId node, Cell least) {
+          return !backward && ranking.cannot_enter(least, tries.best_forward[node]);
+        });
   return ranking.take();
 }
 

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -28,6 +29,7 @@
 
 #include "prefix/queries.h"
 #include "prefix/trie.h"
+#include "search/split_search.h"
 
 namespace kelvaro {
 
@@ -44,8 +46,14 @@ struct IndexTries {
   std::span<const Payload> best_forward;
 };
 
+// The walks that find the candidates: walks(found, skip) calls found for
+// every stored text within max_dist of the word (with transpositions),
+// some more than once, and lets skip prune nodes (see TreeWalk::run). The
+// index chooses which walks run (WordIndex).
+using CandidateWalks = std::function<void(const SplitFound&, const SplitSkip&)>;
+
 std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
                            std::uint64_t max_dist, std::optional<std::uint64_t> limit,
-                           bool weighted);
+                           bool weighted, const CandidateWalks& walks);
 
 }  // namespace kelvaro
