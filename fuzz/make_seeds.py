@@ -10,6 +10,9 @@ decode/  saved tries: the byte examples of the format, a few real tries and
 trie/    the same tries in the layout of fuzz_trie.cpp
 search/  small trees in the layout of fuzz_search.cpp
 complete/ small dictionaries in the layout of fuzz_complete.cpp
+
+split/ and index/ hold the same few word lists with lookups, in the layout
+that fuzz_split.cpp and fuzz_index.cpp share.
 """
 import os
 import sys

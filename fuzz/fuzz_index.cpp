@@ -1,0 +1,139 @@
+// An index's lookups, as WordIndex answers them, against the plain walk,
+// and the same lookups run as a batch on several threads against one by
+// one.
+//
+// The input is a word list over a small alphabet (the empty word may be
+// among them), built into an index trie as the package builds one, then
+// lookups: a query, max_dist, limit and the sorted and transpositions
+// flags. Each search must be the plain walk's matches with the empty word
+// first where it is within reach, cut at the limit; a sorted search the
+// nearest of them by (distance, word); get the distance-0 match. Then all
+// the lookups run again, searches, suggestions and completions, on two
+// threads at once, and each must equal its lone run.
+//
+// Input layout: the word count; per word its length and characters; then
+// per lookup the query's length and characters, max_dist, limit and the
+// flags, one byte each.
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "builder/trie_builder.h"
+#include "checks.h"
+#include "entry_points.h"
+#include "index/parallel.h"
+#include "index/word_index.h"
+#include "input_reader.h"
+#include "prefix/queries.h"
+#include "prefix/utf8.h"
+
+namespace kelvaro::fuzz {
+namespace {
+
+// Few letters, so that words share pieces, and one of each UTF-8 width.
+constexpr char32_t kAlphabet[] = {U'a', U'b', U'c', U'\u00e9', U'\u4e00', U'\U0001f600'};
+
+std::u32string read_text(InputReader& reader, std::size_t longest) {
+  std::u32string text;
+  for (std::size_t i = reader.byte() % (longest + 1); i > 0; --i)
+    text.push_back(kAlphabet[reader.byte() % std::size(kAlphabet)]);
+  return text;
+}
+
+struct Lookup {
+  std::u32string query;
+  std::uint64_t max_dist;
+  std::optional<std::uint64_t> limit;
+  bool sorted;
+  bool transpositions;
+};
+
+// What a search must find: the plain walk's matches, the empty word first.
+std::vector<Match> expected_search(const Trie& trie, const Lookup& lookup) {
+  std::vector<Match> all;
+  const std::optional<Payload> empty = trie.node_payloads()[0];
+  if (empty && lookup.query.size() <= lookup.max_dist)
+    all.push_back({std::string(), empty, lookup.query.size()});
+  for (Match& match :
+       walk_sound_trie(trie, lookup.query, lookup.max_dist, std::nullopt, lookup.transpositions))
+    all.push_back(std::move(match));
+  if (lookup.sorted)
+    std::stable_sort(all.begin(), all.end(), [](const Match& a, const Match& b) {
+      return std::tie(a.distance, a.text) < std::tie(b.distance, b.text);
+    });
+  if (lookup.limit.has_value() && all.size() > *lookup.limit) all.resize(*lookup.limit);
+  return all;
+}
+
+}  // namespace
+
+void run(std::span<const std::uint8_t> input) {
+  InputReader reader(input);
+  std::vector<std::string> words;
+  for (std::size_t i = 1 + reader.byte() % 64; i > 0; --i)
+    words.push_back(utf8::encode(read_text(reader, 10)));
+  const std::vector<std::string_view> keys(words.begin(), words.end());
+  const BuiltTrie built = build_trie(keys, {});
+  // No spellings: an empty word table is a count of 0 and one offset.
+  static const std::uint8_t kNoWords[8] = {};
+  const WordIndex index(built.trie, kNoWords, kNoWords, built.sources.size(), false);
+
+  std::vector<Lookup> lookups;
+  for (int count = 1 + reader.byte() % 4; count > 0; --count) {
+    Lookup lookup;
+    lookup.query = read_text(reader, 14);
+    lookup.max_dist = reader.byte() % 5;
+    const std::uint8_t limit_byte = reader.byte();
+    lookup.limit =
+        limit_byte == 0 ? std::nullopt : std::optional<std::uint64_t>((limit_byte - 1) % 10);
+    const std::uint8_t flags = reader.byte();
+    lookup.sorted = flags & 1;
+    lookup.transpositions = flags & 2;
+    lookups.push_back(std::move(lookup));
+  }
+
+  struct Answers {
+    std::vector<Match> search, suggest, complete;
+    std::optional<Payload> value;
+    friend bool operator==(const Answers&, const Answers&) = default;
+  };
+  const auto answer = [&](const Lookup& lookup) {
+    return Answers{
+        index.search(lookup.query, lookup.max_dist, lookup.limit, lookup.sorted,
+                     lookup.transpositions),
+        index.suggest(lookup.query, lookup.max_dist, lookup.limit),
+        index.complete(lookup.query, lookup.max_dist, lookup.limit, lookup.transpositions),
+        index.get(lookup.query)};
+  };
+  std::vector<Answers> alone;
+  for (const Lookup& lookup : lookups) {
+    alone.push_back(answer(lookup));
+    require(alone.back().search == expected_search(built.trie, lookup),
+            "the index's search differs from the plain walk");
+    const std::vector<Match> exact =
+        expected_search(built.trie, {lookup.query, 0, std::nullopt, false, false});
+    require(alone.back().value == (exact.empty() ? std::nullopt : exact.front().payload),
+            "get differs from the search at distance 0");
+  }
+  // The same lookups, each several times over, on two threads.
+  const std::size_t rounds = 8;
+  std::vector<Answers> together(rounds * lookups.size());
+  std::size_t handed = 0;
+  run_in_parallel(
+      together.size(), 2,
+      [&](std::size_t i) { together[i] = answer(lookups[i % lookups.size()]); },
+      [&](std::size_t begin, std::size_t end) {
+        require(begin == handed && end > begin, "ranges handed on out of order");
+        handed = end;
+      },
+      [] {});
+  require(handed == together.size(), "not every range was handed on");
+  for (std::size_t i = 0; i < together.size(); ++i)
+    require(together[i] == alone[i % lookups.size()], "a lookup on two threads differs");
+}
+
+}  // namespace kelvaro::fuzz
