@@ -52,6 +52,13 @@ struct Lookup {
   bool transpositions;
 };
 
+// What every kind of lookup answers for one query.
+struct Answers {
+  std::vector<Match> search, suggest, complete;
+  std::optional<Payload> value;
+  friend bool operator==(const Answers&, const Answers&) = default;
+};
+
 // What a search must find: the plain walk's matches, the empty word first.
 std::vector<Match> expected_search(const Trie& trie, const Lookup& lookup) {
   std::vector<Match> all;
@@ -96,11 +103,6 @@ void run(std::span<const std::uint8_t> input) {
     lookups.push_back(std::move(lookup));
   }
 
-  struct Answers {
-    std::vector<Match> search, suggest, complete;
-    std::optional<Payload> value;
-    friend bool operator==(const Answers&, const Answers&) = default;
-  };
   const auto answer = [&](const Lookup& lookup) {
     return Answers{
         index.search(lookup.query, lookup.max_dist, lookup.limit, lookup.sorted,
@@ -124,8 +126,7 @@ void run(std::span<const std::uint8_t> input) {
   std::vector<Answers> together(rounds * lookups.size());
   std::size_t handed = 0;
   run_in_parallel(
-      together.size(), 2,
-      [&](std::size_t i) { together[i] = answer(lookups[i % lookups.size()]); },
+      together.size(), 2, [&](std::size_t i) { together[i] = answer(lookups[i % lookups.size()]); },
       [&](std::size_t begin, std::size_t end) {
         require(begin == handed && end > begin, "ranges handed on out of order");
         handed = end;
