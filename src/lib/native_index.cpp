@@ -372,13 +372,24 @@ SearchOptions search_options(const Slots& slots) {
           flag_or(slots[3], "sorted", false), flag_or(slots[4], "transpositions", false)};
 }
 
+// An exact lookup is a descent of one binary search per character. For a
+// word of up to kShortWord characters that takes less time than giving the
+// interpreter lock away and taking it back, which another thread could not
+// use in so short a time anyway: it keeps the lock. A longer one gives it
+// away like every other lookup. The answer is the same either way.
+constexpr std::size_t kShortWord = 256;
+
+std::optional<Payload> exact_lookup(const IndexState& state, std::u32string_view key) {
+  if (key.size() <= kShortWord) return state.index->get(key);
+  return without_gil([&] { return state.index->get(key); });
+}
+
 PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return run_in_frame([&] {
     const Slots slots = bind(kGet, args, nargs, kwnames);
     const IndexState& state = state_of(self);
     const std::u32string key = key_of(state, slots[0], "word");
-    const std::optional<Payload> value = without_gil([&] { return state.index->get(key); });
-    return value_to_py(value, slots[1] != nullptr ? slots[1] : Py_None);
+    return value_to_py(exact_lookup(state, key), slots[1] != nullptr ? slots[1] : Py_None);
   });
 }
 
@@ -513,8 +524,7 @@ int contains(PyObject* self, PyObject* word) {
     if (!PyUnicode_Check(word)) return PyRef::borrow(Py_False);
     const IndexState& state = state_of(self);
     const std::u32string key = key_of(state, word, "word");
-    // Too short to be worth giving the lock away.
-    return PyRef::borrow(state.index->get(key).has_value() ? Py_True : Py_False);
+    return PyRef::borrow(exact_lookup(state, key).has_value() ? Py_True : Py_False);
   }));
   if (!answer) return -1;
   return answer.get() == Py_True;
