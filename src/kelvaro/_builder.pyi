@@ -65,3 +65,51 @@ def complete(
 
 def spell(keys_table: bytes, words_table: bytes, keys: list[str]) -> list[str]:
     """The spelling of every key: the word beside it in the tables, or the key itself."""
+
+# The text functions (src/lib/text_functions.cpp): folded is the text
+# folded as the index makes keys, character for character as long.
+
+def check_text(
+    trie: object,
+    tables: object,
+    text: str,
+    folded: str,
+    normalized: bool,
+    weighted: bool,
+    max_dist: int,
+    limit: int | None,
+    suspect_ratio: float,
+) -> list[tuple[int, int, bool, list[tuple[str, int, int]]]]:
+    """(start, end, suspect, suggestions) of every word of text not stored,
+    and of every suspect when suspect_ratio is above 0."""
+
+def segment_text(
+    trie: object,
+    tables: object,
+    text: str,
+    folded: str,
+    normalized: bool,
+    weighted: bool,
+    total: float,
+    least: int,
+    max_dist: int,
+) -> list[tuple[int, int, list[tuple[int, int, str | None, int]]]]:
+    """(start, end, pieces) of every word of text better cut, each piece
+    (start, end, key or None for no word, distance)."""
+
+def correct_text(
+    trie: object,
+    tables: object,
+    text: str,
+    folded: str,
+    normalized: bool,
+    weighted: bool,
+    total: float,
+    least: int,
+    max_dist: int,
+) -> list[tuple[int, int, list[tuple[int, int, str | None]]]]:
+    """(start, end, words) of every correction of text, each word (start,
+    end, key or None for the text as written)."""
+
+def weight_stats(trie: object, tables: object) -> tuple[float, int]:
+    """The sum of the index's payloads and the least of them above 0."""

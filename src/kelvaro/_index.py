@@ -22,7 +22,7 @@ from typing import (
 
 import _kelvaro
 
-from . import _builder, _building, _normalization, _storage
+from . import _builder, _building, _normalization, _storage, _text
 from ._building import Parts
 from ._normalization import Normalize
 from ._storage import PathArg
@@ -63,7 +63,7 @@ class Index:
     Build one with Index.from_words or read one with Index.load.
     """
 
-    __slots__ = ("_parts", "_normalize", "_tables", "_stand_in", "_longest")
+    __slots__ = ("_parts", "_normalize", "_tables", "_stand_in", "_longest", "_weights")
 
     _parts: Parts
     _normalize: Optional[Normalize]
@@ -75,6 +75,9 @@ class Index:
     _stand_in: Optional[str]
     # At least the length of the longest stored key, found when first needed.
     _longest: Optional[int]
+    # The sum of the weights and the least above 0, which give the
+    # probability of a word in running text; found when first needed.
+    _weights: Optional[Tuple[float, int]]
 
     def __init__(self) -> None:
         raise TypeError("an Index is made by Index.from_words(words) or Index.load(path)")
@@ -87,6 +90,7 @@ class Index:
         index._tables = None
         index._stand_in = None
         index._longest = None
+        index._weights = None
         return index
 
     # -- building and loading -------------------------------------------------
@@ -291,6 +295,54 @@ class Index:
             del found[len(found) if limit is None else limit :]
         return self._matches(found)
 
+    # -- running text -----------------------------------------------------------
+
+    def check(
+        self,
+        text: str,
+        max_dist: int = 2,
+        limit: Optional[int] = 3,
+        *,
+        suspects: Optional[float] = _text.DEFAULT_SUSPECTS,
+    ) -> List[_text.Misspelling]:
+        """The words of `text` that the index does not hold, in order, each
+        a Misspelling(start, end, word, suggestions, suspect) with
+        text[start:end] == word and at most `limit` suggestions (as suggest
+        gives them, within `max_dist` edits).
+
+        Words are runs of letters and marks, with inner apostrophes and
+        hyphens; numbers, words with digits, URLs and e-mail addresses are
+        skipped, and so are words stored in another case when the index has
+        no normalisation ("The" for "the"). A hyphenated word that is not
+        stored is checked part by part.
+
+        In a weighted index a stored word is reported too, with
+        suspect=True, when a word one edit away is at least `suspects` times
+        as common ("wich" for "which"); suspects=None reports none.
+        """
+        max_dist = _count("max_dist", max_dist)
+        limit = None if limit is None else _count("limit", limit)
+        return _text.check(self, text, max_dist, limit, suspects)
+
+    def segment(self, text: str, max_dist: int = 0) -> str:
+        """`text` with its run-together words split by spaces, the likeliest
+        way ("thequickbrownfox" becomes "the quick brown fox"), by the
+        weights of a weighted index; everything that is not a letter is kept.
+        With `max_dist` above 0 each piece may be a misspelling of a stored
+        word, within that many edits, and is replaced by the word."""
+        max_dist = _count("max_dist", max_dist)
+        return _text.segment(self, text, max_dist)
+
+    def correct(self, text: str, max_dist: int = 2) -> str:
+        """`text` with each word the index does not hold replaced by its
+        likeliest reading: its best suggestion within `max_dist` edits, the
+        words it runs together, or the word it makes with a neighbour it was
+        split from. Spacing and punctuation are kept, and the case of the
+        replaced word is carried over. A text with no misspelling comes
+        back unchanged."""
+        max_dist = _count("max_dist", max_dist)
+        return _text.correct(self, text, max_dist)
+
     def __contains__(self, word: object) -> bool:
         if not isinstance(word, str):
             return False
@@ -410,6 +462,12 @@ class Index:
         if tables is None:
             tables = self._tables = _builder.prepare(self._parts.trie)
         return tables
+
+    def _text_weights(self) -> Tuple[float, int]:
+        if self._weights is None:
+            total, least = _builder.weight_stats(self._parts.trie, self._lookup_tables())
+            self._weights = (total, least)
+        return self._weights
 
     def _longest_key(self) -> int:
         """A bound on the length of every stored key: the longest in UTF-8

@@ -1,10 +1,11 @@
 // Initialisation of kelvaro._builder: its one exported entry, PyInit__builder.
-// Its functions are the builder's (builder_functions.h) and the searches of
-// an index (index_functions.h).
+// Its functions are the builder's (builder_functions.h), the searches of an
+// index (index_functions.h) and its text functions (text_functions.h).
 #include "lib/builder_functions.h"
 #include "lib/frame.h"
 #include "lib/index_functions.h"
 #include "lib/interrupts.h"
+#include "lib/text_functions.h"
 
 namespace kelvaro::py {
 namespace {
@@ -30,6 +31,7 @@ PyMODINIT_FUNC PyInit__builder() {
     install_interrupt_hook();
     PyRef module = checked(PyModule_Create2(&builder_module_definition, PYTHON_API_VERSION));
     checked_status(PyModule_AddFunctions(module.get(), index_functions));
+    checked_status(PyModule_AddFunctions(module.get(), text_functions));
     return module;
   });
 }

@@ -189,6 +189,12 @@ PyObject* spell(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
 
 }  // namespace
 
+IndexTries index_tries_of(PyObject* trie_object, PyObject* tables_object) {
+  const Trie& trie = trie_of(trie_object);
+  const LookupTables& tables = required_tables(tables_object, trie);
+  return {trie, tables.backward, tables.best_forward};
+}
+
 PyMethodDef index_functions[6] = {
     {"prepare", fastcall_entry(prepare), METH_FASTCALL | METH_KEYWORDS,
      "prepare(trie)\n--\n\nThe lookup tables of an index's trie: its reversed trie."},

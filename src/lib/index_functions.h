@@ -4,10 +4,16 @@
 #pragma once
 
 #include "lib/py_ref.h"
+#include "search/suggestions.h"
 
 namespace kelvaro::py {
 
 // prepare, search, spell, suggest, complete, and the closing sentinel.
 extern PyMethodDef index_functions[6];
+
+// The tries of an index from its PrefixSearch and the tables that prepare
+// made for it, for the other functions that search an index; borrowed from
+// the two objects.
+IndexTries index_tries_of(PyObject* trie, PyObject* tables);
 
 }  // namespace kelvaro::py

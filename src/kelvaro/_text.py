@@ -1,0 +1,174 @@
+"""Running text: check, segment and correct, each one native call per text.
+
+The native functions tokenise and look words up in C++ (src/text/); they
+see the text twice, as written and folded the way the index makes keys of
+words (in lower case for an index without a normalisation), so that no
+word costs a call back into Python. This module makes the folded view,
+and turns the offsets and keys that come back into words.
+"""
+
+from __future__ import annotations
+
+import re
+from typing import TYPE_CHECKING, Callable, List, NamedTuple, Optional, Sequence, Tuple
+
+from . import _builder
+
+if TYPE_CHECKING:
+    from ._index import Index, Match
+
+# A stored word of four letters or more is a suspect when a word one edit
+# away is at least this many times as common. At 1,000, "wich" ("which" is
+# 1,240 times as common) is one, and over a megabyte of the Python
+# documentation five other words are; at 100, "wether" (270) and "persue"
+# (121) are too, but so are "hand" (beside "and"), "width" ("with") and a
+# hundred more real words of that text.
+DEFAULT_SUSPECTS = 1000.0
+
+_SURROGATE = re.compile("[\ud800-\udfff]")
+
+
+class Misspelling(NamedTuple):
+    """A word of a text that the index does not hold, or with suspect=True a
+    stored word that is likely a typo of a far commoner one: text[start:end]
+    is `word`, and `suggestions` are its likeliest corrections, best first."""
+
+    start: int
+    end: int
+    word: str
+    suggestions: List["Match"]
+    suspect: bool
+
+
+Misspelling.__module__ = "kelvaro"
+
+# (start, end, replacement): text[start:end] becomes replacement.
+Correction = Tuple[int, int, str]
+
+
+def check(index: Index, text: str, max_dist: int, limit: Optional[int], suspects: Optional[float]) -> List[Misspelling]:
+    from ._index import Match
+
+    text, folded = _views(index, text)
+    ratio = _ratio(suspects)
+    trie, tables = index._parts.trie, index._lookup_tables()
+    found = _builder.check_text(
+        trie, tables, text, folded, index._normalize is not None, index.weighted, max_dist, limit, ratio
+    )
+    words = _spelled(index, [key for _, _, _, matches in found for key, _, _ in matches])
+    at = 0
+    result = []
+    for start, end, suspect, matches in found:
+        suggestions = [Match(words[at + i], value, distance) for i, (_, value, distance) in enumerate(matches)]
+        at += len(matches)
+        result.append(Misspelling(start, end, text[start:end], suggestions, suspect))
+    return result
+
+
+def segment(index: Index, text: str, max_dist: int) -> str:
+    if not index.weighted:
+        raise ValueError("segment needs an index weighted by how common its words are (weighted=True)")
+    text, folded = _views(index, text)
+    found = _builder.segment_text(*_text_arguments(index, text, folded), max_dist)
+    edits = [(start, end, [(s, e, key) for s, e, key, _ in pieces]) for start, end, pieces in found]
+    return _applied(text, _replacements(index, text, edits))
+
+
+def corrections(index: Index, text: str, max_dist: int) -> List[Correction]:
+    """The corrections of `text`, in order, none overlapping."""
+    text, folded = _views(index, text)
+    edits = _builder.correct_text(*_text_arguments(index, text, folded), max_dist)
+    return _replacements(index, text, edits)
+
+
+def correct(index: Index, text: str, max_dist: int) -> str:
+    return _applied(_views(index, text)[0], corrections(index, text, max_dist))
+
+
+def _text_arguments(index: Index, text: str, folded: str) -> Tuple[object, ...]:
+    trie, tables = index._parts.trie, index._lookup_tables()
+    if index.weighted:
+        total, least = index._text_weights()
+    else:
+        total, least = float(len(index)), 0
+    return (trie, tables, text, folded, index._normalize is not None, index.weighted, total, least)
+
+
+def _views(index: Index, text: object) -> Tuple[str, str]:
+    """The text (lone surrogates, which no word holds, made U+FFFD) and its
+    folded view, as long as it."""
+    if not isinstance(text, str):
+        raise TypeError(f"text must be a str, not {type(text).__name__}")
+    if _SURROGATE.search(text):
+        text = _SURROGATE.sub("\ufffd", text)
+    fold: Callable[[str], str] = index._normalize if index._normalize is not None else str.lower
+    folded = _folded(fold, text)
+    if len(folded) == len(text):
+        return text, folded
+    # Some character folds to more than one ("ß" casefolds to "ss"): line by
+    # line, and in the lines where that happens, character by character, such
+    # characters kept as they are.
+    pieces = []
+    for line in text.splitlines(keepends=True):
+        piece = _folded(fold, line)
+        if len(piece) != len(line):
+            piece = "".join(c if len(f := _folded(fold, c)) != 1 else f for c in line)
+        pieces.append(piece)
+    return text, "".join(pieces)
+
+
+def _folded(fold: Callable[[str], str], text: str) -> str:
+    folded = fold(text)
+    if not isinstance(folded, str):
+        raise TypeError(f"normalize returned {type(folded).__name__}, not str")
+    return folded
+
+
+def _ratio(suspects: Optional[float]) -> float:
+    if suspects is None:
+        return 0.0
+    if isinstance(suspects, bool) or not isinstance(suspects, (int, float)):
+        raise TypeError(f"suspects must be a number or None, not {type(suspects).__name__}")
+    if not suspects > 0 or suspects == float("inf"):
+        raise ValueError(f"suspects must be a finite number above 0, or None, not {suspects!r}")
+    return float(suspects)
+
+
+def _spelled(index: Index, keys: List[str]) -> List[str]:
+    spellings = index._parts.spellings
+    return keys if len(spellings) == 0 or not keys else spellings.of_all(keys)
+
+
+def _replacements(
+    index: Index, text: str, edits: Sequence[Tuple[int, int, List[Tuple[int, int, Optional[str]]]]]
+) -> List[Correction]:
+    keys = [key for _, _, words in edits for _, _, key in words if key is not None]
+    spelled = iter(_spelled(index, keys))
+    result = []
+    for start, end, words in edits:
+        parts = []
+        for s, e, key in words:
+            parts.append(text[s:e] if key is None else _with_case_of(text[s:e], next(spelled)))
+        result.append((start, end, " ".join(parts)))
+    return result
+
+
+def _with_case_of(typed: str, word: str) -> str:
+    """`word` in the case of `typed`: all capitals, or a capital first."""
+    if len(typed) > 1 and typed.isupper() and word.lower() == word:
+        return word.upper()
+    if typed[:1].isupper() and word[:1].islower():
+        return word[:1].upper() + word[1:]
+    return word
+
+
+def _applied(text: str, replacements: List[Correction]) -> str:
+    if not replacements:
+        return text
+    parts = []
+    at = 0
+    for start, end, replacement in replacements:
+        parts += (text[at:start], replacement)
+        at = end
+    parts.append(text[at:])
+    return "".join(parts)
