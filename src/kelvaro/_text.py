@@ -85,7 +85,10 @@ def correct(index: Index, text: str, max_dist: int) -> str:
     return _applied(_views(index, text)[0], corrections(index, text, max_dist))
 
 
-def _text_arguments(index: Index, text: str, folded: str) -> Tuple[object, ...]:
+_TextArguments = Tuple[object, object, str, str, bool, bool, float, int]
+
+
+def _text_arguments(index: Index, text: str, folded: str) -> _TextArguments:
     trie, tables = index._parts.trie, index._lookup_tables()
     if index.weighted:
         total, least = index._text_weights()
@@ -165,7 +168,7 @@ def _with_case_of(typed: str, word: str) -> str:
 def _applied(text: str, replacements: List[Correction]) -> str:
     if not replacements:
         return text
-    parts = []
+    parts: List[str] = []
     at = 0
     for start, end, replacement in replacements:
         parts += (text[at:start], replacement)
