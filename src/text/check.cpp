@@ -40,7 +40,7 @@ class Checker {
       token(part, end, out);
       return;
     }
-    out.push_back({start, end, false, suggestions(typed_key(index_, views_, start, end))});
+    out.push_back({start, end, false, suggestions(typed_key(views_, start, end))});
   }
 
  private:

@@ -98,7 +98,7 @@ class Corrector {
     if (word.known.has_value()) return {costs_.of(word.known->payload), {}};
     const std::size_t length = word.end - word.start;
     Reading best{costs_.of_unknown(length), {}};
-    const std::u32string typed = typed_key(index_, views_, word.start, word.end);
+    const std::u32string typed = typed_key(views_, word.start, word.end);
     if (const std::optional<Match>& found = best_suggestion(typed)) {
       const std::u32string key = utf8::decode(found->text);
       const double cost = costs_.of(found->payload.value_or(0)) + typo_cost(key, typed);
@@ -118,8 +118,8 @@ class Corrector {
   }
 
   Reading read_joined(const Word& left, const Word& right) {
-    const std::u32string typed = typed_key(index_, views_, left.start, left.end) +
-                                 typed_key(index_, views_, right.start, right.end);
+    const std::u32string typed =
+        typed_key(views_, left.start, left.end) + typed_key(views_, right.start, right.end);
     const Replacement whole{left.start, right.end, std::nullopt};
     if (const std::optional<Payload> payload = payload_of(index_.tries, typed))
       return {costs_.of(*payload) + kSpaceCost, {{whole.start, whole.end, typed}}};

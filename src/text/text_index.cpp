@@ -45,9 +45,8 @@ std::optional<Payload> payload_of(const IndexTries& tries, std::u32string_view k
   return tries.forward.node_payloads()[*node];
 }
 
-std::u32string typed_key(const TextIndex& index, TextViews views, std::size_t start,
-                         std::size_t end) {
-  return plain((index.normalized ? views.folded : views.written).substr(start, end - start));
+std::u32string typed_key(TextViews views, std::size_t start, std::size_t end) {
+  return plain(views.folded.substr(start, end - start));
 }
 
 std::optional<Known> find_word(const TextIndex& index, TextViews views, std::size_t start,

@@ -39,11 +39,11 @@ struct Known {
   Payload payload;
 };
 
-// The key a slice of text is searched as: its folded view in an index that
-// normalises, as written otherwise (the typo cost knows case), with every
-// typographic apostrophe made plain.
-std::u32string typed_key(const TextIndex& index, TextViews views, std::size_t start,
-                         std::size_t end);
+// The key a slice of text is searched as: its folded view, with every
+// typographic apostrophe made plain. In an index without normalisation that
+// is the word in lower case, so that "TEH" finds "the" as "teh" would, and
+// the case is put back on the correction.
+std::u32string typed_key(TextViews views, std::size_t start, std::size_t end);
 
 // The stored word that the text from start to end is, if any. In an index
 // without normalisation, a word the index holds in another case counts:
