@@ -70,7 +70,10 @@ def segment(index: Index, text: str, max_dist: int) -> str:
         raise ValueError("segment needs an index weighted by how common its words are (weighted=True)")
     text, folded = _views(index, text)
     found = _builder.segment_text(*_text_arguments(index, text, folded), max_dist)
-    edits = [(start, end, [(s, e, key) for s, e, key, _ in pieces]) for start, end, pieces in found]
+    # A word found as written keeps its case; a corrected one takes it.
+    edits = [
+        (start, end, [(s, e, key if distance else None) for s, e, key, distance in pieces]) for start, end, pieces in found
+    ]
     return _applied(text, _replacements(index, text, edits))
 
 

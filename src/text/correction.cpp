@@ -49,8 +49,7 @@ class Corrector {
         from[i + 1] = i;
         step[i + 1] = std::move(alone);
       }
-      if (i + 1 < n && (!words[i].known || !words[i + 1].known) &&
-          blanks_between(words[i], words[i + 1])) {
+      if (i + 1 < n && blanks_between(words[i], words[i + 1])) {
         Reading joined = read_joined(words[i], words[i + 1]);
         if (best[i] + joined.cost < best[i + 2]) {
           best[i + 2] = best[i] + joined.cost;
@@ -99,18 +98,23 @@ class Corrector {
     const std::size_t length = word.end - word.start;
     Reading best{costs_.of_unknown(length), {}};
     const std::u32string typed = typed_key(views_, word.start, word.end);
-    if (const std::optional<Match>& found = best_suggestion(typed)) {
+    if (const std::optional<Match>& found = best_suggestion(typed, max_dist_)) {
       const std::u32string key = utf8::decode(found->text);
       const double cost = costs_.of(found->payload.value_or(0)) + typo_cost(key, typed);
       if (cost < best.cost) best = {cost, {{word.start, word.end, key}}};
     }
-    const Segmentation cut = segment_span(index_, views_, word.start, word.end, costs_, 0);
+    // Words run together, any of them with a typo of its own; the cut
+    // counts the spaces it puts in.
+    const Segmentation cut = segment_span(index_, views_, word.start, word.end, costs_,
+                                          std::min<std::uint64_t>(max_dist_, 1), kSpaceCost);
     if (cut.pieces.size() > 1) {
-      double cost = cut.cost + kSpaceCost * static_cast<double>(cut.pieces.size() - 1);
+      double cost = cut.cost;
       std::vector<Replacement> pieces;
       for (const Piece& piece : cut.pieces) {
         if (!piece.word.has_value()) cost = kNever;
-        pieces.push_back({piece.start, piece.end, std::nullopt});
+        std::optional<std::u32string> key;
+        if (piece.word.has_value() && piece.distance > 0) key = piece.word->key;
+        pieces.push_back({piece.start, piece.end, std::move(key)});
       }
       if (cost < best.cost) best = {cost, std::move(pieces)};
     }
@@ -123,18 +127,22 @@ class Corrector {
     const Replacement whole{left.start, right.end, std::nullopt};
     if (const std::optional<Payload> payload = payload_of(index_.tries, typed))
       return {costs_.of(*payload) + kSpaceCost, {{whole.start, whole.end, typed}}};
-    if (max_dist_ == 0) return {};
-    const std::optional<Match>& found = best_suggestion(typed);
+    // Two stored words are joined only into a stored word.
+    if (max_dist_ == 0 || (left.known && right.known)) return {};
+    // A word split in two with a typo besides: one edit, which keeps the
+    // search of the long joined text cheap.
+    const std::optional<Match>& found = best_suggestion(typed, 1);
     if (!found.has_value()) return {};
     const std::u32string key = utf8::decode(found->text);
     return {costs_.of(found->payload.value_or(0)) + typo_cost(key, typed) + kSpaceCost,
             {{whole.start, whole.end, key}}};
   }
 
-  const std::optional<Match>& best_suggestion(const std::u32string& typed) {
-    auto [place, added] = suggested_.try_emplace(typed);
-    if (added && max_dist_ > 0) {
-      std::vector<Match> found = suggest(index_.tries, typed, max_dist_, 1, index_.weighted);
+  const std::optional<Match>& best_suggestion(const std::u32string& typed, std::uint64_t max_dist) {
+    max_dist = std::min(max_dist, max_dist_);
+    auto [place, added] = suggested_[max_dist == max_dist_].try_emplace(typed);
+    if (added && max_dist > 0) {
+      std::vector<Match> found = suggest(index_.tries, typed, max_dist, 1, index_.weighted);
       if (!found.empty()) place->second = std::move(found[0]);
     }
     return place->second;
@@ -144,7 +152,9 @@ class Corrector {
   TextViews views_;
   const WordCosts& costs_;
   std::uint64_t max_dist_;
-  std::unordered_map<std::u32string, std::optional<Match>> suggested_;
+  // The best suggestion of each text searched, within one edit and within
+  // max_dist.
+  std::unordered_map<std::u32string, std::optional<Match>> suggested_[2];
   InterruptCheck interrupts_;
 };
 

@@ -5,12 +5,15 @@
 //   - its segmentation into stored words, when it is words run together,
 //     at their costs plus a space's (kSpaceCost) for each space left out;
 //   - joined with its neighbour across the blanks between them, when the
-//     two are a stored word (or one within max_dist edits) split by a space
-//     typed too many, at that word's cost and a space's;
+//     two are a stored word (or, with one of them not stored, a word within
+//     one edit) split by a space typed too many, at that word's cost and a
+//     space's;
 //   - the word as written, at the cost of a piece that is no word.
 // A dynamic program over the words takes the cheapest reading of the
-// whole. A stored word is never changed unless it joins a neighbour that
-// is not stored, so a text with no misspelling comes back as it was.
+// whole. A stored word is never changed but by joining it to a neighbour,
+// and two stored words only when the word they make is likelier by more
+// than a space's cost than the two ("wit h", "mo re"; never "in to" or
+// "a part"): a text with no misspelling otherwise comes back as it was.
 #pragma once
 
 #include <cstddef>

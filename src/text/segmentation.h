@@ -38,9 +38,12 @@ struct Segmentation {
   double cost = 0;
 };
 
-// The likeliest cut of the text from start to end.
+// The likeliest cut of the text from start to end, each piece costing
+// `piece_cost` on top of its word: a corrector that weighs a cut against
+// the text as typed counts the spaces it puts in.
 Segmentation segment_span(const TextIndex& index, TextViews views, std::size_t start,
-                          std::size_t end, const WordCosts& costs, std::uint64_t max_dist);
+                          std::size_t end, const WordCosts& costs, std::uint64_t max_dist,
+                          double piece_cost = 0);
 
 struct SegmentedWord {
   std::size_t start;
