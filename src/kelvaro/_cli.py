@@ -552,7 +552,11 @@ def _size_of(path: str) -> int:
 
 
 def _shown(path: str) -> str:
-    return "<stdin>" if path == _STDIN else path
+    """The path as shown: its bytes read as UTF-8 whatever the locale's
+    file system encoding, the bytes that are not left escaped."""
+    if path == _STDIN:
+        return "<stdin>"
+    return os.fsencode(path).decode("utf-8", "surrogateescape")
 
 
 def _note(message: str) -> None:
