@@ -12,7 +12,10 @@
 #   make fuzz    each fuzz target for FUZZ_SECONDS (default 20).
 #   make bench   kelvaro against its peers, written to BENCHMARKS.md; needs
 #                apt-get install wamerican-huge wamerican-insane (and pypy3
-#                for the PyPy figures).
+#                for the PyPy figures). The running-text rows need
+#                python3.11-doc (their prose) and time aspell and hunspell;
+#                as root the bench installs them, otherwise it says what
+#                it skipped.
 
 PYTHON ?= python3
 PYPY ?= pypy3
@@ -176,7 +179,7 @@ BENCH_BUILD ?= $(BUILD_ROOT)/bench
 BENCH_WORD_LISTS := /usr/share/dict/american-english-huge /usr/share/dict/american-english-insane
 BENCH_ARGS ?=
 
-.PHONY: bench bench-word-lists bench-pypy
+.PHONY: bench bench-word-lists bench-pypy bench-text-tools
 
 $(BENCH_VENV)/.ready: bench/requirements.txt
 	$(PYTHON) -m venv $(BENCH_VENV)
@@ -195,6 +198,20 @@ bench-word-lists:
 	  fi; \
 	done
 
+# The prose of the running-text rows and the spelling checkers they are
+# timed against, from Debian, when they can be installed.
+BENCH_TEXT_PACKAGES := python3.11-doc aspell aspell-en hunspell hunspell-en-us
+
+bench-text-tools:
+	@missing=$$(for p in $(BENCH_TEXT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+	if [ -z "$$missing" ]; then exit 0; fi; \
+	if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then \
+	  DEBIAN_FRONTEND=noninteractive apt-get install -y -q $$missing >/dev/null || \
+	    echo "note: could not install $$missing; the running-text rows skip them"; \
+	else \
+	  echo "note: $$missing not installed (apt-get install $$missing); the running-text rows skip them"; \
+	fi
+
 bench-pypy:
 	@if command -v $(PYPY) >/dev/null 2>&1; then \
 	  $(MAKE) --no-print-directory $(BENCH_PYPY_VENV)/.ready && $(BENCH_PYPY_VENV)/bin/$(PIP_INSTALL); \
@@ -202,7 +219,7 @@ bench-pypy:
 	  echo "note: $(PYPY) is not installed, so the benchmark times CPython only"; \
 	fi
 
-bench: bench-word-lists $(BENCH_VENV)/.ready bench-pypy
+bench: bench-word-lists bench-text-tools $(BENCH_VENV)/.ready bench-pypy
 	$(BENCH_VENV)/bin/$(PIP_INSTALL)
 	cmake -S bench -B $(BENCH_BUILD) -DPython_EXECUTABLE=$(abspath $(BENCH_VENV))/bin/python
 	cmake --build $(BENCH_BUILD) -j2 --target _walk_timer

@@ -904,6 +904,10 @@ def main():
     spelling = issue_13(english, _walk_timer)
     log("completion")
     completion, completion_median = issue_14(english, 300 if args.quick else 1000, _walk_timer)
+    log("running text")
+    import bench_text
+
+    text = bench_text.section(args.quick, os.path.join(workdir, "text"), log)
     elapsed = time.perf_counter() - started
 
     header = [
@@ -930,7 +934,7 @@ def main():
     ]
     sections = (issue_10(datasets, lookup_rows, pypy_times, pypy_name, walk_rows, construction, rss_trie)
                 + issue_12(datasets, search_rows, build_times, rss_index, million) + spelling + completion
-                + issue_17(datasets, batches, search_rows, marisa_in, completion_median))
+                + issue_17(datasets, batches, search_rows, marisa_in, completion_median) + text)
     with open(args.output, "w", encoding="utf-8") as f:
         f.write("\n".join(header + sections))
     log(f"wrote {args.output} in {elapsed / 60:.1f} minutes")

@@ -273,3 +273,75 @@ def run_with_terminal_stderr(command):
     finally:
         os.close(leader)
     return b"".join(chunks).decode("utf-8", "replace")
+
+
+class TestCheck:
+    @pytest.fixture
+    def tree(self, tmp_path):
+        """Files of every kind that check meets, and an index of the right words."""
+        index = Index.from_words({"the": 9, "quick": 5, "brown": 4, "fox": 3, "over": 2, "dog": 1}, weighted=True)
+        index.save(tmp_path / "words.kvx")
+        (tmp_path / "crlf.txt").write_bytes("\ufeffthe quikc fox\r\n\r\nover the dgo\r\nthe fox\r\nthe\r\nthe\r\nthe\r\nthe\r\nteh".encode())
+        (tmp_path / "clean.txt").write_text("the quick brown fox\n")
+        (tmp_path / "latin1.txt").write_bytes("the fox\ncaf\xe9\n".encode("latin-1"))
+        (tmp_path / "image.bin").write_bytes(b"\x89PNG\x00\x01")
+        (tmp_path / "ignore.txt").write_text("QUIKC\n")
+        (tmp_path / "sub").mkdir()
+        (tmp_path / "sub" / "caf\u00e9.txt").write_text("the caf\u00e9 \u00e9t\u00e9 fox\n")
+        return tmp_path
+
+    def check(self, tree, *args, stdin=None):
+        result = subprocess.run(
+            [sys.executable, "-m", "kelvaro", "check", "-i", "words.kvx", *args], input=stdin,
+            capture_output=True, text=True, timeout=120, cwd=tree, env={**os.environ, "LC_ALL": "C", "PYTHONIOENCODING": ""},
+        )
+        return result.returncode, result.stdout.splitlines(), result.stderr.splitlines()
+
+    @pytest.mark.parametrize(
+        "args, status, out, err",
+        [
+            (["clean.txt"], 0, [], []),
+            (["crlf.txt", "latin1.txt", "image.bin", "clean.txt"], 1,
+             ["crlf.txt:1:5: quikc -> quick", "crlf.txt:3:10: dgo -> dog", "crlf.txt:9:1: teh -> the"],
+             ["kelvaro: latin1.txt: not UTF-8 text (line 2), skipped", "kelvaro: image.bin: a binary file, skipped"]),
+            (["crlf.txt", "missing.txt", "--ignore", "ignore.txt", "-k", "0"], 1,
+             ["crlf.txt:3:10: dgo -> (no suggestions)", "crlf.txt:9:1: teh -> (no suggestions)"],
+             ["kelvaro: missing.txt: No such file or directory"]),
+            (["sub"], 2, [], ["kelvaro: error: sub: a directory (add -r to check the files below it) (see kelvaro --help)"]),
+            (["--json", "--diff"], 2, [], ["kelvaro check: error: argument --diff: not allowed with argument --json (see kelvaro check --help)"]),
+        ],
+    )
+    def test_findings_and_status(self, tree, args, status, out, err):
+        assert self.check(tree, *args) == (status, out, err)
+
+    def test_json_is_ascii_and_standard_input(self, tree):
+        status, out, _ = self.check(tree, "-r", "sub", "--json")
+        assert status == 1 and all(line.isascii() for line in out)
+        assert [json.loads(line) for line in out] == [
+            {"path": os.path.join("sub", "caf\u00e9.txt"), "line": 1, "column": 5, "word": "caf\u00e9", "suggestions": [], "suspect": False},
+            {"path": os.path.join("sub", "caf\u00e9.txt"), "line": 1, "column": 10, "word": "\u00e9t\u00e9", "suggestions": [], "suspect": False},
+        ]
+        assert self.check(tree, stdin="the fox\nteh\n")[:2] == (1, ["<stdin>:2:1: teh -> the"])
+
+    @pytest.mark.skipif(shutil.which("patch") is None, reason="needs patch")
+    def test_the_diff_applies(self, tree):
+        before = (tree / "crlf.txt").read_bytes()
+        status, out, _ = self.check(tree, "crlf.txt", "clean.txt", "--diff")
+        assert status == 1 and out[:3] == ["--- a/crlf.txt", "+++ b/crlf.txt", "@@ -1,9 +1,9 @@"]
+        assert (tree / "crlf.txt").read_bytes() == before
+        diff = subprocess.run([sys.executable, "-m", "kelvaro", "check", "-i", "words.kvx", "crlf.txt", "--diff"],
+                              cwd=tree, capture_output=True, timeout=120).stdout
+        subprocess.run(["patch", "-p1", "--quiet"], input=diff, cwd=tree, check=True, timeout=60)
+        assert (tree / "crlf.txt").read_bytes() == before.replace(b"quikc", b"quick").replace(b"dgo", b"dog").replace(b"teh", b"the")
+
+    def test_chunks_cut_anywhere_find_the_same(self, tree, monkeypatch, capsys):
+        from kelvaro import _cli
+
+        text = "the quikc fox " * 40 + "\n" + "the fox \u00e9t\u00e9 dgo\n" * 30
+        (tree / "long.txt").write_text(text)
+        argv = ["check", "-i", str(tree / "words.kvx"), str(tree / "long.txt")]
+        assert _cli.main(argv) == 1
+        whole = capsys.readouterr().out
+        monkeypatch.setattr(_cli, "_TEXT_CHUNK", 7)
+        assert _cli.main(argv) == 1
+        assert capsys.readouterr().out == whole and whole.count("\n") == 40 + 60

@@ -299,5 +299,5 @@ class TestNativeHelpers:
 
 
 def test_public_surface():
-    assert sorted(kelvaro.__all__) == ["FORMAT_VERSION", "Index", "Match", "default_index"]
+    assert sorted(kelvaro.__all__) == ["FORMAT_VERSION", "Index", "Match", "Misspelling", "default_index"]
     assert repr(Index.from_words(["a"], normalize=str.casefold)) == "<kelvaro.Index of 1 word, normalize=casefold>"

@@ -12,13 +12,16 @@ import sys
 import pytest
 
 import _kelvaro
+import kelvaro
 from _kelvaro import PrefixSearch
+from kelvaro import _native_index
 from conftest import IS_PYPY
 from tries import arrays_from_words
 
 ARRAYS = arrays_from_words(["car", "cart", "cat", "dog", "\U0001f600"])
 T = _kelvaro.from_internal_data(*ARRAYS)
 SAVED = T.to_bytes()
+WEIGHTED = kelvaro.Index.from_words({"the": 5, "quick": 3, "fox": 2, "Brown": 1}, weighted=True)
 
 
 class Index:
@@ -78,6 +81,9 @@ SUCCESSES = {
     "get_children": lambda: T.get_children(1),
     "get_payload": lambda: T.get_payload(len(ARRAYS[0]) - 1),
     "to_bytes": T.to_bytes,
+    "Index.check": lambda: WEIGHTED.check("Teh quick brwn fox, thequick \ud800"),
+    "Index.segment": lambda: WEIGHTED.segment("thequikfox brownfox", 1),
+    "Index.correct": lambda: WEIGHTED.correct("TEH quickfox bro wn"),
 }
 
 BINDING_ERRORS = {
@@ -105,6 +111,8 @@ CONVERSION_ERRORS = {
     "text without UTF-8": lambda: T.exact_match("a\udcffb"),
     "node string without UTF-8": lambda: build(strings=["", "\udcff"]),
     "arrays converted before a later failure": lambda: build(children="oops"),
+    "folded text of another length": lambda: _native_index.check_text(WEIGHTED, "ab", "a", False, True, 1, 1, 0.0),
+    "a weight that is no number": lambda: _native_index.correct_text(WEIGHTED, "ab", "ab", False, True, "x", 1, 1),
 }
 
 INTERNAL_ERRORS = {
@@ -152,7 +160,7 @@ def run(call, raised):
     pytest.fail("the path did not fail")
 
 
-WARM_UP = 100
+WARM_UP = 300
 ROUNDS = 400
 
 

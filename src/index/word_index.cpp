@@ -21,6 +21,7 @@ namespace kelvaro {
 struct WordIndex::Tables {
   Trie backward;
   std::vector<Payload> best_forward;
+  WeightTotals weights;
 };
 
 namespace {
@@ -56,6 +57,13 @@ const WordIndex::Tables& WordIndex::tables() const {
   auto tables = std::make_unique<Tables>();
   tables->backward = reversed_trie(forward_);
   tables->best_forward = best_payloads_below(forward_);
+  tables->weights = {0, 0};
+  for (const std::optional<Payload>& payload : forward_.node_payloads()) {
+    if (!payload.has_value() || *payload == 0) continue;
+    tables->weights.total += static_cast<double>(*payload);
+    if (tables->weights.least == 0 || *payload < tables->weights.least)
+      tables->weights.least = *payload;
+  }
   owned_tables_ = std::move(tables);
   tables_.store(owned_tables_.get(), std::memory_order_release);
   return *owned_tables_;
@@ -67,6 +75,15 @@ std::optional<Payload> WordIndex::get(std::u32string_view key) const {
   const std::optional<NodeId> node = find_exact(forward_, key);
   if (!node.has_value()) return std::nullopt;
   return forward_.node_payloads()[*node];
+}
+
+IndexTries WordIndex::tries() const {
+  const Tables& lookup = tables();
+  return {forward_, lookup.backward, lookup.best_forward};
+}
+
+WordIndex::WeightTotals WordIndex::weight_totals() const {
+  return tables().weights;
 }
 
 std::string_view WordIndex::spelling(std::string_view key) const {

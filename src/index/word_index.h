@@ -26,6 +26,7 @@
 
 #include "prefix/queries.h"
 #include "prefix/trie.h"
+#include "search/suggestions.h"
 
 namespace kelvaro {
 
@@ -64,6 +65,18 @@ class WordIndex {
 
   // The word as it was given whose key is `key`, a stored key.
   std::string_view spelling(std::string_view key) const;
+
+  // The tries and what the walks prune by, for walks of their own (running
+  // text): made on first need, like every lookup's tables.
+  IndexTries tries() const;
+
+  // The sum of the values and the least of them above 0, which make the
+  // probability of a word in running text.
+  struct WeightTotals {
+    double total;
+    Payload least;
+  };
+  WeightTotals weight_totals() const;
 
  private:
   struct Tables;

@@ -14,7 +14,8 @@ from ._default import default_index
 from ._index import Index, Match
 from ._pickling import register as _register_pickling
 from ._storage import FORMAT_VERSION
+from ._text import Misspelling
 
-__all__ = ["FORMAT_VERSION", "Index", "Match", "default_index"]
+__all__ = ["FORMAT_VERSION", "Index", "Match", "Misspelling", "default_index"]
 
 _register_pickling()

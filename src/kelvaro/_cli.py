@@ -5,9 +5,11 @@
     kelvaro suggest [-i INDEX] WORD... [-d DIST] [-k LIMIT] [--json]
     kelvaro complete [-i INDEX] PREFIX... [-d DIST] [-k LIMIT] [--json]
     kelvaro info INDEX [--json]
+    kelvaro check [FILE...|-] [-i INDEX] [--ignore WORDS] [-r] [--json | --diff]
 
 Every failure is one line on standard error and a non-zero exit status: 2
 for a mistake in the command line, 1 for anything else, 130 for Ctrl-C.
+check also exits with 1 when it finds a misspelling.
 """
 
 from __future__ import annotations
@@ -19,7 +21,7 @@ import re
 import sys
 from typing import IO, Any, Callable, Iterator, List, Optional, Sequence, Tuple
 
-from . import _normalization, _progress, _storage
+from . import _normalization, _progress, _storage, _text
 from ._building import MAX_VALUE
 from ._default import default_index
 from ._index import Index, Match
@@ -49,14 +51,18 @@ class _OutputError(Exception):
 def main(argv: Optional[Sequence[str]] = None) -> int:
     try:
         args = _parser().parse_args(argv)
-        command: Callable[[argparse.Namespace], None] = args.command
+        command: Callable[[argparse.Namespace], Optional[int]] = args.command
         if sys.stdout is None:
             return _fail("standard output is closed")
         _tolerate_any_text(sys.stdout)
-        command(args)
+        status = command(args)
         _flush_output()
+        if status:
+            return status
     except KeyboardInterrupt:
         return _fail("interrupted", status=130)
+    except _UsageError as error:
+        return _fail(f"{error} (see kelvaro --help)", status=2)
     except _OutputError as error:
         _silence_stdout()
         if isinstance(error.error, BrokenPipeError):
@@ -168,6 +174,53 @@ def _parser() -> argparse.ArgumentParser:
     info.add_argument("index", metavar="INDEX", help="the index file to describe")
     info.add_argument("--json", action="store_true", help="print one JSON object")
     info.set_defaults(command=_info)
+
+    check = commands.add_parser(
+        "check",
+        help="spell-check text files",
+        description="Print each word of the FILEs that the index does not hold, as "
+        "PATH:LINE:COLUMN: WORD -> SUGGESTIONS (columns count characters, from 1), and, in an "
+        "index with word counts, each stored word that is far rarer than a word one edit away "
+        "(a suspect). Numbers, words with digits, URLs and e-mail addresses are skipped. "
+        "Exit status: 0 when nothing was found, 1 when something was, 2 for a mistake in the "
+        "command line. A binary file, or one that is not UTF-8, is reported and skipped.",
+    )
+    check.add_argument(
+        "files", metavar="FILE", nargs="*", default=[_STDIN], help="a text file, or a directory with -r; - (the default) reads standard input"
+    )
+    check.add_argument(
+        "-i", "--index", metavar="INDEX", help="the index file to check against (default: the built-in English index)"
+    )
+    check.add_argument(
+        "--ignore",
+        metavar="WORDS",
+        help="a file of words to accept, one per line (a personal dictionary), compared regardless of case",
+    )
+    check.add_argument("-r", "--recursive", action="store_true", help="check the files below each directory given")
+    check.add_argument(
+        "-d", "--distance", metavar="DIST", type=_natural, default=2,
+        help="the most edits a suggestion may be from its word (default 2)",
+    )
+    check.add_argument(
+        "-k", "--limit", metavar="LIMIT", type=_natural, default=3, help="show at most LIMIT suggestions per word (default 3)"
+    )
+    check.add_argument(
+        "--suspects",
+        metavar="RATIO",
+        type=_ratio,
+        default=_text.DEFAULT_SUSPECTS,
+        help="report a stored word of four letters or more as a suspect when a word one edit away is RATIO times as "
+        f"common or more; 0 reports none (default {_text.DEFAULT_SUSPECTS:g})",
+    )
+    output = check.add_mutually_exclusive_group()
+    output.add_argument("--json", action="store_true", help="print one JSON object per word found")
+    output.add_argument(
+        "--diff",
+        action="store_true",
+        help="print a unified diff that corrects the files (as Index.correct does), for patch -p1; "
+        "the files themselves are never written",
+    )
+    check.set_defaults(command=_check)
     return parser
 
 
@@ -221,6 +274,16 @@ def _natural(text: str) -> int:
         value = -1
     if value < 0:
         raise argparse.ArgumentTypeError(f"expected an integer of 0 or more, not {text!r}")
+    return value
+
+
+def _ratio(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = -1.0
+    if not 0 <= value < float("inf"):
+        raise argparse.ArgumentTypeError(f"expected a number of 0 or more, not {text!r}")
     return value
 
 
@@ -371,13 +434,13 @@ def _load_for_search(path: str) -> Index:
         ) from None
 
 
-def _check_utf8_argument(text: str) -> None:
+def _check_utf8_argument(text: str, what: str = "query") -> None:
     # An argument that is not UTF-8 arrives with its bytes escaped as lone
     # surrogates; searching for those would only show nonsense.
     try:
         text.encode("utf-8")
     except UnicodeEncodeError:
-        raise ValueError(f"the query {os.fsencode(text)!r} is not UTF-8 text") from None
+        raise ValueError(f"the {what} {os.fsencode(text)!r} is not UTF-8 text") from None
 
 
 def _queries(arguments: List[str]) -> Iterator[str]:
@@ -453,6 +516,285 @@ def _info(args: argparse.Namespace) -> None:
         ("values", "weights (word counts)" if header.weighted else "identifiers"),
     ]
     _write("".join(f"{name:<15} {value}\n" for name, value in rows))
+
+
+# ---------------------------------------------------------------------------
+# check
+
+# A file is read and checked this many bytes at a time, cut after a line (or
+# a blank, in a line longer than that), so that memory stays the same
+# whatever the file's size.
+_TEXT_CHUNK = 1 << 18
+# Lines of context around each change in --diff.
+_CONTEXT = 3
+
+
+class _UsageError(ValueError):
+    """A mistake in the command line found after parsing it."""
+
+
+class _Skipped(Exception):
+    """A file that is not text: reported in one line, and the others go on."""
+
+
+def _check(args: argparse.Namespace) -> int:
+    for path in args.files:
+        if path != _STDIN and os.path.isdir(path) and not args.recursive:
+            raise _UsageError(f"{path}: a directory (add -r to check the files below it)")
+    ignored = _read_ignored(args.ignore) if args.ignore is not None else frozenset()
+    index = _load_for_search(args.index) if args.index is not None else default_index()
+    paths = list(_files(args.files, args.recursive))
+    terminal = sys.stderr is not None and sys.stderr.isatty()
+    total = sum(_size_of(path) for path in paths)
+    progress = _progress.Progress(sys.stderr, "checking", total, terminal and total >= _LARGE_INPUT)
+    checker = _FileChecker(index, args, ignored, progress)
+    status = 0
+    for path in paths:
+        try:
+            found = checker.run(path)
+        except _Skipped as skipped:
+            _note(f"{_shown(path)}: {skipped}, skipped")
+            continue
+        except OSError as error:
+            if isinstance(error, _OutputError):
+                raise
+            _note(_os_error_text(error))
+            status = 1
+            continue
+        status = max(status, 1 if found else 0)
+    progress.finish()
+    return status
+
+
+def _read_ignored(path: str) -> frozenset[str]:
+    try:
+        text = _read_with_progress(path, False).decode("utf-8-sig")
+    except UnicodeDecodeError as error:
+        raise ValueError(f"{path}: not UTF-8 text (at byte {error.start})") from None
+    return frozenset(line.strip().casefold() for line in text.splitlines() if line.strip())
+
+
+def _files(arguments: List[str], recursive: bool) -> Iterator[str]:
+    """The files to check, those below a directory in name order; a
+    directory whose name starts with a dot (.git) is not entered."""
+    for argument in arguments:
+        if argument == _STDIN or not (recursive and os.path.isdir(argument)):
+            yield argument
+            continue
+        for root, directories, files in os.walk(argument):
+            directories[:] = sorted(d for d in directories if not d.startswith("."))
+            for name in sorted(files):
+                yield os.path.join(root, name)
+
+
+def _size_of(path: str) -> int:
+    try:
+        return 0 if path == _STDIN else os.path.getsize(path)
+    except OSError:
+        return 0
+
+
+def _shown(path: str) -> str:
+    """The path as shown: its bytes read as UTF-8 whatever the locale's
+    file system encoding, the bytes that are not left escaped."""
+    if path == _STDIN:
+        return "<stdin>"
+    return os.fsencode(path).decode("utf-8", "surrogateescape")
+
+
+def _note(message: str) -> None:
+    if sys.stderr is not None:
+        try:
+            sys.stderr.write(f"kelvaro: {_one_line(message)}\n")
+            sys.stderr.flush()
+        except OSError:
+            pass
+
+
+class _FileChecker:
+    def __init__(self, index: Index, args: argparse.Namespace, ignored: frozenset[str], progress: _progress.Progress) -> None:
+        self._index = index
+        self._args = args
+        self._ignored = ignored
+        self._progress = progress
+        self._suspects = args.suspects if args.suspects > 0 else None
+
+    def run(self, path: str) -> bool:
+        """Checks one file; whether anything was found (for --diff: changed)."""
+        if path == _STDIN:
+            return self._read(sys.stdin.buffer, path)
+        if os.path.exists(path) and not os.path.isfile(path):
+            raise _Skipped("not a regular file")
+        with open(path, "rb") as file:
+            return self._read(file, path)
+
+    def _read(self, file: IO[bytes], path: str) -> bool:
+        name = _shown(path)
+        diff = _Diff(name) if self._args.diff else None
+        found = False
+        line = 1  # the number of the chunk's first line
+        column = 0  # where in its line the chunk starts, when a long line was cut
+        for number, chunk in enumerate(_chunks(file)):
+            if number == 0:
+                if b"\0" in chunk[:8192]:
+                    raise _Skipped("a binary file")
+                if chunk.startswith(b"\xef\xbb\xbf"):
+                    chunk = chunk[3:]
+                    if diff is not None:
+                        diff.bom = "\ufeff"
+            try:
+                text = chunk.decode("utf-8")
+            except UnicodeDecodeError as error:
+                bad_line = line + chunk.count(b"\n", 0, error.start)
+                raise _Skipped(f"not UTF-8 text (line {bad_line})") from None
+            if diff is not None:
+                found = diff.add(text, self._corrections(text)) or found
+            else:
+                found = self._report(name, text, line, column) or found
+            self._progress.advance(len(chunk))
+            newlines = text.count("\n")
+            column = len(text) - text.rfind("\n") - 1 if newlines else column + len(text)
+            line += newlines
+        if diff is not None:
+            diff.finish()
+        return found
+
+    def _report(self, name: str, text: str, line: int, column: int) -> bool:
+        args = self._args
+        found = False
+        at, at_line = 0, line
+        for miss in self._index.check(text, args.distance, args.limit, suspects=self._suspects):
+            if miss.word.casefold() in self._ignored:
+                continue
+            found = True
+            at_line += text.count("\n", at, miss.start)
+            at = miss.start
+            start_of_line = text.rfind("\n", 0, miss.start) + 1
+            # The chunk may begin inside a long line.
+            col = miss.start - start_of_line + 1 + (column if start_of_line == 0 else 0)
+            words = [match.word for match in miss.suggestions]
+            if args.json:
+                record = {"path": name, "line": at_line, "column": col, "word": miss.word, "suggestions": words, "suspect": miss.suspect}
+                # ASCII with \u escapes: valid JSON whatever the locale's encoding.
+                _write(json.dumps(record) + "\n")
+                continue
+            shown = ", ".join(words) if words else "(no suggestions)"
+            note = " (a real word, but likely a typo)" if miss.suspect else ""
+            _write(f"{name}:{at_line}:{col}: {miss.word} -> {shown}{note}\n")
+        return found
+
+    def _corrections(self, text: str) -> List[_text.Correction]:
+        return [
+            (start, end, replacement)
+            for start, end, replacement in _text.corrections(self._index, text, self._args.distance)
+            if not any(word.casefold() in self._ignored for word in text[start:end].split())
+        ]
+
+
+def _chunks(file: IO[bytes]) -> Iterator[bytes]:
+    """The file in pieces of about _TEXT_CHUNK bytes, each ending with a line
+    or, in a longer line, after a blank or a whole UTF-8 character."""
+    carry = b""
+    while True:
+        block = file.read(_TEXT_CHUNK)
+        if not block:
+            if carry:
+                yield carry
+            return
+        data = carry + block
+        cut = data.rfind(b"\n") + 1
+        if cut == 0:
+            cut = max(data.rfind(b" "), data.rfind(b"\t")) + 1
+        if cut == 0:
+            cut = len(data)
+            while cut > 0 and 0x80 <= data[cut - 1] < 0xC0:
+                cut -= 1
+            cut = cut - 1 if cut > 0 and data[cut - 1] >= 0xC0 else len(data)
+        yield data[:cut]
+        carry = data[cut:]
+
+
+def _lines(text: str) -> List[str]:
+    """The lines of text, each with its newline: split at newlines alone, as
+    patch does."""
+    parts = text.split("\n")
+    lines = [part + "\n" for part in parts[:-1]]
+    if parts[-1]:
+        lines.append(parts[-1])
+    return lines
+
+
+class _Diff:
+    """A unified diff written as the file is read: each hunk is printed once
+    the lines after its last change are known to be unchanged."""
+
+    def __init__(self, name: str) -> None:
+        self._name = name
+        self.bom = ""
+        self._number = 0  # lines read so far
+        self._before: List[str] = []  # the last unchanged lines, for context
+        self._hunk: List[str] = []  # the open hunk's lines, marked
+        self._hunk_start = 0
+        self._trailing = 0  # unchanged lines at the end of the open hunk
+        self._added = 0  # new lines at the end of the open hunk
+        self._headed = False
+        self._pending = ""  # the end of the text that is not a whole line yet
+        self._pending_new = ""
+
+    def add(self, text: str, corrections: List[_text.Correction]) -> bool:
+        new = _text._applied(text, corrections)
+        old_lines = _lines(self._pending + text)
+        new_lines = _lines(self._pending_new + new)
+        self._pending = self._pending_new = ""
+        if old_lines and not old_lines[-1].endswith("\n"):
+            self._pending, self._pending_new = old_lines.pop(), new_lines.pop()
+        for old, changed in zip(old_lines, new_lines):
+            self._line(old, changed)
+        return bool(corrections)
+
+    def finish(self) -> None:
+        if self._pending:
+            self._line(self._pending, self._pending_new)
+        self._close()
+
+    def _line(self, old: str, new: str) -> None:
+        if self._number == 0 and self.bom:
+            old, new = self.bom + old, self.bom + new
+        self._number += 1
+        if old == new:
+            if not self._hunk:
+                self._before = (self._before + [old])[-_CONTEXT:]
+                return
+            self._hunk.append(" " + old)
+            self._trailing += 1
+            if self._trailing > 2 * _CONTEXT:
+                self._close()
+            return
+        if not self._hunk:
+            self._hunk_start = self._number - len(self._before)
+            self._hunk = [" " + line for line in self._before]
+            self._before = []
+        # A run of changed lines shows all its old lines, then all its new.
+        if self._trailing > 0:
+            self._added = 0
+        self._hunk.insert(len(self._hunk) - self._added, "-" + old)
+        self._hunk.append("+" + new)
+        self._added += 1
+        self._trailing = 0
+
+    def _close(self) -> None:
+        if not self._hunk:
+            return
+        kept = self._hunk if self._trailing <= _CONTEXT else self._hunk[: len(self._hunk) - self._trailing + _CONTEXT]
+        self._before = [line[1:] for line in self._hunk[len(self._hunk) - min(self._trailing, _CONTEXT) :]] if self._trailing > _CONTEXT else []
+        if not self._headed:
+            _write(f"--- a/{self._name}\n+++ b/{self._name}\n")
+            self._headed = True
+        size = sum(1 for line in kept if line[0] != "+")
+        _write(f"@@ -{self._hunk_start},{size} +{self._hunk_start},{size} @@\n")
+        for line in kept:
+            _write(line if line.endswith("\n") else line + "\n\\ No newline at end of file\n")
+        self._hunk, self._trailing, self._added = [], 0, 0
 
 
 def _count(number: int, singular: str, plural: Optional[str] = None) -> str:

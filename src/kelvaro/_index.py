@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import operator
+
 from typing import (
     Any,
     Callable,
@@ -9,6 +11,7 @@ from typing import (
     Iterator,
     Mapping,
     NamedTuple,
+    List,
     Optional,
     Tuple,
     Union,
@@ -17,7 +20,7 @@ from typing import (
 
 import _kelvaro
 
-from . import _building, _normalization, _storage
+from . import _building, _normalization, _storage, _text
 from ._building import Parts
 from ._native_index import NativeIndex, _set_match_type
 from ._normalization import Normalize
@@ -153,6 +156,54 @@ class Index(NativeIndex):
 
     # -- looking up: native, inherited from NativeIndex ----------------------
 
+    # -- running text ---------------------------------------------------------
+
+    def check(
+        self,
+        text: str,
+        max_dist: int = 2,
+        limit: Optional[int] = 3,
+        *,
+        suspects: Optional[float] = _text.DEFAULT_SUSPECTS,
+    ) -> List[_text.Misspelling]:
+        """The words of `text` that the index does not hold, in order, each
+        a Misspelling(start, end, word, suggestions, suspect) with
+        text[start:end] == word and at most `limit` suggestions (as suggest
+        gives them, within `max_dist` edits).
+
+        Words are runs of letters and marks, with inner apostrophes and
+        hyphens; numbers, words with digits, URLs and e-mail addresses are
+        skipped, and so are words stored in another case when the index has
+        no normalisation ("The" for "the"). A hyphenated word that is not
+        stored is checked part by part.
+
+        In a weighted index a stored word is reported too, with
+        suspect=True, when a word one edit away is at least `suspects` times
+        as common ("wich" for "which"); suspects=None reports none.
+        """
+        max_dist = _count("max_dist", max_dist)
+        limit = None if limit is None else _count("limit", limit)
+        return _text.check(self, text, max_dist, limit, suspects)
+
+    def segment(self, text: str, max_dist: int = 0) -> str:
+        """`text` with its run-together words split by spaces, the likeliest
+        way ("thequickbrownfox" becomes "the quick brown fox"), by the
+        weights of a weighted index; everything that is not a letter is kept.
+        With `max_dist` above 0 each piece may be a misspelling of a stored
+        word, within that many edits, and is replaced by the word."""
+        max_dist = _count("max_dist", max_dist)
+        return _text.segment(self, text, max_dist)
+
+    def correct(self, text: str, max_dist: int = 2) -> str:
+        """`text` with each word the index does not hold replaced by its
+        likeliest reading: its best suggestion within `max_dist` edits, the
+        words it runs together, or the word it makes with a neighbour it was
+        split from. Spacing and punctuation are kept, and the case of the
+        replaced word is carried over. A text with no misspelling comes
+        back unchanged."""
+        max_dist = _count("max_dist", max_dist)
+        return _text.correct(self, text, max_dist)
+
     def __len__(self) -> int:
         return len(self._parts.words)
 
@@ -225,6 +276,20 @@ class Index(NativeIndex):
         )
         return (_restore, state)
 
+
+
+def _count(name: str, value: object) -> int:
+    """A count as the native lookups take one: an int of 0 or more, not a
+    bool; anything beyond 64 bits is as good as infinite."""
+    if isinstance(value, bool):
+        raise TypeError(f"{name} must be an int, not bool")
+    try:
+        number = operator.index(value)  # type: ignore[arg-type]
+    except TypeError:
+        raise TypeError(f"{name} must be an int, not {type(value).__name__}") from None
+    if number < 0:
+        raise ValueError(f"{name} must be 0 or more, not {number}")
+    return min(number, 2**64 - 1)
 
 
 def _flag(name: str, value: object) -> bool:

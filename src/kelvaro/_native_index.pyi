@@ -100,3 +100,48 @@ def check_index(
     (words_and_keys is None), 1 every word, 2 only those that a case
     mapping could have changed; words_and_keys is (count, words, keys),
     joined the way build_index takes them."""
+
+# The running-text functions (src/lib/text_functions.cpp): folded is the
+# text folded as the index makes keys, character for character as long.
+
+def check_text(
+    index: NativeIndex,
+    text: str,
+    folded: str,
+    normalized: bool,
+    weighted: bool,
+    max_dist: int,
+    limit: int | None,
+    suspect_ratio: float,
+) -> list[tuple[int, int, bool, list[Match]]]:
+    """(start, end, suspect, suggestions) of every word of text not stored,
+    and of every suspect when suspect_ratio is above 0."""
+
+def segment_text(
+    index: NativeIndex,
+    text: str,
+    folded: str,
+    normalized: bool,
+    weighted: bool,
+    total: float,
+    least: int,
+    max_dist: int,
+) -> list[tuple[int, int, list[tuple[int, int, str | None, int]]]]:
+    """(start, end, pieces) of every word of text better cut, each piece
+    (start, end, word or None for no word, distance)."""
+
+def correct_text(
+    index: NativeIndex,
+    text: str,
+    folded: str,
+    normalized: bool,
+    weighted: bool,
+    total: float,
+    least: int,
+    max_dist: int,
+) -> list[tuple[int, int, list[tuple[int, int, str | None]]]]:
+    """(start, end, words) of every correction of text, each word (start,
+    end, word or None for the text as written)."""
+
+def weight_stats(index: NativeIndex) -> tuple[float, int]:
+    """The sum of the index's values and the least of them above 0."""

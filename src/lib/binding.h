@@ -10,9 +10,9 @@
 
 namespace kelvaro::py {
 
-// Every callable of the modules has at most eight parameters, all required,
+// Every callable of the modules has at most ten parameters, all required,
 // all accepted by position or by keyword.
-inline constexpr std::size_t kMaxParameters = 8;
+inline constexpr std::size_t kMaxParameters = 10;
 
 struct FunctionDescription {
   const char* class_name;  // null for module functions

@@ -285,11 +285,7 @@ PyRef new_match(PyRef word, PyRef value, PyRef distance) {
 }
 
 PyRef matches_to_py(const IndexState& state, const std::vector<Match>& matches) {
-  if (match_type == nullptr) throw PyError(PyExc_RuntimeError, "kelvaro.Match is not set");
-  return list_to_py(matches, [&](const Match& match) {
-    return new_match(text_to_py(state.index->spelling(match.text)),
-                     u32_to_py(match.payload.value_or(0)), u64_to_py(match.distance));
-  });
+  return py::matches_to_py(*state.index, matches);
 }
 
 PyRef value_to_py(std::optional<Payload> value, PyObject* otherwise) {
@@ -725,6 +721,23 @@ PyObject* set_match_type(PyObject*, PyObject* type) {
 }
 
 }  // namespace
+
+PyRef matches_to_py(const WordIndex& index, const std::vector<Match>& matches) {
+  if (match_type == nullptr) throw PyError(PyExc_RuntimeError, "kelvaro.Match is not set");
+  return list_to_py(matches, [&](const Match& match) {
+    return new_match(spelling_to_py(index, match.text), u32_to_py(match.payload.value_or(0)),
+                     u64_to_py(match.distance));
+  });
+}
+
+PyRef spelling_to_py(const WordIndex& index, std::string_view key) {
+  return text_to_py(index.spelling(key));
+}
+
+const WordIndex& word_index_of(PyObject* object) {
+  if (!PyObject_TypeCheck(object, native_index_type())) throw downcast_error(object, "Index");
+  return *state_of(object).index;
+}
 
 PyTypeObject* native_index_type() {
   static PyObject* type = nullptr;

@@ -1,10 +1,12 @@
 // Initialisation of kelvaro._native_index, the native part of the kelvaro
 // package: its one exported entry, PyInit__native_index. It holds the index
-// type (native_index.h) and the builder's functions (builder_functions.h).
+// type (native_index.h), the builder's functions (builder_functions.h) and
+// the running-text functions (text_functions.h).
 #include "lib/builder_functions.h"
 #include "lib/frame.h"
 #include "lib/interrupts.h"
 #include "lib/native_index.h"
+#include "lib/text_functions.h"
 
 namespace kelvaro::py {
 namespace {
@@ -29,6 +31,7 @@ PyMODINIT_FUNC PyInit__native_index() {
   return run_in_frame([] {
     install_interrupt_hook();
     PyRef module = checked(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
+    checked_status(PyModule_AddFunctions(module.get(), text_functions));
     PyRef set_match = checked(PyCFunction_NewEx(&set_match_type_definition, nullptr, nullptr));
     checked_status(PyObject_SetAttrString(module.get(), "_set_match_type", set_match.get()));
     checked_status(PyObject_SetAttrString(module.get(), "NativeIndex",

@@ -30,7 +30,7 @@ PyTypeObject* prefix_search_type();
 // A new PrefixSearch that owns `trie`.
 PyRef new_prefix_search(Trie trie);
 
-// _kelvaro's PrefixSearch type, for kelvaro._builder, which reads and makes
+// _kelvaro's PrefixSearch type, for kelvaro._native_index, which reads and makes
 // its instances: imported, so that both modules use the one type.
 inline PyRef imported_prefix_search_type() {
   PyRef module = checked(PyImport_ImportModule("_kelvaro"));
@@ -41,7 +41,7 @@ inline PyRef imported_prefix_search_type() {
 }
 
 // A new instance of `type`, which must be _kelvaro's PrefixSearch type, that
-// owns `trie`. Inline, so that kelvaro._builder, built from the same
+// owns `trie`. Inline, so that kelvaro._native_index, built from the same
 // sources, makes instances exactly as _kelvaro does.
 inline PyRef adopt_trie(PyTypeObject* type, Trie trie) {
   auto owned = std::make_unique<Trie>(std::move(trie));

@@ -1,0 +1,162 @@
+"""Running text: check, segment and correct, each one native call per text.
+
+The native functions tokenise and look words up in C++ (src/text/); they
+see the text twice, as written and folded the way the index makes keys of
+words (in lower case for an index without a normalisation), so that no
+word costs a call back into Python. This module makes the folded view,
+and turns the offsets and keys that come back into words.
+"""
+
+from __future__ import annotations
+
+import re
+from typing import TYPE_CHECKING, Callable, List, NamedTuple, Optional, Sequence, Tuple
+
+from . import _native_index
+
+if TYPE_CHECKING:
+    from ._index import Index, Match
+
+# A stored word of four letters or more is a suspect when a word one edit
+# away is at least this many times as common. At 1,000, "wich" ("which" is
+# 1,240 times as common) is one, and over a megabyte of the Python
+# documentation five other words are; at 100, "wether" (270) and "persue"
+# (121) are too, but so are "hand" (beside "and"), "width" ("with") and a
+# hundred more real words of that text.
+DEFAULT_SUSPECTS = 1000.0
+
+_SURROGATE = re.compile("[\ud800-\udfff]")
+
+
+class Misspelling(NamedTuple):
+    """A word of a text that the index does not hold, or with suspect=True a
+    stored word that is likely a typo of a far commoner one: text[start:end]
+    is `word`, and `suggestions` are its likeliest corrections, best first."""
+
+    start: int
+    end: int
+    word: str
+    suggestions: List["Match"]
+    suspect: bool
+
+
+Misspelling.__module__ = "kelvaro"
+
+# (start, end, replacement): text[start:end] becomes replacement.
+Correction = Tuple[int, int, str]
+
+
+def check(index: Index, text: str, max_dist: int, limit: Optional[int], suspects: Optional[float]) -> List[Misspelling]:
+    text, folded = _views(index, text)
+    ratio = _ratio(suspects)
+    found = _native_index.check_text(
+        index, text, folded, index.normalize is not None, index.weighted, max_dist, limit, ratio
+    )
+    return [Misspelling(start, end, text[start:end], suggestions, suspect) for start, end, suspect, suggestions in found]
+
+
+def segment(index: Index, text: str, max_dist: int) -> str:
+    if not index.weighted:
+        raise ValueError("segment needs an index weighted by how common its words are (weighted=True)")
+    text, folded = _views(index, text)
+    found = _native_index.segment_text(*_text_arguments(index, text, folded), max_dist)
+    # A word found as written keeps its case; a corrected one takes it.
+    edits = [
+        (start, end, [(s, e, key if distance else None) for s, e, key, distance in pieces]) for start, end, pieces in found
+    ]
+    return _applied(text, _replacements(index, text, edits))
+
+
+def corrections(index: Index, text: str, max_dist: int) -> List[Correction]:
+    """The corrections of `text`, in order, none overlapping."""
+    text, folded = _views(index, text)
+    edits = _native_index.correct_text(*_text_arguments(index, text, folded), max_dist)
+    return _replacements(index, text, edits)
+
+
+def correct(index: Index, text: str, max_dist: int) -> str:
+    return _applied(_views(index, text)[0], corrections(index, text, max_dist))
+
+
+_TextArguments = Tuple["Index", str, str, bool, bool, float, int]
+
+
+def _text_arguments(index: Index, text: str, folded: str) -> _TextArguments:
+    if index.weighted:
+        total, least = _native_index.weight_stats(index)
+    else:
+        total, least = float(len(index)), 0
+    return (index, text, folded, index.normalize is not None, index.weighted, total, least)
+
+
+def _views(index: Index, text: object) -> Tuple[str, str]:
+    """The text (lone surrogates, which no word holds, made U+FFFD) and its
+    folded view, as long as it."""
+    if not isinstance(text, str):
+        raise TypeError(f"text must be a str, not {type(text).__name__}")
+    if _SURROGATE.search(text):
+        text = _SURROGATE.sub("\ufffd", text)
+    fold: Callable[[str], str] = index.normalize if index.normalize is not None else str.lower
+    folded = _folded(fold, text)
+    if len(folded) == len(text):
+        return text, folded
+    # Some character folds to more than one ("ß" casefolds to "ss"): line by
+    # line, and in the lines where that happens, character by character, such
+    # characters kept as they are.
+    pieces = []
+    for line in text.splitlines(keepends=True):
+        piece = _folded(fold, line)
+        if len(piece) != len(line):
+            piece = "".join(c if len(f := _folded(fold, c)) != 1 else f for c in line)
+        pieces.append(piece)
+    return text, "".join(pieces)
+
+
+def _folded(fold: Callable[[str], str], text: str) -> str:
+    folded = fold(text)
+    if not isinstance(folded, str):
+        raise TypeError(f"normalize returned {type(folded).__name__}, not str")
+    return folded
+
+
+def _ratio(suspects: Optional[float]) -> float:
+    if suspects is None:
+        return 0.0
+    if isinstance(suspects, bool) or not isinstance(suspects, (int, float)):
+        raise TypeError(f"suspects must be a number or None, not {type(suspects).__name__}")
+    if not suspects > 0 or suspects == float("inf"):
+        raise ValueError(f"suspects must be a finite number above 0, or None, not {suspects!r}")
+    return float(suspects)
+
+
+def _replacements(
+    index: Index, text: str, edits: Sequence[Tuple[int, int, List[Tuple[int, int, Optional[str]]]]]
+) -> List[Correction]:
+    result = []
+    for start, end, words in edits:
+        parts = []
+        for s, e, word in words:
+            parts.append(text[s:e] if word is None else _with_case_of(text[s:e], word))
+        result.append((start, end, " ".join(parts)))
+    return result
+
+
+def _with_case_of(typed: str, word: str) -> str:
+    """`word` in the case of `typed`: all capitals, or a capital first."""
+    if len(typed) > 1 and typed.isupper() and word.lower() == word:
+        return word.upper()
+    if typed[:1].isupper() and word[:1].islower():
+        return word[:1].upper() + word[1:]
+    return word
+
+
+def _applied(text: str, replacements: List[Correction]) -> str:
+    if not replacements:
+        return text
+    parts: List[str] = []
+    at = 0
+    for start, end, replacement in replacements:
+        parts += (text[at:start], replacement)
+        at = end
+    parts.append(text[at:])
+    return "".join(parts)

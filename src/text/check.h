@@ -1,0 +1,43 @@
+// Checking a text: the words an index does not hold, and the stored words
+// that are likely typos of a far commoner word.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "prefix/queries.h"
+#include "text/text_index.h"
+
+namespace kelvaro::text {
+
+inline constexpr std::size_t kSuspectLength = 4;
+
+struct CheckOptions {
+  std::uint64_t max_dist = 2;
+  std::optional<std::uint64_t> limit = 3;
+  // In a weighted index, a stored word of kSuspectLength characters or more
+  // is a suspect when a word one edit away weighs at least this many times
+  // as much; 0 turns suspects off. Words of unknown weight (0) are never
+  // suspects: they are not known to be rare. Shorter words are not either:
+  // each lies one edit from dozens of common words ("ord" from "or", "tut"
+  // from "but"), and is far likelier an abbreviation than a typo.
+  double suspect_ratio = 0;
+};
+
+struct Finding {
+  std::size_t start;
+  std::size_t end;
+  // A stored word that is likely a typo, rather than a word not stored.
+  bool suspect;
+  // Best first: for a suspect, only the far commoner words.
+  std::vector<Match> suggestions;
+};
+
+// The findings in `views`, in text order. A hyphenated word that is not
+// stored is checked part by part.
+std::vector<Finding> check_text(const TextIndex& index, TextViews views,
+                                const CheckOptions& options);
+
+}  // namespace kelvaro::text

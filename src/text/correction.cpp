@@ -1,0 +1,168 @@
+#include "text/correction.h"
+
+#include <limits>
+#include <unordered_map>
+#include <utility>
+
+#include "prefix/interrupt.h"
+#include "prefix/utf8.h"
+#include "search/suggestions.h"
+#include "search/typo_cost.h"
+#include "text/segmentation.h"
+#include "text/tokenizer.h"
+
+namespace kelvaro::text {
+namespace {
+
+constexpr double kNever = std::numeric_limits<double>::infinity();
+
+struct Reading {
+  double cost = kNever;
+  std::vector<Replacement> words;  // none: the text stays as written
+};
+
+struct Word {
+  std::size_t start;
+  std::size_t end;
+  std::optional<Known> known;
+};
+
+class Corrector {
+ public:
+  Corrector(const TextIndex& index, TextViews views, const WordCosts& costs, std::uint64_t max_dist)
+      : index_(index), views_(views), costs_(costs), max_dist_(max_dist) {}
+
+  std::vector<Edit> run() {
+    const std::vector<Word> words = this->words();
+    const std::size_t n = words.size();
+    // best[i]: the cheapest reading of the first i words, and how the last
+    // of its steps began (i - 1, or i - 2 for a join).
+    std::vector<double> best(n + 1, kNever);
+    std::vector<std::size_t> from(n + 1, 0);
+    std::vector<Reading> step(n + 1);
+    best[0] = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      interrupts_.tick(8);
+      Reading alone = read_alone(words[i]);
+      if (best[i] + alone.cost < best[i + 1]) {
+        best[i + 1] = best[i] + alone.cost;
+        from[i + 1] = i;
+        step[i + 1] = std::move(alone);
+      }
+      if (i + 1 < n && blanks_between(words[i], words[i + 1])) {
+        Reading joined = read_joined(words[i], words[i + 1]);
+        if (best[i] + joined.cost < best[i + 2]) {
+          best[i + 2] = best[i] + joined.cost;
+          from[i + 2] = i;
+          step[i + 2] = std::move(joined);
+        }
+      }
+    }
+    std::vector<Edit> edits;
+    for (std::size_t i = n; i > 0; i = from[i]) {
+      if (step[i].words.empty()) continue;
+      edits.push_back({words[from[i]].start, words[i - 1].end, std::move(step[i].words)});
+    }
+    std::reverse(edits.begin(), edits.end());
+    return edits;
+  }
+
+ private:
+  // The words of the text; a hyphenated word that is not stored, part by part.
+  std::vector<Word> words() const {
+    std::vector<Word> words;
+    for (const Token& token : tokenize(views_.written)) {
+      std::optional<Known> known = find_word(index_, views_, token.start, token.end);
+      if (known.has_value()) {
+        words.push_back({token.start, token.end, std::move(known)});
+        continue;
+      }
+      std::size_t part = token.start;
+      for (std::size_t at = token.start; at <= token.end; ++at) {
+        if (at < token.end && !is_hyphen(views_.written[at])) continue;
+        words.push_back({part, at, find_word(index_, views_, part, at)});
+        part = at + 1;
+      }
+    }
+    return words;
+  }
+
+  bool blanks_between(const Word& left, const Word& right) const {
+    for (std::size_t at = left.end; at < right.start; ++at)
+      if (views_.written[at] != U' ' && views_.written[at] != U'\t') return false;
+    return true;
+  }
+
+  Reading read_alone(const Word& word) {
+    if (word.known.has_value()) return {costs_.of(word.known->payload), {}};
+    const std::size_t length = word.end - word.start;
+    Reading best{costs_.of_unknown(length), {}};
+    const std::u32string typed = typed_key(views_, word.start, word.end);
+    if (const std::optional<Match>& found = best_suggestion(typed, max_dist_)) {
+      const std::u32string key = utf8::decode(found->text);
+      const double cost = costs_.of(found->payload.value_or(0)) + typo_cost(key, typed);
+      if (cost < best.cost) best = {cost, {{word.start, word.end, key}}};
+    }
+    // Words run together, any of them with a typo of its own; the cut
+    // counts the spaces it puts in.
+    const Segmentation cut = segment_span(index_, views_, word.start, word.end, costs_,
+                                          std::min<std::uint64_t>(max_dist_, 1), kSpaceCost);
+    if (cut.pieces.size() > 1) {
+      double cost = cut.cost;
+      std::vector<Replacement> pieces;
+      for (const Piece& piece : cut.pieces) {
+        if (!piece.word.has_value()) cost = kNever;
+        std::optional<std::u32string> key;
+        if (piece.word.has_value() && piece.distance > 0) key = piece.word->key;
+        pieces.push_back({piece.start, piece.end, std::move(key)});
+      }
+      if (cost < best.cost) best = {cost, std::move(pieces)};
+    }
+    return best;
+  }
+
+  Reading read_joined(const Word& left, const Word& right) {
+    const std::u32string typed =
+        typed_key(views_, left.start, left.end) + typed_key(views_, right.start, right.end);
+    const Replacement whole{left.start, right.end, std::nullopt};
+    if (const std::optional<Payload> payload = payload_of(index_.tries, typed))
+      return {costs_.of(*payload) + kSpaceCost, {{whole.start, whole.end, typed}}};
+    // Two stored words are joined only into a stored word.
+    if (max_dist_ == 0 || (left.known && right.known)) return {};
+    // A word split in two with a typo besides: one edit, which keeps the
+    // search of the long joined text cheap.
+    const std::optional<Match>& found = best_suggestion(typed, 1);
+    if (!found.has_value()) return {};
+    const std::u32string key = utf8::decode(found->text);
+    return {costs_.of(found->payload.value_or(0)) + typo_cost(key, typed) + kSpaceCost,
+            {{whole.start, whole.end, key}}};
+  }
+
+  const std::optional<Match>& best_suggestion(const std::u32string& typed, std::uint64_t max_dist) {
+    max_dist = std::min(max_dist, max_dist_);
+    auto [place, added] = suggested_[max_dist == max_dist_].try_emplace(typed);
+    if (added && max_dist > 0) {
+      std::vector<Match> found = index_.words.suggest(typed, max_dist, 1);
+      if (!found.empty()) place->second = std::move(found[0]);
+    }
+    return place->second;
+  }
+
+  const TextIndex& index_;
+  TextViews views_;
+  const WordCosts& costs_;
+  std::uint64_t max_dist_;
+  // The best suggestion of each text searched, within one edit and within
+  // max_dist.
+  std::unordered_map<std::u32string, std::optional<Match>> suggested_[2];
+  InterruptCheck interrupts_;
+};
+
+}  // namespace
+
+std::vector<Edit> correct_text(const TextIndex& index, TextViews views, const WordCosts& costs,
+                               std::uint64_t max_dist) {
+  return Corrector(index, views, costs, max_dist).run();
+}
+
+}  // namespace kelvaro::text

@@ -1,0 +1,222 @@
+#include "text/segmentation.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "prefix/interrupt.h"
+#include "search/typo_cost.h"
+#include "text/tokenizer.h"
+
+namespace kelvaro::text {
+namespace {
+
+constexpr double kNever = std::numeric_limits<double>::infinity();
+
+char32_t plain(char32_t ch) {
+  return is_apostrophe(ch) ? U'\'' : ch;
+}
+
+// The best cut of the text up to each position, and the piece that ends it.
+struct Step {
+  double cost = kNever;
+  std::size_t from = 0;
+  std::optional<Known> word;
+  std::uint64_t distance = 0;
+};
+
+class Segmenter {
+ public:
+  Segmenter(const TextIndex& index, TextViews views, std::size_t start, std::size_t end,
+            const WordCosts& costs, std::uint64_t max_dist, double piece_cost)
+      : trie_(index.tries.forward),
+        best_forward_(index.tries.best_forward),
+        index_(index),
+        views_(views),
+        start_(start),
+        length_(end - start),
+        costs_(costs),
+        max_dist_(max_dist),
+        piece_cost_(piece_cost),
+        longest_(std::max<std::size_t>(trie_.height(), 1)),
+        steps_(length_ + 1) {}
+
+  Segmentation run() {
+    // The cut into exact words first: its cost bounds what a cut with near
+    // words may spend, which prunes most of their walks.
+    pass(0);
+    if (max_dist_ > 0) {
+      bound_ = steps_[length_].cost;
+      steps_.assign(length_ + 1, Step{});
+      pass(max_dist_);
+    }
+    Segmentation result;
+    result.cost = steps_[length_].cost - piece_cost_;
+    for (std::size_t at = length_; at > 0; at = steps_[at].from)
+      result.pieces.push_back(
+          {start_ + steps_[at].from, start_ + at, steps_[at].word, steps_[at].distance});
+    std::reverse(result.pieces.begin(), result.pieces.end());
+    return result;
+  }
+
+ private:
+  void pass(std::uint64_t max_dist) {
+    steps_[0].cost = 0;
+    for (std::size_t from = 0; from < length_; ++from) {
+      if (steps_[from].cost == kNever) continue;
+      descend(from, views_.folded);
+      if (!index_.normalized) descend(from, views_.written);
+      // Near words start where the text does or a word ends: after a piece
+      // that is no word, the cut is already as dear as a cut gets.
+      if (max_dist > 0 && (from == 0 || steps_[from].word.has_value()) &&
+          steps_[from].cost + piece_cost_ < bound())
+        walk_near(from);
+      // A piece that is no word, so that every position can be reached.
+      const std::size_t farthest = std::min(length_ - from, longest_);
+      for (std::size_t size = 1; size <= farthest; ++size)
+        relax(from, from + size, costs_.of_unknown(size), std::nullopt, 0);
+    }
+  }
+
+  // What no better cut can cost as much as.
+  double bound() const { return std::min(bound_, steps_[length_].cost); }
+
+  void relax(std::size_t from, std::size_t to, double cost, std::optional<Known> word,
+             std::uint64_t distance) {
+    const double total = steps_[from].cost + cost + piece_cost_;
+    if (!(total < steps_[to].cost)) return;
+    steps_[to] = {total, from, std::move(word), distance};
+  }
+
+  // Every stored word that the view spells from `from` on.
+  void descend(std::size_t from, std::u32string_view view) {
+    NodeId node = 0;
+    std::u32string key;
+    for (std::size_t to = from; to < length_; ++to) {
+      interrupts_.tick();
+      const char32_t ch = plain(view[start_ + to]);
+      const Run run = trie_.run_of(node);
+      const std::optional<std::size_t> place = trie_.last_child_with(run, ch);
+      if (!place.has_value()) return;
+      node = trie_.child_indices()[*place];
+      key.push_back(ch);
+      if (const std::optional<Payload> payload = trie_.node_payloads()[node])
+        relax(from, to + 1, costs_.of_piece(*payload, key.size()), Known{key, *payload}, 0);
+    }
+  }
+
+  // Every stored word within max_dist edits of a piece that starts at
+  // `from`: a depth-first walk of the trie, one row of the edit-distance
+  // table per depth against the text from `from` on. At depth d only the
+  // cells within max_dist of column d can be within reach, so only they are
+  // computed, and the cells on either side of them hold the cap.
+  void walk_near(std::size_t from) {
+    const std::u32string_view view = index_.normalized ? views_.folded : views_.written;
+    const std::size_t columns = std::min<std::size_t>(length_ - from, longest_ + max_dist_);
+    std::u32string typed;
+    for (std::size_t i = 0; i < columns; ++i) typed.push_back(plain(view[start_ + from + i]));
+    const std::size_t width = columns + 1;
+    const std::uint64_t cap = max_dist_ + 1;
+    std::vector<std::uint64_t>& rows = rows_;
+    rows.assign(width, cap);
+    for (std::size_t i = 0; i < width && i <= max_dist_; ++i) rows[i] = i;
+    std::vector<PendingNode>& pending = pending_;
+    pending.clear();
+    std::u32string path;
+    const auto push_children = [&](NodeId node, std::size_t depth) {
+      const Run run = trie_.run_of(node);
+      for (std::size_t p = run.start; p < run.end; ++p)
+        pending.push_back({trie_.child_indices()[p], depth + 1});
+    };
+    push_children(0, 0);
+    while (!pending.empty()) {
+      const auto [node, depth] = pending.back();
+      pending.pop_back();
+      interrupts_.tick();
+      // No word at or below the node is likelier than the heaviest there.
+      if (depth > max_dist_ + columns ||
+          steps_[from].cost + piece_cost_ + costs_.of(best_forward_[node]) >= bound())
+        continue;
+      path.resize(depth - 1);
+      const char32_t ch = trie_.node_chars()[node].value();
+      path.push_back(ch);
+      if (rows.size() < (depth + 1) * width) rows.resize((depth + 1) * width, cap);
+      const std::uint64_t* above = &rows[(depth - 1) * width];
+      std::uint64_t* row = &rows[depth * width];
+      const std::size_t low = depth > max_dist_ ? depth - max_dist_ : 1;
+      const std::size_t high = std::min(width - 1, depth + max_dist_);
+      row[0] = std::min<std::uint64_t>(depth, cap);
+      if (low > 1) row[low - 1] = cap;
+      if (high + 1 < width) row[high + 1] = cap;
+      std::uint64_t least = row[0];
+      for (std::size_t i = low; i <= high; ++i) {
+        row[i] = std::min({above[i] + 1, row[i - 1] + 1, above[i - 1] + (typed[i - 1] != ch), cap});
+        least = std::min(least, row[i]);
+      }
+      if (const std::optional<Payload> payload = trie_.node_payloads()[node]) {
+        for (std::size_t i = low; i <= high; ++i) {
+          if (row[i] == 0 || row[i] > max_dist_) continue;
+          const double typo = typo_cost(path, std::u32string_view(typed).substr(0, i));
+          relax(from, from + i, costs_.of_piece(*payload, path.size()) + typo,
+                Known{path, *payload}, row[i]);
+        }
+      }
+      if (least < max_dist_) {
+        push_children(node, depth);
+      } else if (least == max_dist_ && depth + 1 <= columns + max_dist_) {
+        // With no edit to spare, a child comes within reach only by matching
+        // a character of its band: only those children are entered.
+        const std::size_t first = depth > max_dist_ ? depth - max_dist_ : 0;
+        const std::size_t last = std::min(columns, depth + max_dist_ + 1);
+        if (first >= last) continue;
+        trie_.children_carrying(trie_.run_of(node),
+                                std::u32string_view(typed).substr(first, last - first), carrying_);
+        for (const std::size_t p : carrying_)
+          pending.push_back({trie_.child_indices()[p], depth + 1});
+      }
+    }
+  }
+
+  const Trie& trie_;
+  std::span<const Payload> best_forward_;
+  const TextIndex& index_;
+  TextViews views_;
+  std::size_t start_;
+  std::size_t length_;
+  const WordCosts& costs_;
+  std::uint64_t max_dist_;
+  double piece_cost_;
+  std::size_t longest_;
+  std::vector<Step> steps_;
+  double bound_ = kNever;
+  std::vector<std::uint64_t> rows_;
+  struct PendingNode {
+    NodeId node;
+    std::size_t depth;
+  };
+  std::vector<PendingNode> pending_;
+  std::vector<std::size_t> carrying_;
+  InterruptCheck interrupts_;
+};
+
+}  // namespace
+
+Segmentation segment_span(const TextIndex& index, TextViews views, std::size_t start,
+                          std::size_t end, const WordCosts& costs, std::uint64_t max_dist,
+                          double piece_cost) {
+  if (start >= end) return {};
+  return Segmenter(index, views, start, end, costs, max_dist, piece_cost).run();
+}
+
+std::vector<SegmentedWord> segment_text(const TextIndex& index, TextViews views,
+                                        const WordCosts& costs, std::uint64_t max_dist) {
+  std::vector<SegmentedWord> changed;
+  for (const Token& token : tokenize(views.written, false)) {
+    Segmentation cut = segment_span(index, views, token.start, token.end, costs, max_dist);
+    if (cut.pieces.size() == 1 && cut.pieces[0].distance == 0) continue;
+    changed.push_back({token.start, token.end, std::move(cut.pieces)});
+  }
+  return changed;
+}
+
+}  // namespace kelvaro::text

@@ -1,0 +1,118 @@
+// What the text functions know of an index, and how they look words up.
+//
+// A text is read twice over, character for character: as written, and
+// folded, the way the index's normalisation makes keys of words (or, for
+// an index without one, in lower case). Both views have the same length,
+// so an offset in one is an offset in the other. The caller makes the
+// folded view; the C++ standard library knows no Unicode case.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "index/word_index.h"
+#include "prefix/trie.h"
+#include "search/suggestions.h"
+
+namespace kelvaro::text {
+
+struct TextIndex {
+  // The index, which suggests; its tries, which the text walks use.
+  const WordIndex& words;
+  const IndexTries& tries;
+  // Whether payloads are weights.
+  bool weighted;
+  // Whether the index normalises its words: then the folded view holds
+  // the keys, and the text as written is never looked up.
+  bool normalized;
+};
+
+struct TextViews {
+  std::u32string_view written;
+  std::u32string_view folded;
+};
+
+// A stored key and its payload.
+struct Known {
+  std::u32string key;
+  Payload payload;
+};
+
+// The key a slice of text is searched as: its folded view, with every
+// typographic apostrophe made plain. In an index without normalisation that
+// is the word in lower case, so that "TEH" finds "the" as "teh" would, and
+// the case is put back on the correction.
+std::u32string typed_key(TextViews views, std::size_t start, std::size_t end);
+
+// The stored word that the text from start to end is, if any. In an index
+// without normalisation, a word the index holds in another case counts:
+// as written, in lower case, or capitalised from all capitals ("NASA" for
+// "Nasa" is not tried; "PARIS" finds "Paris"). A possessive's "'s" may be
+// left off.
+std::optional<Known> find_word(const TextIndex& index, TextViews views, std::size_t start,
+                               std::size_t end);
+
+// The payload stored at `key`, if any.
+std::optional<Payload> payload_of(const IndexTries& tries, std::u32string_view key);
+
+// ln(500): the cost of a word with a chance of one in 500.
+inline constexpr double kCommonPiece = 6.2146;
+
+// Word costs of a weighted index, in the units of a suggestion's score
+// (natural logarithms; an ordinary edit is 10): minus the logarithm of a
+// word's probability, its weight over the sum of all weights. A word of
+// unknown weight (0) is taken to be half as common as the rarest known one.
+//
+// In an index without weights every word is as likely as any other: one in
+// as many as there are words.
+class WordCosts {
+ public:
+  static WordCosts weighted(double total, double least) {
+    const double log_total = std::log(std::max(total, 1.0));
+    return WordCosts(log_total, log_total - std::log(std::max(least, 1.0) / 2), true);
+  }
+  static WordCosts uniform(double words) {
+    const double cost = std::log(std::max(words, 1.0));
+    return WordCosts(cost, cost, false);
+  }
+
+  double of(Payload payload) const {
+    if (!weighted_) return unknown_;
+    return payload == 0 ? unknown_ : log_total_ - std::log(static_cast<double>(payload));
+  }
+  // A word of `length` characters as a piece of a cut. Counts of words on
+  // the web count every letter often (initials, list markers, units), so a
+  // cut would make many pieces of one letter; such a word counts as a word
+  // of unknown weight unless it is among the commonest, with a chance of
+  // one in 500 or better ("a" and "I" in English).
+  double of_piece(Payload payload, std::size_t length) const {
+    const double cost = of(payload);
+    return length == 1 && cost > kCommonPiece ? unknown_ : cost;
+  }
+  // A run of `length` characters that is no word at all: dearer than the
+  // rarest word, by an edit and more with every character, so that a text
+  // is cut into unknown pieces only where no word fits.
+  double of_unknown(std::size_t length) const {
+    return unknown_ + 10.0 + 2.3 * static_cast<double>(length);
+  }
+
+ private:
+  WordCosts(double log_total, double unknown, bool weighted)
+      : log_total_(log_total), unknown_(unknown), weighted_(weighted) {}
+
+  double log_total_;
+  double unknown_;
+  bool weighted_;
+};
+
+// The cost of a space typed where none belongs or left out where one does:
+// half an ordinary edit, as for a vowel left out or typed too many. (At a
+// whole edit, a corrector prefers a two-edit misspelling of one word to two
+// words run together; the benchmark's sentences settled it between 3 and 10.)
+inline constexpr double kSpaceCost = 5.0;
+
+}  // namespace kelvaro::text

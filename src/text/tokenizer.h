@@ -1,0 +1,40 @@
+// Words in running text: where they start and end, and what is not a word.
+//
+// A word is a run of letters and combining marks, in any script, that may
+// hold an apostrophe (' or U+2019) or a hyphen (- or U+2010) between two
+// letters: "don't", "well-known". Digits glued to letters make a token that
+// is not a word ("3rd", "mp3", "x86"), and so is everything inside a URL
+// (anything holding "://", or starting with "www.") or an e-mail address
+// (a run of non-blank characters with an @ between two letters or digits):
+// such text is checked by no dictionary. Offsets count characters (code
+// points), as Python's str does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace kelvaro::text {
+
+enum class CharClass : std::uint8_t { kOther, kLetter, kMark, kDigit };
+
+CharClass char_class(char32_t ch);
+
+inline bool is_apostrophe(char32_t ch) {
+  return ch == U'\'' || ch == U'\u2019';
+}
+inline bool is_hyphen(char32_t ch) {
+  return ch == U'-' || ch == U'\u2010';
+}
+
+struct Token {
+  std::size_t start;
+  std::size_t end;
+};
+
+// The words of `text`, in order. With `join_hyphens` false a hyphen ends a
+// word, so that "well-known" is two.
+std::vector<Token> tokenize(std::u32string_view text, bool join_hyphens = true);
+
+}  // namespace kelvaro::text
