@@ -98,16 +98,19 @@ class Corrector {
     const std::size_t length = word.end - word.start;
     Reading best{costs_.of_unknown(length), {}};
     const std::u32string typed = typed_key(views_, word.start, word.end);
-    if (const std::optional<Match>& found = best_suggestion(typed, max_dist_)) {
+    const std::optional<Match>& found = best_suggestion(typed, max_dist_);
+    if (found.has_value() && !drops_a_word(utf8::decode(found->text), typed)) {
       const std::u32string key = utf8::decode(found->text);
       const double cost = costs_.of(found->payload.value_or(0)) + typo_cost(key, typed);
       if (cost < best.cost) best = {cost, {{word.start, word.end, key}}};
     }
-    // Words run together, any of them with a typo of its own; the cut
-    // counts the spaces it puts in.
-    const Segmentation cut = segment_span(index_, views_, word.start, word.end, costs_,
-                                          std::min<std::uint64_t>(max_dist_, 1), kSpaceCost);
-    if (cut.pieces.size() > 1) {
+    // Words run together, as typed or any of them with a typo of its own
+    // (a cut that is one near word is the suggestion over again, and would
+    // hide the exact cut); the cut counts the spaces it puts in.
+    for (std::uint64_t near = 0; near <= std::min<std::uint64_t>(max_dist_, 1); ++near) {
+      const Segmentation cut =
+          segment_span(index_, views_, word.start, word.end, costs_, near, kSpaceCost);
+      if (cut.pieces.size() < 2) continue;
       double cost = cut.cost;
       std::vector<Replacement> pieces;
       for (const Piece& piece : cut.pieces) {
@@ -119,6 +122,25 @@ class Corrector {
       if (cost < best.cost) best = {cost, std::move(pieces)};
     }
     return best;
+  }
+
+  // Whether `key` is `typed` without a stored word at its start or end
+  // ("dictionary" for "adictionary"): that suggestion reads a space left
+  // out as a letter typed too many, and the cut into the two words, which
+  // is read too, says it better.
+  bool drops_a_word(const std::u32string& key, const std::u32string& typed) const {
+    if (key.size() >= typed.size()) return false;
+    const std::size_t rest = typed.size() - key.size();
+    const std::u32string_view text(typed);
+    return (text.substr(rest) == key && is_piece(text.substr(0, rest))) ||
+           (text.substr(0, key.size()) == key && is_piece(text.substr(key.size())));
+  }
+
+  // Whether a cut would take `text` for a word: a stored one, and of one
+  // letter only if it is among the commonest (WordCosts::of_piece).
+  bool is_piece(std::u32string_view text) const {
+    const std::optional<Payload> payload = payload_of(index_.tries, text);
+    return payload.has_value() && (text.size() > 1 || costs_.of(*payload) <= kCommonPiece);
   }
 
   Reading read_joined(const Word& left, const Word& right) {

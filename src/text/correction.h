@@ -1,9 +1,11 @@
 // Correcting a text: each word the index does not hold replaced by the
 // likeliest of its readings, which are
 //   - its best suggestion, at the typo's cost (typo_cost.h) plus the
-//     suggested word's cost (WordCosts);
+//     suggested word's cost (WordCosts), unless the suggestion only drops
+//     a stored word from its start or end, which a cut reads better;
 //   - its segmentation into stored words, when it is words run together,
-//     at their costs plus a space's (kSpaceCost) for each space left out;
+//     as typed or each with one edit, at their costs plus a space's
+//     (kSpaceCost) for each space left out;
 //   - joined with its neighbour across the blanks between them, when the
 //     two are a stored word (or, with one of them not stored, a word within
 //     one edit) split by a space typed too many, at that word's cost and a
