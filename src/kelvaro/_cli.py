@@ -15,11 +15,14 @@ check also exits with 1 when it finds a misspelling.
 from __future__ import annotations
 
 import argparse
+import collections
+import functools
 import json
 import os
 import re
 import sys
-from typing import IO, Any, Callable, Iterator, List, Optional, Sequence, Tuple
+from concurrent.futures import Future, ThreadPoolExecutor
+from typing import IO, Any, Callable, Deque, Iterator, List, Optional, Sequence, Tuple
 
 from . import _normalization, _progress, _storage, _text
 from ._building import MAX_VALUE
@@ -634,36 +637,60 @@ class _FileChecker:
         found = False
         line = 1  # the number of the chunk's first line
         column = 0  # where in its line the chunk starts, when a long line was cut
-        for number, chunk in enumerate(_chunks(file)):
-            if number == 0:
-                if b"\0" in chunk[:8192]:
-                    raise _Skipped("a binary file")
-                if chunk.startswith(b"\xef\xbb\xbf"):
-                    chunk = chunk[3:]
-                    if diff is not None:
-                        diff.bom = "\ufeff"
-            try:
-                text = chunk.decode("utf-8")
-            except UnicodeDecodeError as error:
-                bad_line = line + chunk.count(b"\n", 0, error.start)
-                raise _Skipped(f"not UTF-8 text (line {bad_line})") from None
-            if diff is not None:
-                found = diff.add(text, self._corrections(text)) or found
-            else:
-                found = self._report(name, text, line, column) or found
-            self._progress.advance(len(chunk))
-            newlines = text.count("\n")
-            column = len(text) - text.rfind("\n") - 1 if newlines else column + len(text)
-            line += newlines
+        # The chunks are checked on every core: Index.check works without
+        # the interpreter lock, so while one chunk's findings are written the
+        # next few are checked. At most _CHUNKS_AHEAD chunks wait, so memory
+        # stays bounded whatever the file's size.
+        pending: Deque[Tuple[Future[List[_text.Misspelling]], str, int, int]] = collections.deque()
+
+        def report_oldest() -> bool:
+            checked, text, first_line, first_column = pending.popleft()
+            return self._report(name, text, first_line, first_column, checked.result())
+
+        try:
+            for number, chunk in enumerate(_chunks(file)):
+                if number == 0:
+                    if b"\0" in chunk[:8192]:
+                        raise _Skipped("a binary file")
+                    if chunk.startswith(b"\xef\xbb\xbf"):
+                        chunk = chunk[3:]
+                        if diff is not None:
+                            diff.bom = "\ufeff"
+                try:
+                    text = chunk.decode("utf-8")
+                except UnicodeDecodeError as error:
+                    bad_line = line + chunk.count(b"\n", 0, error.start)
+                    while pending:
+                        found = report_oldest() or found
+                    raise _Skipped(f"not UTF-8 text (line {bad_line})") from None
+                if diff is not None:
+                    found = diff.add(text, self._corrections(text)) or found
+                else:
+                    pending.append((_workers().submit(self._check_text, text), text, line, column))
+                    if len(pending) > _CHUNKS_AHEAD:
+                        found = report_oldest() or found
+                self._progress.advance(len(chunk))
+                newlines = text.count("\n")
+                column = len(text) - text.rfind("\n") - 1 if newlines else column + len(text)
+                line += newlines
+            while pending:
+                found = report_oldest() or found
+        finally:
+            for checked, _, _, _ in pending:
+                checked.cancel()
         if diff is not None:
             diff.finish()
         return found
 
-    def _report(self, name: str, text: str, line: int, column: int) -> bool:
+    def _check_text(self, text: str) -> List[_text.Misspelling]:
+        args = self._args
+        return self._index.check(text, args.distance, args.limit, suspects=self._suspects)
+
+    def _report(self, name: str, text: str, line: int, column: int, misses: List[_text.Misspelling]) -> bool:
         args = self._args
         found = False
         at, at_line = 0, line
-        for miss in self._index.check(text, args.distance, args.limit, suspects=self._suspects):
+        for miss in misses:
             if miss.word.casefold() in self._ignored:
                 continue
             found = True
@@ -689,6 +716,16 @@ class _FileChecker:
             for start, end, replacement in _text.corrections(self._index, text, self._args.distance)
             if not any(word.casefold() in self._ignored for word in text[start:end].split())
         ]
+
+
+# Chunks checked ahead of the one whose findings are being written.
+_CHUNKS_AHEAD = 2 * (os.cpu_count() or 1)
+
+
+@functools.lru_cache(maxsize=None)
+def _workers() -> ThreadPoolExecutor:
+    """The threads that check chunks, one per core, made on first need."""
+    return ThreadPoolExecutor(max_workers=os.cpu_count() or 1, thread_name_prefix="kelvaro-check")
 
 
 def _chunks(file: IO[bytes]) -> Iterator[bytes]:
