@@ -30,19 +30,10 @@
 #include "input_reader.h"
 #include "prefix/queries.h"
 #include "prefix/utf8.h"
+#include "small_words.h"
 
 namespace kelvaro::fuzz {
 namespace {
-
-// Few letters, so that words share pieces, and one of each UTF-8 width.
-constexpr char32_t kAlphabet[] = {U'a', U'b', U'c', U'\u00e9', U'\u4e00', U'\U0001f600'};
-
-std::u32string read_text(InputReader& reader, std::size_t longest) {
-  std::u32string text;
-  for (std::size_t i = reader.byte() % (longest + 1); i > 0; --i)
-    text.push_back(kAlphabet[reader.byte() % std::size(kAlphabet)]);
-  return text;
-}
 
 struct Lookup {
   std::u32string query;
@@ -82,7 +73,7 @@ void run(std::span<const std::uint8_t> input) {
   InputReader reader(input);
   std::vector<std::string> words;
   for (std::size_t i = 1 + reader.byte() % 64; i > 0; --i)
-    words.push_back(utf8::encode(read_text(reader, 10)));
+    words.push_back(utf8::encode(read_small_text(reader, 10)));
   const std::vector<std::string_view> keys(words.begin(), words.end());
   const BuiltTrie built = build_trie(keys, {});
   // No spellings: an empty word table is a count of 0 and one offset.
@@ -92,7 +83,7 @@ void run(std::span<const std::uint8_t> input) {
   std::vector<Lookup> lookups;
   for (int count = 1 + reader.byte() % 4; count > 0; --count) {
     Lookup lookup;
-    lookup.query = read_text(reader, 14);
+    lookup.query = read_small_text(reader, 14);
     lookup.max_dist = reader.byte() % 5;
     const std::uint8_t limit_byte = reader.byte();
     lookup.limit =

@@ -22,34 +22,22 @@
 #include "prefix/queries.h"
 #include "prefix/utf8.h"
 #include "search/split_search.h"
+#include "small_words.h"
 
 namespace kelvaro::fuzz {
-namespace {
-
-// Few letters, so that words share pieces, and one of each UTF-8 width.
-constexpr char32_t kAlphabet[] = {U'a', U'b', U'c', U'\u00e9', U'\u4e00', U'\U0001f600'};
-
-std::u32string read_text(InputReader& reader, std::size_t longest) {
-  std::u32string text;
-  for (std::size_t i = reader.byte() % (longest + 1); i > 0; --i)
-    text.push_back(kAlphabet[reader.byte() % std::size(kAlphabet)]);
-  return text;
-}
-
-}  // namespace
 
 void run(std::span<const std::uint8_t> input) {
   InputReader reader(input);
   std::vector<std::string> words;
   for (std::size_t i = 1 + reader.byte() % 64; i > 0; --i)
-    words.push_back(utf8::encode(read_text(reader, 10)));
+    words.push_back(utf8::encode(read_small_text(reader, 10)));
   const std::vector<std::string_view> keys(words.begin(), words.end());
   const Trie forward = build_trie(keys, {}).trie;
   const Trie backward = reversed_trie(forward);
   require(can_split(forward, backward), "an index trie cannot be split");
 
   for (int lookups = 1 + reader.byte() % 3; lookups > 0; --lookups) {
-    const std::u32string query = read_text(reader, 14);
+    const std::u32string query = read_small_text(reader, 14);
     const std::uint64_t max_dist = reader.byte() % 5;
     const std::uint8_t limit_byte = reader.byte();
     const std::optional<std::uint64_t> limit =

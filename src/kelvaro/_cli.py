@@ -606,12 +606,7 @@ def _shown(path: str) -> str:
 
 
 def _note(message: str) -> None:
-    if sys.stderr is not None:
-        try:
-            sys.stderr.write(f"kelvaro: {_one_line(message)}\n")
-            sys.stderr.flush()
-        except OSError:
-            pass
+    _tell(f"kelvaro: {_one_line(message)}\n")
 
 
 class _FileChecker:
@@ -665,8 +660,10 @@ class _FileChecker:
                     raise _Skipped(f"not UTF-8 text (line {bad_line})") from None
                 if diff is not None:
                     found = diff.add(text, self._corrections(text)) or found
+                elif (workers := _workers()) is None:
+                    found = self._report(name, text, line, column, self._check_text(text)) or found
                 else:
-                    pending.append((_workers().submit(self._check_text, text), text, line, column))
+                    pending.append((workers.submit(self._check_text, text), text, line, column))
                     if len(pending) > _CHUNKS_AHEAD:
                         found = report_oldest() or found
                 self._progress.advance(len(chunk))
@@ -718,14 +715,23 @@ class _FileChecker:
         ]
 
 
+def _cores() -> int:
+    """The cores this process may run on."""
+    if hasattr(os, "sched_getaffinity"):
+        return len(os.sched_getaffinity(0)) or 1
+    return os.cpu_count() or 1
+
+
 # Chunks checked ahead of the one whose findings are being written.
-_CHUNKS_AHEAD = 2 * (os.cpu_count() or 1)
+_CHUNKS_AHEAD = 2 * _cores()
 
 
 @functools.lru_cache(maxsize=None)
-def _workers() -> ThreadPoolExecutor:
-    """The threads that check chunks, one per core, made on first need."""
-    return ThreadPoolExecutor(max_workers=os.cpu_count() or 1, thread_name_prefix="kelvaro-check")
+def _workers() -> Optional[ThreadPoolExecutor]:
+    """The threads that check chunks, one per core, made on first need;
+    none on a single core, where the chunks are checked as they come."""
+    cores = _cores()
+    return ThreadPoolExecutor(max_workers=cores, thread_name_prefix="kelvaro-check") if cores > 1 else None
 
 
 def _chunks(file: IO[bytes]) -> Iterator[bytes]:
@@ -883,13 +889,18 @@ def _utf8(stream: IO[str]) -> bool:
 
 
 def _fail(message: str, status: int = 1) -> int:
+    _tell(f"kelvaro: error: {_one_line(_storage.shown(message))}\n")
+    return status
+
+
+def _tell(line: str) -> None:
+    """One line on standard error, if there is one to write to."""
     if sys.stderr is not None:
         try:
-            sys.stderr.write(f"kelvaro: error: {_one_line(_storage.shown(message))}\n")
+            sys.stderr.write(line)
             sys.stderr.flush()
         except OSError:
             pass
-    return status
 
 
 def _one_line(message: str) -> str:

@@ -74,4 +74,11 @@ class WithoutGil {
   Released* previous_;
 };
 
+// What work() returns, computed without the interpreter lock.
+template <typename Work>
+auto without_gil(Work&& work) {
+  WithoutGil unlocked;
+  return work();
+}
+
 }  // namespace kelvaro::py

@@ -310,13 +310,6 @@ class PausedCollector {
   PausedCollector& operator=(const PausedCollector&) = delete;
 };
 
-// What work() returns, computed without the interpreter lock.
-template <typename Work>
-auto without_gil(Work&& work) {
-  WithoutGil unlocked;
-  return work();
-}
-
 // Runs work(i) for every key without the interpreter lock, over `threads`
 // threads, while this thread, with the lock, hands each finished range on
 // to consume(begin, end).

@@ -65,14 +65,6 @@ PyRef optional_key_to_py(const WordIndex& index, const std::optional<std::u32str
   return key.has_value() ? spelling_to_py(index, utf8::encode(*key)) : PyRef::borrow(Py_None);
 }
 
-// What work() returns, computed without the interpreter lock: a text of
-// megabytes is many lookups' worth of work.
-template <typename Work>
-auto without_gil(Work&& work) {
-  WithoutGil unlocked;
-  return work();
-}
-
 PyRef size_to_py(std::size_t value) {
   return u64_to_py(value);
 }
