@@ -18,6 +18,7 @@
 #include "lib/binding.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
+#include "lib/interrupts.h"
 #include "lib/prefix_search.h"
 #include "prefix/internal_error.h"
 
@@ -132,7 +133,8 @@ Trie decode_whole_trie(std::span<const std::uint8_t> data) {
   DecodeResult result = [&] {
     try {
       QuietFailures quiet;
-      return decode_trie(data);
+      // The bytes belong to a bytes object, which never changes.
+      return without_gil([&] { return decode_trie(data); });
     } catch (const InternalError& error) {
       throw_value_error("the trie does not decode: " + error.message());
     }
@@ -218,7 +220,9 @@ PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     std::span<const Payload> payloads;
     if (values) payloads = *values;
 
-    BuiltTrie built = kelvaro::build_trie(keys, payloads);
+    // The keys are views into the strs of the arguments, which live and
+    // never change for the call.
+    BuiltTrie built = without_gil([&] { return kelvaro::build_trie(keys, payloads); });
     PyRef trie = trie_to_bytes(built.trie);
     PyRef node_count = u64_to_py(built.trie.node_shifts().size());
     if (!joined_words) {
