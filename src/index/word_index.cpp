@@ -178,13 +178,12 @@ std::vector<Match> WordIndex::sorted_search(std::u32string_view query, std::uint
 
 std::vector<Match> WordIndex::suggest(std::u32string_view word, std::uint64_t max_dist,
                                       std::optional<std::uint64_t> limit) const {
-  const Tables& lookup = tables();
-  const IndexTries tries{forward_, lookup.backward, lookup.best_forward};
+  const IndexTries tries = this->tries();
   // Candidates within max_dist, a swap of neighbours counting as one edit.
   return kelvaro::suggest(
       tries, word, max_dist, limit, weighted_, [&](const SplitFound& found, const SplitSkip& skip) {
         if (splits(word, max_dist))
-          for_each_split_match(forward_, lookup.backward, word, max_dist, true, found, skip);
+          for_each_split_match(forward_, tries.backward, word, max_dist, true, found, skip);
         else
           for_each_walk_match(forward_, word, max_dist, true, found, skip);
       });
