@@ -67,7 +67,7 @@ class TestBuildSearchInfo:
         size = os.path.getsize(index_path)
         assert succeeded("info", index_path).splitlines() == [
             f"index           {index_path}",
-            "format version  1",
+            "format version  2",
             "words           4",
             "nodes           14",
             f"file size       {size:,} bytes",  # under 1 KiB, no other unit
@@ -93,7 +93,7 @@ class TestBuildSearchInfo:
         assert succeeded("build", "-", "-o", index_path, stdin="a\n").startswith(f"{index_path}: 1 word, 2 nodes, ")
         Index.from_words(["a"], normalize=str.lower).save(index_path)
         assert json.loads(succeeded("info", index_path, "--json")) == {
-            "index": str(index_path), "format_version": 1, "words": 1, "nodes": 2,
+            "index": str(index_path), "format_version": 2, "words": 1, "nodes": 2,
             "file_size": os.path.getsize(index_path), "normalization": "lower", "weighted": False,
         }
         assert succeeded("search", "-i", index_path, "b", "c", "-k", "0").splitlines() == [

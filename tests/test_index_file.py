@@ -24,6 +24,22 @@ def saved(tmp_path):
     return path, path.read_bytes()
 
 
+@pytest.fixture
+def saved_v1(tmp_path):
+    """The same index in kelvaro's first file format, which is still read:
+    (path, its bytes)."""
+    index = Index.from_words(WORDS, normalize=str.casefold)
+    parts = index._parts
+    sections = [b"casefold", index.trie.to_bytes(), parts.words.data, parts.spellings.keys.data, parts.spellings.words.data]
+    fields = [b"\x89KVX\r\n\x1a\n", 1, 0, 0, len(index), index.node_count, *map(len, sections)]
+    fields[3] = HEADER.size + sum(fields[6:]) + 4
+    body = HEADER.pack(*fields) + b"".join(sections)
+    path = tmp_path / "first.kvx"
+    path.write_bytes(body + struct.pack("<I", zlib.crc32(body)))
+    assert Index.load(path) == index
+    return path, path.read_bytes()
+
+
 def sections_of(data):
     """The header fields and the five sections of a saved index."""
     fields = HEADER.unpack_from(data)
@@ -35,8 +51,9 @@ def sections_of(data):
 
 
 def forged(data, **changes):
-    """`data` with header fields or sections replaced, sizes and checksum made
-    to match again: what a file written by someone else's tool looks like."""
+    """`data`, a file of the first format, with header fields or sections
+    replaced, sizes and checksum made to match again: what a file written by
+    someone else's tool looks like."""
     fields, sections = sections_of(data)
     names = ["magic", "version", "flags", "file_size", "word_count", "node_count"]
     section_names = ["normalization", "trie", "words", "spelling_keys", "spelling_words"]
@@ -206,9 +223,9 @@ class TestDamagedFiles:
         data = saved[1]
         assert load_error(tmp_path, data[:-1] + bytes([data[-1] ^ 1])) == "corrupted: checksum mismatch"
 
-    def test_a_newer_format(self, saved, tmp_path):
-        assert load_error(tmp_path, forged(saved[1], version=2)) == (
-            "index format version 2 is not supported (written by a newer kelvaro); this kelvaro reads version 1"
+    def test_a_newer_format(self, saved_v1, tmp_path):
+        assert load_error(tmp_path, forged(saved_v1[1], version=3)) == (
+            "index format version 3 is not supported (written by a newer kelvaro); this kelvaro reads versions 1 to 2"
         )
 
 
@@ -234,8 +251,8 @@ class TestForgedFiles:
             ({"spelling_keys": word_table(["a", "b"])}, "malformed: its spelling tables differ in length"),
         ],
     )
-    def test_sections(self, saved, tmp_path, changes, message):
-        assert load_error(tmp_path, forged(saved[1], **changes)) == message
+    def test_sections(self, saved_v1, tmp_path, changes, message):
+        assert load_error(tmp_path, forged(saved_v1[1], **changes)) == message
 
     @pytest.mark.parametrize(
         "changes, message",
@@ -256,12 +273,12 @@ class TestForgedFiles:
             ({"normalization": b""}, "malformed: it lists spellings but has no normalization"),
         ],
     )
-    def test_sections_that_disagree(self, saved, tmp_path, changes, message):
-        assert load_error(tmp_path, forged(saved[1], **changes)) == message
+    def test_sections_that_disagree(self, saved_v1, tmp_path, changes, message):
+        assert load_error(tmp_path, forged(saved_v1[1], **changes)) == message
 
-    def test_a_word_that_is_not_utf8(self, saved, tmp_path):
+    def test_a_word_that_is_not_utf8(self, saved_v1, tmp_path):
         table = word_table(["ab"])[:-2] + b"\xed\xa0"
-        assert load_error(tmp_path, forged(saved[1], words=table)).endswith("word 0 is not well-formed UTF-8")
+        assert load_error(tmp_path, forged(saved_v1[1], words=table)).endswith("word 0 is not well-formed UTF-8")
 
     @pytest.mark.parametrize(
         "arrays, problem",
@@ -278,17 +295,17 @@ class TestForgedFiles:
             (([0, 1], ["", "a"], [None, 0, None], [1]), "its node arrays differ in length"),
         ],
     )
-    def test_tries_that_are_not_index_tries(self, saved, tmp_path, arrays, problem):
+    def test_tries_that_are_not_index_tries(self, saved_v1, tmp_path, arrays, problem):
         trie = _kelvaro.from_internal_data(*arrays).to_bytes()
-        damaged = forged(saved[1], trie=trie, word_count=1, words=word_table(["a"]))
+        damaged = forged(saved_v1[1], trie=trie, word_count=1, words=word_table(["a"]))
         assert load_error(tmp_path, damaged) == f"malformed: the trie is not an index trie: {problem}"
 
-    def test_a_trie_in_a_longer_form_than_kelvaro_writes(self, saved, tmp_path):
+    def test_a_trie_in_a_longer_form_than_kelvaro_writes(self, saved_v1, tmp_path):
         trie = bytes.fromhex("fb 01 00 00 01 00 01 00 00")  # one node; its count in three bytes
-        assert load_error(tmp_path, forged(saved[1], trie=trie)) == "malformed: the trie is not in canonical form"
+        assert load_error(tmp_path, forged(saved_v1[1], trie=trie)) == "malformed: the trie is not in canonical form"
 
-    def test_no_report_on_standard_error(self, saved, tmp_path, capfd):
-        load_error(tmp_path, forged(saved[1], trie=bytes.fromhex("fdffffffffffffffff")))
+    def test_no_report_on_standard_error(self, saved_v1, tmp_path, capfd):
+        load_error(tmp_path, forged(saved_v1[1], trie=bytes.fromhex("fdffffffffffffffff")))
         assert capfd.readouterr().err == ""
 
 

@@ -58,4 +58,4 @@ def test_typed_usage(tmp_path: pathlib.Path) -> None:
     trie: _kelvaro.PrefixSearch = _kelvaro.from_bytes(Index.from_words(["a"]).trie.to_bytes())
     found: Optional[Tuple[str, int, int]] = trie.exact_match("a")
     assert found == ("a", 0, 0)
-    assert kelvaro.FORMAT_VERSION == 1
+    assert kelvaro.FORMAT_VERSION == 2

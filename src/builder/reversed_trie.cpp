@@ -10,7 +10,7 @@
 
 namespace kelvaro {
 
-Trie reversed_trie(const Trie& forward) {
+CompactTrieArrays reversed_trie(const CompactTrie& forward) {
   // Every key of the forward trie, reversed character by character, back to
   // back in one buffer, found by a depth-first walk along one path buffer.
   std::string bytes;
@@ -29,8 +29,8 @@ Trie reversed_trie(const Trie& forward) {
     interrupts.tick();
     path.resize(next.depth);
     if (next.depth > 0) {
-      path[next.depth - 1] = forward.node_chars()[next.node].value();
-      if (const std::optional<Payload> payload = forward.node_payloads()[next.node]) {
+      path[next.depth - 1] = forward.node_char(next.node);
+      if (const std::optional<Payload> payload = forward.payload(next.node)) {
         for (std::size_t i = path.size(); i-- > 0;) utf8::append(bytes, path[i]);
         ends.push_back(bytes.size());
         values.push_back(*payload);
@@ -38,13 +38,13 @@ Trie reversed_trie(const Trie& forward) {
     }
     const Run run = forward.run_of(next.node);
     for (std::size_t position = run.start; position < run.end; ++position)
-      pending.push_back({forward.child_indices()[position], next.depth + 1});
+      pending.push_back({forward.child_at(position), next.depth + 1});
   }
   std::vector<std::string_view> keys;
   keys.reserve(ends.size());
   for (std::size_t i = 0, start = 0; i < ends.size(); start = ends[i++])
     keys.push_back(std::string_view(bytes).substr(start, ends[i] - start));
-  return build_trie(keys, values).trie;
+  return compact(build_trie(keys, values).trie);
 }
 
 }  // namespace kelvaro

@@ -6,11 +6,10 @@
 // as in the forward trie.
 #pragma once
 
-#include "prefix/trie.h"
+#include "prefix/compact_trie.h"
 
 namespace kelvaro {
 
-// `forward` must be sound.
-Trie reversed_trie(const Trie& forward);
+CompactTrieArrays reversed_trie(const CompactTrie& forward);
 
 }  // namespace kelvaro

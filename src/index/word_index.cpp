@@ -19,8 +19,10 @@ namespace kelvaro {
 // node of the index's trie (4 bytes a node), which completion walks by and
 // suggestions prune by.
 struct WordIndex::Tables {
-  Trie backward;
-  std::vector<Payload> best_forward;
+  CompactTrieArrays backward_arrays;
+  std::vector<Payload> best_arrays;
+  CompactTrie backward;
+  std::span<const Payload> best_forward;
   WeightTotals weights;
 };
 
@@ -37,10 +39,11 @@ std::optional<std::uint64_t> one_less(std::optional<std::uint64_t> limit) {
 
 }  // namespace
 
-WordIndex::WordIndex(const Trie& forward, std::span<const std::uint8_t> spelling_keys,
+WordIndex::WordIndex(const CompactTrie& forward, std::span<const std::uint8_t> spelling_keys,
                      std::span<const std::uint8_t> spelling_words, std::uint64_t word_count,
-                     bool weighted)
+                     bool weighted, Saved saved)
     : forward_(forward),
+      saved_(saved),
       spelling_keys_(spelling_keys),
       spelling_words_(spelling_words),
       word_count_(word_count),
@@ -55,14 +58,21 @@ const WordIndex::Tables& WordIndex::tables() const {
   std::lock_guard lock(tables_lock_);
   if (const Tables* made = tables_.load(std::memory_order_relaxed)) return *made;
   auto tables = std::make_unique<Tables>();
-  tables->backward = reversed_trie(forward_);
-  tables->best_forward = best_payloads_below(forward_);
+  if (saved_.backward != nullptr) {
+    tables->backward = *saved_.backward;
+    tables->best_forward = saved_.best_forward;
+  } else {
+    tables->backward_arrays = reversed_trie(forward_);
+    tables->backward = CompactTrie(tables->backward_arrays.spans());
+    tables->best_arrays = best_payloads_below(forward_);
+    tables->best_forward = tables->best_arrays;
+  }
   tables->weights = {0, 0};
-  for (const std::optional<Payload>& payload : forward_.node_payloads()) {
-    if (!payload.has_value() || *payload == 0) continue;
-    tables->weights.total += static_cast<double>(*payload);
-    if (tables->weights.least == 0 || *payload < tables->weights.least)
-      tables->weights.least = *payload;
+  for (const Payload payload : forward_.payloads()) {
+    if (payload == 0) continue;
+    tables->weights.total += static_cast<double>(payload);
+    if (tables->weights.least == 0 || payload < tables->weights.least)
+      tables->weights.least = payload;
   }
   owned_tables_ = std::move(tables);
   tables_.store(owned_tables_.get(), std::memory_order_release);
@@ -74,12 +84,22 @@ std::optional<Payload> WordIndex::get(std::u32string_view key) const {
   if (key.empty()) return empty_word();
   const std::optional<NodeId> node = find_exact(forward_, key);
   if (!node.has_value()) return std::nullopt;
-  return forward_.node_payloads()[*node];
+  return forward_.payload(*node);
 }
 
 IndexTries WordIndex::tries() const {
   const Tables& lookup = tables();
-  return {forward_, lookup.backward, lookup.best_forward};
+  return {forward_, lookup.backward, PerFolded(forward_, lookup.best_forward)};
+}
+
+const CompactTrie& WordIndex::backward() const { return tables().backward; }
+
+std::span<const Payload> WordIndex::best_forward() const { return tables().best_forward; }
+
+std::size_t WordIndex::made_table_bytes() const {
+  const Tables* made = tables_.load(std::memory_order_acquire);
+  if (made == nullptr) return 0;
+  return made->backward_arrays.bytes() + made->best_arrays.size() * sizeof(Payload);
 }
 
 WordIndex::WeightTotals WordIndex::weight_totals() const {
@@ -116,7 +136,7 @@ std::vector<Match> WordIndex::found(std::u32string_view query, std::uint64_t max
   if (max_dist == 0) {
     // Distance 0 is an exact lookup: a descent along the query.
     if (const std::optional<NodeId> node = find_exact(forward_, query))
-      walked.push_back({utf8::encode(query), forward_.node_payloads()[*node], 0});
+      walked.push_back({utf8::encode(query), forward_.payload(*node), 0});
   } else if (splits(query, max_dist)) {
     walked = split_search(forward_, tables().backward, query, max_dist, limit, transpositions);
   } else {
@@ -192,7 +212,7 @@ std::vector<Match> WordIndex::suggest(std::u32string_view word, std::uint64_t ma
 std::vector<Match> WordIndex::complete(std::u32string_view prefix, std::uint64_t max_dist,
                                        std::optional<std::uint64_t> limit,
                                        bool transpositions) const {
-  std::vector<Match> matches = kelvaro::complete(forward_, tables().best_forward, prefix, max_dist,
+  std::vector<Match> matches = kelvaro::complete(forward_, PerFolded(forward_, tables().best_forward), prefix, max_dist,
                                                  limit, weighted_, transpositions);
   // The empty word, at the root, completes a prefix as short as max_dist,
   // and takes its place by (distance, -value, word) like any other.

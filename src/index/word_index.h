@@ -25,25 +25,41 @@
 #include <vector>
 
 #include "prefix/queries.h"
-#include "prefix/trie.h"
+#include "prefix/compact_trie.h"
 #include "search/suggestions.h"
 
 namespace kelvaro {
 
 class WordIndex {
  public:
-  // `forward` must be an index trie (sound, siblings distinct and sorted),
-  // and the spelling tables word tables of the same length, the keys in
-  // increasing order. All three are borrowed: the owner keeps them alive
-  // and unchanged for the index's life.
-  WordIndex(const Trie& forward, std::span<const std::uint8_t> spelling_keys,
-            std::span<const std::uint8_t> spelling_words, std::uint64_t word_count, bool weighted);
+  // The lookup tables that a saved index brings along, or none to make them
+  // on first need: the reversed trie, and best_payloads_below(forward).
+  struct Saved {
+    const CompactTrie* backward = nullptr;
+    std::span<const Payload> best_forward;
+  };
+
+  // `forward` is the index trie, and the spelling tables word tables of the
+  // same length, the keys in increasing order. All are borrowed: the owner
+  // keeps them alive and unchanged for the index's life.
+  WordIndex(const CompactTrie& forward, std::span<const std::uint8_t> spelling_keys,
+            std::span<const std::uint8_t> spelling_words, std::uint64_t word_count, bool weighted,
+            Saved saved);
   ~WordIndex();
   WordIndex(const WordIndex&) = delete;
   WordIndex& operator=(const WordIndex&) = delete;
 
   bool weighted() const { return weighted_; }
-  const Trie& forward() const { return forward_; }
+  const CompactTrie& forward() const { return forward_; }
+
+  // The reversed trie and the best payload of each folded node of the
+  // forward trie, made now if need be: what a saved index stores.
+  const CompactTrie& backward() const;
+  std::span<const Payload> best_forward() const;
+
+  // The bytes of the lookup tables that this index made itself (not those
+  // it was given), 0 before they are made.
+  std::size_t made_table_bytes() const;
 
   // The value of `key`, if stored.
   std::optional<Payload> get(std::u32string_view key) const;
@@ -86,11 +102,12 @@ class WordIndex {
                            std::optional<std::uint64_t> limit, bool transpositions) const;
   std::vector<Match> sorted_search(std::u32string_view query, std::uint64_t max_dist,
                                    std::optional<std::uint64_t> limit, bool transpositions) const;
-  std::optional<Payload> empty_word() const { return forward_.node_payloads()[0]; }
+  std::optional<Payload> empty_word() const { return forward_.payload(0); }
   // Whether the split search answers for the plain walk.
   bool splits(std::u32string_view query, std::uint64_t max_dist) const;
 
-  const Trie& forward_;
+  const CompactTrie& forward_;
+  Saved saved_;
   std::span<const std::uint8_t> spelling_keys_;
   std::span<const std::uint8_t> spelling_words_;
   std::uint64_t word_count_;

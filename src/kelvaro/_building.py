@@ -18,7 +18,9 @@ MAX_VALUE = 0xFFFFFFFF
 
 
 class Parts(NamedTuple):
-    trie: _kelvaro.PrefixSearch
+    # The compact tries, as one bytes-like block (bytes, or a memoryview of a
+    # mapped index file) that the native index reads in place.
+    image: Any
     words: WordTable
     spellings: Spellings
     node_count: int
@@ -48,13 +50,13 @@ def build(words: Any, values: Any, normalize: Optional[Normalize], weighted: boo
     else:
         keys, originals = _joined_keys(spellings, joined_words, normalize), joined_words
     try:
-        trie_bytes, node_count, word_table, spelling_keys, spelling_words = _native_index.build_index(
+        image, node_count, word_table, spelling_keys, spelling_words = _native_index.build_index(
             keys, originals, packed
         )
     except UnicodeEncodeError:
         raise _surrogate_error(spellings, normalize) from None
     spellings_of = Spellings(WordTable(spelling_keys), WordTable(spelling_words))
-    return Parts(_kelvaro.from_bytes(trie_bytes), WordTable(word_table), spellings_of, node_count, weighted)
+    return Parts(image, WordTable(word_table), spellings_of, node_count, weighted)
 
 
 Joined = Tuple[str, Optional[bytes]]

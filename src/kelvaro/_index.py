@@ -5,6 +5,7 @@ from __future__ import annotations
 import operator
 
 from typing import (
+    Dict,
     Any,
     Callable,
     Iterable,
@@ -64,7 +65,7 @@ class Index(NativeIndex):
         spellings = parts.spellings
         return NativeIndex.__new__(
             cls,
-            parts.trie,
+            parts.image,
             spellings.keys.data,
             spellings.words.data,
             len(parts.words),
@@ -134,7 +135,9 @@ class Index(NativeIndex):
         return cls._create(_building.build(words, values, normalize, weighted), normalize)
 
     @classmethod
-    def load(cls, path: PathArg, *, normalize: Optional[Callable[[str], str]] = None) -> Index:
+    def load(
+        cls, path: PathArg, *, normalize: Optional[Callable[[str], str]] = None, mapped: bool = True
+    ) -> Index:
         """The index that save wrote to `path`.
 
         Raises ValueError for a file that is not a whole, intact index. An
@@ -142,9 +145,16 @@ class Index(NativeIndex):
         str.lower needs that function passed again as `normalize`: one of
         the same module and qualified name, which must make the stored keys
         of the stored words.
+
+        A file that save wrote is mapped, not read: the index is ready at
+        once and searches the file in place, and every process that maps
+        the same file shares its pages. With mapped=False it is read into
+        memory instead, which suits a file that another program may rewrite
+        in place. Files of kelvaro's first format are always read.
         """
         normalize = _normalization.check(normalize)
-        loaded = _storage.load(path, normalize)
+        mapped = _flag("mapped", mapped)
+        loaded = _storage.load(path, normalize, mapped)
         return cls._create(loaded.parts, loaded.normalize)
 
     def save(self, path: PathArg) -> None:
@@ -152,7 +162,7 @@ class Index(NativeIndex):
         place, so that a crash never leaves a half-written index there. A
         symbolic link is followed and its target replaced; an existing
         file keeps its permission bits."""
-        _storage.save(path, self._parts, self.normalize)
+        _storage.save(path, self._parts, self._image(True), self.normalize)
 
     # -- looking up: native, inherited from NativeIndex ----------------------
 
@@ -204,6 +214,29 @@ class Index(NativeIndex):
         max_dist = _count("max_dist", max_dist)
         return _text.correct(self, text, max_dist)
 
+    def memory_usage(self) -> Dict[str, int]:
+        """The bytes each part of the index takes, by name. "mapped" is the
+        share of them read in place from a mapped index file: the operating
+        system shares those pages between every process that maps the
+        file."""
+        forward, reversed_trie, best, image, made, unfolded = self._memory()
+        parts = self._parts
+        words = len(parts.words.data)
+        spellings = len(parts.spellings.keys.data) + len(parts.spellings.words.data)
+        usage = {
+            "forward trie": forward,
+            "reversed trie": reversed_trie,
+            "best payloads": best,
+            "words": words,
+            "spellings": spellings,
+            "unfolded trie": unfolded,
+        }
+        # The image holds the forward trie, and the reversed trie and the
+        # table once saved; made here, they live beside it.
+        usage["total"] = image + made + words + spellings + unfolded
+        usage["mapped"] = image + words + spellings if isinstance(parts.image, memoryview) else 0
+        return usage
+
     def __len__(self) -> int:
         return len(self._parts.words)
 
@@ -218,8 +251,10 @@ class Index(NativeIndex):
     def trie(self) -> _kelvaro.PrefixSearch:
         """The underlying trie, for walking node by node: a word's node
         carries the word's value as its payload, and path texts are
-        normalised words."""
-        return self._parts.trie
+        normalised words. The index keeps its trie folded: the first call
+        unfolds it, in about as long as building it took, and the index
+        keeps the result (26 bytes a node)."""
+        return self._trie()
 
     @property
     def node_count(self) -> int:
@@ -250,7 +285,7 @@ class Index(NativeIndex):
             and mine.words.data == theirs.words.data
             and mine.spellings.keys.data == theirs.spellings.keys.data
             and mine.spellings.words.data == theirs.spellings.words.data
-            and mine.trie.to_bytes() == theirs.trie.to_bytes()
+            and self._image(False) == other._image(False)
         )
 
     def __hash__(self) -> int:
@@ -266,10 +301,10 @@ class Index(NativeIndex):
     def __reduce__(self) -> Tuple[Any, ...]:
         parts = self._parts
         state = (
-            parts.trie,
-            parts.words.data,
-            parts.spellings.keys.data,
-            parts.spellings.words.data,
+            self._image(False),
+            bytes(parts.words.data),
+            bytes(parts.spellings.keys.data),
+            bytes(parts.spellings.words.data),
             parts.node_count,
             self.normalize,
             parts.weighted,
@@ -299,7 +334,7 @@ def _flag(name: str, value: object) -> bool:
 
 
 def _restore(
-    trie: _kelvaro.PrefixSearch,
+    image: Any,
     words: bytes,
     spelling_keys: bytes,
     spelling_words: bytes,
@@ -310,7 +345,12 @@ def _restore(
     from ._word_table import Spellings, WordTable
 
     spellings = Spellings(WordTable(spelling_keys), WordTable(spelling_words))
-    parts = Parts(trie, WordTable(words), spellings, node_count, weighted)
+    if isinstance(image, _kelvaro.PrefixSearch):
+        # Pickled before indexes kept their tries folded.
+        image = _native_index.check_index(image.to_bytes(), words, (spelling_keys, spelling_words), 0)[3]
+    elif not isinstance(image, bytes):
+        raise TypeError(f"an index's image must be bytes, not {type(image).__name__}")
+    parts = Parts(image, WordTable(words), spellings, node_count, weighted)
     return Index._create(parts, normalize)
 
 

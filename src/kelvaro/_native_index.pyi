@@ -17,9 +17,9 @@ _Self = TypeVar("_Self", bound="NativeIndex")
 class NativeIndex:
     def __new__(
         cls: type[_Self],
-        trie: _kelvaro.PrefixSearch,
-        spelling_keys: bytes,
-        spelling_words: bytes,
+        image: Union[bytes, memoryview],
+        spelling_keys: Union[bytes, memoryview],
+        spelling_words: Union[bytes, memoryview],
         word_count: int,
         weighted: bool,
         normalize: Optional[Callable[[str], str]],
@@ -27,6 +27,9 @@ class NativeIndex:
     ) -> _Self: ...
     @property
     def _parts(self) -> Parts: ...
+    def _image(self, complete: bool) -> bytes: ...
+    def _trie(self) -> _kelvaro.PrefixSearch: ...
+    def _memory(self) -> tuple[int, int, int, int, int, int]: ...
     @property
     def normalize(self) -> Optional[Callable[[str], str]]: ...
     @property
@@ -79,22 +82,26 @@ class NativeIndex:
     ) -> List[List[Match]]: ...
 
 def _set_match_type(match: type) -> None: ...
+def crc32c(data: Union[bytes, memoryview], crc: int = 0) -> int: ...
+def check_word_tables(
+    words: Union[bytes, memoryview], spelling_keys: Union[bytes, memoryview], spelling_words: Union[bytes, memoryview]
+) -> int: ...
 def build_index(
     keys: tuple[str, bytes | None],
     words: tuple[str, bytes | None] | None,
     values: bytes | None,
 ) -> tuple[bytes, int, bytes, bytes, bytes]:
-    """(trie, node_count, word_table, spelling_keys, spelling_words) for an
+    """(image, node_count, word_table, spelling_keys, spelling_words) for an
     index of keys; words are the spellings that normalisation made the keys
     from, or None."""
 
 def check_index(
     trie: bytes, words: bytes, spellings: tuple[bytes, bytes], texts: int
 ) -> tuple[
-    int, int, tuple[int, tuple[str, bytes | None], tuple[str, bytes | None]] | None, _kelvaro.PrefixSearch
+    int, int, tuple[int, tuple[str, bytes | None], tuple[str, bytes | None]] | None, bytes
 ]:
-    """(node_count, word_count, words_and_keys, trie) of a saved index whose
-    sections agree with each other, trie being the decoded trie; ValueError
+    """(node_count, word_count, words_and_keys, image) of a saved index whose
+    sections agree with each other, image being the decoded trie, folded; ValueError
     saying what is wrong if not. spellings is the pair of the spelling
     keys' and words' tables. texts asks for words with their keys: 0 none
     (words_and_keys is None), 1 every word, 2 only those that a case

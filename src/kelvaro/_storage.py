@@ -2,37 +2,53 @@
 
     header    80 bytes, integers little-endian:
                 magic            8 bytes  89 4B 56 58 0D 0A 1A 0A
-                format version   u32      1
+                format version   u32      2 (1 is still read)
                 flags            u32      bit 0: the values are weights; no other bit is defined
                 file size        u64      every byte, checksum included
                 word count       u64
                 node count       u64
                 five section sizes, u64 each, in the order below
     sections  normalization   its name in UTF-8 ("" for none)
-              trie            the trie in the binary form of to_bytes
+              tries           version 2: the image of the compact tries and
+                              their lookup tables (src/index/index_image.h);
+                              version 1: the trie in the binary form of to_bytes
               words           word table of the words as given
               spelling keys   word table of the keys that normalization changed
               spelling words  word table of their spellings
-    checksum  u32, CRC-32 of every byte before it
+    checksum  u32: version 2, CRC-32C of every byte before it; version 1, CRC-32
+
+In version 2 every section starts 8-byte aligned, zero bytes padding the
+one before it, so that a mapped file's arrays are read where they lie.
 
 The magic number's first byte is not ASCII and its middle holds CR LF, ^Z
 and LF, so a file mangled by a text-mode transfer fails at once. Every
 version keeps the magic number, the version, the flags and the file size
-where they are and ends in the same checksum, so a file of any version can
-be checked before its version is believed.
+where they are and ends in a checksum, so a file of any version can be
+checked before anything but its version is believed.
 
 Reading trusts nothing before the checksum matches. Only the declared size
 is looked at first, and only to compare it with the file's real size, so
 that a file that cannot be an index is refused without being read. After
-the checksum, every section is checked for shape before it reaches the
-native decoder, and then against the others: the trie's words are the
-word table's keys, and those keys are what the normalisation makes of the
-words.
+the checksum, every section is checked for shape before anything reads
+it. A version 1 file is decoded and checked against itself (the trie's
+words are the word table's keys, and those keys are what the normalisation
+makes of the words); a version 2 file is mapped and searched in place, its
+arrays checked for shape once, so that no lookup can read outside them.
+
+A mapped file must not change under the index: Index.save never writes into
+an existing file but renames a new one over it, so an index mapped from
+the old file keeps reading the old contents. The loader holds a shared
+lock (flock) on the file while it is mapped, for programs that want to
+wait for readers before writing in place; a program that truncates the
+file in place anyway would make the mapping's pages vanish, so load with
+mapped=False to read a file that such a program may touch.
 """
 
 from __future__ import annotations
 
 import errno
+import fcntl
+import mmap
 import os
 import secrets
 import stat
@@ -48,7 +64,8 @@ from ._normalization import Normalize
 from ._word_table import Spellings, WordTable
 
 MAGIC = b"\x89KVX\r\n\x1a\n"
-FORMAT_VERSION = 1
+FORMAT_VERSION = 2
+READABLE_VERSIONS = (1, 2)
 HEADER = struct.Struct("<8sIIQQQ5Q")
 CHECKSUM = struct.Struct("<I")
 
@@ -69,6 +86,10 @@ class Header(NamedTuple):
     node_count: int
     normalization: str
     weighted: bool = False
+
+
+def _padding(size: int) -> int:
+    return -size % 8
 
 
 class Loaded(NamedTuple):
@@ -116,7 +137,7 @@ def check_target(path: PathArg) -> Target:
     return Target(target, stat.S_IMODE(info.st_mode))
 
 
-def save(path: PathArg, parts: Parts, normalize: Optional[Normalize]) -> None:
+def save(path: PathArg, parts: Parts, image: bytes, normalize: Optional[Normalize]) -> None:
     """Writes a temporary file beside the file that `path` names (through a
     symbolic link, if it is one) and renames it into place, so that the file
     holds either its old contents or the whole new index, with its old
@@ -125,12 +146,12 @@ def save(path: PathArg, parts: Parts, normalize: Optional[Normalize]) -> None:
     target = check_target(path)
     sections = [
         _normalization.name_of(normalize).encode("utf-8"),
-        parts.trie.to_bytes(),
+        image,
         parts.words.data,
         parts.spellings.keys.data,
         parts.spellings.words.data,
     ]
-    size = HEADER.size + sum(len(section) for section in sections) + CHECKSUM.size
+    size = HEADER.size + sum(len(section) + _padding(len(section)) for section in sections) + CHECKSUM.size
     header = HEADER.pack(
         MAGIC,
         FORMAT_VERSION,
@@ -147,9 +168,12 @@ def save(path: PathArg, parts: Parts, normalize: Optional[Normalize]) -> None:
         with os.fdopen(descriptor, "wb") as file:
             if target.mode is not None:
                 os.fchmod(descriptor, target.mode)
-            for chunk in (header, *sections):
+            chunks = [header]
+            for section in sections:
+                chunks += [section, bytes(_padding(len(section)))]
+            for chunk in chunks:
                 file.write(chunk)
-                checksum = zlib.crc32(chunk, checksum)
+                checksum = _native_index.crc32c(chunk, checksum)
             file.write(CHECKSUM.pack(checksum))
             file.flush()
             os.fsync(file.fileno())
@@ -211,37 +235,66 @@ def _sync_directory(directory: str) -> None:
 def read_header(path: PathArg) -> Header:
     """The header of the index at `path`, after checking the whole file."""
     path = os.fsdecode(path)
-    return _checked_header(path, _read_index_file(path))[0]
+    return _checked_header(path, _read_index_file(path, mapped=True))[0]
 
 
-def load(path: PathArg, normalize: Optional[Normalize]) -> Loaded:
+def load(path: PathArg, normalize: Optional[Normalize], mapped: bool = True) -> Loaded:
     path = os.fsdecode(path)
-    header, sections = _checked_header(path, _read_index_file(path))
+    header, sections = _checked_header(path, _read_index_file(path, mapped))
     try:
         restored = _normalization.restore(header.normalization, normalize)
     except _normalization.MissingNormalization as error:
         raise _normalization.MissingNormalization(f"{shown(path)}: {error}", error.function) from None
     except ValueError as error:
         raise ValueError(f"{shown(path)}: {error}") from None
-    return Loaded(header, _checked_parts(path, header, sections, restored), restored)
+    if header.version == 1:
+        sections = [bytes(section) for section in sections]
+        return Loaded(header, _checked_parts(path, header, sections, restored), restored)
+    return Loaded(header, _checked_image_parts(path, header, sections, restored), restored)
 
 
 def _refusal(path: str, reason: str) -> ValueError:
     return ValueError(f"{shown(path)}: {reason}")
 
 
-def _read_index_file(path: str) -> bytes:
+def _read_index_file(path: str, mapped: bool) -> Union[bytes, memoryview]:
     """The bytes of the file at `path`, read only once its first bytes and
-    its size agree with being an index."""
+    its size agree with being an index: mapped read-only when `mapped` and
+    the file is of the current version, else read into memory."""
     file, size = _open_regular(path)
     with file:
         head = file.read(HEADER.size)
         _check_start(path, head, size)
+        if mapped and HEADER.unpack_from(head)[1] == FORMAT_VERSION:
+            view = _mapped(file, size)
+            if view is not None:
+                return view
         file.seek(0)
         data = file.read(size)
     if len(data) != size:
         raise _refusal(path, "changed while it was read")
     return data
+
+
+def _mapped(file: BinaryIO, size: int) -> Optional[memoryview]:
+    """The file mapped read-only, under a shared lock that lasts as long as
+    the mapping (which holds its own descriptor of the file); None when a
+    writer holds the file locked, or it cannot be mapped, so that it is read
+    instead."""
+    descriptor = file.fileno()
+    try:
+        fcntl.flock(descriptor, fcntl.LOCK_SH | fcntl.LOCK_NB)
+    except OSError:
+        return None
+    try:
+        mapping = mmap.mmap(descriptor, size, access=mmap.ACCESS_READ)
+    except (OSError, ValueError):
+        fcntl.flock(descriptor, fcntl.LOCK_UN)
+        return None
+    if os.fstat(descriptor).st_size != size:
+        mapping.close()
+        return None
+    return memoryview(mapping)
 
 
 def _open_regular(path: str) -> Tuple[BinaryIO, int]:
@@ -296,41 +349,82 @@ def _check_start(path: str, head: bytes, size: int) -> None:
         raise _refusal(path, f"corrupted: {size} bytes, more than its header declares")
 
 
-def _checked_header(path: str, data: bytes) -> Tuple[Header, List[bytes]]:
+def _checked_header(path: str, data: Union[bytes, memoryview]) -> Tuple[Header, List[memoryview]]:
     """The header and sections of `data`, whose first bytes and size
     _check_start accepted."""
     body = memoryview(data)[: -CHECKSUM.size]
     (checksum,) = CHECKSUM.unpack_from(data, len(body))
-    if zlib.crc32(body) != checksum:
+    version = HEADER.unpack_from(data)[1]
+    # The version says which checksum to verify (a version this kelvaro does
+    # not know may end in either), and nothing more is believed until one
+    # matches.
+    new_sum = version != 1 and _native_index.crc32c(body) == checksum
+    if not (new_sum or (version not in (2,) and zlib.crc32(body) == checksum)):
         raise _refusal(path, "corrupted: checksum mismatch")
     _, version, flags, file_size, word_count, node_count, *sizes = HEADER.unpack_from(data)
-    if version != FORMAT_VERSION:
+    if version not in READABLE_VERSIONS:
         newer = " (written by a newer kelvaro)" if version > FORMAT_VERSION else ""
         raise _refusal(
-            path, f"index format version {version} is not supported{newer}; this kelvaro reads version {FORMAT_VERSION}"
+            path,
+            f"index format version {version} is not supported{newer}; "
+            f"this kelvaro reads versions {READABLE_VERSIONS[0]} to {FORMAT_VERSION}",
         )
     if flags & ~KNOWN_FLAGS:
         raise _refusal(path, f"uses features this kelvaro does not know (flags {flags:#x})")
-    if HEADER.size + sum(sizes) + CHECKSUM.size != file_size:
+    padded = [size + (_padding(size) if version >= 2 else 0) for size in sizes]
+    if HEADER.size + sum(padded) + CHECKSUM.size != file_size:
         raise _refusal(path, "malformed: its sections do not add up to its size")
 
     sections = []
     offset = HEADER.size
-    for size in sizes:
-        sections.append(bytes(body[offset : offset + size]))
-        offset += size
+    for size, step in zip(sizes, padded):
+        sections.append(body[offset : offset + size])
+        offset += step
     try:
-        normalization = sections[0].decode("utf-8")
+        normalization = bytes(sections[0]).decode("utf-8")
     except UnicodeDecodeError:
         raise _refusal(path, "malformed: its normalization is not UTF-8") from None
     weighted = bool(flags & FLAG_WEIGHTED)
     return Header(version, file_size, word_count, node_count, normalization, weighted), sections[1:]
 
 
+def _checked_image_parts(
+    path: str, header: Header, sections: List[memoryview], normalize: Optional[Normalize]
+) -> Parts:
+    """The parts of a version 2 file, read in place: the word tables checked
+    for shape here, the image when the native index takes it."""
+    image, word_data, key_data, spelling_data = sections
+    try:
+        word_count = _native_index.check_word_tables(word_data, key_data, spelling_data)
+        if header.word_count != word_count:
+            raise ValueError("its word counts disagree")
+    except ValueError as error:
+        raise _refusal(path, f"malformed: {error}") from None
+    spellings = Spellings(WordTable(key_data), WordTable(spelling_data))
+    if normalize is None and len(spellings) > 0:
+        raise _refusal(path, "malformed: it lists spellings but has no normalization")
+    words = WordTable(word_data)
+    if normalize is not None and header.normalization not in _normalization.NAMED:
+        # A function of the caller's, named in the file only by its name:
+        # it must make each word's key. A word's key is its own spelling
+        # unless the spelling tables list it.
+        key_of = dict(zip(spellings.words, spellings.keys))
+        for word in words:
+            key = key_of.get(word, word)
+            made = normalize(word)
+            if made != key:
+                raise _refusal(
+                    path,
+                    f"normalize({word!r}) gives {made!r}, but the index stores that word under {key!r}: "
+                    "it was built with a different function",
+                )
+    return Parts(image, words, spellings, header.node_count, header.weighted)
+
+
 def _checked_parts(path: str, header: Header, sections: List[bytes], normalize: Optional[Normalize]) -> Parts:
     trie_bytes, word_data, key_data, spelling_data = sections
     try:
-        node_count, word_count, words_and_keys, trie = _native_index.check_index(
+        node_count, word_count, words_and_keys, image = _native_index.check_index(
             trie_bytes, word_data, (key_data, spelling_data), _texts_wanted(header.normalization, normalize)
         )
         if header.word_count != word_count:
@@ -344,7 +438,7 @@ def _checked_parts(path: str, header: Header, sections: List[bytes], normalize: 
         raise _refusal(path, "malformed: it lists spellings but has no normalization")
     if normalize is not None and words_and_keys is not None:
         _check_keys(path, header.normalization, normalize, *words_and_keys)
-    return Parts(trie, WordTable(word_data), spellings, node_count, header.weighted)
+    return Parts(image, WordTable(word_data), spellings, node_count, header.weighted)
 
 
 Joined = Tuple[str, Optional[bytes]]

@@ -10,7 +10,8 @@ word is decoded only when someone asks for it.
 from __future__ import annotations
 
 import operator
-from typing import Iterator, Sequence, overload
+import sys
+from typing import Iterator, Sequence, Union, overload
 
 from . import _arrays
 
@@ -21,14 +22,19 @@ class WordTable(Sequence[str]):
 
     __slots__ = ("_data", "_offsets", "_text_start")
 
-    def __init__(self, data: bytes) -> None:
+    def __init__(self, data: Union[bytes, memoryview]) -> None:
         count = int.from_bytes(data[:4], "little")
         self._data = data
         self._text_start = 4 * (count + 2)
-        self._offsets = _arrays.from_bytes(data[4 : self._text_start])
+        if isinstance(data, memoryview) and sys.byteorder == "little":
+            # A mapped table's offsets are read where they lie, shared
+            # with every process that maps the file.
+            self._offsets: Sequence[int] = data[4 : self._text_start].cast("I")
+        else:
+            self._offsets = _arrays.from_bytes(data[4 : self._text_start])
 
     @property
-    def data(self) -> bytes:
+    def data(self) -> Union[bytes, memoryview]:
         """The table's bytes, as saved."""
         return self._data
 
@@ -54,7 +60,7 @@ class WordTable(Sequence[str]):
     def __iter__(self) -> Iterator[str]:
         data, start, offsets = self._data, self._text_start, self._offsets
         for i in range(len(offsets) - 1):
-            yield data[start + offsets[i] : start + offsets[i + 1]].decode("utf-8")
+            yield str(data[start + offsets[i] : start + offsets[i + 1]], "utf-8")
 
     def longest_in_bytes(self) -> int:
         """The length of the longest word in UTF-8 bytes, 0 for none."""
@@ -63,7 +69,7 @@ class WordTable(Sequence[str]):
 
     def _word(self, index: int) -> str:
         start = self._text_start
-        return self._data[start + self._offsets[index] : start + self._offsets[index + 1]].decode("utf-8")
+        return str(self._data[start + self._offsets[index] : start + self._offsets[index + 1]], "utf-8")
 
 
 class Spellings:

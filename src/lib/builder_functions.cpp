@@ -1,5 +1,6 @@
 #include "lib/builder_functions.h"
 
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -13,9 +14,12 @@
 #include "builder/key_spans.h"
 #include "builder/little_endian.h"
 #include "builder/trie_builder.h"
+#include "index/index_image.h"
+#include "prefix/compact_trie.h"
 #include "builder/word_table.h"
 #include "codec/trie_codec.h"
 #include "lib/binding.h"
+#include "lib/buffer_hold.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
 #include "lib/interrupts.h"
@@ -102,9 +106,15 @@ std::span<std::uint8_t> writable(const PyRef& bytes) {
                    static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
 }
 
-PyRef trie_to_bytes(const Trie& trie) {
-  PyRef bytes = new_bytes(encoded_size(trie));
-  encode_trie_into(trie, writable(bytes));
+
+// The image of an index trie's compact form, with no lookup tables yet.
+PyRef image_of(const Trie& trie) {
+  const std::vector<std::uint64_t> image = without_gil([&] {
+    const CompactTrieArrays arrays = compact(trie);
+    return write_image(arrays.spans(), nullptr, {});
+  });
+  PyRef bytes = new_bytes(image.size() * 8);
+  if (!image.empty()) std::memcpy(writable(bytes).data(), image.data(), image.size() * 8);
   return bytes;
 }
 
@@ -160,13 +170,6 @@ WordTableView checked_word_table(std::span<const std::uint8_t> data) {
   return WordTableView(data);
 }
 
-// A new _kelvaro.PrefixSearch that owns `trie`, made with _kelvaro's type,
-// whose release deletes the trie.
-PyRef adopted_prefix_search(Trie trie) {
-  PyRef type = imported_prefix_search_type();
-  return adopt_trie(reinterpret_cast<PyTypeObject*>(type.get()), std::move(trie));
-}
-
 PyRef joined_to_py(const JoinedText& joined) {
   PyRef text = text_to_py(joined.text);
   if (!joined.char_lengths) return tuple_to_py<2>({std::move(text), PyRef::borrow(Py_None)});
@@ -199,11 +202,11 @@ SpellingTables spelling_tables(const KeyPool& keys, std::span<const std::string_
   return {word_table_to_bytes(changed_keys), word_table_to_bytes(changed_words)};
 }
 
-// build_index(keys, words, values) -> (trie, node_count, words, spelling_keys,
+// build_index(keys, words, values) -> (image, node_count, words, spelling_keys,
 // spelling_words): an index of `keys`, each with values[i] or else its
 // position. `words` are the spellings the caller gave, when normalisation
-// made the keys out of them, else None. The results are the saved form of
-// the trie, its node count, and three word tables: the stored spellings in
+// made the keys out of them, else None. The results are the image of the
+// trie (index_image.h), its node count, and three word tables: the stored spellings in
 // the trie's order, and the spelling tables (empty without `words`).
 PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return run_in_frame([&] {
@@ -223,7 +226,7 @@ PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     // The keys are views into the strs of the arguments, which live and
     // never change for the call.
     BuiltTrie built = without_gil([&] { return kelvaro::build_trie(keys, payloads); });
-    PyRef trie = trie_to_bytes(built.trie);
+    PyRef trie = image_of(built.trie);
     PyRef node_count = u64_to_py(built.trie.node_shifts().size());
     if (!joined_words) {
       PyRef word_table = word_table_to_bytes(built.keys.keys());
@@ -242,7 +245,7 @@ PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 }
 
 // check_index(trie, words, (spelling_keys, spelling_words), texts) ->
-// (node_count, word_count, words_and_keys): checks the sections of a saved
+// (node_count, word_count, words_and_keys, image): checks the sections of a saved
 // index, each on its own and then against each other, or raises ValueError
 // saying what is wrong. `texts` asks for words with their keys: 0 none
 // (words_and_keys is None), 1 every word, 2 those a case mapping could have
@@ -275,9 +278,9 @@ PyObject* check_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
                                ? PyRef::borrow(Py_None)
                                : tuple_to_py<3>({u64_to_py(texts.count), joined_to_py(texts.words),
                                                  joined_to_py(texts.keys)});
-    // The trie decoded here is the one the index keeps: decoding is most of
-    // a load, and once is enough.
-    PyRef prefix_search = adopted_prefix_search(std::move(trie));
+    // The trie decoded here is the one the index keeps, folded: decoding is
+    // most of a load, and once is enough.
+    PyRef prefix_search = image_of(trie);
     return tuple_to_py<4>({std::move(nodes), std::move(word_count), std::move(words_and_keys),
                            std::move(prefix_search)});
   });
@@ -285,7 +288,38 @@ PyObject* check_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 
 }  // namespace
 
-PyMethodDef builder_functions[3] = {
+// crc32c(data, crc=0) -> int: the CRC-32C of a bytes-like object, without
+// the interpreter lock.
+PyObject* crc32c_of(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  return run_in_frame([&] {
+    if (nargs < 1 || nargs > 2) throw PyError(PyExc_TypeError, "crc32c takes data and an optional crc");
+    BufferHold data(args[0]);
+    const std::uint32_t crc = nargs == 2 ? to_u32(args[1]) : 0;
+    const std::uint32_t result = without_gil([&] { return kelvaro::crc32c(data.bytes(), crc); });
+    return u64_to_py(result);
+  });
+}
+
+// check_word_tables(words, spelling_keys, spelling_words) -> word count:
+// the word tables of a mapped index checked for shape, or ValueError.
+PyObject* check_word_tables(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  return run_in_frame([&] {
+    if (nargs != 3) throw PyError(PyExc_TypeError, "check_word_tables takes three tables");
+    BufferHold words_data(args[0]), keys_data(args[1]), spellings_data(args[2]);
+    const WordTableView words = checked_word_table(words_data.bytes());
+    const WordTableView keys = checked_word_table(keys_data.bytes());
+    const WordTableView spellings = checked_word_table(spellings_data.bytes());
+    if (keys.size() != spellings.size()) throw_value_error("its spelling tables disagree");
+    return u64_to_py(words.size());
+  });
+}
+
+PyMethodDef builder_functions[5] = {
+    {"check_word_tables",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(check_word_tables)), METH_FASTCALL,
+     "check_word_tables(words, spelling_keys, spelling_words)\n--\n\n"},
+    {"crc32c", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(crc32c_of)), METH_FASTCALL,
+     "crc32c(data, crc=0)\n--\n\n"},
     {"build_index", fastcall_entry(build_index), METH_FASTCALL | METH_KEYWORDS,
      "build_index(keys, words, values)\n--\n\n"},
     {"check_index", fastcall_entry(check_index), METH_FASTCALL | METH_KEYWORDS,

@@ -7,7 +7,8 @@
 
 namespace kelvaro::py {
 
-// build_index, check_index, and the closing sentinel.
-extern PyMethodDef builder_functions[3];
+// check_word_tables, crc32c, build_index, check_index, and the closing
+// sentinel.
+extern PyMethodDef builder_functions[5];
 
 }  // namespace kelvaro::py

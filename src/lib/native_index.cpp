@@ -1,6 +1,7 @@
 #include "lib/native_index.h"
 
 #include <array>
+#include <cstring>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -8,12 +9,15 @@
 #include <span>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "builder/word_table.h"
+#include "index/index_image.h"
 #include "index/parallel.h"
 #include "index/word_index.h"
 #include "lib/binding.h"
+#include "lib/buffer_hold.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
 #include "lib/interrupts.h"
@@ -26,15 +30,21 @@ namespace {
 // ---------------------------------------------------------------------------
 // The object.
 
-// What a NativeIndex holds. The WordIndex borrows the trie from the
-// PrefixSearch and the spelling tables from their bytes objects, which the
-// references here keep alive and which never change.
+// What a NativeIndex holds. The tries are read in place from the image,
+// whose exporter (bytes, or a memoryview of a mapped file) the buffer
+// holds still; an image that is not 8-byte aligned, as the arrays need, is
+// copied once. The WordIndex borrows the tries and the spelling tables.
 struct IndexState {
-  PyRef trie;
-  PyRef spelling_keys;
-  PyRef spelling_words;
+  PyRef image_object;
+  std::unique_ptr<BufferHold> image;
+  std::vector<std::uint64_t> aligned_copy;
+  CompactTrie forward;
+  std::optional<CompactTrie> backward;
+  std::unique_ptr<BufferHold> spelling_keys;
+  std::unique_ptr<BufferHold> spelling_words;
   PyRef normalize;  // None for none
   PyRef parts;      // whatever the package keeps beside it
+  PyRef trie;       // the PrefixSearch that `trie` gives, once asked for
   std::unique_ptr<WordIndex> index;
 };
 
@@ -522,47 +532,54 @@ int contains(PyObject* self, PyObject* word) {
 // ---------------------------------------------------------------------------
 // Creation and release.
 
-const Trie& trie_of(PyObject* object) {
-  PyRef type = imported_prefix_search_type();
-  if (!PyObject_TypeCheck(object, reinterpret_cast<PyTypeObject*>(type.get())))
-    throw downcast_error(object, "PrefixSearch");
-  const Trie* trie = reinterpret_cast<PrefixSearchObject*>(object)->trie;
-  if (trie == nullptr)
-    throw_type_error("PrefixSearch object was not created by from_internal_data or from_bytes");
-  return *trie;
-}
-
-// NativeIndex(trie, spelling_keys, spelling_words, word_count, weighted,
+// NativeIndex(image, spelling_keys, spelling_words, word_count, weighted,
 // normalize, parts)
 PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return run_in_frame([&] {
-    PyObject *trie, *keys, *words, *normalize, *parts;
+    PyObject *image, *keys, *words, *normalize, *parts;
     unsigned long long word_count;
     int weighted;
-    static const char* names[] = {"trie",     "spelling_keys", "spelling_words", "word_count",
+    static const char* names[] = {"image",    "spelling_keys", "spelling_words", "word_count",
                                   "weighted", "normalize",     "parts",          nullptr};
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OSSKpOO:NativeIndex", const_cast<char**>(names),
-                                     &trie, &keys, &words, &word_count, &weighted, &normalize,
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOKpOO:NativeIndex", const_cast<char**>(names),
+                                     &image, &keys, &words, &word_count, &weighted, &normalize,
                                      &parts))
       throw PyError::fetch();
-    const Trie& forward = trie_of(trie);
-    if (!forward.is_sound() || !forward.siblings_distinct())
-      throw_value_error("the trie is not an index trie");
     if (normalize != Py_None && !PyCallable_Check(normalize))
       throw_type_error("normalize must be a callable or None, not " + type_name(normalize));
     auto state = std::make_unique<IndexState>();
-    state->trie = PyRef::borrow(trie);
-    state->spelling_keys = PyRef::borrow(keys);
-    state->spelling_words = PyRef::borrow(words);
+    state->image_object = PyRef::borrow(image);
+    state->image = std::make_unique<BufferHold>(image);
+    std::span<const std::uint8_t> bytes = state->image->bytes();
+    if (reinterpret_cast<std::uintptr_t>(bytes.data()) % 8 != 0) {
+      state->aligned_copy.resize((bytes.size() + 7) / 8);
+      if (!bytes.empty()) std::memcpy(state->aligned_copy.data(), bytes.data(), bytes.size());
+      bytes = std::span(reinterpret_cast<const std::uint8_t*>(state->aligned_copy.data()),
+                        bytes.size());
+    }
+    std::variant<ImageParts, std::string> read = without_gil([&] { return read_image(bytes); });
+    if (const std::string* problem = std::get_if<std::string>(&read))
+      throw_value_error("not the image of an index: " + *problem);
+    const ImageParts& image_parts = std::get<ImageParts>(read);
+    if (image_parts.forward.payloads.size() != word_count)
+      throw_value_error("not the image of an index: its word count disagrees");
+    state->forward = CompactTrie(image_parts.forward);
+    WordIndex::Saved saved;
+    if (image_parts.backward) {
+      state->backward.emplace(*image_parts.backward);
+      saved = {&*state->backward, image_parts.best_forward};
+    }
+    state->spelling_keys = std::make_unique<BufferHold>(keys);
+    state->spelling_words = std::make_unique<BufferHold>(words);
     state->normalize = PyRef::borrow(normalize);
     state->parts = PyRef::borrow(parts);
-    const std::span<const std::uint8_t> key_table = to_byte_view(keys);
-    const std::span<const std::uint8_t> word_table = to_byte_view(words);
+    const std::span<const std::uint8_t> key_table = state->spelling_keys->bytes();
+    const std::span<const std::uint8_t> word_table = state->spelling_words->bytes();
     if (!word_table_fits(key_table) || !word_table_fits(word_table) ||
         word_table_count(key_table) != word_table_count(word_table))
       throw_value_error("not the spelling tables of an index");
-    state->index =
-        std::make_unique<WordIndex>(forward, key_table, word_table, word_count, weighted != 0);
+    state->index = std::make_unique<WordIndex>(state->forward, key_table, word_table, word_count,
+                                               weighted != 0, saved);
     PyRef object = checked(type->tp_alloc(type, 0));
     reinterpret_cast<NativeIndexObject*>(object.get())->state = state.release();
     return object;
@@ -617,7 +634,73 @@ PyObject* get_weighted(PyObject* self, void*) {
       [&] { return PyRef::borrow(state_of(self).index->weighted() ? Py_True : Py_False); });
 }
 
+// _image(complete): the image of the tries as bytes; with `complete`, the
+// reversed trie and the best payloads too, made now if need be (what a
+// saved index stores).
+PyObject* image_bytes(PyObject* self, PyObject* complete) {
+  return run_in_frame([&] {
+    const IndexState& state = state_of(self);
+    const int full = PyObject_IsTrue(complete);
+    if (full < 0) throw PyError::fetch();
+    const std::vector<std::uint64_t> image = without_gil([&] {
+      const WordIndex& index = *state.index;
+      if (full == 0) return write_image(state.forward.spans(), nullptr, {});
+      const CompactTrie& backward = index.backward();
+      const CompactTrieSpans reversed = backward.spans();
+      return write_image(state.forward.spans(), &reversed, index.best_forward());
+    });
+    PyRef bytes = checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(image.data()),
+                                                    static_cast<Py_ssize_t>(image.size() * 8)));
+    return bytes;
+  });
+}
+
+// _trie(): the forward trie unfolded into a _kelvaro.PrefixSearch, made on
+// first need and kept.
+PyObject* unfolded_trie(PyObject* self, PyObject*) {
+  return run_in_frame([&] {
+    IndexState& state = *reinterpret_cast<NativeIndexObject*>(self)->state;
+    state_of(self);
+    if (!state.trie) {
+      Trie trie = without_gil([&] { return state.forward.unpacked(); });
+      PyRef type = imported_prefix_search_type();
+      state.trie = adopt_trie(reinterpret_cast<PyTypeObject*>(type.get()), std::move(trie));
+    }
+    return PyRef(state.trie);
+  });
+}
+
+// _memory(): the bytes of (the forward trie, the reversed trie, the best
+// payloads, the image in all, the lookup tables the index made itself, the
+// unfolded trie if made); the reversed trie and the table count once made.
+PyObject* memory(PyObject* self, PyObject*) {
+  return run_in_frame([&] {
+    const IndexState& state = state_of(self);
+    const std::size_t image = state.image->bytes().size();
+    const std::size_t made = state.index->made_table_bytes();
+    const std::size_t forward = state.forward.spans().bytes();
+    std::size_t backward = 0, best = 0;
+    if (state.backward) {
+      backward = state.backward->spans().bytes();
+      best = state.forward.folded_count() * sizeof(Payload);
+    } else if (made > 0) {
+      backward = state.index->backward().spans().bytes();
+      best = state.forward.folded_count() * sizeof(Payload);
+    }
+    std::size_t unfolded = 0;
+    if (state.trie) {
+      const Trie& trie = *reinterpret_cast<PrefixSearchObject*>(state.trie.get())->trie;
+      unfolded = trie.node_shifts().size() * (4 + 4 + 8 + 4 + 4 + 2);
+    }
+    return tuple_to_py<6>({u64_to_py(forward), u64_to_py(backward), u64_to_py(best), u64_to_py(image),
+                           u64_to_py(made), u64_to_py(unfolded)});
+  });
+}
+
 PyMethodDef methods[] = {
+    {"_image", image_bytes, METH_O, "The image of the tries, with the lookup tables if asked."},
+    {"_trie", unfolded_trie, METH_NOARGS, "The trie unfolded, made on first need."},
+    {"_memory", memory, METH_NOARGS, "Bytes of the image, the tables made, the unfolded trie."},
     {"get", fastcall_entry(get), METH_FASTCALL | METH_KEYWORDS,
      "get(word, default=None)\n--\n\nThe value of `word`, or `default` when it is not stored."},
     {"search", fastcall_entry(search), METH_FASTCALL | METH_KEYWORDS,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "prefix/compact_trie.h"
 #include "prefix/dfs.h"
 #include "prefix/matcher.h"
 #include "prefix/tree_walk.h"
@@ -27,9 +28,11 @@ std::vector<Match> fuzzy_match(const Trie& trie, std::u32string query, std::uint
   return walk_sound_trie(trie, query, max_dist, limit, false);
 }
 
-std::vector<Match> walk_sound_trie(const Trie& trie, std::u32string_view query,
-                                   std::uint64_t max_dist, std::optional<std::uint64_t> limit,
-                                   bool transpositions) {
+namespace {
+
+template <typename TrieT>
+std::vector<Match> walk_trie(const TrieT& trie, std::u32string_view query, std::uint64_t max_dist,
+                             std::optional<std::uint64_t> limit, bool transpositions) {
   std::vector<Match> matches;
   if (limit == std::uint64_t{0}) return matches;
   // No distance exceeds the longer of the query and the deepest path, which
@@ -37,10 +40,24 @@ std::vector<Match> walk_sound_trie(const Trie& trie, std::u32string_view query,
   const EditBand band(query, max_dist, std::max<std::uint64_t>(query.size(), trie.height()));
   TreeWalk walk(trie, band, max_dist, transpositions);
   walk.run([&](NodeId node, std::u32string_view path, Cell distance) {
-    matches.push_back({utf8::encode(path), trie.node_payloads()[node], distance});
+    matches.push_back({utf8::encode(path), trie.payload(node), distance});
     return !limit.has_value() || matches.size() < *limit;
   });
   return matches;
+}
+
+}  // namespace
+
+std::vector<Match> walk_sound_trie(const Trie& trie, std::u32string_view query,
+                                   std::uint64_t max_dist, std::optional<std::uint64_t> limit,
+                                   bool transpositions) {
+  return walk_trie(trie, query, max_dist, limit, transpositions);
+}
+
+std::vector<Match> walk_sound_trie(const CompactTrie& trie, std::u32string_view query,
+                                   std::uint64_t max_dist, std::optional<std::uint64_t> limit,
+                                   bool transpositions) {
+  return walk_trie(trie, query, max_dist, limit, transpositions);
 }
 
 std::optional<Match> exact_match(const Trie& trie, std::u32string query) {

@@ -11,6 +11,10 @@
 #include "prefix/trie.h"
 
 namespace kelvaro {
+class CompactTrie;
+}
+
+namespace kelvaro {
 
 // A match: the matching node's path text in UTF-8, its payload, and the edit
 // distance between the path text and the query.
@@ -33,6 +37,9 @@ std::optional<Match> exact_match(const Trie& trie, std::u32string query);
 // or with transpositions, what it would find if a swap of two neighbouring
 // characters counted as one edit.
 std::vector<Match> walk_sound_trie(const Trie& trie, std::u32string_view query,
+                                   std::uint64_t max_dist, std::optional<std::uint64_t> limit,
+                                   bool transpositions);
+std::vector<Match> walk_sound_trie(const CompactTrie& trie, std::u32string_view query,
                                    std::uint64_t max_dist, std::optional<std::uint64_t> limit,
                                    bool transpositions);
 

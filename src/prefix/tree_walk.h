@@ -51,10 +51,11 @@ struct WalkGuard {
 // Up to two guards, all of which a path must meet.
 using WalkGuards = std::array<WalkGuard, 2>;
 
+template <typename TrieT>
 class TreeWalk {
  public:
   // `trie` must be sound; `band` says the query and the bound.
-  TreeWalk(const Trie& trie, const EditBand& band, std::uint64_t max_dist, bool transpositions,
+  TreeWalk(const TrieT& trie, const EditBand& band, std::uint64_t max_dist, bool transpositions,
            WalkGuards guards = {})
       : trie_(trie), band_(band), max_dist_(max_dist), swapping_(transpositions), guards_(guards) {
     find_occurrences();
@@ -109,10 +110,10 @@ class TreeWalk {
       // Nothing at or below the node comes within reach when the words there
       // are too short or too long for the query.
       const Cell least = band_.least_extended(depth, row, trie_.nearest_word(next.node),
-                                              trie_.deepest_below(next.node), Trie::kFarthest);
+                                              trie_.deepest_below(next.node), TrieT::kFarthest);
       if (least > max_dist_ || skip(next.node, least)) continue;
       const Cell distance = band_.last(depth, row);
-      if (distance <= max_dist_ && trie_.node_payloads()[next.node].has_value()) {
+      if (distance <= max_dist_ && trie_.has_payload(next.node)) {
         if (!record(next.node, std::u32string_view(path_), distance)) return;
       }
       push_children(next.node, depth, tightest.smallest, tightest.threshold, tightest.columns);
@@ -189,8 +190,8 @@ class TreeWalk {
                              : kNoPosition;
     const std::size_t stacked = pending_.size();
     const auto push = [&](std::size_t position) {
-      pending_.push_back({trie_.child_indices()[position], static_cast<std::uint32_t>(depth + 1),
-                          trie_.run_chars()[position]});
+      pending_.push_back({trie_.child_at(position), static_cast<std::uint32_t>(depth + 1),
+                          trie_.char_at(position)});
     };
     // A child whose character the band does not compare has cells each one
     // more than the least of the parent's cells they are computed from, and
@@ -224,16 +225,15 @@ class TreeWalk {
   void gather_compared(Run run, std::size_t depth, Cell threshold, std::size_t columns) {
     const auto [from, to] = band_.compared(depth + 1, swapping_);
     const std::u32string_view compared = band_.query().substr(from, to - from);
-    const std::span<const char32_t> chars = trie_.run_chars(run);
     // A run that is narrow, or not sorted, in a query of up to 64
     // characters: one look at each child's character, at the bits of the
     // positions where it occurs.
-    if (!occurrences_.empty() && !(trie_.runs_sorted() && chars.size() > 8 * compared.size())) {
+    if (!occurrences_.empty() && !(trie_.runs_sorted() && run.size() > 8 * compared.size())) {
       gathered_.clear();
       const std::uint64_t window =
           swapping_ ? bits(from, to) : diagonal_bits(depth, threshold, columns);
-      for (std::size_t i = 0; i < chars.size(); ++i) {
-        if (occurrences_of(chars[i]) & window) gathered_.push_back(run.start + i);
+      for (std::size_t position = run.start; position < run.end; ++position) {
+        if (occurrences_of(trie_.char_at(position)) & window) gathered_.push_back(position);
       }
       return;
     }
@@ -287,7 +287,7 @@ class TreeWalk {
     return it != wide_occurrences_.end() && it->first == ch ? it->second : 0;
   }
 
-  const Trie& trie_;
+  const TrieT& trie_;
   const EditBand& band_;
   std::uint64_t max_dist_;
   bool swapping_;
@@ -307,6 +307,50 @@ class TreeWalk {
 // first, in a sound trie: a descent along the query, trying the children that
 // carry its next character (the last of them, then the others in run order)
 // and stopping at the first hit.
-std::optional<NodeId> find_exact(const Trie& trie, std::u32string_view query);
+template <typename TrieT>
+std::optional<NodeId> find_exact(const TrieT& trie, std::u32string_view query) {
+  // The root is never a match, so the empty query has none.
+  if (query.empty()) return std::nullopt;
+  // Siblings that never share a character (every index trie): one child
+  // at most carries each character, so the descent never turns back.
+  if (trie.siblings_distinct()) {
+    NodeId node = 0;
+    for (const char32_t ch : query) {
+      const std::optional<std::size_t> position = trie.last_child_with(trie.run_of(node), ch);
+      if (!position.has_value()) return std::nullopt;
+      node = trie.child_at(*position);
+    }
+    if (!trie.has_payload(node)) return std::nullopt;
+    return node;
+  }
+  struct Pending {
+    NodeId node;
+    std::size_t depth;
+  };
+  std::vector<Pending> pending{{0, 0}};
+  InterruptCheck interrupts;
+  while (!pending.empty()) {
+    const Pending next = pending.back();
+    pending.pop_back();
+    interrupts.tick();
+    if (next.depth == query.size()) {
+      if (trie.has_payload(next.node)) return next.node;
+      continue;
+    }
+    const Run run = trie.run_of(next.node);
+    const std::optional<std::size_t> last = trie.last_child_with(run, query[next.depth]);
+    if (!last.has_value()) continue;
+    // Siblings that share the character: the last goes first, then the
+    // others in run order, so they are stacked in reverse.
+    for (std::size_t position = *last; position-- > run.start;) {
+      if (trie.char_at(position) == query[next.depth])
+        pending.push_back({trie.child_at(position), next.depth + 1});
+      else if (trie.runs_sorted())
+        break;
+    }
+    pending.push_back({trie.child_at(*last), next.depth + 1});
+  }
+  return std::nullopt;
+}
 
 }  // namespace kelvaro

@@ -110,6 +110,13 @@ class Trie {
   // Whether, moreover, no two siblings share a character.
   bool siblings_distinct() const { return siblings_distinct_; }
 
+  // What a walk reads of a position of a run and of a node, in a sound trie
+  // (CompactTrie answers the same questions).
+  NodeId child_at(std::size_t position) const { return child_indices_[position]; }
+  char32_t char_at(std::size_t position) const { return run_chars_[position]; }
+  bool has_payload(NodeId node) const { return node_payloads_[node].has_value(); }
+  std::optional<Payload> payload(NodeId node) const { return node_payloads_[node]; }
+
   // node_chars of child_indices[p] at position p; empty unless sound.
   std::span<const char32_t> run_chars() const { return run_chars_; }
   std::span<const char32_t> run_chars(Run run) const {

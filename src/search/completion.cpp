@@ -34,24 +34,16 @@
 
 namespace kelvaro {
 
-std::vector<Payload> best_payloads_below(const Trie& trie) {
-  std::vector<Payload> best(trie.node_shifts().size(), 0);
-  if (best.empty()) return best;
-  if (!trie.is_sound()) fail("completion needs a sound trie");
-  // Breadth first from the root, then back: every child before its parent.
-  std::vector<NodeId> order{0};
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    const Run run = trie.run_of(order[i]);
-    order.insert(order.end(), trie.child_indices().begin() + run.start,
-                 trie.child_indices().begin() + run.end);
-  }
-  for (std::size_t i = order.size(); i-- > 0;) {
-    const NodeId node = order[i];
-    Payload largest = trie.node_payloads()[node].value_or(0);
-    const Run run = trie.run_of(node);
-    for (std::size_t position = run.start; position < run.end; ++position)
-      largest = std::max(largest, best[trie.child_indices()[position]]);
-    best[node] = largest;
+std::vector<Payload> best_payloads_below(const CompactTrie& trie) {
+  const std::size_t count = trie.folded_count();
+  std::vector<Payload> best(count, 0);
+  // Children are numbered after their parent: backwards, every child comes
+  // before its parent.
+  for (std::size_t k = count; k-- > 0;) {
+    Payload largest = trie.folded_payload(k).value_or(0);
+    const Run children = trie.folded_children(k);
+    for (std::size_t j = children.start; j < children.end; ++j) largest = std::max(largest, best[j]);
+    best[k] = largest;
   }
   return best;
 }
@@ -73,7 +65,7 @@ std::uint32_t to_index(std::size_t start, std::size_t size) {
 
 class CompletionSearch {
  public:
-  CompletionSearch(const Trie& trie, std::span<const Payload> best, const EditBand& band,
+  CompletionSearch(const CompactTrie& trie, PerFolded best, const EditBand& band,
                    bool weighted, bool transpositions)
       : trie_(trie), best_(best), band_(band), weighted_(weighted), swapping_(transpositions) {}
 
@@ -189,7 +181,7 @@ class CompletionSearch {
     const Record here = records_[record];
     const char32_t parent_ch = here.depth > 0 ? paths_[here.path + here.depth - 1] : kNoCharacter;
     if (here.depth > 0 && distance <= band_.bound()) {
-      if (const std::optional<Payload> payload = trie_.node_payloads()[node])
+      if (const std::optional<Payload> payload = trie_.payload(node))
         push({distance, distance, *payload, node, here.parent, kNoRow, parent_ch, Kind::kWord});
     }
     const Run run = trie_.run_of(node);
@@ -207,8 +199,8 @@ class CompletionSearch {
     }
     interrupts_.tick(static_cast<std::uint32_t>(gathered_.size() / 8));
     for (const std::size_t position : gathered_) {
-      const NodeId child = trie_.child_indices()[position];
-      const char32_t ch = trie_.run_chars()[position];
+      const NodeId child = trie_.child_at(position);
+      const char32_t ch = trie_.char_at(position);
       interrupts_.tick(band_.row_work());
       const std::size_t offset = rows_.size();
       rows_.resize(offset + band_.stride());
@@ -224,7 +216,7 @@ class CompletionSearch {
       const Cell reached = std::min(distance, band_.last(depth, row));
       const Cell least = std::min(
           reached,
-          band_.least_extended(depth, row, 0, trie_.deepest_below(child), Trie::kFarthest));
+          band_.least_extended(depth, row, 0, trie_.deepest_below(child), CompactTrie::kFarthest));
       Entry entry{least, reached, best_[child], child, record, kNoRow, ch, Kind::kSettled};
       if (least < reached) {
         entry.kind = Kind::kOpen;
@@ -239,7 +231,7 @@ class CompletionSearch {
   // A settled node in a weighted search: its word, and its children under
   // their best payloads.
   void open_settled(const Entry& entry) {
-    if (const std::optional<Payload> payload = trie_.node_payloads()[entry.node]) {
+    if (const std::optional<Payload> payload = trie_.payload(entry.node)) {
       push({entry.least, entry.least, *payload, entry.node, entry.parent, kNoRow, entry.ch,
             Kind::kWord});
     }
@@ -248,9 +240,9 @@ class CompletionSearch {
     const std::uint32_t record = add_record(entry);
     interrupts_.tick(static_cast<std::uint32_t>(run.size() / 8));
     for (std::size_t position = run.start; position < run.end; ++position) {
-      const NodeId child = trie_.child_indices()[position];
+      const NodeId child = trie_.child_at(position);
       push({entry.least, entry.least, best_[child], child, record, kNoRow,
-            trie_.run_chars()[position], Kind::kSettled});
+            trie_.char_at(position), Kind::kSettled});
     }
   }
 
@@ -270,12 +262,12 @@ class CompletionSearch {
       interrupts_.tick();
       path_.resize(next.depth);
       path_[next.depth - 1] = next.ch;
-      if (const std::optional<Payload> payload = trie_.node_payloads()[next.node])
+      if (const std::optional<Payload> payload = trie_.payload(next.node))
         emit(path_, *payload, entry.least);
       const Run run = trie_.run_of(next.node);
       for (std::size_t position = run.end; position-- > run.start;)
         pending.push_back(
-            {trie_.child_indices()[position], next.depth + 1, trie_.run_chars()[position]});
+            {trie_.child_at(position), next.depth + 1, trie_.char_at(position)});
     }
   }
 
@@ -286,8 +278,8 @@ class CompletionSearch {
     trie_.children_carrying(run, band_.query().substr(from, to - from), gathered_);
   }
 
-  const Trie& trie_;
-  std::span<const Payload> best_;
+  const CompactTrie& trie_;
+  PerFolded best_;
   const EditBand& band_;
   bool weighted_;
   bool swapping_;
@@ -308,13 +300,12 @@ class CompletionSearch {
 
 }  // namespace
 
-std::vector<Completion> complete(const Trie& trie, std::span<const Payload> best,
+std::vector<Completion> complete(const CompactTrie& trie, PerFolded best,
                                  std::u32string_view prefix, std::uint64_t max_dist,
                                  std::optional<std::uint64_t> limit, bool weighted,
                                  bool transpositions) {
-  if (limit == 0 || trie.node_shifts().empty()) return {};
-  if (!trie.is_sound()) fail("completion needs a sound trie");
-  if (best.size() < trie.node_shifts().size())
+  if (limit == 0 || trie.empty()) return {};
+  if (best.values().size() != trie.folded_count())
     fail("completion needs the best payload of every node");
   const std::uint64_t reach = std::max<std::uint64_t>(prefix.size(), trie.height());
   const EditBand band(prefix, max_dist, reach);

@@ -28,14 +28,15 @@
 #include <vector>
 
 #include "prefix/queries.h"
-#include "prefix/trie.h"
+#include "prefix/compact_trie.h"
 
 namespace kelvaro {
 
-// Per node of a sound trie: the largest payload at or below it, 0 when there
-// is none. It is what a weighted search orders the subtrees it has yet to
-// enter by; indexed by node id, 4 bytes a node.
-std::vector<Payload> best_payloads_below(const Trie& trie);
+// Per folded node of a compact trie: the largest payload at or below it, 0
+// when there is none, 4 bytes a folded node (read per node through
+// PerFolded). It is what a weighted search orders the subtrees it has yet to
+// enter by.
+std::vector<Payload> best_payloads_below(const CompactTrie& trie);
 
 // A completion is a match like any other: the word's path text in UTF-8,
 // its payload and its distance.
@@ -49,7 +50,7 @@ using Completion = Match;
 // makes them), and `best` must be best_payloads_below(trie). With
 // `transpositions`, a swap of neighbouring characters is one edit (the
 // optimal string alignment distance).
-std::vector<Completion> complete(const Trie& trie, std::span<const Payload> best,
+std::vector<Completion> complete(const CompactTrie& trie, PerFolded best,
                                  std::u32string_view prefix, std::uint64_t max_dist,
                                  std::optional<std::uint64_t> limit, bool weighted,
                                  bool transpositions);

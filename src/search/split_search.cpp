@@ -19,7 +19,7 @@ struct Found {
 // One round: the walks for `text` within `budget`, then the rounds for the
 // swaps across its cuts. Matches are reported against `query`, which the
 // rounds for swapped texts measure again.
-void split_round(const Trie& forward, const Trie& backward, std::u32string_view query,
+void split_round(const CompactTrie& forward, const CompactTrie& backward, std::u32string_view query,
                  std::uint64_t max_dist, const std::u32string& text, std::uint64_t budget,
                  bool transpositions, const SplitFound& found, const SplitSkip& skip) {
   const bool swapped = text != query;
@@ -29,10 +29,10 @@ void split_round(const Trie& forward, const Trie& backward, std::u32string_view 
   };
   if (budget == 0) {
     if (const std::optional<NodeId> node = find_exact(forward, text))
-      report(std::u32string(text), *forward.node_payloads()[*node], Cell{0});
+      report(std::u32string(text), *forward.payload(*node), Cell{0});
     return;
   }
-  const auto walk = [&](const Trie& trie, std::u32string_view walked, WalkGuards guards,
+  const auto walk = [&](const CompactTrie& trie, std::u32string_view walked, WalkGuards guards,
                         bool reversed) {
     const EditBand band(walked, budget, std::max<std::uint64_t>(walked.size(), trie.height()));
     TreeWalk(trie, band, budget, transpositions, guards)
@@ -40,7 +40,7 @@ void split_round(const Trie& forward, const Trie& backward, std::u32string_view 
             [&](NodeId node, std::u32string_view path, Cell distance) {
               std::u32string word(path);
               if (reversed) std::reverse(word.begin(), word.end());
-              report(std::move(word), *trie.node_payloads()[node], distance);
+              report(std::move(word), *trie.payload(node), distance);
               return true;
             },
             [&](NodeId node, Cell least) { return skip(reversed, node, least); });
@@ -90,28 +90,27 @@ void split_round(const Trie& forward, const Trie& backward, std::u32string_view 
 
 }  // namespace
 
-void for_each_split_match(const Trie& forward, const Trie& backward, std::u32string_view query,
+void for_each_split_match(const CompactTrie& forward, const CompactTrie& backward, std::u32string_view query,
                           std::uint64_t max_dist, bool transpositions, const SplitFound& found,
                           const SplitSkip& skip) {
   split_round(forward, backward, query, max_dist, std::u32string(query), max_dist, transpositions,
               found, skip);
 }
 
-void for_each_walk_match(const Trie& trie, std::u32string_view query, std::uint64_t max_dist,
+void for_each_walk_match(const CompactTrie& trie, std::u32string_view query, std::uint64_t max_dist,
                          bool transpositions, const SplitFound& found, const SplitSkip& skip) {
   const EditBand band(query, max_dist, std::max<std::uint64_t>(query.size(), trie.height()));
   TreeWalk(trie, band, max_dist, transpositions)
       .run(
           [&](NodeId node, std::u32string_view path, Cell distance) {
-            found(std::u32string(path), *trie.node_payloads()[node], distance);
+            found(std::u32string(path), *trie.payload(node), distance);
             return true;
           },
           [&](NodeId node, Cell least) { return skip(false, node, least); });
 }
 
-bool can_split(const Trie& forward, const Trie& backward) {
-  return forward.is_sound() && backward.is_sound() && forward.siblings_distinct() &&
-         backward.siblings_distinct();
+bool can_split(const CompactTrie& forward, const CompactTrie& backward) {
+  return !forward.empty() && !backward.empty();
 }
 
 bool split_pays(std::size_t query_size, std::uint64_t max_dist) {
@@ -132,7 +131,7 @@ bool walk_order_less(std::u32string_view query, std::u32string_view a, std::u32s
   return a[i] < b[i];
 }
 
-std::vector<Match> split_search(const Trie& forward, const Trie& backward,
+std::vector<Match> split_search(const CompactTrie& forward, const CompactTrie& backward,
                                 std::u32string_view query, std::uint64_t max_dist,
                                 std::optional<std::uint64_t> limit, bool transpositions) {
   std::vector<Found> found;

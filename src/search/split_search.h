@@ -39,21 +39,21 @@
 #include "prefix/edit_row.h"
 #include "prefix/queries.h"
 #include "prefix/tree_walk.h"
-#include "prefix/trie.h"
+#include "prefix/compact_trie.h"
 
 namespace kelvaro {
 
 // Whether the split search can stand in for the plain walk of `forward`:
 // both tries sound, and siblings in strictly increasing order, which makes
 // the plain walk's order a function of the texts alone.
-bool can_split(const Trie& forward, const Trie& backward);
+bool can_split(const CompactTrie& forward, const CompactTrie& backward);
 
 // Whether the split search is expected to be faster than the plain walk.
 bool split_pays(std::size_t query_size, std::uint64_t max_dist);
 
 // What the plain walk with transpositions as given finds, found by the split
 // search; `forward` and `backward` as can_split requires.
-std::vector<Match> split_search(const Trie& forward, const Trie& backward,
+std::vector<Match> split_search(const CompactTrie& forward, const CompactTrie& backward,
                                 std::u32string_view query, std::uint64_t max_dist,
                                 std::optional<std::uint64_t> limit, bool transpositions);
 
@@ -63,14 +63,14 @@ std::vector<Match> split_search(const Trie& forward, const Trie& backward,
 // TreeWalk::run).
 using SplitFound = std::function<void(std::u32string&&, Payload, Cell)>;
 using SplitSkip = std::function<bool(bool, NodeId, Cell)>;
-void for_each_split_match(const Trie& forward, const Trie& backward, std::u32string_view query,
+void for_each_split_match(const CompactTrie& forward, const CompactTrie& backward, std::u32string_view query,
                           std::uint64_t max_dist, bool transpositions, const SplitFound& found,
                           const SplitSkip& skip);
 
 // The plain walk of `trie` (sound), for a caller that wants the matches as
 // they are found, with the same found and skip as for_each_split_match
 // (skip's first argument always false).
-void for_each_walk_match(const Trie& trie, std::u32string_view query, std::uint64_t max_dist,
+void for_each_walk_match(const CompactTrie& trie, std::u32string_view query, std::uint64_t max_dist,
                          bool transpositions, const SplitFound& found, const SplitSkip& skip);
 
 // The order in which the plain walk of a trie with strictly increasing

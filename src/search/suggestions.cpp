@@ -103,12 +103,11 @@ std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
   // The word itself first: it leads the ranking and tightens the bound.
   if (!word.empty()) {
     if (const std::optional<NodeId> node = find_exact(tries.forward, word))
-      ranking.add(std::u32string(word), *tries.forward.node_payloads()[*node], 0);
+      ranking.add(std::u32string(word), *tries.forward.payload(*node), 0);
   }
   // The empty word, at the root, which no walk reports.
-  const auto& payloads = tries.forward.node_payloads();
-  if (!payloads.empty() && payloads[0].has_value() && word.size() <= max_dist)
-    ranking.add(std::u32string(), *payloads[0], word.size());
+  if (const std::optional<Payload> empty = tries.forward.payload(0); empty && word.size() <= max_dist)
+    ranking.add(std::u32string(), *empty, word.size());
   walks([&](std::u32string&& text, Payload payload,
             Cell distance) { ranking.add(std::move(text), payload, distance); },
         [&](bool backward, NodeId node, Cell least) {

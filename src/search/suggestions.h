@@ -27,8 +27,9 @@
 #include <string_view>
 #include <vector>
 
+#include "prefix/compact_trie.h"
 #include "prefix/queries.h"
-#include "prefix/trie.h"
+#include "prefix/compact_trie.h"
 #include "search/split_search.h"
 
 namespace kelvaro {
@@ -41,9 +42,9 @@ inline constexpr double kFrequencyWeight = 1.0;
 // forward trie. Walks of the reversed trie are not pruned: they are the
 // cheap part, and its array would cost as much memory again.
 struct IndexTries {
-  const Trie& forward;
-  const Trie& backward;
-  std::span<const Payload> best_forward;
+  const CompactTrie& forward;
+  const CompactTrie& backward;
+  PerFolded best_forward;
 };
 
 // The walks that find the candidates: walks(found, skip) calls found for

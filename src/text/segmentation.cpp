@@ -98,9 +98,9 @@ class Segmenter {
       const Run run = trie_.run_of(node);
       const std::optional<std::size_t> place = trie_.last_child_with(run, ch);
       if (!place.has_value()) return;
-      node = trie_.child_indices()[*place];
+      node = trie_.child_at(*place);
       key.push_back(ch);
-      if (const std::optional<Payload> payload = trie_.node_payloads()[node])
+      if (const std::optional<Payload> payload = trie_.payload(node))
         relax(from, to + 1, costs_.of_piece(*payload, key.size()), Known{key, *payload}, 0);
     }
   }
@@ -126,7 +126,7 @@ class Segmenter {
     const auto push_children = [&](NodeId node, std::size_t depth) {
       const Run run = trie_.run_of(node);
       for (std::size_t p = run.start; p < run.end; ++p)
-        pending.push_back({trie_.child_indices()[p], depth + 1});
+        pending.push_back({trie_.child_at(p), depth + 1});
     };
     push_children(0, 0);
     while (!pending.empty()) {
@@ -138,7 +138,7 @@ class Segmenter {
           steps_[from].cost + piece_cost_ + costs_.of(best_forward_[node]) >= bound())
         continue;
       path.resize(depth - 1);
-      const char32_t ch = trie_.node_chars()[node].value();
+      const char32_t ch = trie_.node_char(node);
       path.push_back(ch);
       if (rows.size() < (depth + 1) * width) rows.resize((depth + 1) * width, cap);
       const std::uint64_t* above = &rows[(depth - 1) * width];
@@ -153,7 +153,7 @@ class Segmenter {
         row[i] = std::min({above[i] + 1, row[i - 1] + 1, above[i - 1] + (typed[i - 1] != ch), cap});
         least = std::min(least, row[i]);
       }
-      if (const std::optional<Payload> payload = trie_.node_payloads()[node]) {
+      if (const std::optional<Payload> payload = trie_.payload(node)) {
         for (std::size_t i = low; i <= high; ++i) {
           if (row[i] == 0 || row[i] > max_dist_) continue;
           const double typo = typo_cost(path, std::u32string_view(typed).substr(0, i));
@@ -172,13 +172,13 @@ class Segmenter {
         trie_.children_carrying(trie_.run_of(node),
                                 std::u32string_view(typed).substr(first, last - first), carrying_);
         for (const std::size_t p : carrying_)
-          pending.push_back({trie_.child_indices()[p], depth + 1});
+          pending.push_back({trie_.child_at(p), depth + 1});
       }
     }
   }
 
-  const Trie& trie_;
-  std::span<const Payload> best_forward_;
+  const CompactTrie& trie_;
+  PerFolded best_forward_;
   const TextIndex& index_;
   TextViews views_;
   std::size_t start_;

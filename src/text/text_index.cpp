@@ -42,7 +42,7 @@ std::optional<Payload> payload_of(const IndexTries& tries, std::u32string_view k
   if (key.empty()) return std::nullopt;
   const std::optional<NodeId> node = find_exact(tries.forward, key);
   if (!node.has_value()) return std::nullopt;
-  return tries.forward.node_payloads()[*node];
+  return tries.forward.payload(*node);
 }
 
 std::u32string typed_key(TextViews views, std::size_t start, std::size_t end) {

@@ -23,10 +23,15 @@ using testing::make_trie;
 //      4    5
 //    c |
 //      6
-Trie four_words() {
-  return make_trie({0, 3, 5, 5, 5, 6, 6}, U"-abcbxc",
-                   {std::nullopt, std::nullopt, 7, 2, std::nullopt, 5, 1}, {1, 2, 3, 4, 5, 6});
-}
+// Folded, "bc" is one label: six folded nodes.
+struct FourWords {
+  CompactTrieArrays arrays = compact(make_trie({0, 3, 5, 5, 5, 6, 6}, U"-abcbxc",
+                                               {std::nullopt, std::nullopt, 7, 2, std::nullopt, 5, 1},
+                                               {1, 2, 3, 4, 5, 6}));
+  CompactTrie trie{arrays.spans()};
+  std::vector<Payload> best_values = best_payloads_below(trie);
+  PerFolded best{trie, best_values};
+};
 
 std::vector<std::pair<std::string, std::uint64_t>> texts(const std::vector<Completion>& found) {
   std::vector<std::pair<std::string, std::uint64_t>> out;
@@ -37,9 +42,9 @@ std::vector<std::pair<std::string, std::uint64_t>> texts(const std::vector<Compl
 using Texts = std::vector<std::pair<std::string, std::uint64_t>>;
 
 TEST(Complete, DistanceIsTheLeastOverBeginnings) {
-  const Trie trie = four_words();
-  const std::vector<Payload> best = best_payloads_below(trie);
-  EXPECT_EQ(best, (std::vector<Payload>{7, 5, 7, 2, 1, 5, 1}));
+  const FourWords four;
+  const auto& [arrays, trie, best_values, best] = four;
+  EXPECT_EQ(best_values, (std::vector<Payload>{7, 5, 7, 2, 1, 5}));
   // "abc" completes "ab" exactly, though "a" is one edit away; "c" and the
   // empty beginning of every word are two.
   EXPECT_EQ(texts(complete(trie, best, U"ab", 1, std::nullopt, true, false)),
@@ -51,16 +56,15 @@ TEST(Complete, DistanceIsTheLeastOverBeginnings) {
 }
 
 TEST(Complete, SwapOfNeighboursIsOneEdit) {
-  const Trie trie = four_words();
-  const std::vector<Payload> best = best_payloads_below(trie);
+  const FourWords four;
+  const auto& [arrays, trie, best_values, best] = four;
   EXPECT_EQ(texts(complete(trie, best, U"bac", 1, std::nullopt, true, false)), (Texts{}));
   EXPECT_EQ(texts(complete(trie, best, U"bac", 1, std::nullopt, true, true)), (Texts{{"abc", 1}}));
 }
 
 TEST(Complete, EmptyPrefixCompletesToEveryWordByPayload) {
-  const Trie trie = four_words();
-  const std::vector<Completion> found =
-      complete(trie, best_payloads_below(trie), U"", 0, 3, true, false);
+  const FourWords four;
+  const std::vector<Completion> found = complete(four.trie, four.best, U"", 0, 3, true, false);
   EXPECT_EQ(found, (std::vector<Completion>{{"b", 7, 0}, {"ax", 5, 0}, {"c", 2, 0}}));
 }
 

@@ -1,0 +1,49 @@
+// The image of an index's tries: the arrays of the compact forward trie,
+// and, once made, of the reversed trie and the best payload of each folded
+// node, back to back in one block of bytes that is at once what an index
+// holds in memory, what its file stores and what it is pickled as. A
+// mapped file is searched in place.
+//
+//   u64 trie count (1: the forward trie; 2: the reversed trie too)
+//   per trie: u64 node count, u64 height, u64 rank width,
+//             then its nine arrays (CompactTrieSpans' order), each a u64
+//             count of elements and the elements, padded to 8 bytes
+//   u64 count of the best payloads (0, or the forward trie's folded count)
+//             and the payloads, padded to 8 bytes
+//
+// Integers are little-endian. Reading checks every count against the bytes
+// there are and every trie with view_problem, so that no walk of a hostile
+// image reads outside it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "prefix/compact_trie.h"
+
+namespace kelvaro {
+
+struct ImageParts {
+  CompactTrieSpans forward;
+  std::optional<CompactTrieSpans> backward;
+  std::span<const Payload> best_forward;
+};
+
+// The image, in 8-byte words so that it is aligned as the arrays need.
+std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
+                                       const CompactTrieSpans* backward,
+                                       std::span<const Payload> best_forward);
+
+// The parts of an image that starts 8-byte aligned, or what is wrong with it.
+std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> image);
+
+// The CRC-32C (Castagnoli) of `data`, continuing from `crc`: what an index
+// file of the current version ends in. The processor's instruction where it
+// has one.
+std::uint32_t crc32c(std::span<const std::uint8_t> data, std::uint32_t crc = 0);
+
+}  // namespace kelvaro

@@ -1,0 +1,278 @@
+#include "prefix/compact_trie.h"
+
+#include <algorithm>
+
+#include "prefix/internal_error.h"
+#include "prefix/interrupt.h"
+
+namespace kelvaro {
+
+void fill_ranks(std::vector<std::uint64_t>& pairs) {
+  std::uint64_t before = 0;
+  for (std::size_t i = 0; i + 1 < pairs.size(); i += 2) {
+    pairs[i + 1] = before;
+    before += static_cast<std::uint64_t>(std::popcount(pairs[i]));
+  }
+}
+
+CompactTrieSpans CompactTrieArrays::spans() const {
+  return {alphabet, rank_width, ranks,   ends,       label_end, first_child,
+          reach,    has_word,   payloads, node_count, height};
+}
+
+std::size_t CompactTrieArrays::bytes() const { return spans().bytes(); }
+
+namespace {
+
+void set_bit(std::vector<std::uint64_t>& pairs, std::size_t i) {
+  pairs[2 * (i >> 6)] |= std::uint64_t{1} << (i & 63);
+}
+
+void put_rank(std::vector<std::uint8_t>& ranks, std::uint32_t width, std::uint32_t rank) {
+  for (std::uint32_t b = 0; b < width; ++b) ranks.push_back(static_cast<std::uint8_t>(rank >> (8 * b)));
+}
+
+}  // namespace
+
+CompactTrieArrays compact(const Trie& trie) {
+  CompactTrieArrays out;
+  const std::size_t n = trie.node_shifts().size();
+  if (n == 0) fail("a compact trie needs a root");
+  if (!trie.siblings_distinct()) fail("a compact trie needs sorted, distinct siblings");
+  const auto& chars = trie.node_chars();
+  const auto& payloads = trie.node_payloads();
+  InterruptCheck interrupts;
+
+  // The alphabet, and each character's rank in it.
+  for (std::size_t node = 1; node < n; ++node) out.alphabet.push_back(chars[node].value());
+  std::sort(out.alphabet.begin(), out.alphabet.end());
+  out.alphabet.erase(std::unique(out.alphabet.begin(), out.alphabet.end()), out.alphabet.end());
+  const std::size_t letters = out.alphabet.size();
+  out.rank_width = letters <= 0x100 ? 1 : letters <= 0x10000 ? 2 : 4;
+  const auto rank = [&](char32_t ch) {
+    return static_cast<std::uint32_t>(
+        std::lower_bound(out.alphabet.begin(), out.alphabet.end(), ch) - out.alphabet.begin());
+  };
+
+  // A node ends its label when it is the root, holds a word, or does not
+  // have exactly one child.
+  const auto ends_label = [&](NodeId node) {
+    return node == 0 || payloads[node].has_value() || trie.run_of(node).size() != 1;
+  };
+
+  // The folded trie, breadth first: each folded node's label is laid out
+  // when the node is numbered, so labels lie in the order of the numbers.
+  std::vector<NodeId> folded{0};  // the original end node of each folded node
+  std::vector<std::uint32_t> first_ranks{0};
+  out.label_end.push_back(0);
+  std::uint32_t next_node = 1;
+  for (std::size_t k = 0; k < folded.size(); ++k) {
+    interrupts.tick();
+    out.first_child.push_back(static_cast<std::uint32_t>(folded.size()));
+    const Run run = trie.run_of(folded[k]);
+    for (std::size_t position = run.start; position < run.end; ++position) {
+      NodeId node = trie.child_indices()[position];
+      first_ranks.push_back(rank(chars[node].value()));
+      for (;;) {
+        put_rank(out.ranks, out.rank_width, rank(chars[node].value()));
+        ++next_node;
+        if (ends_label(node)) break;
+        node = trie.child_indices()[trie.run_of(node).start];
+      }
+      folded.push_back(node);
+      out.label_end.push_back(next_node - 1);
+    }
+  }
+  out.first_child.push_back(static_cast<std::uint32_t>(folded.size()));
+  const std::size_t count = folded.size();
+  for (const std::uint32_t first : first_ranks) put_rank(out.ranks, out.rank_width, first);
+
+  out.node_count = next_node;
+  out.ends.assign(2 * RankedBits::pairs_for(next_node), 0);
+  for (const std::uint32_t end : out.label_end) set_bit(out.ends, end);
+  fill_ranks(out.ends);
+  out.has_word.assign(2 * RankedBits::pairs_for(count), 0);
+  for (std::size_t k = 0; k < count; ++k) {
+    if (const std::optional<Payload> payload = payloads[folded[k]]) {
+      set_bit(out.has_word, k);
+      out.payloads.push_back(*payload);
+    }
+  }
+  fill_ranks(out.has_word);
+
+  // What lies below each folded node, children before parents.
+  out.reach.assign(2 * count, 0);
+  constexpr std::uint32_t kFar = Trie::kFarthest;
+  for (std::size_t k = count; k-- > 0;) {
+    std::uint32_t nearest = payloads[folded[k]].has_value() ? 0 : kFar;
+    std::uint32_t deepest = 0;
+    for (std::uint32_t j = out.first_child[k]; j < out.first_child[k + 1]; ++j) {
+      const std::uint32_t length = out.label_end[j] - out.label_end[j - 1];
+      nearest = std::min(nearest, std::min(kFar, out.reach[2 * j] + length));
+      deepest = std::max(deepest, std::min(kFar, out.reach[2 * j + 1] + length));
+    }
+    out.reach[2 * k] = static_cast<std::uint8_t>(nearest);
+    out.reach[2 * k + 1] = static_cast<std::uint8_t>(deepest);
+  }
+  out.height = trie.height();
+  return out;
+}
+
+namespace {
+
+// Whether `pairs` are ranked bits over `bits` bits: the right length, no
+// bit set past the end, and every rank word the count before it. Their
+// count of set bits goes to `set`.
+bool ranked_bits_sound(std::span<const std::uint64_t> pairs, std::uint64_t bits,
+                       std::uint64_t& set) {
+  if (pairs.size() != 2 * RankedBits::pairs_for(bits)) return false;
+  set = 0;
+  for (std::size_t i = 0; i < pairs.size(); i += 2) {
+    const std::uint64_t first_bit = 64 * (i / 2);
+    const std::uint64_t word = pairs[i];
+    if (first_bit + 64 > bits) {
+      const std::uint64_t live = bits > first_bit ? bits - first_bit : 0;
+      if (live < 64 && (word >> live) != 0) return false;
+    }
+    if (pairs[i + 1] != set) return false;
+    set += static_cast<std::uint64_t>(std::popcount(word));
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> view_problem(const CompactTrieSpans& s) {
+  if (s.node_count == 0 || s.node_count > 0xFFFFFFFF) return "its node count is out of range";
+  if (s.rank_width != 1 && s.rank_width != 2 && s.rank_width != 4)
+    return "its characters have no valid width";
+  if (s.alphabet.empty() && s.node_count > 1) return "it has nodes but no alphabet";
+  const std::uint64_t count = s.label_end.size();
+  if (count == 0 || s.first_child.size() != count + 1 || s.reach.size() != 2 * count)
+    return "its folded nodes disagree in number";
+  if (s.ranks.size() != std::uint64_t{s.rank_width} * (s.node_count - 1 + count))
+    return "its characters do not match its nodes";
+  std::uint64_t ends = 0;
+  if (!ranked_bits_sound(s.ends, s.node_count, ends) || ends != count)
+    return "its label ends do not match its folded nodes";
+  const RankedBits end_bits(s.ends);
+  if (s.label_end[0] != 0 || s.label_end[count - 1] != s.node_count - 1)
+    return "its labels do not cover its nodes";
+  for (std::size_t k = 0; k < count; ++k) {
+    if ((k > 0 && s.label_end[k] <= s.label_end[k - 1]) || !end_bits.test(s.label_end[k]))
+      return "its labels are out of order";
+  }
+  // Children come after their parent and in one run per parent, the runs
+  // back to back from folded node 1: a tree, walked breadth first.
+  if (s.first_child[count] != count || (count > 1 && s.first_child[0] != 1))
+    return "its children do not cover its folded nodes";
+  for (std::size_t k = 0; k < count; ++k) {
+    if (s.first_child[k] > s.first_child[k + 1] || s.first_child[k] <= k)
+      return "its children are out of order";
+  }
+  std::uint64_t words = 0;
+  if (!ranked_bits_sound(s.has_word, count, words) || words != s.payloads.size())
+    return "its words do not match its payloads";
+  return std::nullopt;
+}
+
+CompactTrie::CompactTrie(const CompactTrieSpans& s)
+    : spans_(s),
+      alphabet_(s.alphabet),
+      rank_width_(s.rank_width),
+      ranks_(s.ranks.data()),
+      first_ranks_(static_cast<std::size_t>(s.node_count - 1)),
+      ends_(s.ends),
+      label_end_(s.label_end),
+      first_child_(s.first_child),
+      reach_(s.reach.data()),
+      has_word_(s.has_word),
+      payloads_(s.payloads),
+      node_count_(s.node_count),
+      height_(static_cast<std::size_t>(s.height)),
+      inner_(s.label_end.size()) {
+  for (char32_t ch = 0; ch < 128; ++ch) {
+    const auto it = std::lower_bound(alphabet_.begin(), alphabet_.end(), ch);
+    ascii_ranks_[ch] = it != alphabet_.end() && *it == ch
+                           ? static_cast<std::uint32_t>(it - alphabet_.begin())
+                           : kNoRank;
+  }
+}
+
+std::optional<std::uint32_t> CompactTrie::rank_of(char32_t wanted) const {
+  if (wanted < 128) {
+    const std::uint32_t rank = ascii_ranks_[wanted];
+    return rank == kNoRank ? std::nullopt : std::optional<std::uint32_t>(rank);
+  }
+  const auto it = std::lower_bound(alphabet_.begin(), alphabet_.end(), wanted);
+  if (it == alphabet_.end() || *it != wanted) return std::nullopt;
+  return static_cast<std::uint32_t>(it - alphabet_.begin());
+}
+
+std::optional<std::size_t> CompactTrie::last_child_with(Run run, char32_t wanted) const {
+  if (run.size() == 0) return std::nullopt;
+  const std::optional<std::uint32_t> rank = rank_of(wanted);
+  if (!rank.has_value()) return std::nullopt;
+  if (run.start >= inner_) {
+    if (rank_at(run.start - inner_) != *rank) return std::nullopt;
+    return run.start;
+  }
+  // Siblings are distinct and sorted: a binary search on their first ranks.
+  std::size_t low = run.start, high = run.end;
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    if (rank_at(first_ranks_ + middle) < *rank)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  if (low < run.end && rank_at(first_ranks_ + low) == *rank) return low;
+  return std::nullopt;
+}
+
+void CompactTrie::children_carrying(Run run, std::u32string_view wanted,
+                                    std::vector<std::size_t>& out) const {
+  out.clear();
+  if (run.size() > 8 * wanted.size()) {
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+      const char32_t ch = wanted[i];
+      if (wanted.substr(0, i).find(ch) != std::u32string_view::npos) continue;
+      if (const std::optional<std::size_t> found = last_child_with(run, ch)) out.push_back(*found);
+    }
+    std::sort(out.begin(), out.end());
+    return;
+  }
+  for (std::size_t position = run.start; position < run.end; ++position)
+    if (wanted.find(char_at(position)) != std::u32string_view::npos) out.push_back(position);
+}
+
+Trie CompactTrie::unpacked() const {
+  const std::size_t n = static_cast<std::size_t>(node_count_);
+  std::vector<std::uint32_t> shifts(n);
+  std::vector<OptionalChar> chars(n);
+  std::vector<std::optional<Payload>> payloads(n);
+  std::vector<NodeId> children;
+  if (n > 1) children.reserve(n - 1);
+  // Breadth first, as the builder numbers the nodes: each node's children
+  // take the next numbers, so child_indices is 1, 2, ..., n - 1.
+  std::vector<NodeId> order;
+  order.reserve(n);
+  order.push_back(0);
+  InterruptCheck interrupts;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    interrupts.tick();
+    const NodeId node = order[i];
+    shifts[i] = static_cast<std::uint32_t>(children.size());
+    payloads[i] = payload(node);
+    const Run run = run_of(node);
+    for (std::size_t position = run.start; position < run.end; ++position) {
+      const NodeId child = child_at(position);
+      chars[order.size()] = OptionalChar(char_at(position));
+      children.push_back(static_cast<NodeId>(order.size()));
+      order.push_back(child);
+    }
+  }
+  return Trie(std::move(shifts), std::move(chars), std::move(payloads), std::move(children));
+}
+
+}  // namespace kelvaro

@@ -1,0 +1,256 @@
+// CompactTrie: an index trie in a few bytes a node, walked in place.
+//
+// An index trie (breadth first, siblings distinct and in increasing order)
+// of a list of names is mostly chains: nodes with one child and no word.
+// Here every chain is folded into the node at its end. A folded node owns a
+// label, the characters on the way down to it, and the labels of all the
+// folded nodes lie back to back in one pool, in breadth-first order of the
+// folded trie. The characters are ranks in the trie's own sorted alphabet,
+// one byte each when it has at most 256 characters.
+//
+// Walks still see one node per character. Node v > 0 is the node whose
+// edge character is labels[v - 1]; the root is 0. A node is either the last
+// of its label (an "end", which may branch or carry a word), or it has
+// exactly one child, v + 1. Ends are marked in a bit vector whose rank says
+// which folded node a node belongs to.
+//
+//   folded node k     label_end[k]    the last node of its label (0: root)
+//                     first_child[k]  its children are folded nodes
+//                                     first_child[k] .. first_child[k + 1]
+//                     first_rank[k]   the first character of its label
+//                     reach[k]        nearest word and deepest node below it
+//                     has_word bit k  and its payload, found by rank
+//
+// The walks choose children by position in a run, as on Trie: a folded
+// node's children are the positions first_child[k] .. first_child[k + 1];
+// the one child of a node v inside a label is position folded_count + v.
+// Either way the children come in increasing character order, as in the
+// trie the layout was made from, so every walk meets the nodes in the same
+// order as there, and a breadth-first pass over the nodes gives back the
+// original numbering (unpacked()).
+//
+// The arrays are spans: they may be owned vectors (CompactTrieArrays) or a
+// mapped index file. A view over arrays from outside is checked once for
+// shape (view_problem) so that no walk can read outside them or loop; the
+// values themselves are not trusted beyond that, and a character rank past
+// the alphabet reads as its last character.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "prefix/trie.h"
+
+namespace kelvaro {
+
+// Bits with a rank directory: pairs of 64-bit words, the bits and the
+// number of set bits in all words before them. One pair more than the bits
+// need, so that rank(size) reads inside.
+class RankedBits {
+ public:
+  RankedBits() = default;
+  explicit RankedBits(std::span<const std::uint64_t> pairs) : pairs_(pairs) {}
+
+  static std::size_t pairs_for(std::size_t bits) { return bits / 64 + 1; }
+
+  bool test(std::size_t i) const { return (pairs_[2 * (i >> 6)] >> (i & 63)) & 1; }
+  // The number of set bits before bit i.
+  std::size_t rank(std::size_t i) const {
+    const std::uint64_t word = pairs_[2 * (i >> 6)];
+    const std::uint64_t below = (std::uint64_t{1} << (i & 63)) - 1;
+    return static_cast<std::size_t>(pairs_[2 * (i >> 6) + 1]) +
+           static_cast<std::size_t>(std::popcount(word & below));
+  }
+  std::span<const std::uint64_t> pairs() const { return pairs_; }
+
+ private:
+  std::span<const std::uint64_t> pairs_;
+};
+
+// Fills the rank words of `pairs` from its bit words.
+void fill_ranks(std::vector<std::uint64_t>& pairs);
+
+// The arrays of a compact trie, as spans over whatever holds them.
+struct CompactTrieSpans {
+  std::span<const char32_t> alphabet;
+  // 1, 2 or 4 bytes a rank.
+  std::uint32_t rank_width = 1;
+  // node_count - 1 ranks, then first_rank's folded_count ranks, both of
+  // rank_width bytes.
+  std::span<const std::uint8_t> ranks;
+  std::span<const std::uint64_t> ends;      // pairs over node_count bits
+  std::span<const std::uint32_t> label_end;  // folded_count
+  std::span<const std::uint32_t> first_child;  // folded_count + 1
+  std::span<const std::uint8_t> reach;  // two bytes a folded node
+  std::span<const std::uint64_t> has_word;  // pairs over folded_count bits
+  std::span<const Payload> payloads;  // one per word
+  std::uint64_t node_count = 0;
+  std::uint64_t height = 0;
+
+  std::size_t bytes() const {
+    return alphabet.size_bytes() + ranks.size_bytes() + ends.size_bytes() +
+           label_end.size_bytes() + first_child.size_bytes() + reach.size_bytes() +
+           has_word.size_bytes() + payloads.size_bytes();
+  }
+};
+
+// The same arrays, owned.
+struct CompactTrieArrays {
+  std::vector<char32_t> alphabet;
+  std::uint32_t rank_width = 1;
+  std::vector<std::uint8_t> ranks;
+  std::vector<std::uint64_t> ends;
+  std::vector<std::uint32_t> label_end;
+  std::vector<std::uint32_t> first_child;
+  std::vector<std::uint8_t> reach;
+  std::vector<std::uint64_t> has_word;
+  std::vector<Payload> payloads;
+  std::uint64_t node_count = 0;
+  std::uint64_t height = 0;
+
+  CompactTrieSpans spans() const;
+  std::size_t bytes() const;
+};
+
+// Folds `trie`, an index trie (sound, breadth first, siblings distinct and
+// sorted), into its compact form.
+CompactTrieArrays compact(const Trie& trie);
+
+// What is wrong with `spans` as a compact trie, or nothing: the checks that
+// keep every walk inside the arrays and every walk finite.
+std::optional<std::string> view_problem(const CompactTrieSpans& spans);
+
+class CompactTrie {
+ public:
+  static constexpr std::uint8_t kFarthest = Trie::kFarthest;
+
+  CompactTrie() = default;
+  // `spans` must have passed view_problem (or come from compact()).
+  explicit CompactTrie(const CompactTrieSpans& spans);
+
+  // The arrays it reads.
+  const CompactTrieSpans& spans() const { return spans_; }
+  std::uint64_t node_count() const { return node_count_; }
+  std::size_t folded_count() const { return label_end_.size(); }
+  std::size_t height() const { return height_; }
+  bool empty() const { return node_count_ == 0; }
+  static constexpr bool runs_sorted() { return true; }
+  static constexpr bool siblings_distinct() { return true; }
+
+  bool is_end(NodeId node) const { return ends_.test(node); }
+  // The folded node that `node` belongs to.
+  std::size_t folded_of(NodeId node) const { return ends_.rank(node); }
+
+  Run run_of(NodeId node) const {
+    if (!is_end(node)) return {inner_ + node, inner_ + node + 1};
+    const std::size_t k = folded_of(node);
+    return {first_child_[k], first_child_[k + 1]};
+  }
+  NodeId child_at(std::size_t position) const {
+    if (position >= inner_) return static_cast<NodeId>(position - inner_ + 1);
+    return label_end_[position - 1] + 1;
+  }
+  char32_t char_at(std::size_t position) const {
+    if (position >= inner_) return char_of_rank(rank_at(position - inner_));
+    return char_of_rank(rank_at(first_ranks_ + position));
+  }
+  // The edge character of a node other than the root.
+  char32_t node_char(NodeId node) const { return char_of_rank(rank_at(node - 1)); }
+
+  std::optional<Payload> payload(NodeId node) const {
+    if (!is_end(node)) return std::nullopt;
+    return folded_payload(folded_of(node));
+  }
+  bool has_payload(NodeId node) const { return is_end(node) && has_word_.test(folded_of(node)); }
+
+  // As Trie's: how far below the node the nearest word and the deepest
+  // node lie, held to kFarthest.
+  std::uint8_t nearest_word(NodeId node) const { return reach_below(node, 0); }
+  std::uint8_t deepest_below(NodeId node) const { return reach_below(node, 1); }
+
+  std::optional<std::size_t> last_child_with(Run run, char32_t wanted) const;
+  void children_carrying(Run run, std::u32string_view wanted, std::vector<std::size_t>& out) const;
+
+  std::span<const Payload> payloads() const { return payloads_; }
+
+  // The folded trie itself, for tables kept per folded node: its children
+  // (always numbered after it) and its word's payload.
+  Run folded_children(std::size_t k) const { return {first_child_[k], first_child_[k + 1]}; }
+  std::optional<Payload> folded_payload(std::size_t k) const {
+    if (!has_word_.test(k)) return std::nullopt;
+    const std::size_t slot = has_word_.rank(k);
+    return payloads_[slot < payloads_.size() ? slot : 0];
+  }
+
+  // The four arrays of the trie this one was folded from, numbered as there.
+  Trie unpacked() const;
+
+ private:
+  std::uint32_t rank_at(std::size_t i) const {
+    switch (rank_width_) {
+      case 1:
+        return ranks_[i];
+      case 2:
+        return static_cast<std::uint32_t>(ranks_[2 * i]) |
+               static_cast<std::uint32_t>(ranks_[2 * i + 1]) << 8;
+      default: {
+        const std::uint8_t* p = ranks_ + 4 * i;
+        return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+               static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+      }
+    }
+  }
+  char32_t char_of_rank(std::uint32_t rank) const {
+    return alphabet_[rank < alphabet_.size() ? rank : alphabet_.size() - 1];
+  }
+  // The rank of `wanted` in the alphabet, if it has it.
+  std::optional<std::uint32_t> rank_of(char32_t wanted) const;
+  std::uint8_t reach_below(NodeId node, int which) const {
+    const std::size_t k = folded_of(node);
+    const std::uint32_t rest = label_end_[k] - node;
+    const std::uint32_t value = reach_[2 * k + which] + rest;
+    return static_cast<std::uint8_t>(value < kFarthest ? value : kFarthest);
+  }
+
+  CompactTrieSpans spans_;
+  std::span<const char32_t> alphabet_;
+  std::uint32_t rank_width_ = 1;
+  const std::uint8_t* ranks_ = nullptr;
+  // Where first_rank starts among the ranks.
+  std::size_t first_ranks_ = 0;
+  RankedBits ends_;
+  std::span<const std::uint32_t> label_end_;
+  std::span<const std::uint32_t> first_child_;
+  const std::uint8_t* reach_ = nullptr;
+  RankedBits has_word_;
+  std::span<const Payload> payloads_;
+  std::uint64_t node_count_ = 0;
+  std::size_t height_ = 0;
+  // Positions from here on are the one child of a node inside a label.
+  std::size_t inner_ = 0;
+  // Ranks of the first 128 code points, or kNoRank.
+  static constexpr std::uint32_t kNoRank = 0xFFFFFFFF;
+  std::uint32_t ascii_ranks_[128] = {};
+};
+
+// A table of one value per folded node, read per node: what lies at or
+// below a node inside a label is what lies below its label's end.
+class PerFolded {
+ public:
+  PerFolded() = default;
+  PerFolded(const CompactTrie& trie, std::span<const Payload> values) : trie_(&trie), values_(values) {}
+  Payload operator[](NodeId node) const { return values_[trie_->folded_of(node)]; }
+  bool empty() const { return values_.empty(); }
+  std::span<const Payload> values() const { return values_; }
+
+ private:
+  const CompactTrie* trie_ = nullptr;
+  std::span<const Payload> values_;
+};
+
+}  // namespace kelvaro

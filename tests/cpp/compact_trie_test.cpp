@@ -1,0 +1,89 @@
+#include "prefix/compact_trie.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "builder/trie_builder.h"
+#include "prefix/queries.h"
+#include "prefix/tree_walk.h"
+#include "prefix/utf8.h"
+
+namespace kelvaro {
+namespace {
+
+// Random index tries: few letters, so that words share prefixes, branch and
+// end inside each other's chains; some letters outside one byte's alphabet.
+Trie random_index_trie(std::mt19937& random, std::u32string letters, std::size_t words) {
+  std::vector<std::string> keys;
+  for (std::size_t i = 0; i < words; ++i) {
+    std::u32string word;
+    const std::size_t length = random() % 7;
+    for (std::size_t j = 0; j < length; ++j) word += letters[random() % letters.size()];
+    keys.push_back(utf8::encode(word));
+  }
+  std::vector<std::string_view> views(keys.begin(), keys.end());
+  return build_trie(views, {}).trie;
+}
+
+std::vector<Match> walk(const auto& trie, std::u32string_view query, std::uint64_t max_dist,
+                        bool transpositions) {
+  const EditBand band(query, max_dist, std::max<std::uint64_t>(query.size(), trie.height()));
+  std::vector<Match> found;
+  TreeWalk(trie, band, max_dist, transpositions).run([&](NodeId node, std::u32string_view path, Cell d) {
+    found.push_back({utf8::encode(path), trie.payload(node), d});
+    return true;
+  });
+  return found;
+}
+
+TEST(CompactTrie, AnswersAsTheTrieItWasFoldedFrom) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 300; ++round) {
+    const std::u32string letters = round % 3 == 0 ? U"ab\u00e9\u4e00" : U"abc";
+    const Trie trie = random_index_trie(random, letters, 1 + random() % 12);
+    const CompactTrieArrays arrays = compact(trie);
+    ASSERT_EQ(view_problem(arrays.spans()), std::nullopt);
+    const CompactTrie folded(arrays.spans());
+    // Unfolded, it is the same four arrays.
+    const Trie back = folded.unpacked();
+    ASSERT_EQ(back.node_shifts(), trie.node_shifts());
+    ASSERT_EQ(back.node_chars(), trie.node_chars());
+    ASSERT_EQ(back.node_payloads(), trie.node_payloads());
+    for (int q = 0; q < 10; ++q) {
+      std::u32string query;
+      for (std::size_t j = random() % 6; j-- > 0;) query += letters[random() % letters.size()];
+      const std::uint64_t max_dist = random() % 3;
+      const bool swaps = random() % 2;
+      ASSERT_EQ(walk(folded, query, max_dist, swaps), walk(trie, query, max_dist, swaps));
+      const auto exact = find_exact(folded, query);
+      const auto expected = find_exact(trie, query);
+      ASSERT_EQ(exact.has_value(), expected.has_value());
+      if (exact) {
+        EXPECT_EQ(folded.payload(*exact), trie.payload(*expected));
+      }
+    }
+  }
+}
+
+TEST(CompactTrie, RefusesArraysThatWouldLeadAWalkAstray) {
+  std::mt19937 random(11);
+  const CompactTrieArrays good = compact(random_index_trie(random, U"abc", 20));
+  const auto spoiled = [&](auto change) {
+    CompactTrieArrays copy = good;
+    change(copy);
+    return view_problem(copy.spans()).has_value();
+  };
+  EXPECT_TRUE(spoiled([](CompactTrieArrays& a) { a.first_child[1] = 0; }));
+  EXPECT_TRUE(spoiled([](CompactTrieArrays& a) { a.label_end.back() += 1; }));
+  EXPECT_TRUE(spoiled([](CompactTrieArrays& a) { a.ends[1] += 1; }));
+  EXPECT_TRUE(spoiled([](CompactTrieArrays& a) { a.payloads.pop_back(); }));
+  EXPECT_TRUE(spoiled([](CompactTrieArrays& a) { a.ranks.pop_back(); }));
+  EXPECT_TRUE(spoiled([](CompactTrieArrays& a) { a.rank_width = 3; }));
+  EXPECT_TRUE(spoiled([](CompactTrieArrays& a) { std::swap(a.label_end[1], a.label_end[2]); }));
+}
+
+}  // namespace
+}  // namespace kelvaro
