@@ -1,16 +1,18 @@
 """Index.save and Index.load: the round trip, and every way a file can be
 damaged, foreign or forged, each of which must end in a ValueError."""
 import os
+import pickle
 import re
 import stat
 import struct
 import zlib
+from random import Random
 
 import pytest
 
 import _kelvaro
 import kelvaro
-from kelvaro import Index, Match
+from kelvaro import Index, Match, _native_index
 
 WORDS = ["Spelling", "spelt", "swelling", "\u00e9t\u00e9", "", "tree", "trie"]
 HEADER = struct.Struct("<8sIIQQQ5Q")
@@ -360,3 +362,52 @@ class TestWriting:
             Index.load(tmp_path / "none.kvx")
         with pytest.raises(TypeError):
             Index.load(5)
+
+
+class TestMappedFiles:
+    """Version 2 files are mapped and searched in place."""
+
+    def test_mapped_and_read_alike(self, saved):
+        path, _ = saved
+        mapped, read = Index.load(path), Index.load(path, mapped=False)
+        assert isinstance(mapped._parts.image, memoryview) and isinstance(read._parts.image, bytes)
+        assert mapped == read and list(mapped) == list(read) and hash(mapped) == hash(read)
+        for query in ["speling", "tre", "", "\u00e9te"]:
+            assert mapped.search(query, 2, sorted=True) == read.search(query, 2, sorted=True)
+            assert mapped.suggest(query) == read.suggest(query)
+            assert mapped.complete(query) == read.complete(query)
+        assert mapped.memory_usage()["mapped"] > 0 and read.memory_usage()["mapped"] == 0
+        assert mapped.memory_usage()["reversed trie"] > 0
+        assert pickle.loads(pickle.dumps(mapped)) == mapped
+        # A pickle from before the tries were folded holds the trie itself.
+        parts = mapped._parts
+        old = (mapped.trie, bytes(parts.words.data), bytes(parts.spellings.keys.data), bytes(parts.spellings.words.data))
+        assert kelvaro._index._restore(*old, parts.node_count, str.casefold) == mapped
+
+    def test_a_file_replaced_while_mapped(self, saved):
+        path, _ = saved
+        mapped = Index.load(path)
+        Index.from_words(["other"]).save(path)
+        assert mapped.get("tree") == 5 and list(Index.load(path)) == ["other"]
+
+    def test_forged_images_are_refused_or_searched_safely(self, saved, tmp_path):
+        """Bits flipped in the tries, the checksum made to match: each file
+        is refused as malformed or loads and answers without harm."""
+        data = saved[1]
+        fields = HEADER.unpack_from(data)
+        start = HEADER.size + fields[6] + (-fields[6] % 8)
+        random = Random(18)
+        for position in random.sample(range(start, start + fields[7]), 300):
+            flipped = bytearray(data)
+            flipped[position] ^= 1 << random.randrange(8)
+            body = bytes(flipped[:-4])
+            path = tmp_path / "forged.kvx"
+            path.write_bytes(body + struct.pack("<I", _native_index.crc32c(body)))
+            try:
+                index = Index.load(path)
+            except ValueError as error:
+                assert "malformed: " in str(error)
+                continue
+            for query in ["spelling", "tre", ""]:
+                index.search(query, 2, sorted=True), index.suggest(query), index.complete(query)
+                index.trie

@@ -1,6 +1,7 @@
 #include "builder/word_table.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "builder/little_endian.h"
 #include "codec/byte_reader.h"
@@ -15,6 +16,8 @@ std::size_t header_size(std::uint64_t count) {
   return kWordSize * (count + 2);
 }
 
+}  // namespace
+
 bool is_well_formed_utf8(std::span<const std::uint8_t> word) {
   ByteReader reader(word);
   char32_t ch;
@@ -24,7 +27,33 @@ bool is_well_formed_utf8(std::span<const std::uint8_t> word) {
   return true;
 }
 
-}  // namespace
+bool words_well_formed(std::span<const std::uint8_t> text, const std::uint8_t* offsets,
+                       std::uint64_t count) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text.size() - i >= 8) {
+      std::uint64_t eight;
+      std::memcpy(&eight, text.data() + i, 8);
+      if ((eight & 0x8080808080808080u) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    if (text[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    ByteReader reader(text.subspan(i));
+    char32_t ch;
+    if (!reader.read_char(ch)) return false;
+    i = text.size() - reader.bytes_left();
+  }
+  for (std::uint64_t word = 1; word < count; ++word) {
+    const std::uint32_t start = le::load_u32(offsets + kWordSize * word);
+    if (start < text.size() && (text[start] & 0xC0) == 0x80) return false;
+  }
+  return true;
+}
 
 std::optional<std::size_t> word_table_size(std::span<const std::string_view> words) {
   std::uint64_t text = 0;
@@ -53,17 +82,23 @@ std::optional<std::string> word_table_problem(std::span<const std::uint8_t> tabl
   if (table.size() < text_start) return "shorter than its offsets";
   const std::uint8_t* offsets = table.data() + kWordSize;
   const std::span<const std::uint8_t> text = table.subspan(text_start);
-  std::uint32_t start = le::load_u32(offsets);
-  if (start != 0) return "the first offset is not 0";
-  for (std::uint64_t i = 0; i < count; ++i) {
-    const std::uint32_t end = le::load_u32(offsets + kWordSize * (i + 1));
-    if (end < start || end > text.size()) return "offsets out of order";
-    if (!is_well_formed_utf8(text.subspan(start, end - start)))
-      return "word " + std::to_string(i) + " is not well-formed UTF-8";
-    start = end;
+  if (le::load_u32(offsets) != 0) return "the first offset is not 0";
+  // The whole text at once first; word by word only to say which word is
+  // wrong, or which offset.
+  bool checked_whole = false;
+  for (;;) {
+    std::uint32_t start = 0;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      const std::uint32_t end = le::load_u32(offsets + kWordSize * (i + 1));
+      if (end < start || end > text.size()) return "offsets out of order";
+      if (checked_whole && !is_well_formed_utf8(text.subspan(start, end - start)))
+        return "word " + std::to_string(i) + " is not well-formed UTF-8";
+      start = end;
+    }
+    if (start != text.size()) return "bytes after the last word";
+    if (checked_whole || words_well_formed(text, offsets, count)) return std::nullopt;
+    checked_whole = true;
   }
-  if (start != text.size()) return "bytes after the last word";
-  return std::nullopt;
 }
 
 std::uint32_t word_table_count(std::span<const std::uint8_t> table) {

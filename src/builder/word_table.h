@@ -54,4 +54,15 @@ std::optional<std::string_view> word_beside_key(std::span<const std::uint8_t> ke
                                                 std::span<const std::uint8_t> words,
                                                 std::string_view key);
 
+// Whether `word` is well-formed UTF-8.
+bool is_well_formed_utf8(std::span<const std::uint8_t> word);
+
+// Whether every word of a table whose `count` offsets (from `offsets`) are
+// in order is well-formed UTF-8, judged on the whole text at once: it is,
+// exactly when the text is and no word starts inside a character. Runs of
+// ASCII go eight bytes at a time, which makes checking the words of a
+// mapped index a few ms. word_table_problem asks this first.
+bool words_well_formed(std::span<const std::uint8_t> text, const std::uint8_t* offsets,
+                       std::uint64_t count);
+
 }  // namespace kelvaro

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import operator
+import os
 
 from typing import (
     Dict,
@@ -21,7 +22,7 @@ from typing import (
 
 import _kelvaro
 
-from . import _building, _normalization, _storage, _text
+from . import _building, _native_index, _normalization, _storage, _text
 from ._building import Parts
 from ._native_index import NativeIndex, _set_match_type
 from ._normalization import Normalize
@@ -155,7 +156,13 @@ class Index(NativeIndex):
         normalize = _normalization.check(normalize)
         mapped = _flag("mapped", mapped)
         loaded = _storage.load(path, normalize, mapped)
-        return cls._create(loaded.parts, loaded.normalize)
+        try:
+            return cls._create(loaded.parts, loaded.normalize)
+        except ValueError as error:
+            # The tries of a mapped file are checked for shape as the native
+            # index takes them.
+            reason = str(error).removeprefix("not the image of an index: ")
+            raise ValueError(f"{_storage.shown(os.fsdecode(path))}: malformed: {reason}") from None
 
     def save(self, path: PathArg) -> None:
         """Writes the index to `path` through a temporary file renamed into

@@ -168,7 +168,7 @@ def save(path: PathArg, parts: Parts, image: bytes, normalize: Optional[Normaliz
         with os.fdopen(descriptor, "wb") as file:
             if target.mode is not None:
                 os.fchmod(descriptor, target.mode)
-            chunks = [header]
+            chunks: List[Union[bytes, memoryview]] = [header]
             for section in sections:
                 chunks += [section, bytes(_padding(len(section)))]
             for chunk in chunks:
@@ -240,7 +240,10 @@ def read_header(path: PathArg) -> Header:
 
 def load(path: PathArg, normalize: Optional[Normalize], mapped: bool = True) -> Loaded:
     path = os.fsdecode(path)
-    header, sections = _checked_header(path, _read_index_file(path, mapped))
+    data = _read_index_file(path, mapped)
+    header, views = _checked_header(path, data)
+    # Read, not mapped: the sections are the index's own bytes.
+    sections: List[Union[bytes, memoryview]] = [bytes(view) for view in views] if isinstance(data, bytes) else list(views)
     try:
         restored = _normalization.restore(header.normalization, normalize)
     except _normalization.MissingNormalization as error:
@@ -248,8 +251,7 @@ def load(path: PathArg, normalize: Optional[Normalize], mapped: bool = True) -> 
     except ValueError as error:
         raise ValueError(f"{shown(path)}: {error}") from None
     if header.version == 1:
-        sections = [bytes(section) for section in sections]
-        return Loaded(header, _checked_parts(path, header, sections, restored), restored)
+        return Loaded(header, _checked_parts(path, header, [bytes(section) for section in sections], restored), restored)
     return Loaded(header, _checked_image_parts(path, header, sections, restored), restored)
 
 
@@ -287,7 +289,10 @@ def _mapped(file: BinaryIO, size: int) -> Optional[memoryview]:
     except OSError:
         return None
     try:
-        mapping = mmap.mmap(descriptor, size, access=mmap.ACCESS_READ)
+        # Every page is read at once by the checksum: asking for them all
+        # in one call saves a fault per page.
+        populate = getattr(mmap, "MAP_POPULATE", 0)
+        mapping = mmap.mmap(descriptor, size, flags=mmap.MAP_SHARED | populate, prot=mmap.PROT_READ)
     except (OSError, ValueError):
         fcntl.flock(descriptor, fcntl.LOCK_UN)
         return None
@@ -389,7 +394,7 @@ def _checked_header(path: str, data: Union[bytes, memoryview]) -> Tuple[Header, 
 
 
 def _checked_image_parts(
-    path: str, header: Header, sections: List[memoryview], normalize: Optional[Normalize]
+    path: str, header: Header, sections: List[Union[bytes, memoryview]], normalize: Optional[Normalize]
 ) -> Parts:
     """The parts of a version 2 file, read in place: the word tables checked
     for shape here, the image when the native index takes it."""

@@ -31,7 +31,7 @@ class WordTable(Sequence[str]):
             # with every process that maps the file.
             self._offsets: Sequence[int] = data[4 : self._text_start].cast("I")
         else:
-            self._offsets = _arrays.from_bytes(data[4 : self._text_start])
+            self._offsets = _arrays.from_bytes(bytes(data[4 : self._text_start]))
 
     @property
     def data(self) -> Union[bytes, memoryview]:

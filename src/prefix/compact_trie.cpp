@@ -147,6 +147,13 @@ std::optional<std::string> view_problem(const CompactTrieSpans& s) {
   if (s.rank_width != 1 && s.rank_width != 2 && s.rank_width != 4)
     return "its characters have no valid width";
   if (s.alphabet.empty() && s.node_count > 1) return "it has nodes but no alphabet";
+  // Characters become text: each must be a Unicode scalar value, and they
+  // must be sorted for a character to find its rank.
+  for (std::size_t i = 0; i < s.alphabet.size(); ++i) {
+    const char32_t ch = s.alphabet[i];
+    if (ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF) || (i > 0 && ch <= s.alphabet[i - 1]))
+      return "its alphabet is not sorted Unicode characters";
+  }
   const std::uint64_t count = s.label_end.size();
   if (count == 0 || s.first_child.size() != count + 1 || s.reach.size() != 2 * count)
     return "its folded nodes disagree in number";
@@ -159,7 +166,8 @@ std::optional<std::string> view_problem(const CompactTrieSpans& s) {
   if (s.label_end[0] != 0 || s.label_end[count - 1] != s.node_count - 1)
     return "its labels do not cover its nodes";
   for (std::size_t k = 0; k < count; ++k) {
-    if ((k > 0 && s.label_end[k] <= s.label_end[k - 1]) || !end_bits.test(s.label_end[k]))
+    if ((k > 0 && s.label_end[k] <= s.label_end[k - 1]) || s.label_end[k] >= s.node_count ||
+        !end_bits.test(s.label_end[k]))
       return "its labels are out of order";
   }
   // Children come after their parent and in one run per parent, the runs
