@@ -2,8 +2,8 @@
 //
 // The input describes a set of words, each with a payload, from which the
 // fuzzer builds a trie the way the index builder lays it out (siblings
-// distinct and sorted), but with nodes numbered breadth first, then one
-// completion query. The answer must be, in order, what the definition
+// distinct and sorted, nodes numbered breadth first) and folds it, as the
+// index keeps it, then one completion query. The answer must be, in order, what the definition
 // gives: every stored word but the empty one, with the least distance of
 // any of its beginnings to the prefix, kept within max_dist, sorted by
 // (distance, -payload, text) or (distance, text), and cut at the limit.
@@ -23,6 +23,7 @@
 
 #include "checks.h"
 #include "entry_points.h"
+#include "fold_checks.h"
 #include "input_reader.h"
 #include "prefix/trie.h"
 #include "prefix/utf8.h"
@@ -148,8 +149,11 @@ void run(std::span<const std::uint8_t> input) {
 
   const Trie trie = build_trie(words);
   require(trie.is_sound() && trie.runs_sorted(), "a built trie is not sound and sorted");
-  const std::vector<Payload> best = best_payloads_below(trie);
-  require(complete(trie, best, prefix, max_dist, limit, weighted, transpositions) ==
+  const CompactTrieArrays arrays = fold(trie);
+  const CompactTrie folded(arrays.spans());
+  const std::vector<Payload> best = best_payloads_below(folded);
+  require(complete(folded, PerFolded(folded, best), prefix, max_dist, limit, weighted,
+                   transpositions) ==
               reference(words, prefix, max_dist, limit, weighted, transpositions),
           "complete differs from the reference");
 }

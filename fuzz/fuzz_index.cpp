@@ -1,30 +1,37 @@
 // An index's lookups, as WordIndex answers them, against the plain walk,
-// and the same lookups run as a batch on several threads against one by
-// one.
+// and the same lookups run again on an index read back from its image, and
+// as a batch on several threads, against one by one.
 //
 // The input is a word list over a small alphabet (the empty word may be
-// among them), built into an index trie as the package builds one, then
-// lookups: a query, max_dist, limit and the sorted and transpositions
-// flags. Each search must be the plain walk's matches with the empty word
-// first where it is within reach, cut at the limit; a sorted search the
-// nearest of them by (distance, word); get the distance-0 match. Then all
-// the lookups run again, searches, suggestions and completions, on two
-// threads at once, and each must equal its lone run.
+// among them), built into an index trie as the package builds one and
+// folded, then lookups: a query, max_dist, limit and the sorted and
+// transpositions flags. Each search must be the plain walk's matches on the
+// unfolded trie with the empty word first where it is within reach, cut at
+// the limit; a sorted search the nearest of them by (distance, word); get
+// the distance-0 match. An index over the image of the tries and tables
+// that the first one made, as a saved index is, must answer every lookup,
+// searches, suggestions and completions, as the first did. Then all the
+// lookups run on two threads at once on a new index, whose tables the
+// threads make as they go, and each must equal its lone run.
 //
 // Input layout: the word count; per word its length and characters; then
 // per lookup the query's length and characters, max_dist, limit and the
 // flags, one byte each.
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <variant>
 #include <vector>
 
 #include "builder/trie_builder.h"
 #include "checks.h"
 #include "entry_points.h"
+#include "fold_checks.h"
+#include "index/index_image.h"
 #include "index/parallel.h"
 #include "index/word_index.h"
 #include "input_reader.h"
@@ -76,9 +83,15 @@ void run(std::span<const std::uint8_t> input) {
     words.push_back(utf8::encode(read_small_text(reader, 10)));
   const std::vector<std::string_view> keys(words.begin(), words.end());
   const BuiltTrie built = build_trie(keys, {});
+  const CompactTrieArrays arrays = fold(built.trie);
+  const CompactTrie forward(arrays.spans());
   // No spellings: an empty word table is a count of 0 and one offset.
   static const std::uint8_t kNoWords[8] = {};
-  const WordIndex index(built.trie, kNoWords, kNoWords, built.sources.size(), false);
+  const auto index_of = [&](const CompactTrie& trie, WordIndex::Saved saved) {
+    return std::make_unique<WordIndex>(trie, kNoWords, kNoWords, built.sources.size(), false,
+                                       saved);
+  };
+  const std::unique_ptr<WordIndex> index = index_of(forward, {});
 
   std::vector<Lookup> lookups;
   for (int count = 1 + reader.byte() % 4; count > 0; --count) {
@@ -94,7 +107,7 @@ void run(std::span<const std::uint8_t> input) {
     lookups.push_back(std::move(lookup));
   }
 
-  const auto answer = [&](const Lookup& lookup) {
+  const auto answer = [](const WordIndex& index, const Lookup& lookup) {
     return Answers{
         index.search(lookup.query, lookup.max_dist, lookup.limit, lookup.sorted,
                      lookup.transpositions),
@@ -104,7 +117,7 @@ void run(std::span<const std::uint8_t> input) {
   };
   std::vector<Answers> alone;
   for (const Lookup& lookup : lookups) {
-    alone.push_back(answer(lookup));
+    alone.push_back(answer(*index, lookup));
     require(alone.back().search == expected_search(built.trie, lookup),
             "the index's search differs from the plain walk");
     const std::vector<Match> exact =
@@ -112,12 +125,30 @@ void run(std::span<const std::uint8_t> input) {
     require(alone.back().value == (exact.empty() ? std::nullopt : exact.front().payload),
             "get differs from the search at distance 0");
   }
-  // The same lookups, each several times over, on two threads.
+
+  // Saved and read back, as an index file holds them.
+  const CompactTrieSpans backward_spans = index->backward().spans();
+  const std::vector<std::uint64_t> image =
+      write_image(forward.spans(), &backward_spans, index->best_forward());
+  const auto read = read_image(
+      {reinterpret_cast<const std::uint8_t*>(image.data()), image.size() * sizeof(std::uint64_t)});
+  const ImageParts* parts = std::get_if<ImageParts>(&read);
+  require(parts != nullptr && parts->backward.has_value(), "an image does not read back");
+  const CompactTrie read_forward(parts->forward), read_backward(*parts->backward);
+  const std::unique_ptr<WordIndex> saved =
+      index_of(read_forward, {&read_backward, parts->best_forward});
+  for (std::size_t i = 0; i < lookups.size(); ++i)
+    require(answer(*saved, lookups[i]) == alone[i], "an index read back answers otherwise");
+
+  // The same lookups, each several times over, on two threads, on an index
+  // that has yet to make its tables.
+  const std::unique_ptr<WordIndex> fresh = index_of(forward, {});
   const std::size_t rounds = 8;
   std::vector<Answers> together(rounds * lookups.size());
   std::size_t handed = 0;
   run_in_parallel(
-      together.size(), 2, [&](std::size_t i) { together[i] = answer(lookups[i % lookups.size()]); },
+      together.size(), 2,
+      [&](std::size_t i) { together[i] = answer(*fresh, lookups[i % lookups.size()]); },
       [&](std::size_t begin, std::size_t end) {
         require(begin == handed && end > begin, "ranges handed on out of order");
         handed = end;

@@ -8,7 +8,10 @@
 // in for on such a tree) and of the twin: a walk with one full row of the
 // edit-distance table per node, children of the node entered in the
 // search's preferred order. Rotated runs are unsorted and sorted ones are
-// searched by bisection: the typed walk reads the two differently.
+// searched by bisection: the typed walk reads the two differently. A tree
+// whose siblings are distinct is also folded into the compact layout (whose
+// numbering is its own, so the tree's need not be breadth first), and the
+// fold must walk as the tree does.
 //
 // Input layout (make_seeds.py writes it): the node count, less one; the
 // root's payload; per further node its parent (modulo its own id), its
@@ -24,6 +27,7 @@
 
 #include "checks.h"
 #include "entry_points.h"
+#include "fold_checks.h"
 #include "input_reader.h"
 #include "prefix/internal_error.h"
 #include "prefix/queries.h"
@@ -158,6 +162,12 @@ void run(std::span<const std::uint8_t> input) {
   require(exact_match(trie, query) ==
               (exact.empty() ? std::nullopt : std::optional<Match>(exact.front())),
           "exact_match differs from the reference");
+  if (trie.siblings_distinct()) {
+    const CompactTrieArrays arrays = fold(trie);
+    const CompactTrie folded(arrays.spans());
+    for (const bool transpositions : {false, true})
+      check_folded_lookup(trie, folded, query, max_dist, limit, transpositions);
+  }
 }
 
 }  // namespace kelvaro::fuzz

@@ -1,9 +1,11 @@
 // The split search of an index against the plain walk it stands in for.
 //
 // The input is a word list over a small alphabet, built into an index trie
-// as the package builds one, then lookups: a query, max_dist, limit and
-// whether swaps count. Every lookup must give exactly the plain walk's
-// matches, in its order, whether or not the split is expected to pay.
+// as the package builds one and folded, as the index keeps it, then
+// lookups: a query, max_dist, limit and whether swaps count. The reversed
+// trie, made from the fold, must hold every word reversed with its payload.
+// Every lookup must give exactly the plain walk's matches on the unfolded
+// trie, in its order, whether or not the split is expected to pay.
 //
 // Input layout: the word count; per word its length and characters; then
 // per lookup the query's length and characters, max_dist, limit and the
@@ -18,6 +20,7 @@
 #include "builder/trie_builder.h"
 #include "checks.h"
 #include "entry_points.h"
+#include "fold_checks.h"
 #include "input_reader.h"
 #include "prefix/queries.h"
 #include "prefix/utf8.h"
@@ -32,9 +35,26 @@ void run(std::span<const std::uint8_t> input) {
   for (std::size_t i = 1 + reader.byte() % 64; i > 0; --i)
     words.push_back(utf8::encode(read_small_text(reader, 10)));
   const std::vector<std::string_view> keys(words.begin(), words.end());
-  const Trie forward = build_trie(keys, {}).trie;
-  const Trie backward = reversed_trie(forward);
+  const Trie trie = build_trie(keys, {}).trie;
+  const CompactTrieArrays forward_arrays = fold(trie);
+  const CompactTrie forward(forward_arrays.spans());
+  const CompactTrieArrays backward_arrays = reversed_trie(forward);
+  require(!view_problem(backward_arrays.spans()).has_value(),
+          "a reversed trie fails the shape check");
+  const CompactTrie backward(backward_arrays.spans());
   require(can_split(forward, backward), "an index trie cannot be split");
+  // The empty word, at the root, is left out: the index answers it itself.
+  require(backward.payloads().size() + forward.has_payload(0) == forward.payloads().size(),
+          "the reversed trie holds another number of words");
+  for (const std::string& word : words) {
+    const std::u32string text = utf8::decode(word);
+    const std::optional<NodeId> node = find_exact(forward, text);
+    const std::optional<NodeId> back =
+        find_exact(backward, std::u32string(text.rbegin(), text.rend()));
+    require(back.has_value() == node.has_value() &&
+                (!node || backward.payload(*back) == forward.payload(*node)),
+            "the reversed trie does not hold a word reversed with its payload");
+  }
 
   for (int lookups = 1 + reader.byte() % 3; lookups > 0; --lookups) {
     const std::u32string query = read_small_text(reader, 14);
@@ -44,7 +64,7 @@ void run(std::span<const std::uint8_t> input) {
         limit_byte == 0 ? std::nullopt : std::optional<std::uint64_t>((limit_byte - 1) % 10);
     const bool transpositions = reader.byte() & 1;
     require(split_search(forward, backward, query, max_dist, limit, transpositions) ==
-                walk_sound_trie(forward, query, max_dist, limit, transpositions),
+                walk_sound_trie(trie, query, max_dist, limit, transpositions),
             "the split search differs from the plain walk");
   }
 }

@@ -9,6 +9,8 @@
 //   - the exact matches, in order, are the distance-0 matches of any wider
 //     lookup (a smaller max_dist prunes whole subtrees of the same walk), and
 //     exact_match returns the first of them.
+// A trie with the shape of an index trie is also folded, and the fold must
+// answer each lookup as the trie does, with and without swaps.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "checks.h"
+#include "fold_checks.h"
 #include "input_reader.h"
 #include "prefix/queries.h"
 #include "prefix/trie.h"
@@ -111,8 +114,17 @@ inline void check_lookup(const Trie& trie, const Lookup& lookup) {
 
 // One to three lookups described by `reader`.
 inline void check_lookups(const Trie& trie, InputReader& reader) {
+  const std::optional<CompactTrieArrays> arrays = fold_if_index(trie);
   const int count = 1 + reader.byte() % 3;
-  for (int i = 0; i < count; ++i) check_lookup(trie, read_lookup(reader, trie));
+  for (int i = 0; i < count; ++i) {
+    const Lookup lookup = read_lookup(reader, trie);
+    check_lookup(trie, lookup);
+    if (!arrays.has_value()) continue;
+    const CompactTrie folded(arrays->spans());
+    for (const bool transpositions : {false, true})
+      check_folded_lookup(trie, folded, lookup.query, lookup.max_dist, lookup.limit,
+                          transpositions);
+  }
 }
 
 }  // namespace kelvaro::fuzz

@@ -1,0 +1,52 @@
+// An index trie folded into the compact layout must answer exactly as the
+// trie it was folded from: the index only ever searches the fold, and the
+// plain Trie walk is what every faster search was first checked against.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <variant>
+
+#include "builder/index_trie_check.h"
+#include "checks.h"
+#include "prefix/compact_trie.h"
+#include "prefix/queries.h"
+#include "prefix/tree_walk.h"
+
+namespace kelvaro::fuzz {
+
+// The fold of `trie`, a sound trie whose siblings are distinct. A fold
+// passes the shape check that a loaded one must pass, and a trie numbered
+// as the builder numbers index tries unfolds to its very arrays.
+inline CompactTrieArrays fold(const Trie& trie) {
+  require(trie.is_sound() && trie.siblings_distinct(), "folding a trie that is no index trie");
+  CompactTrieArrays arrays = compact(trie);
+  require(!view_problem(arrays.spans()).has_value(), "a fold fails the shape check");
+  if (std::holds_alternative<IndexTrieCounts>(check_index_trie(trie)))
+    require(same_arrays(CompactTrie(arrays.spans()).unpacked(), trie),
+            "a fold unfolds to other arrays");
+  return arrays;
+}
+
+// The fold of `trie` when it has the shape of an index trie, else nothing.
+inline std::optional<CompactTrieArrays> fold_if_index(const Trie& trie) {
+  if (!std::holds_alternative<IndexTrieCounts>(check_index_trie(trie))) return std::nullopt;
+  return fold(trie);
+}
+
+// The plain walk and the exact descent, on the fold and on the trie.
+inline void check_folded_lookup(const Trie& trie, const CompactTrie& folded,
+                                std::u32string_view query, std::uint64_t max_dist,
+                                std::optional<std::uint64_t> limit, bool transpositions) {
+  require(walk_sound_trie(folded, query, max_dist, limit, transpositions) ==
+              walk_sound_trie(trie, query, max_dist, limit, transpositions),
+          "the fold's walk differs from the trie's");
+  const std::optional<NodeId> found = find_exact(folded, query);
+  const std::optional<NodeId> expected = find_exact(trie, query);
+  require(found.has_value() == expected.has_value() &&
+              (!found || folded.payload(*found) == trie.payload(*expected)),
+          "the fold's exact descent differs from the trie's");
+}
+
+}  // namespace kelvaro::fuzz
