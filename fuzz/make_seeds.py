@@ -13,9 +13,13 @@ complete/ small dictionaries in the layout of fuzz_complete.cpp
 
 split/ and index/ hold the same few word lists with lookups, in the layout
 that fuzz_split.cpp and fuzz_index.cpp share.
+
+index_file/ small index files as Index.save writes them: with and without
+            weights, spellings, the empty word and the saved lookup tables
 """
 import os
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WORDS = os.path.join(HERE, "..", "examples", "words.txt")
@@ -161,6 +165,36 @@ COMPLETE_SEEDS = {
 }
 
 
+# --- index files -----------------------------------------------------------------
+
+
+def index_files():
+    """Small index files, each under 4 KiB, the fuzzer's input limit."""
+    import kelvaro
+    from kelvaro import _storage
+
+    small = ["car", "cart", "care", "cat", "dog", "do"]
+    indexes = {
+        "plain": kelvaro.Index.from_words(small),
+        "weighted-spellings": kelvaro.Index.from_words(
+            {"Apple": 5, "apple": 3, "\u00c9clair": 2, "Zoo": 0}, normalize=str.casefold, weighted=True
+        ),
+        "wide-characters": kelvaro.Index.from_words(["", "a", "\u00e9t\u00e9", "\u20ac", "\U0001f600x", "\u4e00\u4e8c"]),
+        "no-words": kelvaro.Index.from_words([]),
+    }
+    with tempfile.TemporaryDirectory() as directory:
+        path = os.path.join(directory, "index")
+        for name, index in indexes.items():
+            index.save(path)
+            with open(path, "rb") as saved_file:
+                yield name, saved_file.read()
+        # Without the lookup tables, which an index then makes on first need.
+        index = indexes["plain"]
+        _storage.save(path, index._parts, index._image(False), index.normalize)
+        with open(path, "rb") as saved_file:
+            yield "forward-trie-only", saved_file.read()
+
+
 # --- writing -------------------------------------------------------------------
 
 
@@ -187,6 +221,9 @@ def main():
         write("search", name, search_input(words, query, max_dist, limit))
     for name, seed in COMPLETE_SEEDS.items():
         write("complete", name, complete_input(*seed))
+    for name, data in index_files():
+        assert len(data) <= 4096, name
+        write("index_file", name, data)
 
 
 if __name__ == "__main__":
