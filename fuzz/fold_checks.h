@@ -42,8 +42,8 @@ inline void check_folded_lookup(const Trie& trie, const CompactTrie& folded,
   require(walk_sound_trie(folded, query, max_dist, limit, transpositions) ==
               walk_sound_trie(trie, query, max_dist, limit, transpositions),
           "the fold's walk differs from the trie's");
-  const std::optional<NodeId> found = find_exact(folded, query);
-  const std::optional<NodeId> expected = find_exact(trie, query);
+  const auto found = find_exact(folded, query);
+  const auto expected = find_exact(trie, query);
   require(found.has_value() == expected.has_value() &&
               (!found || folded.payload(*found) == trie.payload(*expected)),
           "the fold's exact descent differs from the trie's");

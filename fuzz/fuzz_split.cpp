@@ -48,9 +48,8 @@ void run(std::span<const std::uint8_t> input) {
           "the reversed trie holds another number of words");
   for (const std::string& word : words) {
     const std::u32string text = utf8::decode(word);
-    const std::optional<NodeId> node = find_exact(forward, text);
-    const std::optional<NodeId> back =
-        find_exact(backward, std::u32string(text.rbegin(), text.rend()));
+    const auto node = find_exact(forward, text);
+    const auto back = find_exact(backward, std::u32string(text.rbegin(), text.rend()));
     require(back.has_value() == node.has_value() &&
                 (!node || backward.payload(*back) == forward.payload(*node)),
             "the reversed trie does not hold a word reversed with its payload");
