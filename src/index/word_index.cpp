@@ -82,7 +82,7 @@ const WordIndex::Tables& WordIndex::tables() const {
 std::optional<Payload> WordIndex::get(std::u32string_view key) const {
   // The root spells the empty word; the descent never reports it.
   if (key.empty()) return empty_word();
-  const std::optional<NodeId> node = find_exact(forward_, key);
+  const auto node = find_exact(forward_, key);
   if (!node.has_value()) return std::nullopt;
   return forward_.payload(*node);
 }
@@ -135,7 +135,7 @@ std::vector<Match> WordIndex::found(std::u32string_view query, std::uint64_t max
   std::vector<Match> walked;
   if (max_dist == 0) {
     // Distance 0 is an exact lookup: a descent along the query.
-    if (const std::optional<NodeId> node = find_exact(forward_, query))
+    if (const auto node = find_exact(forward_, query))
       walked.push_back({utf8::encode(query), forward_.payload(*node), 0});
   } else if (splits(query, max_dist)) {
     walked = split_search(forward_, tables().backward, query, max_dist, limit, transpositions);

@@ -48,6 +48,20 @@
 
 namespace kelvaro {
 
+// The set bits of a word. Without the processor's instruction (the baseline
+// x86-64 that the package builds for has none), std::popcount is a call into
+// the compiler's runtime; a few shifts and masks inline cost less.
+inline unsigned count_bits(std::uint64_t word) {
+#if defined(__POPCNT__) || !defined(__x86_64__)
+  return static_cast<unsigned>(std::popcount(word));
+#else
+  word -= (word >> 1) & 0x5555555555555555u;
+  word = (word & 0x3333333333333333u) + ((word >> 2) & 0x3333333333333333u);
+  word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+  return static_cast<unsigned>((word * 0x0101010101010101u) >> 56);
+#endif
+}
+
 // Bits with a rank directory: pairs of 64-bit words, the bits and the
 // number of set bits in all words before them. One pair more than the bits
 // need, so that rank(size) reads inside.
@@ -64,7 +78,7 @@ class RankedBits {
     const std::uint64_t word = pairs_[2 * (i >> 6)];
     const std::uint64_t below = (std::uint64_t{1} << (i & 63)) - 1;
     return static_cast<std::size_t>(pairs_[2 * (i >> 6) + 1]) +
-           static_cast<std::size_t>(std::popcount(word & below));
+           static_cast<std::size_t>(count_bits(word & below));
   }
   std::span<const std::uint64_t> pairs() const { return pairs_; }
 
@@ -142,6 +156,33 @@ class CompactTrie {
   static constexpr bool runs_sorted() { return true; }
   static constexpr bool siblings_distinct() { return true; }
 
+  // A node together with the folded node it belongs to: what the walks
+  // carry from parent to child, so that they never need a rank to find
+  // the folded node (a node ends its label exactly when it is the label's
+  // last).
+  struct Place {
+    NodeId node;
+    std::uint32_t folded;
+  };
+  static constexpr Place root() { return {0, 0}; }
+  Place place_at(std::size_t position, Place parent) const {
+    if (position >= inner_) return {static_cast<NodeId>(position - inner_ + 1), parent.folded};
+    return {label_end_[position - 1] + 1, static_cast<std::uint32_t>(position)};
+  }
+  Run run_of(Place place) const {
+    if (place.node != label_end_[place.folded]) return {inner_ + place.node, inner_ + place.node + 1};
+    return {first_child_[place.folded], first_child_[place.folded + 1]};
+  }
+  bool has_payload(Place place) const {
+    return place.node == label_end_[place.folded] && has_word_.test(place.folded);
+  }
+  std::optional<Payload> payload(Place place) const {
+    if (place.node != label_end_[place.folded]) return std::nullopt;
+    return folded_payload(place.folded);
+  }
+  std::uint8_t nearest_word(Place place) const { return reach_of(place, 0); }
+  std::uint8_t deepest_below(Place place) const { return reach_of(place, 1); }
+
   bool is_end(NodeId node) const { return ends_.test(node); }
   // The folded node that `node` belongs to.
   std::size_t folded_of(NodeId node) const { return ends_.rank(node); }
@@ -211,9 +252,13 @@ class CompactTrie {
   // The rank of `wanted` in the alphabet, if it has it.
   std::optional<std::uint32_t> rank_of(char32_t wanted) const;
   std::uint8_t reach_below(NodeId node, int which) const {
-    const std::size_t k = folded_of(node);
-    const std::uint32_t rest = label_end_[k] - node;
-    const std::uint32_t value = reach_[2 * k + which] + rest;
+    return reach_of({node, static_cast<std::uint32_t>(folded_of(node))}, which);
+  }
+  std::uint8_t reach_of(Place place, int which) const {
+    // Inside a label, what lies below is the rest of the label and then
+    // what lies below its end.
+    const std::uint32_t rest = label_end_[place.folded] - place.node;
+    const std::uint32_t value = reach_[2 * std::size_t{place.folded} + which] + rest;
     return static_cast<std::uint8_t>(value < kFarthest ? value : kFarthest);
   }
 
@@ -245,6 +290,7 @@ class PerFolded {
   PerFolded() = default;
   PerFolded(const CompactTrie& trie, std::span<const Payload> values) : trie_(&trie), values_(values) {}
   Payload operator[](NodeId node) const { return values_[trie_->folded_of(node)]; }
+  Payload operator[](CompactTrie::Place place) const { return values_[place.folded]; }
   bool empty() const { return values_.empty(); }
   std::span<const Payload> values() const { return values_; }
 

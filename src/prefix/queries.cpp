@@ -39,7 +39,7 @@ std::vector<Match> walk_trie(const TrieT& trie, std::u32string_view query, std::
   // bounds the band.
   const EditBand band(query, max_dist, std::max<std::uint64_t>(query.size(), trie.height()));
   TreeWalk walk(trie, band, max_dist, transpositions);
-  walk.run([&](NodeId node, std::u32string_view path, Cell distance) {
+  walk.run([&](typename TrieT::Place node, std::u32string_view path, Cell distance) {
     matches.push_back({utf8::encode(path), trie.payload(node), distance});
     return !limit.has_value() || matches.size() < *limit;
   });

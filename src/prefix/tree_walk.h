@@ -53,6 +53,8 @@ using WalkGuards = std::array<WalkGuard, 2>;
 
 template <typename TrieT>
 class TreeWalk {
+  using Place = typename TrieT::Place;
+
  public:
   // `trie` must be sound; `band` says the query and the bound.
   TreeWalk(const TrieT& trie, const EditBand& band, std::uint64_t max_dist, bool transpositions,
@@ -61,11 +63,11 @@ class TreeWalk {
     find_occurrences();
   }
 
-  // Calls record(node, path, distance) for every match, in order, until it
-  // returns false.
+  // Calls record(place, path, distance) for every match (place being the
+  // trie's Place of its node), in order, until it returns false.
   template <typename Record>
   void run(Record&& record) {
-    run(record, [](NodeId, Cell) { return false; });
+    run(record, [](Place, Cell) { return false; });
   }
 
   // The same, skipping every node (and all below it) for which
@@ -85,7 +87,7 @@ class TreeWalk {
       if (guards_[i].columns > guards_[i].budget) unmet_[0] |= 1u << i;
     Constraint root;
     if (!choose(0, rows_.data(), 0, unmet_[0], root)) return;
-    push_children(0, 0, root.smallest, root.threshold, root.columns);
+    push_children(TrieT::root(), 0, root.smallest, root.threshold, root.columns);
     while (!pending_.empty()) {
       const Pending next = pending_.back();
       pending_.pop_back();
@@ -122,7 +124,7 @@ class TreeWalk {
 
  private:
   struct Pending {
-    NodeId node;
+    Place node;
     std::uint32_t depth;
     char32_t ch;
   };
@@ -179,7 +181,7 @@ class TreeWalk {
   // come off the stack in the search's order.
   // `smallest` is the least of the node's cells in its first `columns`
   // columns, which must stay within `threshold`.
-  void push_children(NodeId node, std::size_t depth, Cell smallest, Cell threshold,
+  void push_children(Place node, std::size_t depth, Cell smallest, Cell threshold,
                      std::size_t columns) {
     const Run run = trie_.run_of(node);
     if (run.size() == 0) return;
@@ -190,7 +192,7 @@ class TreeWalk {
                              : kNoPosition;
     const std::size_t stacked = pending_.size();
     const auto push = [&](std::size_t position) {
-      pending_.push_back({trie_.child_at(position), static_cast<std::uint32_t>(depth + 1),
+      pending_.push_back({trie_.place_at(position, node), static_cast<std::uint32_t>(depth + 1),
                           trie_.char_at(position)});
     };
     // A child whose character the band does not compare has cells each one
@@ -303,31 +305,32 @@ class TreeWalk {
   InterruptCheck interrupts_;
 };
 
-// The node that spells `query` and has a payload, as the search finds it
+// The Place of the node that spells `query` and has a payload, as the search finds it
 // first, in a sound trie: a descent along the query, trying the children that
 // carry its next character (the last of them, then the others in run order)
 // and stopping at the first hit.
 template <typename TrieT>
-std::optional<NodeId> find_exact(const TrieT& trie, std::u32string_view query) {
+std::optional<typename TrieT::Place> find_exact(const TrieT& trie, std::u32string_view query) {
+  using Place = typename TrieT::Place;
   // The root is never a match, so the empty query has none.
   if (query.empty()) return std::nullopt;
   // Siblings that never share a character (every index trie): one child
   // at most carries each character, so the descent never turns back.
   if (trie.siblings_distinct()) {
-    NodeId node = 0;
+    Place node = TrieT::root();
     for (const char32_t ch : query) {
       const std::optional<std::size_t> position = trie.last_child_with(trie.run_of(node), ch);
       if (!position.has_value()) return std::nullopt;
-      node = trie.child_at(*position);
+      node = trie.place_at(*position, node);
     }
     if (!trie.has_payload(node)) return std::nullopt;
     return node;
   }
   struct Pending {
-    NodeId node;
+    Place node;
     std::size_t depth;
   };
-  std::vector<Pending> pending{{0, 0}};
+  std::vector<Pending> pending{{TrieT::root(), 0}};
   InterruptCheck interrupts;
   while (!pending.empty()) {
     const Pending next = pending.back();
@@ -344,11 +347,11 @@ std::optional<NodeId> find_exact(const TrieT& trie, std::u32string_view query) {
     // others in run order, so they are stacked in reverse.
     for (std::size_t position = *last; position-- > run.start;) {
       if (trie.char_at(position) == query[next.depth])
-        pending.push_back({trie.child_at(position), next.depth + 1});
+        pending.push_back({trie.place_at(position, next.node), next.depth + 1});
       else if (trie.runs_sorted())
         break;
     }
-    pending.push_back({trie.child_at(*last), next.depth + 1});
+    pending.push_back({trie.place_at(*last, next.node), next.depth + 1});
   }
   return std::nullopt;
 }

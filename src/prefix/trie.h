@@ -111,7 +111,11 @@ class Trie {
   bool siblings_distinct() const { return siblings_distinct_; }
 
   // What a walk reads of a position of a run and of a node, in a sound trie
-  // (CompactTrie answers the same questions).
+  // (CompactTrie answers the same questions). A walk carries a Place from
+  // parent to child; here it is the node itself.
+  using Place = NodeId;
+  static constexpr Place root() { return 0; }
+  Place place_at(std::size_t position, Place) const { return child_indices_[position]; }
   NodeId child_at(std::size_t position) const { return child_indices_[position]; }
   char32_t char_at(std::size_t position) const { return run_chars_[position]; }
   bool has_payload(NodeId node) const { return node_payloads_[node].has_value(); }

@@ -79,7 +79,7 @@ class CompletionSearch {
     band_.root_row(rows_.data());
     records_.push_back({0, 0, 0, kNoRow, kNoRecord});
     // The root is opened whatever its distance: it is never a word itself.
-    open(0, 0, band_.last(0, rows_.data()));
+    open(0, CompactTrie::root(), band_.last(0, rows_.data()));
     while (!queue_.empty() && found_.size() < limit_) {
       std::pop_heap(queue_.begin(), queue_.end(), later_);
       const Entry next = queue_.back();
@@ -113,7 +113,7 @@ class CompletionSearch {
     Cell least;       // the least distance of any word it stands for
     Cell distance;    // the distance of its path so far
     Payload payload;  // the largest payload below it, or the word's
-    NodeId node;
+    CompactTrie::Place node;
     std::uint32_t parent;  // in records_
     std::uint32_t row;     // in rows_, for an open node
     char32_t ch;
@@ -177,7 +177,7 @@ class CompletionSearch {
   }
 
   // An open node: its own word, and its children with rows of their own.
-  void open(std::uint32_t record, NodeId node, Cell distance) {
+  void open(std::uint32_t record, CompactTrie::Place node, Cell distance) {
     const Record here = records_[record];
     const char32_t parent_ch = here.depth > 0 ? paths_[here.path + here.depth - 1] : kNoCharacter;
     if (here.depth > 0 && distance <= band_.bound()) {
@@ -199,7 +199,7 @@ class CompletionSearch {
     }
     interrupts_.tick(static_cast<std::uint32_t>(gathered_.size() / 8));
     for (const std::size_t position : gathered_) {
-      const NodeId child = trie_.child_at(position);
+      const CompactTrie::Place child = trie_.place_at(position, node);
       const char32_t ch = trie_.char_at(position);
       interrupts_.tick(band_.row_work());
       const std::size_t offset = rows_.size();
@@ -240,7 +240,7 @@ class CompletionSearch {
     const std::uint32_t record = add_record(entry);
     interrupts_.tick(static_cast<std::uint32_t>(run.size() / 8));
     for (std::size_t position = run.start; position < run.end; ++position) {
-      const NodeId child = trie_.child_at(position);
+      const CompactTrie::Place child = trie_.place_at(position, entry.node);
       push({entry.least, entry.least, best_[child], child, record, kNoRow,
             trie_.char_at(position), Kind::kSettled});
     }
@@ -251,7 +251,7 @@ class CompletionSearch {
     path_ = path_of(entry);
     const std::size_t base = path_.size();
     struct Pending {
-      NodeId node;
+      CompactTrie::Place node;
       std::size_t depth;
       char32_t ch;
     };
@@ -267,7 +267,7 @@ class CompletionSearch {
       const Run run = trie_.run_of(next.node);
       for (std::size_t position = run.end; position-- > run.start;)
         pending.push_back(
-            {trie_.child_at(position), next.depth + 1, trie_.char_at(position)});
+            {trie_.place_at(position, next.node), next.depth + 1, trie_.char_at(position)});
     }
   }
 

@@ -28,7 +28,7 @@ void split_round(const CompactTrie& forward, const CompactTrie& backward, std::u
     if (distance <= max_dist) found(std::move(word), payload, distance);
   };
   if (budget == 0) {
-    if (const std::optional<NodeId> node = find_exact(forward, text))
+    if (const auto node = find_exact(forward, text))
       report(std::u32string(text), *forward.payload(*node), Cell{0});
     return;
   }
@@ -37,13 +37,13 @@ void split_round(const CompactTrie& forward, const CompactTrie& backward, std::u
     const EditBand band(walked, budget, std::max<std::uint64_t>(walked.size(), trie.height()));
     TreeWalk(trie, band, budget, transpositions, guards)
         .run(
-            [&](NodeId node, std::u32string_view path, Cell distance) {
+            [&](CompactTrie::Place node, std::u32string_view path, Cell distance) {
               std::u32string word(path);
               if (reversed) std::reverse(word.begin(), word.end());
               report(std::move(word), *trie.payload(node), distance);
               return true;
             },
-            [&](NodeId node, Cell least) { return skip(reversed, node, least); });
+            [&](CompactTrie::Place node, Cell least) { return skip(reversed, node, least); });
   };
   const std::size_t n = text.size();
   const std::u32string reversed(text.rbegin(), text.rend());
@@ -102,11 +102,11 @@ void for_each_walk_match(const CompactTrie& trie, std::u32string_view query, std
   const EditBand band(query, max_dist, std::max<std::uint64_t>(query.size(), trie.height()));
   TreeWalk(trie, band, max_dist, transpositions)
       .run(
-          [&](NodeId node, std::u32string_view path, Cell distance) {
+          [&](CompactTrie::Place node, std::u32string_view path, Cell distance) {
             found(std::u32string(path), *trie.payload(node), distance);
             return true;
           },
-          [&](NodeId node, Cell least) { return skip(false, node, least); });
+          [&](CompactTrie::Place node, Cell least) { return skip(false, node, least); });
 }
 
 bool can_split(const CompactTrie& forward, const CompactTrie& backward) {
@@ -140,7 +140,7 @@ std::vector<Match> split_search(const CompactTrie& forward, const CompactTrie& b
       [&](std::u32string&& text, Payload payload, Cell distance) {
         found.push_back({std::move(text), payload, distance});
       },
-      [](bool, NodeId, Cell) { return false; });
+      [](bool, CompactTrie::Place, Cell) { return false; });
   std::sort(found.begin(), found.end(),
             [&](const Found& a, const Found& b) { return walk_order_less(query, a.text, b.text); });
   // Equal texts are the same match, found twice.

@@ -62,7 +62,7 @@ std::vector<Match> split_search(const CompactTrie& forward, const CompactTrie& b
 // once, and skip(backward, node, least) may prune a node of either trie (see
 // TreeWalk::run).
 using SplitFound = std::function<void(std::u32string&&, Payload, Cell)>;
-using SplitSkip = std::function<bool(bool, NodeId, Cell)>;
+using SplitSkip = std::function<bool(bool, CompactTrie::Place, Cell)>;
 void for_each_split_match(const CompactTrie& forward, const CompactTrie& backward, std::u32string_view query,
                           std::uint64_t max_dist, bool transpositions, const SplitFound& found,
                           const SplitSkip& skip);

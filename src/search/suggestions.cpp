@@ -102,7 +102,7 @@ std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
   Ranking ranking(word, limit, weighted);
   // The word itself first: it leads the ranking and tightens the bound.
   if (!word.empty()) {
-    if (const std::optional<NodeId> node = find_exact(tries.forward, word))
+    if (const auto node = find_exact(tries.forward, word))
       ranking.add(std::u32string(word), *tries.forward.payload(*node), 0);
   }
   // The empty word, at the root, which no walk reports.
@@ -110,7 +110,7 @@ std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
     ranking.add(std::u32string(), *empty, word.size());
   walks([&](std::u32string&& text, Payload payload,
             Cell distance) { ranking.add(std::move(text), payload, distance); },
-        [&](bool backward, NodeId node, Cell least) {
+        [&](bool backward, CompactTrie::Place node, Cell least) {
           return !backward && ranking.cannot_enter(least, tries.best_forward[node]);
         });
   return ranking.take();

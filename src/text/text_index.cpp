@@ -40,7 +40,7 @@ std::optional<Known> find_exactly(const TextIndex& index, TextViews views, std::
 
 std::optional<Payload> payload_of(const IndexTries& tries, std::u32string_view key) {
   if (key.empty()) return std::nullopt;
-  const std::optional<NodeId> node = find_exact(tries.forward, key);
+  const auto node = find_exact(tries.forward, key);
   if (!node.has_value()) return std::nullopt;
   return tries.forward.payload(*node);
 }
