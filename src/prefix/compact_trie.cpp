@@ -44,12 +44,30 @@ CompactTrieArrays compact(const Trie& trie) {
   InterruptCheck interrupts;
 
   // The alphabet, and each character's rank in it.
-  for (std::size_t node = 1; node < n; ++node) out.alphabet.push_back(chars[node].value());
-  std::sort(out.alphabet.begin(), out.alphabet.end());
-  out.alphabet.erase(std::unique(out.alphabet.begin(), out.alphabet.end()), out.alphabet.end());
+  // Which characters occur: a bitmap for the first 64K code points, which
+  // hold nearly all of them, and a sorted list for the rest.
+  std::vector<bool> seen(0x10000, false);
+  std::vector<char32_t> high;
+  for (std::size_t node = 1; node < n; ++node) {
+    const char32_t ch = chars[node].value();
+    if (ch < 0x10000)
+      seen[ch] = true;
+    else
+      high.push_back(ch);
+  }
+  for (char32_t ch = 0; ch < 0x10000; ++ch)
+    if (seen[ch]) out.alphabet.push_back(ch);
+  std::sort(high.begin(), high.end());
+  high.erase(std::unique(high.begin(), high.end()), high.end());
+  out.alphabet.insert(out.alphabet.end(), high.begin(), high.end());
   const std::size_t letters = out.alphabet.size();
   out.rank_width = letters <= 0x100 ? 1 : letters <= 0x10000 ? 2 : 4;
+  // Ranks of the first 64K code points from a table, the rest by search.
+  std::vector<std::uint32_t> low_ranks(0x10000, 0);
+  for (std::size_t r = 0; r < letters && out.alphabet[r] < 0x10000; ++r)
+    low_ranks[out.alphabet[r]] = static_cast<std::uint32_t>(r);
   const auto rank = [&](char32_t ch) {
+    if (ch < 0x10000) return low_ranks[ch];
     return static_cast<std::uint32_t>(
         std::lower_bound(out.alphabet.begin(), out.alphabet.end(), ch) - out.alphabet.begin());
   };
@@ -64,6 +82,8 @@ CompactTrieArrays compact(const Trie& trie) {
   // when the node is numbered, so labels lie in the order of the numbers.
   std::vector<NodeId> folded{0};  // the original end node of each folded node
   std::vector<std::uint32_t> first_ranks{0};
+  std::vector<std::uint32_t> node_ranks;
+  node_ranks.reserve(n - 1);
   out.label_end.push_back(0);
   std::uint32_t next_node = 1;
   for (std::size_t k = 0; k < folded.size(); ++k) {
@@ -74,7 +94,7 @@ CompactTrieArrays compact(const Trie& trie) {
       NodeId node = trie.child_indices()[position];
       first_ranks.push_back(rank(chars[node].value()));
       for (;;) {
-        put_rank(out.ranks, out.rank_width, rank(chars[node].value()));
+        node_ranks.push_back(rank(chars[node].value()));
         ++next_node;
         if (ends_label(node)) break;
         node = trie.child_indices()[trie.run_of(node).start];
@@ -85,7 +105,9 @@ CompactTrieArrays compact(const Trie& trie) {
   }
   out.first_child.push_back(static_cast<std::uint32_t>(folded.size()));
   const std::size_t count = folded.size();
+  out.ranks.reserve(out.rank_width * (first_ranks.size() + node_ranks.size()));
   for (const std::uint32_t first : first_ranks) put_rank(out.ranks, out.rank_width, first);
+  for (const std::uint32_t each : node_ranks) put_rank(out.ranks, out.rank_width, each);
 
   out.node_count = next_node;
   out.ends.assign(2 * RankedBits::pairs_for(next_node), 0);
@@ -189,7 +211,6 @@ CompactTrie::CompactTrie(const CompactTrieSpans& s)
       alphabet_(s.alphabet),
       rank_width_(s.rank_width),
       ranks_(s.ranks.data()),
-      first_ranks_(static_cast<std::size_t>(s.node_count - 1)),
       ends_(s.ends),
       label_end_(s.label_end),
       first_child_(s.first_child),
@@ -218,23 +239,27 @@ std::optional<std::uint32_t> CompactTrie::rank_of(char32_t wanted) const {
 }
 
 std::optional<std::size_t> CompactTrie::last_child_with(Run run, char32_t wanted) const {
-  if (run.size() == 0) return std::nullopt;
   const std::optional<std::uint32_t> rank = rank_of(wanted);
   if (!rank.has_value()) return std::nullopt;
+  return last_child_with_key(run, *rank);
+}
+
+std::optional<std::size_t> CompactTrie::last_child_with_key(Run run, Key rank) const {
+  if (run.size() == 0) return std::nullopt;
   if (run.start >= inner_) {
-    if (rank_at(run.start - inner_) != *rank) return std::nullopt;
+    if (rank_at(run.start) != rank) return std::nullopt;
     return run.start;
   }
   // Siblings are distinct and sorted: a binary search on their first ranks.
   std::size_t low = run.start, high = run.end;
   while (low < high) {
     const std::size_t middle = low + (high - low) / 2;
-    if (rank_at(first_ranks_ + middle) < *rank)
+    if (rank_at(middle) < rank)
       low = middle + 1;
     else
       high = middle;
   }
-  if (low < run.end && rank_at(first_ranks_ + low) == *rank) return low;
+  if (low < run.end && rank_at(low) == rank) return low;
   return std::nullopt;
 }
 

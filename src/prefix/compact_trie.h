@@ -24,6 +24,8 @@
 // The walks choose children by position in a run, as on Trie: a folded
 // node's children are the positions first_child[k] .. first_child[k + 1];
 // the one child of a node v inside a label is position folded_count + v.
+// The ranks are laid out so that a position's character is ranks[position]
+// either way: the folded nodes' first ranks, then every node's.
 // Either way the children come in increasing character order, as in the
 // trie the layout was made from, so every walk meets the nodes in the same
 // order as there, and a breadth-first pass over the nodes gives back the
@@ -94,8 +96,9 @@ struct CompactTrieSpans {
   std::span<const char32_t> alphabet;
   // 1, 2 or 4 bytes a rank.
   std::uint32_t rank_width = 1;
-  // node_count - 1 ranks, then first_rank's folded_count ranks, both of
-  // rank_width bytes.
+  // first_rank's folded_count ranks, then the ranks of nodes 1 to
+  // node_count - 1, all of rank_width bytes: the rank of the child at run
+  // position p is ranks[p] either way.
   std::span<const std::uint8_t> ranks;
   std::span<const std::uint64_t> ends;      // pairs over node_count bits
   std::span<const std::uint32_t> label_end;  // folded_count
@@ -165,13 +168,26 @@ class CompactTrie {
     std::uint32_t folded;
   };
   static constexpr Place root() { return {0, 0}; }
+  // What a walk compares children's characters by: their ranks in the
+  // alphabet, read without looking the characters up.
+  using Key = std::uint32_t;
+  static constexpr Key kNoKey = 0xFFFFFFFF;
+  std::optional<Key> key_of(char32_t ch) const { return rank_of(ch); }
+  Key key_at(std::size_t position) const { return rank_at(position); }
+  std::optional<std::size_t> last_child_with_key(Run run, Key rank) const;
+  // Both are written to choose without a jump: whether a node ends its
+  // label changes from node to node, and a mispredicted branch costs more
+  // than the reads it would save.
   Place place_at(std::size_t position, Place parent) const {
-    if (position >= inner_) return {static_cast<NodeId>(position - inner_ + 1), parent.folded};
-    return {label_end_[position - 1] + 1, static_cast<std::uint32_t>(position)};
+    const bool inside = position >= inner_;
+    const NodeId after_label = label_end_[inside ? 0 : position - 1] + 1;
+    return {inside ? static_cast<NodeId>(position - inner_ + 1) : after_label,
+            inside ? parent.folded : static_cast<std::uint32_t>(position)};
   }
   Run run_of(Place place) const {
-    if (place.node != label_end_[place.folded]) return {inner_ + place.node, inner_ + place.node + 1};
-    return {first_child_[place.folded], first_child_[place.folded + 1]};
+    const bool end = place.node == label_end_[place.folded];
+    const std::size_t first = first_child_[place.folded], last = first_child_[place.folded + 1];
+    return {end ? first : inner_ + place.node, end ? last : inner_ + place.node + 1};
   }
   bool has_payload(Place place) const {
     return place.node == label_end_[place.folded] && has_word_.test(place.folded);
@@ -197,11 +213,10 @@ class CompactTrie {
     return label_end_[position - 1] + 1;
   }
   char32_t char_at(std::size_t position) const {
-    if (position >= inner_) return char_of_rank(rank_at(position - inner_));
-    return char_of_rank(rank_at(first_ranks_ + position));
+    return char_of_rank(rank_at(position));
   }
   // The edge character of a node other than the root.
-  char32_t node_char(NodeId node) const { return char_of_rank(rank_at(node - 1)); }
+  char32_t node_char(NodeId node) const { return char_of_rank(rank_at(inner_ + node - 1)); }
 
   std::optional<Payload> payload(NodeId node) const {
     if (!is_end(node)) return std::nullopt;
@@ -266,8 +281,6 @@ class CompactTrie {
   std::span<const char32_t> alphabet_;
   std::uint32_t rank_width_ = 1;
   const std::uint8_t* ranks_ = nullptr;
-  // Where first_rank starts among the ranks.
-  std::size_t first_ranks_ = 0;
   RankedBits ends_;
   std::span<const std::uint32_t> label_end_;
   std::span<const std::uint32_t> first_child_;

@@ -54,13 +54,16 @@ using WalkGuards = std::array<WalkGuard, 2>;
 template <typename TrieT>
 class TreeWalk {
   using Place = typename TrieT::Place;
+  using Key = typename TrieT::Key;
+  static constexpr Key kNoKey = TrieT::kNoKey;
+  static constexpr Key kKeyTable = 256;
 
  public:
   // `trie` must be sound; `band` says the query and the bound.
   TreeWalk(const TrieT& trie, const EditBand& band, std::uint64_t max_dist, bool transpositions,
            WalkGuards guards = {})
       : trie_(trie), band_(band), max_dist_(max_dist), swapping_(transpositions), guards_(guards) {
-    find_occurrences();
+    find_keys();
   }
 
   // Calls record(place, path, distance) for every match (place being the
@@ -188,8 +191,9 @@ class TreeWalk {
     const std::u32string_view query = band_.query();
     // No position is the largest size_t, which is what "none" reads as.
     const std::size_t preferred =
-        depth < query.size() ? trie_.last_child_with(run, query[depth]).value_or(kNoPosition)
-                             : kNoPosition;
+        depth < query.size() && query_keys_[depth] != kNoKey
+            ? trie_.last_child_with_key(run, query_keys_[depth]).value_or(kNoPosition)
+            : kNoPosition;
     const std::size_t stacked = pending_.size();
     const auto push = [&](std::size_t position) {
       pending_.push_back({trie_.place_at(position, node), static_cast<std::uint32_t>(depth + 1),
@@ -235,7 +239,7 @@ class TreeWalk {
       const std::uint64_t window =
           swapping_ ? bits(from, to) : diagonal_bits(depth, threshold, columns);
       for (std::size_t position = run.start; position < run.end; ++position) {
-        if (occurrences_of(trie_.char_at(position)) & window) gathered_.push_back(position);
+        if (occurrences_of(trie_.key_at(position)) & window) gathered_.push_back(position);
       }
       return;
     }
@@ -261,32 +265,37 @@ class TreeWalk {
     return found;
   }
 
-  // For a query of up to 64 characters: per character, the bits of the
-  // positions where it occurs; a table for the first 128 code points and a
-  // sorted list for the rest.
-  void find_occurrences() {
+  // Each query character as the trie keys it (its rank in a compact trie's
+  // alphabet), or kNoKey where no child can carry it. For a query of up to
+  // 64 characters, also per key the bits of the positions where it occurs:
+  // a table for the first 256 keys and a sorted list for the rest.
+  void find_keys() {
     const std::u32string_view query = band_.query();
+    query_keys_.resize(query.size());
+    for (std::size_t i = 0; i < query.size(); ++i)
+      query_keys_[i] = trie_.key_of(query[i]).value_or(kNoKey);
     if (query.size() > 64) return;
-    occurrences_.assign(128, 0);
+    occurrences_.assign(kKeyTable, 0);
     for (std::size_t i = 0; i < query.size(); ++i) {
-      const char32_t ch = query[i];
-      if (ch < 128) {
-        occurrences_[ch] |= std::uint64_t{1} << i;
+      const Key key = query_keys_[i];
+      if (key == kNoKey) continue;
+      if (key < kKeyTable) {
+        occurrences_[key] |= std::uint64_t{1} << i;
         continue;
       }
-      auto it = std::lower_bound(wide_occurrences_.begin(), wide_occurrences_.end(), ch,
-                                 [](const auto& entry, char32_t c) { return entry.first < c; });
-      if (it == wide_occurrences_.end() || it->first != ch)
-        it = wide_occurrences_.insert(it, {ch, 0});
+      auto it = std::lower_bound(wide_occurrences_.begin(), wide_occurrences_.end(), key,
+                                 [](const auto& entry, Key k) { return entry.first < k; });
+      if (it == wide_occurrences_.end() || it->first != key)
+        it = wide_occurrences_.insert(it, {key, 0});
       it->second |= std::uint64_t{1} << i;
     }
   }
 
-  std::uint64_t occurrences_of(char32_t ch) const {
-    if (ch < 128) return occurrences_[ch];
-    auto it = std::lower_bound(wide_occurrences_.begin(), wide_occurrences_.end(), ch,
-                               [](const auto& entry, char32_t c) { return entry.first < c; });
-    return it != wide_occurrences_.end() && it->first == ch ? it->second : 0;
+  std::uint64_t occurrences_of(Key key) const {
+    if (key < kKeyTable) return occurrences_[key];
+    auto it = std::lower_bound(wide_occurrences_.begin(), wide_occurrences_.end(), key,
+                               [](const auto& entry, Key k) { return entry.first < k; });
+    return it != wide_occurrences_.end() && it->first == key ? it->second : 0;
   }
 
   const TrieT& trie_;
@@ -300,8 +309,9 @@ class TreeWalk {
   std::u32string path_;
   std::vector<Cell> rows_;
   std::vector<std::size_t> gathered_;
+  std::vector<Key> query_keys_;
   std::vector<std::uint64_t> occurrences_;
-  std::vector<std::pair<char32_t, std::uint64_t>> wide_occurrences_;
+  std::vector<std::pair<Key, std::uint64_t>> wide_occurrences_;
   InterruptCheck interrupts_;
 };
 

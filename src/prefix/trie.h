@@ -114,6 +114,14 @@ class Trie {
   // (CompactTrie answers the same questions). A walk carries a Place from
   // parent to child; here it is the node itself.
   using Place = NodeId;
+  // What a walk compares children's characters by: the characters.
+  using Key = char32_t;
+  static constexpr Key kNoKey = 0xFFFFFFFF;
+  std::optional<Key> key_of(char32_t ch) const { return ch; }
+  Key key_at(std::size_t position) const { return run_chars_[position]; }
+  std::optional<std::size_t> last_child_with_key(Run run, Key key) const {
+    return last_child_with(run, key);
+  }
   static constexpr Place root() { return 0; }
   Place place_at(std::size_t position, Place) const { return child_indices_[position]; }
   NodeId child_at(std::size_t position) const { return child_indices_[position]; }
