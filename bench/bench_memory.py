@@ -357,8 +357,10 @@ def measure(sizes, quick, workdir, before_python, log):
     for size in sizes:
         keys_path = os.path.join(workdir, f"keys-{size}.txt")
         queries_path = os.path.join(workdir, f"queries-{size}.txt")
-        write_lines(keys_path, keys[:size])
-        write_lines(queries_path, [edited(rng.choice(keys[:size]), 1, letters, rng) for _ in range(WORKER_SEARCHES)])
+        stored = keys[:size]
+        write_lines(keys_path, stored)
+        write_lines(queries_path, [edited(rng.choice(stored), 1, letters, rng) for _ in range(WORKER_SEARCHES)])
+        del stored
         query = keys[size // 2]
         paths = {who: os.path.join(workdir, f"{who}-{size}.index") for who, _ in versions}
         paths["marisa-trie"] = os.path.join(workdir, f"marisa-{size}.marisa")
