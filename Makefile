@@ -169,7 +169,7 @@ fuzz: fuzz-build
 
 # kelvaro against its peers on Debian's word lists and a generated CJK
 # dictionary, written to BENCHMARKS.md (bench/benchmark.py says how it
-# measures). It takes about ten minutes. The peers and the benchmark's own
+# measures). It takes about twenty-five minutes. The peers and the benchmark's own
 # C++ timer live in an environment of their own; the lookups are timed under
 # PyPy too, in an environment that holds kelvaro alone, when pypy3 is
 # installed. BENCH_ARGS=--quick gives rough figures in a few minutes.

@@ -346,7 +346,7 @@ def measure(sizes, quick, workdir, before_python, log):
 
     r = Results()
     now = sys.executable
-    builds = 1 if quick else 2
+    builds = 3 if quick else 2  # builds of each version, alternating
     loads = 3 if quick else 5
     log(f"issue 18: {max(sizes):,} phrases from wamerican-huge")
     huge = read_words(HUGE)
