@@ -19,9 +19,10 @@ the memory or the caches of another:
         installed copy of commit BEFORE, given by --before-python) is built
         in the same way, alternating with today's.
   c     The saved index: Index.load(path) and its first search, timed in
-        several fresh processes (the file is in the page cache: it was just
-        written), and the memory they add, then after 2,000 searches at
-        distance 1. marisa-trie's mmap of its own saved file is beside it.
+        several fresh processes, the versions taking turns (the file is in
+        the page cache: it was just written), and the memory they add, then
+        after 2,000 searches at distance 1. marisa-trie's mmap of its own
+        saved file is beside it.
   d     Sharing: 8 worker processes each load the same file and run the
         same 2,000 searches at distance 1, then wait on a pipe while this
         process reads each one's PSS; the PSS that the index added to the 8
@@ -30,10 +31,12 @@ the memory or the caches of another:
   e     index.memory_usage(), when the version has it: bytes per part.
   f     Speed against the version before: search at d=1 and d=2, suggest,
         complete(prefix, 1, 10) and from_words on wamerican-huge and on the
-        generated CJK dictionary of benchmark.py, in fresh processes that
-        alternate between the two versions over the same queries. A query's
-        time is the fastest of its rounds; a row gives the medians, and the
-        median of the queries' ratios.
+        generated CJK dictionary of benchmark.py. Each round starts a fresh
+        process per version, and they time the same queries in blocks of 20,
+        taking turns block by block (and build by build), so that a noisy
+        moment of the machine falls on both. A query's time is the fastest
+        of its rounds; a row gives the medians, and the median of the
+        queries' ratios.
 
 Run alone, it prints its section of BENCHMARKS.md:
     .venv-bench/bin/python bench/bench_memory.py [--quick] [--before-python PYTHON]
@@ -206,37 +209,104 @@ def child_worker(path, queries_path):
     del index
 
 
-def child_speed(job):
-    """Per-query times of each lookup, and the build's, on each dictionary."""
+def child_serve(job):
+    """The speed pass's server: builds an index of each dictionary, says
+    which calls it has, then answers requests read from its standard input,
+    one JSON line each: a build's time, or the times of a block of queries."""
     import kelvaro
 
-    result = {}
+    calls = {}
     for name, data in job.items():
-        words = data["words"]
-        builds = []
-        for _ in range(data["builds"]):
-            gc.collect()
-            start = time.perf_counter()
-            index = kelvaro.Index.from_words(words)
-            builds.append(time.perf_counter() - start)
-            del index
-        index = kelvaro.Index.from_words(words)
-        index.search(words[0], 1)
-        calls = {
-            "search d=1": (lambda q: index.search(q, 1), data["queries"]),
-            "search d=2": (lambda q: index.search(q, 2), data["deep"]),
-        }
+        index = kelvaro.Index.from_words(data["words"])
+        index.search(data["words"][0], 1)
+        mine = {"search d=1": (lambda q, index=index: index.search(q, 1), data["queries"]),
+                "search d=2": (lambda q, index=index: index.search(q, 2), data["deep"])}
         if hasattr(index, "suggest"):
-            calls["suggest"] = (index.suggest, data["deep"])
+            mine["suggest"] = (index.suggest, data["deep"])
         if hasattr(index, "complete"):
-            calls["complete(prefix, 1, 10)"] = (lambda p: index.complete(p, 1, 10), data["prefixes"])
-        times = {"from_words": [min(builds)]}
-        for call, (function, queries) in calls.items():
+            mine["complete(prefix, 1, 10)"] = (lambda p, index=index: index.complete(p, 1, 10), data["prefixes"])
+        for function, queries in mine.values():
             for q in queries[:20]:
                 function(q)
-            times[call] = [seconds_per_call(function, q) for q in queries]
-        result[name] = times
-    return result
+        calls[name] = mine
+    print(json.dumps({name: list(mine) for name, mine in calls.items()}), flush=True)
+    for line in sys.stdin:
+        request = json.loads(line)
+        name, call = request["dictionary"], request["call"]
+        if call == "from_words":
+            gc.collect()
+            start = time.perf_counter()
+            kelvaro.Index.from_words(job[name]["words"])
+            times = [time.perf_counter() - start]
+        else:
+            function, queries = calls[name][call]
+            times = [seconds_per_call(function, q) for q in queries[request["from"]:request["to"]]]
+        print(json.dumps(times), flush=True)
+
+
+class Server:
+    """A child_serve in a fresh interpreter."""
+
+    def __init__(self, python, job_path, errors_path):
+        self.errors_path = errors_path
+        with open(errors_path, "w") as errors:
+            self.process = subprocess.Popen([python, os.path.abspath(__file__), "--serve", job_path],
+                                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=errors, text=True)
+        self.calls = self.answer()
+
+    def answer(self):
+        line = self.process.stdout.readline()
+        if not line:
+            with open(self.errors_path) as f:
+                lines = f.read().strip().splitlines() or ["it stopped"]
+            raise RuntimeError(lines[-1])
+        return json.loads(line)
+
+    def ask(self, **request):
+        self.process.stdin.write(json.dumps(request) + "\n")
+        self.process.stdin.flush()
+        return self.answer()
+
+    def close(self):
+        try:
+            self.process.stdin.close()
+        except OSError:
+            pass
+        self.process.wait()
+
+
+def speed_round(versions, job, job_path, workdir, turn, block=20):
+    """One round: a fresh server per version, asked in turn for the same
+    blocks of queries, the first to go changing from block to block."""
+    servers = {}
+    try:
+        for who, python in versions:
+            servers[who] = Server(python, job_path, os.path.join(workdir, f"serve-{who}.err"))
+        result = {who: {} for who in servers}
+        step = turn
+        for name, data in job.items():
+            for who in result:
+                result[who][name] = {"from_words": []}
+            for _ in range(data["builds"]):
+                step += 1
+                for who in (list(servers) if step % 2 else list(servers)[::-1]):
+                    result[who][name]["from_words"] += servers[who].ask(dictionary=name, call="from_words")
+            for who in result:
+                result[who][name]["from_words"] = [min(result[who][name]["from_words"])]
+            shared = [call for call in servers["now"].calls[name] if all(call in server.calls[name]
+                                                                         for server in servers.values())]
+            for call in shared:
+                count = len(data["deep"] if call in ("search d=2", "suggest") else
+                            data["prefixes"] if call.startswith("complete") else data["queries"])
+                for at in range(0, count, block):
+                    step += 1
+                    for who in (list(servers) if step % 2 else list(servers)[::-1]):
+                        result[who][name].setdefault(call, []).extend(
+                            servers[who].ask(dictionary=name, call=call, **{"from": at, "to": at + block}))
+        return result
+    finally:
+        for server in servers.values():
+            server.close()
 
 
 def run_child(python, kind, job, workdir):
@@ -378,18 +448,17 @@ def measure(sizes, quick, workdir, before_python, log):
                 log(f"  {size:,} keys, {who}: built in {answer['seconds']:.2f} s, "
                     f"{answer['trimmed']['pss'] / size:.0f} B/key after its first search")
         r.file_size[size] = {who: disk_size(path) for who, path in paths.items() if os.path.exists(path)}
-        # c: loading the saved file.
-        for who, python in versions + [("marisa-trie", now)]:
-            if not os.path.exists(paths[who]):
-                continue
-            job = {"path": paths[who], "queries": queries_path, "query": query,
-                   "library": "marisa-trie" if who == "marisa-trie" else "kelvaro"}
-            for _ in range(loads if who == "now" else 1):
+        # c: loading the saved file, alternating.
+        loaders = [(who, python) for who, python in versions + [("marisa-trie", now)] if os.path.exists(paths[who])]
+        for turn in range(loads):
+            for who, python in loaders[turn % len(loaders):] + loaders[:turn % len(loaders)]:
+                job = {"path": paths[who], "queries": queries_path, "query": query,
+                       "library": "marisa-trie" if who == "marisa-trie" else "kelvaro"}
                 try:
                     r.load.setdefault((size, who), []).append(run_child(python, "load", job, workdir))
                 except RuntimeError as error:
                     r.notes.append(f"{who} could not load its saved {size:,}-key file: {error}")
-                    break
+        for who, _ in loaders:
             if (size, who) in r.load:
                 firsts = [a["load"] + a["first"] for a in r.load[size, who]]
                 log(f"  {size:,} keys, {who}: load + first search {statistics.median(firsts) * 1e3:.1f} ms")
@@ -410,14 +479,19 @@ def measure(sizes, quick, workdir, before_python, log):
         mixed = make_queries(words, queries)
         job[name] = {"words": words, "queries": mixed, "deep": mixed[:deep], "builds": 3,
                      "prefixes": completion_prefixes(words, queries)}
+    job_path = os.path.join(workdir, "job-speed.json")
+    with open(job_path, "w", encoding="utf-8") as f:
+        json.dump(job, f)
     rounds = 2 if quick else 3
-    log(f"  speed: {rounds} rounds of each version, alternating")
+    log(f"  speed: {rounds} rounds, each with a fresh process per version, alternating every block of queries")
     for turn in range(rounds):
-        for who, python in versions if turn % 2 == 0 else versions[::-1]:
-            try:
-                r.speed[who].append(run_child(python, "speed", job, workdir))
-            except RuntimeError as error:
-                r.notes.append(f"the speed pass of {who} failed: {error}")
+        try:
+            answers = speed_round(versions, job, job_path, workdir, turn)
+        except (RuntimeError, OSError, ValueError) as error:
+            r.notes.append(f"round {turn + 1} of the speed pass failed: {error}")
+            continue
+        for who, answer in answers.items():
+            r.speed[who].append(answer)
     return r
 
 
@@ -647,8 +721,8 @@ def report(r, sizes, quick, before_python):
     # f
     out += ["### Speed against the version before (f)", ""]
     if rows:
-        out += [f"Per call, the fastest of each query's {len(r.speed['now'])} rounds per version, rounds in "
-                "fresh processes alternating between the versions. The times are medians over the queries, the ratio the median of the queries' ratios (each query against itself). The queries are "
+        out += [f"Per call, the fastest of each query's {len(r.speed['now'])} rounds; each round has a fresh "
+                "process per version, and the two take turns block by block (20 queries, or one build). The times are medians over the queries, the ratio the median of the queries' ratios (each query against itself). The queries are "
                 "those of benchmark.py (words with 0 to 2 edits; on cjk, search d=2 and suggest take the first "
                 "of them only); complete takes prefixes of 1 to 8 characters, every third with a typo. "
                 "from_words is the fastest of 3 builds per round. The last column gives each round's "
@@ -660,7 +734,7 @@ def report(r, sizes, quick, before_python):
     else:
         out += ["Skipped: no version before to compare with.", ""]
     if r.notes:
-        out += ["### Skipped or failed", ""] + [f"- {note}" for note in r.notes] + [""]
+        out += ["### Skipped or failed", ""] + [f"- {note}" for note in dict.fromkeys(r.notes)] + [""]
     return out
 
 
@@ -680,10 +754,14 @@ def main():
     if len(sys.argv) == 4 and sys.argv[1] == "--worker":
         child_worker(sys.argv[2], sys.argv[3])
         return
+    if len(sys.argv) == 3 and sys.argv[1] == "--serve":
+        with open(sys.argv[2], encoding="utf-8") as f:
+            child_serve(json.load(f))
+        return
     if len(sys.argv) == 4 and sys.argv[1] == "--child":
         with open(sys.argv[3], encoding="utf-8") as f:
             job = json.load(f)
-        run = {"build": child_build, "load": child_load, "speed": child_speed}[sys.argv[2]]
+        run = {"build": child_build, "load": child_load}[sys.argv[2]]
         json.dump(run(job), sys.stdout)
         return
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
