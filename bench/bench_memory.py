@@ -110,6 +110,17 @@ def usage_of(index):
     return {str(part): value for part, value in index.memory_usage().items()}
 
 
+# Entries of memory_usage() that sum up the parts rather than being one.
+SUMMARIES = ("total", "mapped")
+
+
+def usage_total(usage):
+    """The bytes of every part: its "total" when it gives one."""
+    if isinstance(usage.get("total"), int):
+        return usage["total"]
+    return sum(v for part, v in usage.items() if isinstance(v, int) and part not in SUMMARIES)
+
+
 # --- the children: each runs in a fresh interpreter ----------------------------
 
 
@@ -527,7 +538,8 @@ def median(values):
 
 
 def speed_rows(speed):
-    """(dictionary, call, queries, before, now, ratio, rounds' ratios) per call."""
+    """(dictionary, call, queries, before, now, ratio, median of the queries'
+    ratios, rounds' ratios) per call."""
     rows = []
     if not speed["now"] or not speed["before"]:
         return rows
@@ -538,9 +550,9 @@ def speed_rows(speed):
             fastest = {who: [min(per) for per in zip(*(answer[name][call] for answer in speed[who]))]
                        for who in ("now", "before")}
             rounds = [median(n[name][call]) / median(b[name][call]) for n, b in zip(speed["now"], speed["before"])]
-            ratio = median([n / b for n, b in zip(fastest["now"], fastest["before"])])
-            rows.append((name, call, len(fastest["now"]), median(fastest["before"]), median(fastest["now"]), ratio,
-                         rounds))
+            paired = median([n / b for n, b in zip(fastest["now"], fastest["before"])])
+            before, now = median(fastest["before"]), median(fastest["now"])
+            rows.append((name, call, len(fastest["now"]), before, now, now / before, paired, rounds))
     return rows
 
 
@@ -563,24 +575,34 @@ def report(r, sizes, quick, before_python):
     def target(name, measured, met):
         t.append([name, measured, "not measured" if met is None else "yes" if met else "no"])
 
-    # Memory of the built index, everything a search needs.
-    for size in sizes:
-        ours, theirs = first(size, "now"), first(size, "marisa-trie")
+    # Memory of the index with everything a search needs: as built (after
+    # its first search and malloc_trim), and as loaded from its file (after
+    # the searches of c).
+    def loaded_first(size, who):
+        found = r.load.get((size, who))
+        return found[0] if found else None
+
+    ways = (("built", first, "trimmed"), (f"loaded, after {WORKER_SEARCHES:,} searches", loaded_first, "all_memory"))
+    for way, source, field in ways:
+        ours = source(large, "now")
         if ours is None:
-            target(f"index memory, {size:,} keys", "not measured", None)
+            target(f"index memory ≤ 100 B/key, {way} ({large:,} keys)", "not measured", None)
             continue
-        per_key = ours["trimmed"]["pss"] / size
-        if size == large:
-            usage = ours.get("usage")
-            reported = "" if not usage else \
-                f"; memory_usage(): {sum(v for v in usage.values() if isinstance(v, int)) / size:,.1f} B/key"
-            target(f"index memory after its first search ≤ 100 B/key ({size:,} keys)",
-                   f"{per_key:,.1f} B/key{reported}", per_key <= 100)
-        if theirs is not None:
-            ratio = ours["trimmed"]["pss"] / theirs["trimmed"]["pss"]
-            target(f"index memory after its first search ≤ 2.5× marisa-trie's ({size:,} keys)",
-                   f"{times_text(ratio)} ({per_key:,.1f} against {theirs['trimmed']['pss'] / size:,.1f} B/key)",
-                   ratio <= 2.5)
+        per_key = ours[field]["pss"] / large
+        usage = ours.get("usage")
+        reported = f"; memory_usage() total: {usage_total(usage) / large:,.1f} B/key" if usage else ""
+        target(f"index memory ≤ 100 B/key, {way} ({large:,} keys)", f"{per_key:,.1f} B/key{reported}",
+               per_key <= 100)
+    for way, source, field in ways:
+        for size in sizes:
+            ours, theirs = source(size, "now"), source(size, "marisa-trie")
+            if ours is None or theirs is None:
+                target(f"index memory ≤ 2.5× marisa-trie's, {way} ({size:,} keys)", "not measured", None)
+                continue
+            ratio = ours[field]["pss"] / theirs[field]["pss"]
+            target(f"index memory ≤ 2.5× marisa-trie's, {way} ({size:,} keys)",
+                   f"{times_text(ratio)} ({ours[field]['pss'] / size:,.1f} against "
+                   f"{theirs[field]['pss'] / size:,.1f} B/key)", ratio <= 2.5)
     loads, old = r.load.get((small, "now")), r.load.get((small, "before"))
     if loads:
         typical = median([a["load"] + a["first"] for a in loads])
@@ -599,7 +621,7 @@ def report(r, sizes, quick, before_python):
             target(f"{WORKERS} processes mapping one file ≤ 1.3× the memory of one ({size:,} keys)",
                    shared or "not measured", None)
     rows = speed_rows(r.speed)
-    for name, call, _, before, now, ratio, _ in rows:
+    for name, call, _, before, now, ratio, _, _ in rows:
         if call == "from_words":
             continue
         target(f"{call} on {name} ≤ 1.0× before (1.05× allowed for noise)",
@@ -633,12 +655,12 @@ def report(r, sizes, quick, before_python):
     out += ["### Building (a, b)", "",
             "Memory added to a fresh process that holds the keys: after the build, after its first search "
             "(kelvaro makes its lazily built tables then), and after malloc_trim(0), which returns the free "
-            "pages that the allocator kept from the build; that last column is the one the targets use. "
+            "pages that the allocator kept from the build; that last column is the one the targets \"built\" use. "
             "The build's time is the fastest of "
             + ("one run." if not r.build or len(next(iter(r.build.values()))) == 1 else "the runs, which alternate "
                "between the versions.") + " marisa-trie is built once.", ""]
-    out += table(["keys", "structure", "build time", "PSS after build", "PSS after first search", "RSS after first search",
-                  "PSS after malloc_trim"], body)
+    out += table(["keys", "structure", "build time", "PSS after build", "PSS after first search",
+                  "RSS after first search", "PSS after malloc_trim"], body)
     body = []
     for size in sizes:
         ours, theirs, old = first(size, "now"), first(size, "marisa-trie"), first(size, "before")
@@ -702,7 +724,7 @@ def report(r, sizes, quick, before_python):
     if not usages:
         out += ["Skipped: this version of kelvaro has no Index.memory_usage().", ""]
     else:
-        parts = list(dict.fromkeys(part for _, _, usage in usages for part in usage))
+        parts = list(dict.fromkeys(part for _, _, usage in usages for part in usage if part not in SUMMARIES))
 
         def cell(usage, part, size):
             value = usage.get(part)
@@ -710,9 +732,12 @@ def report(r, sizes, quick, before_python):
                 if isinstance(value, int) else str(value)
 
         body = [[part] + [cell(usage, part, size) for size, _, usage in usages] for part in parts]
-        body.append(["all parts"] + [cell({"all": sum(v for v in usage.values() if isinstance(v, int))}, "all",
-                                          size) for size, _, usage in usages])
-        out += ["Bytes per part, after the first search, of the index as built and as loaded.", ""]
+        body.append(["total"] + [cell({"total": usage_total(usage)}, "total", size) for size, _, usage in usages])
+        if any("mapped" in usage for _, _, usage in usages):
+            body.append(["of the total, mapped from the file"] + [cell(usage, "mapped", size)
+                                                                  for size, _, usage in usages])
+        out += ["Bytes per part, as the index reports them after its first search, built and loaded; "
+                "\"total\" is its own total when it gives one.", ""]
         out += table(["part"] + [f"{size:,} keys, {where}" for size, where, _ in usages], body)
         forward = [f"{size:,} keys {where}: {cell(usage, 'forward trie', size)}" for size, where, usage in usages
                    if "forward trie" in usage]
@@ -722,15 +747,19 @@ def report(r, sizes, quick, before_python):
     out += ["### Speed against the version before (f)", ""]
     if rows:
         out += [f"Per call, the fastest of each query's {len(r.speed['now'])} rounds; each round has a fresh "
-                "process per version, and the two take turns block by block (20 queries, or one build). The times are medians over the queries, the ratio the median of the queries' ratios (each query against itself). The queries are "
+                "process per version, and the two take turns block by block (20 queries, or one build). The "
+                "times are medians over the queries, and the ratio is theirs; beside it, the median of the "
+                "queries' own ratios (each query against itself). The queries are "
                 "those of benchmark.py (words with 0 to 2 edits; on cjk, search d=2 and suggest take the first "
                 "of them only); complete takes prefixes of 1 to 8 characters, every third with a typo. "
                 "from_words is the fastest of 3 builds per round. The last column gives each round's "
                 "ratio of medians, for the noise.", ""]
-        out += table(["dictionary", "call", "queries", "before", "now", "now ÷ before", "rounds"],
+        out += table(["dictionary", "call", "queries", "before", "now", "now ÷ before", "queries' ratios, median",
+                      "rounds"],
                      [[name, call, n if call != "from_words" else "–", time_text(before), time_text(now),
-                       times_text(ratio),
-                       ", ".join(f"{x:.2f}" for x in rounds)] for name, call, n, before, now, ratio, rounds in rows])
+                       times_text(ratio), times_text(paired) if call != "from_words" else "–",
+                       ", ".join(f"{x:.2f}" for x in rounds)]
+                      for name, call, n, before, now, ratio, paired, rounds in rows])
     else:
         out += ["Skipped: no version before to compare with.", ""]
     if r.notes:
