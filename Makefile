@@ -207,9 +207,10 @@ bench-before:
 	if ! git cat-file -e '$(BENCH_BEFORE)^{commit}' 2>/dev/null; then \
 	  echo "note: commit $(BENCH_BEFORE) is not in this clone, so the bench skips the comparison with it"; exit 0; \
 	fi; \
-	rm -rf $(BENCH_BEFORE_VENV) $(BENCH_BEFORE_SRC) && git worktree prune && \
+	git worktree remove --force $(BENCH_BEFORE_SRC) 2>/dev/null; \
+	rm -rf $(BENCH_BEFORE_VENV) $(BENCH_BEFORE_SRC) && \
 	$(PYTHON) -m venv $(BENCH_BEFORE_VENV) && \
-	git worktree add --quiet --detach $(BENCH_BEFORE_SRC) $(BENCH_BEFORE) && \
+	git worktree add --quiet --force --detach $(BENCH_BEFORE_SRC) $(BENCH_BEFORE) && \
 	(cd $(BENCH_BEFORE_SRC) && $(abspath $(BENCH_BEFORE_VENV))/bin/$(PIP_INSTALL)); status=$$?; \
 	git worktree remove --force $(BENCH_BEFORE_SRC); \
 	if [ $$status = 0 ]; then touch $(BENCH_BEFORE_READY); else exit $$status; fi
