@@ -169,17 +169,20 @@ fuzz: fuzz-build
 
 # kelvaro against its peers on Debian's word lists and a generated CJK
 # dictionary, written to BENCHMARKS.md (bench/benchmark.py says how it
-# measures). It takes about ten minutes. The peers and the benchmark's own
+# measures). It takes about twenty-five minutes. The peers and the benchmark's own
 # C++ timer live in an environment of their own; the lookups are timed under
 # PyPy too, in an environment that holds kelvaro alone, when pypy3 is
 # installed. BENCH_ARGS=--quick gives rough figures in a few minutes.
+# Issue 18's rows (bench/bench_memory.py) time kelvaro against itself as it
+# was at BENCH_BEFORE too, installed in an environment of its own;
+# `make bench-memory` runs those rows alone and prints them.
 BENCH_VENV ?= .venv-bench
 BENCH_PYPY_VENV ?= .venv-bench-pypy
 BENCH_BUILD ?= $(BUILD_ROOT)/bench
 BENCH_WORD_LISTS := /usr/share/dict/american-english-huge /usr/share/dict/american-english-insane
 BENCH_ARGS ?=
 
-.PHONY: bench bench-word-lists bench-pypy bench-text-tools
+.PHONY: bench bench-word-lists bench-pypy bench-text-tools bench-before bench-memory
 
 $(BENCH_VENV)/.ready: bench/requirements.txt
 	$(PYTHON) -m venv $(BENCH_VENV)
@@ -189,6 +192,28 @@ $(BENCH_VENV)/.ready: bench/requirements.txt
 $(BENCH_PYPY_VENV)/.ready:
 	$(PYPY) -m venv $(BENCH_PYPY_VENV)
 	touch $@
+
+# kelvaro as it was at BENCH_BEFORE, built from a worktree of that commit
+# that is removed once installed. Without the commit (a shallow clone, say)
+# the bench says that it skipped the comparison.
+BENCH_BEFORE ?= 8f19e33
+BENCH_BEFORE_VENV ?= .venv-bench-before
+BENCH_BEFORE_SRC ?= $(BUILD_ROOT)/bench-before-src
+BENCH_BEFORE_READY = $(BENCH_BEFORE_VENV)/.ready-$(BENCH_BEFORE)
+BENCH_BEFORE_ARGS = $$(test -f $(BENCH_BEFORE_READY) && echo --before-python $(BENCH_BEFORE_VENV)/bin/python)
+
+bench-before:
+	@if [ -f $(BENCH_BEFORE_READY) ]; then exit 0; fi; \
+	if ! git cat-file -e '$(BENCH_BEFORE)^{commit}' 2>/dev/null; then \
+	  echo "note: commit $(BENCH_BEFORE) is not in this clone, so the bench skips the comparison with it"; exit 0; \
+	fi; \
+	git worktree remove --force $(BENCH_BEFORE_SRC) 2>/dev/null; \
+	rm -rf $(BENCH_BEFORE_VENV) $(BENCH_BEFORE_SRC) && \
+	$(PYTHON) -m venv $(BENCH_BEFORE_VENV) && \
+	git worktree add --quiet --force --detach $(BENCH_BEFORE_SRC) $(BENCH_BEFORE) && \
+	(cd $(BENCH_BEFORE_SRC) && $(abspath $(BENCH_BEFORE_VENV))/bin/$(PIP_INSTALL)); status=$$?; \
+	git worktree remove --force $(BENCH_BEFORE_SRC); \
+	if [ $$status = 0 ]; then touch $(BENCH_BEFORE_READY); else exit $$status; fi
 
 bench-word-lists:
 	@for list in $(BENCH_WORD_LISTS); do \
@@ -219,13 +244,19 @@ bench-pypy:
 	  echo "note: $(PYPY) is not installed, so the benchmark times CPython only"; \
 	fi
 
-bench: bench-word-lists bench-text-tools $(BENCH_VENV)/.ready bench-pypy
+bench: bench-word-lists bench-text-tools $(BENCH_VENV)/.ready bench-pypy bench-before
 	$(BENCH_VENV)/bin/$(PIP_INSTALL)
 	cmake -S bench -B $(BENCH_BUILD) -DPython_EXECUTABLE=$(abspath $(BENCH_VENV))/bin/python
 	cmake --build $(BENCH_BUILD) -j2 --target _walk_timer
 	$(BENCH_VENV)/bin/python bench/benchmark.py --walk-timer-dir $(BENCH_BUILD) \
 	  $$(command -v $(PYPY) >/dev/null 2>&1 && echo --pypy $(BENCH_PYPY_VENV)/bin/python) \
-	  --workdir $(BENCH_BUILD)/data --output BENCHMARKS.md $(BENCH_ARGS)
+	  $(BENCH_BEFORE_ARGS) --workdir $(BENCH_BUILD)/data --output BENCHMARKS.md $(BENCH_ARGS)
+
+# Issue 18's rows alone, printed: BENCH_ARGS=--quick for smaller indexes.
+bench-memory: bench-word-lists $(BENCH_VENV)/.ready bench-before
+	$(BENCH_VENV)/bin/$(PIP_INSTALL)
+	$(BENCH_VENV)/bin/python bench/bench_memory.py $(BENCH_BEFORE_ARGS) \
+	  --workdir $(BENCH_BUILD)/data/memory $(BENCH_ARGS)
 
 # --- housekeeping -----------------------------------------------------------
 

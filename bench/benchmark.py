@@ -2,7 +2,8 @@
 
 `make bench` builds what this needs and runs it; it writes BENCHMARKS.md.
 
-    python bench/benchmark.py --walk-timer-dir DIR [--pypy PYTHON] [--output FILE] [--quick]
+    python bench/benchmark.py --walk-timer-dir DIR [--pypy PYTHON] [--before-python PYTHON]
+                              [--output FILE] [--quick]
 
 What it measures, in the order of BENCHMARKS.md, each against the targets
 of the work that asked for it:
@@ -22,6 +23,11 @@ of the work that asked for it:
     C++ alone, single calls and exact lookups against their peers, and
     search_many against symspellpy in a loop and rapidfuzz's cdist on every
     core.
+  - Running text (bench/bench_text.py).
+  - The index's memory against marisa-trie's, a saved index loaded and
+    shared by 8 processes, and the lookups against kelvaro as it was before
+    issue 18 (bench/bench_memory.py, whose docstring says how; --before-python
+    names the environment of the version before).
 
 Dictionaries: Debian's wamerican-huge, and 300,000 generated words over
 3,000 CJK ideographs. Queries: dictionary words with 0 to 2 random
@@ -848,6 +854,7 @@ def main():
     parser.add_argument("--output", default=os.path.join(HERE, "..", "BENCHMARKS.md"))
     parser.add_argument("--workdir", default=None)
     parser.add_argument("--quick", action="store_true", help="a few queries per row, for trying the benchmark out")
+    parser.add_argument("--before-python", help="a Python with kelvaro as it was before issue 18, for its rows")
     parser.add_argument("--measure-memory", nargs=2, metavar=("KIND", "PATH"), help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.measure_memory:
@@ -912,6 +919,10 @@ def main():
     import bench_text
 
     text = bench_text.section(args.quick, os.path.join(workdir, "text"), log)
+    log("memory and the mapped index")
+    import bench_memory
+
+    mapped = bench_memory.section(args.quick, os.path.join(workdir, "memory"), log, args.before_python)
     elapsed = time.perf_counter() - started
 
     header = [
@@ -938,7 +949,7 @@ def main():
     ]
     sections = (issue_10(datasets, lookup_rows, pypy_times, pypy_name, walk_rows, construction, rss_trie)
                 + issue_12(datasets, search_rows, build_times, rss_index, million) + spelling + completion
-                + issue_17(datasets, batches, search_rows, marisa_in, completion_median) + text)
+                + issue_17(datasets, batches, search_rows, marisa_in, completion_median) + text + mapped)
     with open(args.output, "w", encoding="utf-8") as f:
         f.write("\n".join(header + sections))
     log(f"wrote {args.output} in {elapsed / 60:.1f} minutes")
