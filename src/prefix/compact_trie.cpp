@@ -1,6 +1,7 @@
 #include "prefix/compact_trie.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "prefix/internal_error.h"
 #include "prefix/interrupt.h"
@@ -203,6 +204,17 @@ std::optional<std::string> view_problem(const CompactTrieSpans& s) {
   std::uint64_t words = 0;
   if (!ranked_bits_sound(s.has_word, count, words) || words != s.payloads.size())
     return "its words do not match its payloads";
+  // The walks size their rows by the height, so it must be the real one: a
+  // folded node's depth is its parent's and its label's length.
+  std::vector<std::uint32_t> depth(count, 0);
+  std::uint64_t height = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    for (std::size_t j = s.first_child[k]; j < s.first_child[k + 1]; ++j) {
+      depth[j] = depth[k] + (s.label_end[j] - s.label_end[j - 1]);
+      height = std::max<std::uint64_t>(height, depth[j]);
+    }
+  }
+  if (height != s.height) return "its height is not the depth of its deepest node";
   return std::nullopt;
 }
 
@@ -244,6 +256,32 @@ std::optional<std::size_t> CompactTrie::last_child_with(Run run, char32_t wanted
   return last_child_with_key(run, *rank);
 }
 
+namespace {
+
+// The position in [low, high) whose rank is `rank`, among ranks that
+// increase along the run, or high: a binary search over ranks of one width,
+// the width chosen once per search rather than once per probe.
+template <typename Rank>
+std::size_t find_rank(const std::uint8_t* ranks, std::size_t low, std::size_t high,
+                      std::uint32_t rank) {
+  const auto at = [&](std::size_t i) {
+    Rank value;
+    std::memcpy(&value, ranks + sizeof(Rank) * i, sizeof(Rank));
+    return static_cast<std::uint32_t>(value);
+  };
+  const std::size_t end = high;
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    if (at(middle) < rank)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  return low < end && at(low) == rank ? low : end;
+}
+
+}  // namespace
+
 std::optional<std::size_t> CompactTrie::last_child_with_key(Run run, Key rank) const {
   if (run.size() == 0) return std::nullopt;
   if (run.start >= inner_) {
@@ -251,16 +289,38 @@ std::optional<std::size_t> CompactTrie::last_child_with_key(Run run, Key rank) c
     return run.start;
   }
   // Siblings are distinct and sorted: a binary search on their first ranks.
-  std::size_t low = run.start, high = run.end;
-  while (low < high) {
-    const std::size_t middle = low + (high - low) / 2;
-    if (rank_at(middle) < rank)
-      low = middle + 1;
-    else
-      high = middle;
+  std::size_t found;
+  switch (rank_width_) {
+    case 1:
+      found = find_rank<std::uint8_t>(ranks_, run.start, run.end, rank);
+      break;
+    case 2:
+      found = find_rank<std::uint16_t>(ranks_, run.start, run.end, rank);
+      break;
+    default:
+      found = find_rank<std::uint32_t>(ranks_, run.start, run.end, rank);
+      break;
   }
-  if (low < run.end && rank_at(low) == rank) return low;
-  return std::nullopt;
+  if (found == run.end) return std::nullopt;
+  return found;
+}
+
+void CompactTrie::children_carrying_keys(Run run, std::span<const Key> wanted,
+                                         std::vector<std::size_t>& out) const {
+  out.clear();
+  if (run.size() > 8 * wanted.size()) {
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+      const Key key = wanted[i];
+      if (key == kNoKey || std::find(wanted.begin(), wanted.begin() + i, key) != wanted.begin() + i)
+        continue;
+      if (const std::optional<std::size_t> found = last_child_with_key(run, key)) out.push_back(*found);
+    }
+    std::sort(out.begin(), out.end());
+    return;
+  }
+  for (std::size_t position = run.start; position < run.end; ++position)
+    if (std::find(wanted.begin(), wanted.end(), rank_at(position)) != wanted.end())
+      out.push_back(position);
 }
 
 void CompactTrie::children_carrying(Run run, std::u32string_view wanted,

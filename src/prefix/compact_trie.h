@@ -175,6 +175,9 @@ class CompactTrie {
   std::optional<Key> key_of(char32_t ch) const { return rank_of(ch); }
   Key key_at(std::size_t position) const { return rank_at(position); }
   std::optional<std::size_t> last_child_with_key(Run run, Key rank) const;
+  // children_carrying, for characters given as keys (kNoKey for none).
+  void children_carrying_keys(Run run, std::span<const Key> wanted,
+                              std::vector<std::size_t>& out) const;
   // Both are written to choose without a jump: whether a node ends its
   // label changes from node to node, and a mispredicted branch costs more
   // than the reads it would save.

@@ -243,7 +243,8 @@ class TreeWalk {
       }
       return;
     }
-    trie_.children_carrying(run, compared, gathered_);
+    trie_.children_carrying_keys(run, std::span<const Key>(query_keys_).subspan(from, to - from),
+                                 gathered_);
   }
 
   static std::uint64_t bits(std::size_t from, std::size_t to) {

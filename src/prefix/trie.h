@@ -122,6 +122,10 @@ class Trie {
   std::optional<std::size_t> last_child_with_key(Run run, Key key) const {
     return last_child_with(run, key);
   }
+  void children_carrying_keys(Run run, std::span<const Key> wanted,
+                              std::vector<std::size_t>& out) const {
+    children_carrying(run, std::u32string_view(wanted.data(), wanted.size()), out);
+  }
   static constexpr Place root() { return 0; }
   Place place_at(std::size_t position, Place) const { return child_indices_[position]; }
   NodeId child_at(std::size_t position) const { return child_indices_[position]; }

@@ -67,7 +67,11 @@ class CompletionSearch {
  public:
   CompletionSearch(const CompactTrie& trie, PerFolded best, const EditBand& band,
                    bool weighted, bool transpositions)
-      : trie_(trie), best_(best), band_(band), weighted_(weighted), swapping_(transpositions) {}
+      : trie_(trie), best_(best), band_(band), weighted_(weighted), swapping_(transpositions) {
+    // The prefix's characters as the trie compares them, found once.
+    for (const char32_t ch : band_.query())
+      query_keys_.push_back(trie_.key_of(ch).value_or(CompactTrie::kNoKey));
+  }
 
   // The queue's order holds a pointer to the search.
   CompletionSearch(const CompletionSearch&) = delete;
@@ -275,7 +279,8 @@ class CompletionSearch {
   // their positions, in run order, into gathered_.
   void gather_compared(Run run, std::size_t depth) {
     const auto [from, to] = band_.compared(depth, swapping_);
-    trie_.children_carrying(run, band_.query().substr(from, to - from), gathered_);
+    trie_.children_carrying_keys(
+        run, std::span<const CompactTrie::Key>(query_keys_).subspan(from, to - from), gathered_);
   }
 
   const CompactTrie& trie_;
@@ -293,6 +298,7 @@ class CompletionSearch {
   std::u32string paths_;
   std::vector<Cell> rows_;
   std::vector<std::size_t> gathered_;
+  std::vector<CompactTrie::Key> query_keys_;
   std::u32string path_;
   std::vector<Completion> found_;
   InterruptCheck interrupts_;

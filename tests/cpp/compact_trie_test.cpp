@@ -82,6 +82,7 @@ TEST(CompactTrie, RefusesArraysThatWouldLeadAWalkAstray) {
   EXPECT_TRUE(spoiled([](CompactTrieArrays& a) { a.payloads.pop_back(); }));
   EXPECT_TRUE(spoiled([](CompactTrieArrays& a) { a.ranks.pop_back(); }));
   EXPECT_TRUE(spoiled([](CompactTrieArrays& a) { a.rank_width = 3; }));
+  EXPECT_TRUE(spoiled([](CompactTrieArrays& a) { a.height -= 1; }));
   EXPECT_TRUE(spoiled([](CompactTrieArrays& a) { std::swap(a.label_end[1], a.label_end[2]); }));
 }
 
