@@ -282,12 +282,8 @@ std::size_t find_rank(const std::uint8_t* ranks, std::size_t low, std::size_t hi
 
 }  // namespace
 
-std::optional<std::size_t> CompactTrie::last_child_with_key(Run run, Key rank) const {
+std::optional<std::size_t> CompactTrie::folded_child_with(Run run, Key rank) const {
   if (run.size() == 0) return std::nullopt;
-  if (run.start >= inner_) {
-    if (rank_at(run.start) != rank) return std::nullopt;
-    return run.start;
-  }
   // Siblings are distinct and sorted: a binary search on their first ranks.
   std::size_t found;
   switch (rank_width_) {

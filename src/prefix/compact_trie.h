@@ -174,7 +174,15 @@ class CompactTrie {
   static constexpr Key kNoKey = 0xFFFFFFFF;
   std::optional<Key> key_of(char32_t ch) const { return rank_of(ch); }
   Key key_at(std::size_t position) const { return rank_at(position); }
-  std::optional<std::size_t> last_child_with_key(Run run, Key rank) const;
+  std::optional<std::size_t> last_child_with_key(Run run, Key rank) const {
+    // Most runs are the one child of a node inside a label. (A folded
+    // node's run is below inner_ unless it is empty, at its very end.)
+    if (run.start >= inner_ && run.end > run.start) {
+      if (rank_at(run.start) != rank) return std::nullopt;
+      return run.start;
+    }
+    return folded_child_with(run, rank);
+  }
   // children_carrying, for characters given as keys (kNoKey for none).
   void children_carrying_keys(Run run, std::span<const Key> wanted,
                               std::vector<std::size_t>& out) const;
@@ -267,6 +275,8 @@ class CompactTrie {
   char32_t char_of_rank(std::uint32_t rank) const {
     return alphabet_[rank < alphabet_.size() ? rank : alphabet_.size() - 1];
   }
+  // last_child_with_key for the children of a folded node.
+  std::optional<std::size_t> folded_child_with(Run run, Key rank) const;
   // The rank of `wanted` in the alphabet, if it has it.
   std::optional<std::uint32_t> rank_of(char32_t wanted) const;
   std::uint8_t reach_below(NodeId node, int which) const {

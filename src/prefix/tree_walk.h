@@ -56,15 +56,33 @@ class TreeWalk {
   using Place = typename TrieT::Place;
   using Key = typename TrieT::Key;
   static constexpr Key kNoKey = TrieT::kNoKey;
-  static constexpr Key kKeyTable = 256;
+  static constexpr Key kKeyTable = 128;
 
  public:
   // `trie` must be sound; `band` says the query and the bound.
   TreeWalk(const TrieT& trie, const EditBand& band, std::uint64_t max_dist, bool transpositions,
            WalkGuards guards = {})
       : trie_(trie), band_(band), max_dist_(max_dist), swapping_(transpositions), guards_(guards) {
+    // A search runs several walks one after another; the buffers of the
+    // last one on this thread are taken over, so that their memory is
+    // allocated once rather than once per walk. A walk made while another
+    // holds them (none does so today) allocates its own.
+    Buffers& spare = spare_buffers();
+    if (!spare.lent) {
+      spare.lent = true;
+      borrowed_ = true;
+      swap_buffers(spare);
+    }
     find_keys();
   }
+  ~TreeWalk() {
+    if (!borrowed_) return;
+    Buffers& spare = spare_buffers();
+    swap_buffers(spare);
+    spare.lent = false;
+  }
+  TreeWalk(const TreeWalk&) = delete;
+  TreeWalk& operator=(const TreeWalk&) = delete;
 
   // Calls record(place, path, distance) for every match (place being the
   // trie's Place of its node), in order, until it returns false.
@@ -269,12 +287,15 @@ class TreeWalk {
   // Each query character as the trie keys it (its rank in a compact trie's
   // alphabet), or kNoKey where no child can carry it. For a query of up to
   // 64 characters, also per key the bits of the positions where it occurs:
-  // a table for the first 256 keys and a sorted list for the rest.
+  // a table for the first 128 keys and a sorted list for the rest.
   void find_keys() {
     const std::u32string_view query = band_.query();
     query_keys_.resize(query.size());
     for (std::size_t i = 0; i < query.size(); ++i)
       query_keys_[i] = trie_.key_of(query[i]).value_or(kNoKey);
+    // Empty for a longer query: that is how gather_compared tells.
+    occurrences_.clear();
+    wide_occurrences_.clear();
     if (query.size() > 64) return;
     occurrences_.assign(kKeyTable, 0);
     for (std::size_t i = 0; i < query.size(); ++i) {
@@ -314,6 +335,34 @@ class TreeWalk {
   std::vector<std::uint64_t> occurrences_;
   std::vector<std::pair<Key, std::uint64_t>> wide_occurrences_;
   InterruptCheck interrupts_;
+  bool borrowed_ = false;
+
+  // Every buffer a walk fills, each cleared or assigned before it is read.
+  struct Buffers {
+    std::vector<Pending> pending;
+    std::vector<std::uint8_t> unmet;
+    std::u32string path;
+    std::vector<Cell> rows;
+    std::vector<std::size_t> gathered;
+    std::vector<Key> query_keys;
+    std::vector<std::uint64_t> occurrences;
+    std::vector<std::pair<Key, std::uint64_t>> wide_occurrences;
+    bool lent = false;
+  };
+  static Buffers& spare_buffers() {
+    static thread_local Buffers spare;
+    return spare;
+  }
+  void swap_buffers(Buffers& other) {
+    pending_.swap(other.pending);
+    unmet_.swap(other.unmet);
+    path_.swap(other.path);
+    rows_.swap(other.rows);
+    gathered_.swap(other.gathered);
+    query_keys_.swap(other.query_keys);
+    occurrences_.swap(other.occurrences);
+    wide_occurrences_.swap(other.wide_occurrences);
+  }
 };
 
 // The Place of the node that spells `query` and has a payload, as the search finds it
