@@ -77,9 +77,9 @@ std::optional<std::string> read_trie(Reader& in, CompactTrieSpans& t) {
     return "it is cut short";
   if (width > 4) return "its characters have no valid width";
   t.rank_width = static_cast<std::uint32_t>(width);
-  if (!in.array(t.alphabet) || !in.array(t.ranks) || !in.array(t.ends) ||
-      !in.array(t.label_end) || !in.array(t.first_child) || !in.array(t.reach) ||
-      !in.array(t.has_word) || !in.array(t.payloads))
+  if (!in.array(t.alphabet) || !in.array(t.ranks) || !in.array(t.ends) || !in.array(t.label_end) ||
+      !in.array(t.first_child) || !in.array(t.reach) || !in.array(t.has_word) ||
+      !in.array(t.payloads))
     return "it is cut short";
   return view_problem(t);
 }
@@ -156,7 +156,8 @@ std::uint32_t multiply_mod_p(std::uint32_t a, std::uint32_t b) {
 // bytes after them.
 constexpr std::size_t kStream = 4096;
 
-__attribute__((target("sse4.2"))) std::uint64_t crc32c_u64(std::uint64_t crc, const std::uint8_t* p) {
+__attribute__((target("sse4.2"))) std::uint64_t crc32c_u64(std::uint64_t crc,
+                                                           const std::uint8_t* p) {
   std::uint64_t word;
   std::memcpy(&word, p, 8);
   return _mm_crc32_u64(crc, word);

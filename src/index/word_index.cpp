@@ -92,9 +92,13 @@ IndexTries WordIndex::tries() const {
   return {forward_, lookup.backward, PerFolded(forward_, lookup.best_forward)};
 }
 
-const CompactTrie& WordIndex::backward() const { return tables().backward; }
+const CompactTrie& WordIndex::backward() const {
+  return tables().backward;
+}
 
-std::span<const Payload> WordIndex::best_forward() const { return tables().best_forward; }
+std::span<const Payload> WordIndex::best_forward() const {
+  return tables().best_forward;
+}
 
 std::size_t WordIndex::made_table_bytes() const {
   const Tables* made = tables_.load(std::memory_order_acquire);
@@ -212,8 +216,9 @@ std::vector<Match> WordIndex::suggest(std::u32string_view word, std::uint64_t ma
 std::vector<Match> WordIndex::complete(std::u32string_view prefix, std::uint64_t max_dist,
                                        std::optional<std::uint64_t> limit,
                                        bool transpositions) const {
-  std::vector<Match> matches = kelvaro::complete(forward_, PerFolded(forward_, tables().best_forward), prefix, max_dist,
-                                                 limit, weighted_, transpositions);
+  std::vector<Match> matches =
+      kelvaro::complete(forward_, PerFolded(forward_, tables().best_forward), prefix, max_dist,
+                        limit, weighted_, transpositions);
   // The empty word, at the root, completes a prefix as short as max_dist,
   // and takes its place by (distance, -value, word) like any other.
   const std::optional<Payload> empty = empty_word();

@@ -24,8 +24,8 @@
 #include <string_view>
 #include <vector>
 
-#include "prefix/queries.h"
 #include "prefix/compact_trie.h"
+#include "prefix/queries.h"
 #include "search/suggestions.h"
 
 namespace kelvaro {

@@ -14,16 +14,16 @@
 #include "builder/key_spans.h"
 #include "builder/little_endian.h"
 #include "builder/trie_builder.h"
-#include "index/index_image.h"
-#include "prefix/compact_trie.h"
 #include "builder/word_table.h"
 #include "codec/trie_codec.h"
+#include "index/index_image.h"
 #include "lib/binding.h"
 #include "lib/buffer_hold.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
 #include "lib/interrupts.h"
 #include "lib/prefix_search.h"
+#include "prefix/compact_trie.h"
 #include "prefix/internal_error.h"
 
 namespace kelvaro::py {
@@ -105,7 +105,6 @@ std::span<std::uint8_t> writable(const PyRef& bytes) {
   return std::span(reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())),
                    static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
 }
-
 
 // The image of an index trie's compact form, with no lookup tables yet.
 PyRef image_of(const Trie& trie) {
@@ -292,7 +291,8 @@ PyObject* check_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 // the interpreter lock.
 PyObject* crc32c_of(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   return run_in_frame([&] {
-    if (nargs < 1 || nargs > 2) throw PyError(PyExc_TypeError, "crc32c takes data and an optional crc");
+    if (nargs < 1 || nargs > 2)
+      throw PyError(PyExc_TypeError, "crc32c takes data and an optional crc");
     BufferHold data(args[0]);
     const std::uint32_t crc = nargs == 2 ? to_u32(args[1]) : 0;
     const std::uint32_t result = without_gil([&] { return kelvaro::crc32c(data.bytes(), crc); });
@@ -318,8 +318,8 @@ PyMethodDef builder_functions[5] = {
     {"check_word_tables",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(check_word_tables)), METH_FASTCALL,
      "check_word_tables(words, spelling_keys, spelling_words)\n--\n\n"},
-    {"crc32c", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(crc32c_of)), METH_FASTCALL,
-     "crc32c(data, crc=0)\n--\n\n"},
+    {"crc32c", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(crc32c_of)),
+     METH_FASTCALL, "crc32c(data, crc=0)\n--\n\n"},
     {"build_index", fastcall_entry(build_index), METH_FASTCALL | METH_KEYWORDS,
      "build_index(keys, words, values)\n--\n\n"},
     {"check_index", fastcall_entry(check_index), METH_FASTCALL | METH_KEYWORDS,

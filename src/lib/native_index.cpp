@@ -1,8 +1,8 @@
 #include "lib/native_index.h"
 
 #include <array>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -692,8 +692,8 @@ PyObject* memory(PyObject* self, PyObject*) {
       const Trie& trie = *reinterpret_cast<PrefixSearchObject*>(state.trie.get())->trie;
       unfolded = trie.node_shifts().size() * (4 + 4 + 8 + 4 + 4 + 2);
     }
-    return tuple_to_py<6>({u64_to_py(forward), u64_to_py(backward), u64_to_py(best), u64_to_py(image),
-                           u64_to_py(made), u64_to_py(unfolded)});
+    return tuple_to_py<6>({u64_to_py(forward), u64_to_py(backward), u64_to_py(best),
+                           u64_to_py(image), u64_to_py(made), u64_to_py(unfolded)});
   });
 }
 

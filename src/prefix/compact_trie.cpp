@@ -17,11 +17,13 @@ void fill_ranks(std::vector<std::uint64_t>& pairs) {
 }
 
 CompactTrieSpans CompactTrieArrays::spans() const {
-  return {alphabet, rank_width, ranks,   ends,       label_end, first_child,
+  return {alphabet, rank_width, ranks,    ends,       label_end, first_child,
           reach,    has_word,   payloads, node_count, height};
 }
 
-std::size_t CompactTrieArrays::bytes() const { return spans().bytes(); }
+std::size_t CompactTrieArrays::bytes() const {
+  return spans().bytes();
+}
 
 namespace {
 
@@ -30,7 +32,8 @@ void set_bit(std::vector<std::uint64_t>& pairs, std::size_t i) {
 }
 
 void put_rank(std::vector<std::uint8_t>& ranks, std::uint32_t width, std::uint32_t rank) {
-  for (std::uint32_t b = 0; b < width; ++b) ranks.push_back(static_cast<std::uint8_t>(rank >> (8 * b)));
+  for (std::uint32_t b = 0; b < width; ++b)
+    ranks.push_back(static_cast<std::uint8_t>(rank >> (8 * b)));
 }
 
 }  // namespace
@@ -309,7 +312,8 @@ void CompactTrie::children_carrying_keys(Run run, std::span<const Key> wanted,
       const Key key = wanted[i];
       if (key == kNoKey || std::find(wanted.begin(), wanted.begin() + i, key) != wanted.begin() + i)
         continue;
-      if (const std::optional<std::size_t> found = last_child_with_key(run, key)) out.push_back(*found);
+      if (const std::optional<std::size_t> found = last_child_with_key(run, key))
+        out.push_back(*found);
     }
     std::sort(out.begin(), out.end());
     return;

@@ -100,19 +100,19 @@ struct CompactTrieSpans {
   // node_count - 1, all of rank_width bytes: the rank of the child at run
   // position p is ranks[p] either way.
   std::span<const std::uint8_t> ranks;
-  std::span<const std::uint64_t> ends;      // pairs over node_count bits
-  std::span<const std::uint32_t> label_end;  // folded_count
+  std::span<const std::uint64_t> ends;         // pairs over node_count bits
+  std::span<const std::uint32_t> label_end;    // folded_count
   std::span<const std::uint32_t> first_child;  // folded_count + 1
-  std::span<const std::uint8_t> reach;  // two bytes a folded node
-  std::span<const std::uint64_t> has_word;  // pairs over folded_count bits
-  std::span<const Payload> payloads;  // one per word
+  std::span<const std::uint8_t> reach;         // two bytes a folded node
+  std::span<const std::uint64_t> has_word;     // pairs over folded_count bits
+  std::span<const Payload> payloads;           // one per word
   std::uint64_t node_count = 0;
   std::uint64_t height = 0;
 
   std::size_t bytes() const {
-    return alphabet.size_bytes() + ranks.size_bytes() + ends.size_bytes() +
-           label_end.size_bytes() + first_child.size_bytes() + reach.size_bytes() +
-           has_word.size_bytes() + payloads.size_bytes();
+    return alphabet.size_bytes() + ranks.size_bytes() + ends.size_bytes() + label_end.size_bytes() +
+           first_child.size_bytes() + reach.size_bytes() + has_word.size_bytes() +
+           payloads.size_bytes();
   }
 };
 
@@ -223,9 +223,7 @@ class CompactTrie {
     if (position >= inner_) return static_cast<NodeId>(position - inner_ + 1);
     return label_end_[position - 1] + 1;
   }
-  char32_t char_at(std::size_t position) const {
-    return char_of_rank(rank_at(position));
-  }
+  char32_t char_at(std::size_t position) const { return char_of_rank(rank_at(position)); }
   // The edge character of a node other than the root.
   char32_t node_char(NodeId node) const { return char_of_rank(rank_at(inner_ + node - 1)); }
 
@@ -314,7 +312,8 @@ class CompactTrie {
 class PerFolded {
  public:
   PerFolded() = default;
-  PerFolded(const CompactTrie& trie, std::span<const Payload> values) : trie_(&trie), values_(values) {}
+  PerFolded(const CompactTrie& trie, std::span<const Payload> values)
+      : trie_(&trie), values_(values) {}
   Payload operator[](NodeId node) const { return values_[trie_->folded_of(node)]; }
   Payload operator[](CompactTrie::Place place) const { return values_[place.folded]; }
   bool empty() const { return values_.empty(); }

@@ -42,7 +42,8 @@ std::vector<Payload> best_payloads_below(const CompactTrie& trie) {
   for (std::size_t k = count; k-- > 0;) {
     Payload largest = trie.folded_payload(k).value_or(0);
     const Run children = trie.folded_children(k);
-    for (std::size_t j = children.start; j < children.end; ++j) largest = std::max(largest, best[j]);
+    for (std::size_t j = children.start; j < children.end; ++j)
+      largest = std::max(largest, best[j]);
     best[k] = largest;
   }
   return best;
@@ -65,8 +66,8 @@ std::uint32_t to_index(std::size_t start, std::size_t size) {
 
 class CompletionSearch {
  public:
-  CompletionSearch(const CompactTrie& trie, PerFolded best, const EditBand& band,
-                   bool weighted, bool transpositions)
+  CompletionSearch(const CompactTrie& trie, PerFolded best, const EditBand& band, bool weighted,
+                   bool transpositions)
       : trie_(trie), best_(best), band_(band), weighted_(weighted), swapping_(transpositions) {
     // The prefix's characters as the trie compares them, found once.
     for (const char32_t ch : band_.query())
@@ -245,8 +246,8 @@ class CompletionSearch {
     interrupts_.tick(static_cast<std::uint32_t>(run.size() / 8));
     for (std::size_t position = run.start; position < run.end; ++position) {
       const CompactTrie::Place child = trie_.place_at(position, entry.node);
-      push({entry.least, entry.least, best_[child], child, record, kNoRow,
-            trie_.char_at(position), Kind::kSettled});
+      push({entry.least, entry.least, best_[child], child, record, kNoRow, trie_.char_at(position),
+            Kind::kSettled});
     }
   }
 

@@ -27,8 +27,8 @@
 #include <string_view>
 #include <vector>
 
-#include "prefix/queries.h"
 #include "prefix/compact_trie.h"
+#include "prefix/queries.h"
 
 namespace kelvaro {
 

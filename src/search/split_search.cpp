@@ -90,9 +90,9 @@ void split_round(const CompactTrie& forward, const CompactTrie& backward, std::u
 
 }  // namespace
 
-void for_each_split_match(const CompactTrie& forward, const CompactTrie& backward, std::u32string_view query,
-                          std::uint64_t max_dist, bool transpositions, const SplitFound& found,
-                          const SplitSkip& skip) {
+void for_each_split_match(const CompactTrie& forward, const CompactTrie& backward,
+                          std::u32string_view query, std::uint64_t max_dist, bool transpositions,
+                          const SplitFound& found, const SplitSkip& skip) {
   split_round(forward, backward, query, max_dist, std::u32string(query), max_dist, transpositions,
               found, skip);
 }

@@ -36,10 +36,10 @@
 #include <utility>
 #include <vector>
 
+#include "prefix/compact_trie.h"
 #include "prefix/edit_row.h"
 #include "prefix/queries.h"
 #include "prefix/tree_walk.h"
-#include "prefix/compact_trie.h"
 
 namespace kelvaro {
 
@@ -63,9 +63,9 @@ std::vector<Match> split_search(const CompactTrie& forward, const CompactTrie& b
 // TreeWalk::run).
 using SplitFound = std::function<void(std::u32string&&, Payload, Cell)>;
 using SplitSkip = std::function<bool(bool, CompactTrie::Place, Cell)>;
-void for_each_split_match(const CompactTrie& forward, const CompactTrie& backward, std::u32string_view query,
-                          std::uint64_t max_dist, bool transpositions, const SplitFound& found,
-                          const SplitSkip& skip);
+void for_each_split_match(const CompactTrie& forward, const CompactTrie& backward,
+                          std::u32string_view query, std::uint64_t max_dist, bool transpositions,
+                          const SplitFound& found, const SplitSkip& skip);
 
 // The plain walk of `trie` (sound), for a caller that wants the matches as
 // they are found, with the same found and skip as for_each_split_match

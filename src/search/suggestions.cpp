@@ -106,7 +106,8 @@ std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
       ranking.add(std::u32string(word), *tries.forward.payload(*node), 0);
   }
   // The empty word, at the root, which no walk reports.
-  if (const std::optional<Payload> empty = tries.forward.payload(0); empty && word.size() <= max_dist)
+  if (const std::optional<Payload> empty = tries.forward.payload(0);
+      empty && word.size() <= max_dist)
     ranking.add(std::u32string(), *empty, word.size());
   walks([&](std::u32string&& text, Payload payload,
             Cell distance) { ranking.add(std::move(text), payload, distance); },

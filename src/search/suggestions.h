@@ -29,7 +29,6 @@
 
 #include "prefix/compact_trie.h"
 #include "prefix/queries.h"
-#include "prefix/compact_trie.h"
 #include "search/split_search.h"
 
 namespace kelvaro {

@@ -171,8 +171,7 @@ class Segmenter {
         if (first >= last) continue;
         trie_.children_carrying(trie_.run_of(node),
                                 std::u32string_view(typed).substr(first, last - first), carrying_);
-        for (const std::size_t p : carrying_)
-          pending.push_back({trie_.child_at(p), depth + 1});
+        for (const std::size_t p : carrying_) pending.push_back({trie_.child_at(p), depth + 1});
       }
     }
   }

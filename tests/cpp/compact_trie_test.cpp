@@ -32,10 +32,11 @@ std::vector<Match> walk(const auto& trie, std::u32string_view query, std::uint64
                         bool transpositions) {
   const EditBand band(query, max_dist, std::max<std::uint64_t>(query.size(), trie.height()));
   std::vector<Match> found;
-  TreeWalk(trie, band, max_dist, transpositions).run([&](auto node, std::u32string_view path, Cell d) {
-    found.push_back({utf8::encode(path), trie.payload(node), d});
-    return true;
-  });
+  TreeWalk(trie, band, max_dist, transpositions)
+      .run([&](auto node, std::u32string_view path, Cell d) {
+        found.push_back({utf8::encode(path), trie.payload(node), d});
+        return true;
+      });
   return found;
 }
 

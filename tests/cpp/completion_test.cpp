@@ -25,9 +25,9 @@ using testing::make_trie;
 //      6
 // Folded, "bc" is one label: six folded nodes.
 struct FourWords {
-  CompactTrieArrays arrays = compact(make_trie({0, 3, 5, 5, 5, 6, 6}, U"-abcbxc",
-                                               {std::nullopt, std::nullopt, 7, 2, std::nullopt, 5, 1},
-                                               {1, 2, 3, 4, 5, 6}));
+  CompactTrieArrays arrays = compact(
+      make_trie({0, 3, 5, 5, 5, 6, 6}, U"-abcbxc",
+                {std::nullopt, std::nullopt, 7, 2, std::nullopt, 5, 1}, {1, 2, 3, 4, 5, 6}));
   CompactTrie trie{arrays.spans()};
   std::vector<Payload> best_values = best_payloads_below(trie);
   PerFolded best{trie, best_values};

@@ -31,19 +31,24 @@ TEST(Crc32c, FastPathAgreesWithTheTable) {
 
 TEST(WordTable, WholeTextCheckAgreesWithWordByWord) {
   std::mt19937 random(5);
-  const std::vector<std::uint8_t> pieces = {'a', 'b', 0xC3, 0xA9, 0xE4, 0xB8, 0x80, 0xF0, 0x80, 0xFF};
+  const std::vector<std::uint8_t> pieces = {'a',  'b',  0xC3, 0xA9, 0xE4,
+                                            0xB8, 0x80, 0xF0, 0x80, 0xFF};
   for (int round = 0; round < 3000; ++round) {
     std::vector<std::uint8_t> text(random() % 24);
     for (auto& byte : text) byte = pieces[random() % pieces.size()];
     std::vector<std::uint32_t> cuts = {0};
-    for (std::size_t i = random() % 4; i-- > 0;) cuts.push_back(static_cast<std::uint32_t>(random() % (text.size() + 1)));
+    for (std::size_t i = random() % 4; i-- > 0;)
+      cuts.push_back(static_cast<std::uint32_t>(random() % (text.size() + 1)));
     cuts.push_back(static_cast<std::uint32_t>(text.size()));
     std::sort(cuts.begin(), cuts.end());
     std::vector<std::uint8_t> offsets(4 * cuts.size());
     bool each = true;
     for (std::size_t i = 0; i < cuts.size(); ++i) {
-      for (int b = 0; b < 4; ++b) offsets[4 * i + b] = static_cast<std::uint8_t>(cuts[i] >> (8 * b));
-      if (i > 0) each = each && is_well_formed_utf8(std::span(text).subspan(cuts[i - 1], cuts[i] - cuts[i - 1]));
+      for (int b = 0; b < 4; ++b)
+        offsets[4 * i + b] = static_cast<std::uint8_t>(cuts[i] >> (8 * b));
+      if (i > 0)
+        each = each &&
+               is_well_formed_utf8(std::span(text).subspan(cuts[i - 1], cuts[i] - cuts[i - 1]));
     }
     ASSERT_EQ(words_well_formed(text, offsets.data(), cuts.size() - 1), each);
   }
