@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <memory>
 
 #include "prefix/internal_error.h"
 #include "prefix/interrupt.h"
@@ -166,6 +168,35 @@ bool ranked_bits_sound(std::span<const std::uint64_t> pairs, std::uint64_t bits,
   return true;
 }
 
+// The depth of the deepest node of folded nodes whose children `children`
+// checked as a tree numbered breadth first: a folded node's depth is its
+// parent's and its label's length. Depths are kept in 16 bits, half the
+// memory to write and read again, unless some label path is longer.
+template <typename Depth>
+std::optional<std::uint64_t> deepest(const std::uint32_t* children, const std::uint32_t* ends,
+                                     std::size_t count) {
+  // Not zeroed: every entry is written, by its parent, before it is read.
+  const std::unique_ptr<Depth[]> depth(new Depth[count]);
+  depth[0] = 0;
+  std::uint64_t height = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::uint64_t here = depth[k];
+    for (std::size_t j = children[k]; j < children[k + 1]; ++j) {
+      const std::uint64_t below = here + (ends[j] - ends[j - 1]);
+      if (below > std::numeric_limits<Depth>::max()) return std::nullopt;
+      depth[j] = static_cast<Depth>(below);
+      height = std::max(height, below);
+    }
+  }
+  return height;
+}
+
+std::uint64_t depth_of_deepest(const std::uint32_t* children, const std::uint32_t* ends,
+                               std::size_t count) {
+  if (const auto height = deepest<std::uint16_t>(children, ends, count)) return *height;
+  return *deepest<std::uint32_t>(children, ends, count);
+}
+
 }  // namespace
 
 std::optional<std::string> view_problem(const CompactTrieSpans& s) {
@@ -188,36 +219,31 @@ std::optional<std::string> view_problem(const CompactTrieSpans& s) {
   std::uint64_t ends = 0;
   if (!ranked_bits_sound(s.ends, s.node_count, ends) || ends != count)
     return "its label ends do not match its folded nodes";
-  const RankedBits end_bits(s.ends);
   if (s.label_end[0] != 0 || s.label_end[count - 1] != s.node_count - 1)
     return "its labels do not cover its nodes";
-  for (std::size_t k = 0; k < count; ++k) {
-    if ((k > 0 && s.label_end[k] <= s.label_end[k - 1]) || s.label_end[k] >= s.node_count ||
-        !end_bits.test(s.label_end[k]))
-      return "its labels are out of order";
-  }
+  // One flag for the whole array, so that the loop has no exit to take and
+  // runs at the speed of memory. (The end bits are not checked against the
+  // labels: a walk never reads them, and a lookup by node id holds its
+  // rank inside the folded nodes.)
+  const std::uint32_t* ends_at = s.label_end.data();
+  unsigned out_of_order = 0;
+  for (std::size_t k = 1; k < count; ++k) out_of_order |= ends_at[k] <= ends_at[k - 1];
+  if (out_of_order != 0) return "its labels are out of order";
   // Children come after their parent and in one run per parent, the runs
   // back to back from folded node 1: a tree, walked breadth first.
   if (s.first_child[count] != count || (count > 1 && s.first_child[0] != 1))
     return "its children do not cover its folded nodes";
-  for (std::size_t k = 0; k < count; ++k) {
-    if (s.first_child[k] > s.first_child[k + 1] || s.first_child[k] <= k)
-      return "its children are out of order";
-  }
+  const std::uint32_t* children = s.first_child.data();
+  unsigned misplaced = 0;
+  for (std::size_t k = 0; k < count; ++k)
+    misplaced |= (children[k] > children[k + 1]) | (children[k] <= k);
+  if (misplaced != 0) return "its children are out of order";
+  // The walks size their rows by the height, so it must be the real one.
+  if (depth_of_deepest(children, ends_at, count) != s.height)
+    return "its height is not the depth of its deepest node";
   std::uint64_t words = 0;
   if (!ranked_bits_sound(s.has_word, count, words) || words != s.payloads.size())
     return "its words do not match its payloads";
-  // The walks size their rows by the height, so it must be the real one: a
-  // folded node's depth is its parent's and its label's length.
-  std::vector<std::uint32_t> depth(count, 0);
-  std::uint64_t height = 0;
-  for (std::size_t k = 0; k < count; ++k) {
-    for (std::size_t j = s.first_child[k]; j < s.first_child[k + 1]; ++j) {
-      depth[j] = depth[k] + (s.label_end[j] - s.label_end[j - 1]);
-      height = std::max<std::uint64_t>(height, depth[j]);
-    }
-  }
-  if (height != s.height) return "its height is not the depth of its deepest node";
   return std::nullopt;
 }
 

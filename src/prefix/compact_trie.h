@@ -211,8 +211,12 @@ class CompactTrie {
   std::uint8_t deepest_below(Place place) const { return reach_of(place, 1); }
 
   bool is_end(NodeId node) const { return ends_.test(node); }
-  // The folded node that `node` belongs to.
-  std::size_t folded_of(NodeId node) const { return ends_.rank(node); }
+  // The folded node that `node` belongs to (held inside the folded nodes
+  // whatever a forged file's end bits say).
+  std::size_t folded_of(NodeId node) const {
+    const std::size_t k = ends_.rank(node);
+    return k < label_end_.size() ? k : label_end_.size() - 1;
+  }
 
   Run run_of(NodeId node) const {
     if (!is_end(node)) return {inner_ + node, inner_ + node + 1};
