@@ -221,13 +221,19 @@ std::optional<std::string> view_problem(const CompactTrieSpans& s) {
     return "its label ends do not match its folded nodes";
   if (s.label_end[0] != 0 || s.label_end[count - 1] != s.node_count - 1)
     return "its labels do not cover its nodes";
-  // One flag for the whole array, so that the loop has no exit to take and
-  // runs at the speed of memory. (The end bits are not checked against the
-  // labels: a walk never reads them, and a lookup by node id holds its
-  // rank inside the folded nodes.)
+  // One flag for the whole array, so that the loop has no exit to take.
+  // With as many end bits as labels, a bit set at every label's end means
+  // the bits mark exactly the ends, which lookups by node id go by.
+  // (A label end past the nodes is out of order, and its bit is not read.)
+  const RankedBits end_bits(s.ends);
   const std::uint32_t* ends_at = s.label_end.data();
-  unsigned out_of_order = 0;
-  for (std::size_t k = 1; k < count; ++k) out_of_order |= ends_at[k] <= ends_at[k - 1];
+  const std::uint64_t last = s.node_count - 1;
+  unsigned out_of_order = !end_bits.test(0);
+  for (std::size_t k = 1; k < count; ++k) {
+    const std::uint64_t end = ends_at[k];
+    out_of_order |=
+        (end <= ends_at[k - 1]) | (end > last) | !end_bits.test(end > last ? last : end);
+  }
   if (out_of_order != 0) return "its labels are out of order";
   // Children come after their parent and in one run per parent, the runs
   // back to back from folded node 1: a tree, walked breadth first.

@@ -337,10 +337,10 @@ class TreeWalk {
   InterruptCheck interrupts_;
   bool borrowed_ = false;
 
-  // Every buffer a walk fills, each cleared or assigned before it is read.
+  // Every buffer a walk fills, each cleared or assigned before it is read;
+  // unmet_, a byte per depth, is not worth keeping.
   struct Buffers {
     std::vector<Pending> pending;
-    std::vector<std::uint8_t> unmet;
     std::u32string path;
     std::vector<Cell> rows;
     std::vector<std::size_t> gathered;
@@ -355,7 +355,6 @@ class TreeWalk {
   }
   void swap_buffers(Buffers& other) {
     pending_.swap(other.pending);
-    unmet_.swap(other.unmet);
     path_.swap(other.path);
     rows_.swap(other.rows);
     gathered_.swap(other.gathered);
