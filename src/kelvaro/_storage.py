@@ -405,9 +405,7 @@ def _checked_image_parts(
             raise ValueError("its word counts disagree")
     except ValueError as error:
         raise _refusal(path, f"malformed: {error}") from None
-    spellings = Spellings(WordTable(key_data), WordTable(spelling_data))
-    if normalize is None and len(spellings) > 0:
-        raise _refusal(path, "malformed: it lists spellings but has no normalization")
+    spellings = _spellings(path, key_data, spelling_data, normalize)
     words = WordTable(word_data)
     if normalize is not None and header.normalization not in _normalization.NAMED:
         # A function of the caller's, named in the file only by its name:
@@ -418,12 +416,25 @@ def _checked_image_parts(
             key = key_of.get(word, word)
             made = normalize(word)
             if made != key:
-                raise _refusal(
-                    path,
-                    f"normalize({word!r}) gives {made!r}, but the index stores that word under {key!r}: "
-                    "it was built with a different function",
-                )
+                raise _made_another_key(path, word, made, key)
     return Parts(image, words, spellings, header.node_count, header.weighted)
+
+
+def _spellings(
+    path: str, key_data: Union[bytes, memoryview], spelling_data: Union[bytes, memoryview], normalize: Optional[Normalize]
+) -> Spellings:
+    spellings = Spellings(WordTable(key_data), WordTable(spelling_data))
+    if normalize is None and len(spellings) > 0:
+        raise _refusal(path, "malformed: it lists spellings but has no normalization")
+    return spellings
+
+
+def _made_another_key(path: str, word: str, made: str, key: str) -> ValueError:
+    return _refusal(
+        path,
+        f"normalize({word!r}) gives {made!r}, but the index stores that word under {key!r}: "
+        "it was built with a different function",
+    )
 
 
 def _checked_parts(path: str, header: Header, sections: List[bytes], normalize: Optional[Normalize]) -> Parts:
@@ -438,9 +449,7 @@ def _checked_parts(path: str, header: Header, sections: List[bytes], normalize: 
             raise ValueError("its node counts disagree")
     except ValueError as error:
         raise _refusal(path, f"malformed: {error}") from None
-    spellings = Spellings(WordTable(key_data), WordTable(spelling_data))
-    if normalize is None and len(spellings) > 0:
-        raise _refusal(path, "malformed: it lists spellings but has no normalization")
+    spellings = _spellings(path, key_data, spelling_data, normalize)
     if normalize is not None and words_and_keys is not None:
         _check_keys(path, header.normalization, normalize, *words_and_keys)
     return Parts(image, WordTable(word_data), spellings, node_count, header.weighted)
@@ -475,11 +484,7 @@ def _check_keys(path: str, name: str, normalize: Normalize, count: int, words: J
             continue
         if name in _normalization.NAMED:
             raise _refusal(path, f"malformed: {word!r} is not stored under its {name} form")
-        raise _refusal(
-            path,
-            f"normalize({word!r}) gives {made!r}, but the index stores that word under {key!r}: "
-            "it was built with a different function",
-        )
+        raise _made_another_key(path, word, made, key)
 
 
 def _split(joined: Joined, count: int) -> List[str]:

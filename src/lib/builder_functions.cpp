@@ -1,6 +1,5 @@
 #include "lib/builder_functions.h"
 
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -112,9 +111,7 @@ PyRef image_of(const Trie& trie) {
     const CompactTrieArrays arrays = compact(trie);
     return write_image(arrays.spans(), nullptr, {});
   });
-  PyRef bytes = new_bytes(image.size() * 8);
-  if (!image.empty()) std::memcpy(writable(bytes).data(), image.data(), image.size() * 8);
-  return bytes;
+  return image_to_py(image);
 }
 
 PyRef word_table_to_bytes(std::span<const std::string_view> words) {
@@ -326,5 +323,10 @@ PyMethodDef builder_functions[5] = {
      "check_index(trie, words, spellings, texts)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
+
+PyRef image_to_py(std::span<const std::uint64_t> image) {
+  return checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(image.data()),
+                                           static_cast<Py_ssize_t>(image.size_bytes())));
+}
 
 }  // namespace kelvaro::py

@@ -18,6 +18,7 @@
 #include "index/word_index.h"
 #include "lib/binding.h"
 #include "lib/buffer_hold.h"
+#include "lib/builder_functions.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
 #include "lib/interrupts.h"
@@ -35,7 +36,7 @@ namespace {
 // holds still; an image that is not 8-byte aligned, as the arrays need, is
 // copied once. The WordIndex borrows the tries and the spelling tables.
 struct IndexState {
-  PyRef image_object;
+  // The buffer holds its exporter alive too.
   std::unique_ptr<BufferHold> image;
   std::vector<std::uint64_t> aligned_copy;
   CompactTrie forward;
@@ -548,7 +549,6 @@ PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (normalize != Py_None && !PyCallable_Check(normalize))
       throw_type_error("normalize must be a callable or None, not " + type_name(normalize));
     auto state = std::make_unique<IndexState>();
-    state->image_object = PyRef::borrow(image);
     state->image = std::make_unique<BufferHold>(image);
     std::span<const std::uint8_t> bytes = state->image->bytes();
     if (reinterpret_cast<std::uintptr_t>(bytes.data()) % 8 != 0) {
@@ -649,9 +649,7 @@ PyObject* image_bytes(PyObject* self, PyObject* complete) {
       const CompactTrieSpans reversed = backward.spans();
       return write_image(state.forward.spans(), &reversed, index.best_forward());
     });
-    PyRef bytes = checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(image.data()),
-                                                    static_cast<Py_ssize_t>(image.size() * 8)));
-    return bytes;
+    return image_to_py(image);
   });
 }
 
@@ -659,8 +657,8 @@ PyObject* image_bytes(PyObject* self, PyObject* complete) {
 // first need and kept.
 PyObject* unfolded_trie(PyObject* self, PyObject*) {
   return run_in_frame([&] {
-    IndexState& state = *reinterpret_cast<NativeIndexObject*>(self)->state;
-    state_of(self);
+    // Kept on first need, under the interpreter lock that this holds.
+    IndexState& state = const_cast<IndexState&>(state_of(self));
     if (!state.trie) {
       Trie trie = without_gil([&] { return state.forward.unpacked(); });
       PyRef type = imported_prefix_search_type();

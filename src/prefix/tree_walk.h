@@ -67,19 +67,18 @@ class TreeWalk {
     // last one on this thread are taken over, so that their memory is
     // allocated once rather than once per walk. A walk made while another
     // holds them (none does so today) allocates its own.
-    Buffers& spare = spare_buffers();
-    if (!spare.lent) {
-      spare.lent = true;
+    if (Spare& kept = spare(); !kept.lent) {
+      kept.lent = true;
       borrowed_ = true;
-      swap_buffers(spare);
+      std::swap(b_, kept.buffers);
     }
     find_keys();
   }
   ~TreeWalk() {
     if (!borrowed_) return;
-    Buffers& spare = spare_buffers();
-    swap_buffers(spare);
-    spare.lent = false;
+    Spare& kept = spare();
+    std::swap(b_, kept.buffers);
+    kept.lent = false;
   }
   TreeWalk(const TreeWalk&) = delete;
   TreeWalk& operator=(const TreeWalk&) = delete;
@@ -98,26 +97,26 @@ class TreeWalk {
   template <typename Record, typename Skip>
   void run(Record&& record, Skip&& skip) {
     const std::size_t width = band_.stride();
-    rows_.assign(2 * width, 0);
-    path_.clear();
-    pending_.clear();
-    band_.root_row(rows_.data());
+    b_.rows.assign(2 * width, 0);
+    b_.path.clear();
+    b_.pending.clear();
+    band_.root_row(b_.rows.data());
     // The guards still to meet, as bits, per depth along the path.
     unmet_.assign(1, 0);
     for (std::size_t i = 0; i < guards_.size(); ++i)
       if (guards_[i].columns > guards_[i].budget) unmet_[0] |= 1u << i;
     Constraint root;
-    if (!choose(0, rows_.data(), 0, unmet_[0], root)) return;
+    if (!choose(0, b_.rows.data(), 0, unmet_[0], root)) return;
     push_children(TrieT::root(), 0, root.smallest, root.threshold, root.columns);
-    while (!pending_.empty()) {
-      const Pending next = pending_.back();
-      pending_.pop_back();
+    while (!b_.pending.empty()) {
+      const Pending next = b_.pending.back();
+      b_.pending.pop_back();
       // A row of cells is a node's work.
       interrupts_.tick(band_.row_work());
       const std::size_t depth = next.depth;
-      if (rows_.size() < (depth + 1) * width) rows_.resize(2 * rows_.size() + width);
-      path_.resize(depth);
-      path_[depth - 1] = next.ch;
+      if (b_.rows.size() < (depth + 1) * width) b_.rows.resize(2 * b_.rows.size() + width);
+      b_.path.resize(depth);
+      b_.path[depth - 1] = next.ch;
       Cell* row = row_at(depth);
       const Cell smallest = fill_row(depth, next.ch, row);
       if (smallest > max_dist_) continue;
@@ -137,7 +136,7 @@ class TreeWalk {
       if (least > max_dist_ || skip(next.node, least)) continue;
       const Cell distance = band_.last(depth, row);
       if (distance <= max_dist_ && trie_.has_payload(next.node)) {
-        if (!record(next.node, std::u32string_view(path_), distance)) return;
+        if (!record(next.node, std::u32string_view(b_.path), distance)) return;
       }
       push_children(next.node, depth, tightest.smallest, tightest.threshold, tightest.columns);
     }
@@ -154,7 +153,7 @@ class TreeWalk {
   static constexpr char32_t kNoCharacter = 0xFFFFFFFF;
   static constexpr std::size_t kNoPosition = static_cast<std::size_t>(-1);
 
-  Cell* row_at(std::size_t depth) { return rows_.data() + depth * band_.stride(); }
+  Cell* row_at(std::size_t depth) { return b_.rows.data() + depth * band_.stride(); }
 
   // What the cells of a node's first `columns` columns must keep to: the
   // least of them, and the most it may be.
@@ -191,7 +190,7 @@ class TreeWalk {
   // its smallest cell.
   Cell fill_row(std::size_t depth, char32_t ch, Cell* row) {
     if (swapping_) {
-      const char32_t parent_ch = depth >= 2 ? path_[depth - 2] : kNoCharacter;
+      const char32_t parent_ch = depth >= 2 ? b_.path[depth - 2] : kNoCharacter;
       const Cell* grandparent = depth >= 2 ? row_at(depth - 2) : nullptr;
       return band_.child_row_swapping(depth, ch, parent_ch, row_at(depth - 1), grandparent, row);
     }
@@ -209,13 +208,13 @@ class TreeWalk {
     const std::u32string_view query = band_.query();
     // No position is the largest size_t, which is what "none" reads as.
     const std::size_t preferred =
-        depth < query.size() && query_keys_[depth] != kNoKey
-            ? trie_.last_child_with_key(run, query_keys_[depth]).value_or(kNoPosition)
+        depth < query.size() && b_.query_keys[depth] != kNoKey
+            ? trie_.last_child_with_key(run, b_.query_keys[depth]).value_or(kNoPosition)
             : kNoPosition;
-    const std::size_t stacked = pending_.size();
+    const std::size_t stacked = b_.pending.size();
     const auto push = [&](std::size_t position) {
-      pending_.push_back({trie_.place_at(position, node), static_cast<std::uint32_t>(depth + 1),
-                          trie_.char_at(position)});
+      b_.pending.push_back({trie_.place_at(position, node), static_cast<std::uint32_t>(depth + 1),
+                            trie_.char_at(position)});
     };
     // A child whose character the band does not compare has cells each one
     // more than the least of the parent's cells they are computed from, and
@@ -228,20 +227,20 @@ class TreeWalk {
         if (position != preferred) push(position);
     } else {
       gather_compared(run, depth, threshold, columns);
-      for (std::size_t i = gathered_.size(); i-- > 0;)
-        if (gathered_[i] != preferred) push(gathered_[i]);
+      for (std::size_t i = b_.gathered.size(); i-- > 0;)
+        if (b_.gathered[i] != preferred) push(b_.gathered[i]);
     }
     if (preferred != kNoPosition &&
-        (!gathering || std::binary_search(gathered_.begin(), gathered_.end(), preferred)))
+        (!gathering || std::binary_search(b_.gathered.begin(), b_.gathered.end(), preferred)))
       push(preferred);
     // Counted as work, so that a node with a huge run is interruptible too.
     interrupts_.tick(static_cast<std::uint32_t>(
-        std::min<std::size_t>((pending_.size() - stacked) / 8, std::uint32_t{1} << 20)));
+        std::min<std::size_t>((b_.pending.size() - stacked) / 8, std::uint32_t{1} << 20)));
   }
 
   // The children of the node at `depth`, in a run, that can come within
   // reach when a child whose character the band does not compare cannot:
-  // their positions, in run order, into gathered_. Every cell of the node's
+  // their positions, in run order, into b_.gathered. Every cell of the node's
   // row is then max_dist or more, so a child's cell is within reach only
   // where its character is the query's at a column whose cell in the node's
   // row is exactly max_dist, which it keeps along the diagonal (or, with
@@ -252,17 +251,17 @@ class TreeWalk {
     // A run that is narrow, or not sorted, in a query of up to 64
     // characters: one look at each child's character, at the bits of the
     // positions where it occurs.
-    if (!occurrences_.empty() && !(trie_.runs_sorted() && run.size() > 8 * compared.size())) {
-      gathered_.clear();
+    if (!b_.occurrences.empty() && !(trie_.runs_sorted() && run.size() > 8 * compared.size())) {
+      b_.gathered.clear();
       const std::uint64_t window =
           swapping_ ? bits(from, to) : diagonal_bits(depth, threshold, columns);
       for (std::size_t position = run.start; position < run.end; ++position) {
-        if (occurrences_of(trie_.key_at(position)) & window) gathered_.push_back(position);
+        if (occurrences_of(trie_.key_at(position)) & window) b_.gathered.push_back(position);
       }
       return;
     }
-    trie_.children_carrying_keys(run, std::span<const Key>(query_keys_).subspan(from, to - from),
-                                 gathered_);
+    trie_.children_carrying_keys(run, std::span<const Key>(b_.query_keys).subspan(from, to - from),
+                                 b_.gathered);
   }
 
   static std::uint64_t bits(std::size_t from, std::size_t to) {
@@ -290,34 +289,34 @@ class TreeWalk {
   // a table for the first 128 keys and a sorted list for the rest.
   void find_keys() {
     const std::u32string_view query = band_.query();
-    query_keys_.resize(query.size());
+    b_.query_keys.resize(query.size());
     for (std::size_t i = 0; i < query.size(); ++i)
-      query_keys_[i] = trie_.key_of(query[i]).value_or(kNoKey);
+      b_.query_keys[i] = trie_.key_of(query[i]).value_or(kNoKey);
     // Empty for a longer query: that is how gather_compared tells.
-    occurrences_.clear();
-    wide_occurrences_.clear();
+    b_.occurrences.clear();
+    b_.wide_occurrences.clear();
     if (query.size() > 64) return;
-    occurrences_.assign(kKeyTable, 0);
+    b_.occurrences.assign(kKeyTable, 0);
     for (std::size_t i = 0; i < query.size(); ++i) {
-      const Key key = query_keys_[i];
+      const Key key = b_.query_keys[i];
       if (key == kNoKey) continue;
       if (key < kKeyTable) {
-        occurrences_[key] |= std::uint64_t{1} << i;
+        b_.occurrences[key] |= std::uint64_t{1} << i;
         continue;
       }
-      auto it = std::lower_bound(wide_occurrences_.begin(), wide_occurrences_.end(), key,
+      auto it = std::lower_bound(b_.wide_occurrences.begin(), b_.wide_occurrences.end(), key,
                                  [](const auto& entry, Key k) { return entry.first < k; });
-      if (it == wide_occurrences_.end() || it->first != key)
-        it = wide_occurrences_.insert(it, {key, 0});
+      if (it == b_.wide_occurrences.end() || it->first != key)
+        it = b_.wide_occurrences.insert(it, {key, 0});
       it->second |= std::uint64_t{1} << i;
     }
   }
 
   std::uint64_t occurrences_of(Key key) const {
-    if (key < kKeyTable) return occurrences_[key];
-    auto it = std::lower_bound(wide_occurrences_.begin(), wide_occurrences_.end(), key,
+    if (key < kKeyTable) return b_.occurrences[key];
+    auto it = std::lower_bound(b_.wide_occurrences.begin(), b_.wide_occurrences.end(), key,
                                [](const auto& entry, Key k) { return entry.first < k; });
-    return it != wide_occurrences_.end() && it->first == key ? it->second : 0;
+    return it != b_.wide_occurrences.end() && it->first == key ? it->second : 0;
   }
 
   const TrieT& trie_;
@@ -325,18 +324,6 @@ class TreeWalk {
   std::uint64_t max_dist_;
   bool swapping_;
   WalkGuards guards_;
-  std::vector<Pending> pending_;
-  // Per depth, along the path: the guards still to be met, as bits.
-  std::vector<std::uint8_t> unmet_;
-  std::u32string path_;
-  std::vector<Cell> rows_;
-  std::vector<std::size_t> gathered_;
-  std::vector<Key> query_keys_;
-  std::vector<std::uint64_t> occurrences_;
-  std::vector<std::pair<Key, std::uint64_t>> wide_occurrences_;
-  InterruptCheck interrupts_;
-  bool borrowed_ = false;
-
   // Every buffer a walk fills, each cleared or assigned before it is read;
   // unmet_, a byte per depth, is not worth keeping.
   struct Buffers {
@@ -347,20 +334,21 @@ class TreeWalk {
     std::vector<Key> query_keys;
     std::vector<std::uint64_t> occurrences;
     std::vector<std::pair<Key, std::uint64_t>> wide_occurrences;
+  };
+  Buffers b_;
+  // Per depth, along the path: the guards still to be met, as bits.
+  std::vector<std::uint8_t> unmet_;
+  InterruptCheck interrupts_;
+  bool borrowed_ = false;
+
+  // The buffers of the last walk on this thread, lent to the next.
+  struct Spare {
+    Buffers buffers;
     bool lent = false;
   };
-  static Buffers& spare_buffers() {
-    static thread_local Buffers spare;
-    return spare;
-  }
-  void swap_buffers(Buffers& other) {
-    pending_.swap(other.pending);
-    path_.swap(other.path);
-    rows_.swap(other.rows);
-    gathered_.swap(other.gathered);
-    query_keys_.swap(other.query_keys);
-    occurrences_.swap(other.occurrences);
-    wide_occurrences_.swap(other.wide_occurrences);
+  static Spare& spare() {
+    static thread_local Spare kept;
+    return kept;
   }
 };
 
