@@ -285,7 +285,7 @@ class TestNativeHelpers:
     )
     def test_build_index_refuses_what_does_not_fit(self, args, error, message):
         with pytest.raises(error, match=message):
-            _native_index.build_index(*args)
+            _native_index.build_index(*args, True)
 
     def test_checks_refuse_what_is_not_bytes(self):
         empty = Index.from_words([])._parts.words.data

@@ -10,12 +10,9 @@
 
 namespace kelvaro {
 
-CompactTrieArrays reversed_trie(const CompactTrie& forward) {
-  // Every key of the forward trie, reversed character by character, back to
-  // back in one buffer, found by a depth-first walk along one path buffer.
-  std::string bytes;
-  std::vector<std::size_t> ends;
-  std::vector<Payload> values;
+void for_each_key(const CompactTrie& trie,
+                  const std::function<void(std::u32string_view, Payload)>& each) {
+  // A depth-first walk along one path buffer.
   std::u32string path;
   struct Pending {
     NodeId node;
@@ -29,17 +26,26 @@ CompactTrieArrays reversed_trie(const CompactTrie& forward) {
     interrupts.tick();
     path.resize(next.depth);
     if (next.depth > 0) {
-      path[next.depth - 1] = forward.node_char(next.node);
-      if (const std::optional<Payload> payload = forward.payload(next.node)) {
-        for (std::size_t i = path.size(); i-- > 0;) utf8::append(bytes, path[i]);
-        ends.push_back(bytes.size());
-        values.push_back(*payload);
-      }
+      path[next.depth - 1] = trie.node_char(next.node);
+      if (const std::optional<Payload> payload = trie.payload(next.node)) each(path, *payload);
     }
-    const Run run = forward.run_of(next.node);
+    const Run run = trie.run_of(next.node);
     for (std::size_t position = run.start; position < run.end; ++position)
-      pending.push_back({forward.child_at(position), next.depth + 1});
+      pending.push_back({trie.child_at(position), next.depth + 1});
   }
+}
+
+CompactTrieArrays reversed_trie(const CompactTrie& forward) {
+  // Every key of the forward trie, reversed character by character, back to
+  // back in one buffer.
+  std::string bytes;
+  std::vector<std::size_t> ends;
+  std::vector<Payload> values;
+  for_each_key(forward, [&](std::u32string_view key, Payload payload) {
+    for (std::size_t i = key.size(); i-- > 0;) utf8::append(bytes, key[i]);
+    ends.push_back(bytes.size());
+    values.push_back(payload);
+  });
   std::vector<std::string_view> keys;
   keys.reserve(ends.size());
   for (std::size_t i = 0, start = 0; i < ends.size(); start = ends[i++])

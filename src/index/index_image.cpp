@@ -115,12 +115,20 @@ std::optional<std::string> shape_problem(const ImageParts& parts) {
 
 std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
                                        const CompactTrieSpans* backward,
-                                       std::span<const Payload> best_forward) {
+                                       std::span<const Payload> best_forward,
+                                       const SoundTableSpans* sounds) {
   Writer out;
   out.number(backward != nullptr ? 2 : 1);
   write_trie(out, forward);
   if (backward != nullptr) write_trie(out, *backward);
   out.array(best_forward);
+  if (sounds != nullptr) {
+    out.number(1);
+    write_trie(out, sounds->keys);
+    out.array(sounds->word_starts);
+    out.array(sounds->text_ends);
+    out.array(sounds->texts);
+  }
   return out.take();
 }
 
@@ -141,8 +149,18 @@ std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> i
     return "its table of best payloads does not match its trie";
   if (parts.backward.has_value() != !parts.best_forward.empty())
     return "it holds the reversed trie without its table, or the other way round";
-  if (!in.done()) return "it has bytes past its end";
+  if (!in.done()) {
+    std::uint64_t marker;
+    SoundTableSpans& sounds = parts.sounds.emplace();
+    if (!in.number(marker) || marker != 1) return "it has bytes past its end";
+    if (auto problem = read_trie(in, sounds.keys)) return "its sound keys: " + *problem;
+    if (!in.array(sounds.word_starts) || !in.array(sounds.text_ends) || !in.array(sounds.texts))
+      return "it is cut short";
+    if (!in.done()) return "it has bytes past its end";
+  }
   if (auto problem = shape_problem(parts)) return *problem;
+  if (parts.sounds)
+    if (auto problem = sound_table_problem(*parts.sounds)) return "its " + *problem;
   return parts;
 }
 

@@ -10,6 +10,10 @@
 //             count of elements and the elements, padded to 8 bytes
 //   u64 count of the best payloads (0, or the forward trie's folded count)
 //             and the payloads, padded to 8 bytes
+//   for an index that finds sound-alike words (and not in images written
+//   before it could), the sound table (sound_table.h):
+//             u64 1, its key trie as above, then word_starts, text_ends
+//             and texts, each a u64 count and the elements, padded
 //
 // Integers are little-endian. Reading checks every count against the bytes
 // there are and every trie with view_problem, so that no walk of a hostile
@@ -24,6 +28,7 @@
 #include <vector>
 
 #include "prefix/compact_trie.h"
+#include "search/sound_table.h"
 
 namespace kelvaro {
 
@@ -31,12 +36,14 @@ struct ImageParts {
   CompactTrieSpans forward;
   std::optional<CompactTrieSpans> backward;
   std::span<const Payload> best_forward;
+  std::optional<SoundTableSpans> sounds;
 };
 
 // The image, in 8-byte words so that it is aligned as the arrays need.
 std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
                                        const CompactTrieSpans* backward,
-                                       std::span<const Payload> best_forward);
+                                       std::span<const Payload> best_forward,
+                                       const SoundTableSpans* sounds);
 
 // The parts of an image that starts 8-byte aligned, or what is wrong with it.
 std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> image);

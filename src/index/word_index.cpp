@@ -44,6 +44,7 @@ WordIndex::WordIndex(const CompactTrie& forward, std::span<const std::uint8_t> s
                      bool weighted, Saved saved)
     : forward_(forward),
       saved_(saved),
+      sounds_(saved.sounds ? std::optional<SoundTable>(*saved.sounds) : std::nullopt),
       spelling_keys_(spelling_keys),
       spelling_words_(spelling_words),
       word_count_(word_count),
@@ -89,7 +90,7 @@ std::optional<Payload> WordIndex::get(std::u32string_view key) const {
 
 IndexTries WordIndex::tries() const {
   const Tables& lookup = tables();
-  return {forward_, lookup.backward, PerFolded(forward_, lookup.best_forward)};
+  return {forward_, lookup.backward, PerFolded(forward_, lookup.best_forward), sounds()};
 }
 
 const CompactTrie& WordIndex::backward() const {

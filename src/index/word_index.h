@@ -26,6 +26,7 @@
 
 #include "prefix/compact_trie.h"
 #include "prefix/queries.h"
+#include "search/sound_table.h"
 #include "search/suggestions.h"
 
 namespace kelvaro {
@@ -37,6 +38,9 @@ class WordIndex {
   struct Saved {
     const CompactTrie* backward = nullptr;
     std::span<const Payload> best_forward;
+    // The sound-alike table, which an index has from when it is built or
+    // never (it is part of the index, not a lookup table made on need).
+    std::optional<SoundTableSpans> sounds;
   };
 
   // `forward` is the index trie, and the spelling tables word tables of the
@@ -50,6 +54,8 @@ class WordIndex {
   WordIndex& operator=(const WordIndex&) = delete;
 
   bool weighted() const { return weighted_; }
+  // The sound-alike table, if the index has one.
+  const SoundTable* sounds() const { return sounds_ ? &*sounds_ : nullptr; }
   const CompactTrie& forward() const { return forward_; }
 
   // The reversed trie and the best payload of each folded node of the
@@ -108,6 +114,7 @@ class WordIndex {
 
   const CompactTrie& forward_;
   Saved saved_;
+  std::optional<SoundTable> sounds_;
   std::span<const std::uint8_t> spelling_keys_;
   std::span<const std::uint8_t> spelling_words_;
   std::uint64_t word_count_;

@@ -28,7 +28,9 @@ class Parts(NamedTuple):
     weighted: bool = False
 
 
-def build(words: Any, values: Any, normalize: Optional[Normalize], weighted: bool = False) -> Parts:
+def build(
+    words: Any, values: Any, normalize: Optional[Normalize], weighted: bool = False, sounds: bool = True
+) -> Parts:
     spellings, value_list = _spellings_and_values(words, values)
     if value_list is None:
         # Positions as weights would rank a list sorted commonest first
@@ -51,7 +53,7 @@ def build(words: Any, values: Any, normalize: Optional[Normalize], weighted: boo
         keys, originals = _joined_keys(spellings, joined_words, normalize), joined_words
     try:
         image, node_count, word_table, spelling_keys, spelling_words = _native_index.build_index(
-            keys, originals, packed
+            keys, originals, packed, sounds
         )
     except UnicodeEncodeError:
         raise _surrogate_error(spellings, normalize) from None

@@ -85,6 +85,7 @@ class Index(NativeIndex):
         *,
         normalize: Optional[Callable[[str], str]] = None,
         weighted: bool = False,
+        sounds: bool = True,
     ) -> Index: ...
 
     @overload
@@ -95,6 +96,7 @@ class Index(NativeIndex):
         *,
         normalize: Optional[Callable[[str], str]] = None,
         weighted: bool = False,
+        sounds: bool = True,
     ) -> Index: ...
 
     @overload
@@ -106,6 +108,7 @@ class Index(NativeIndex):
         values: Optional[Iterable[int]] = None,
         normalize: Optional[Callable[[str], str]] = None,
         weighted: bool = False,
+        sounds: bool = True,
     ) -> Index: ...
 
     @classmethod
@@ -116,6 +119,7 @@ class Index(NativeIndex):
         values: Optional[Iterable[int]] = None,
         normalize: Optional[Callable[[str], str]] = None,
         weighted: bool = False,
+        sounds: bool = True,
     ) -> Index:
         """An index of `words`: an iterable of str, a mapping of word to
         value, or an iterable of (word, value) pairs.
@@ -130,10 +134,17 @@ class Index(NativeIndex):
         how often each word occurs: higher is likelier, 0 is unknown, and
         suggest and complete rank by them, so they must be given. A weight
         above 4294967295 is held at 4294967295.
+
+        sounds=True (the default) gives the index a table of how its words
+        of ASCII letters sound (a few bytes a word), so that suggest also
+        finds words that sound like the word it is given, however far they
+        are spelled from it. With sounds=False, or for words of other
+        alphabets, suggest finds only words within its edit distance.
         """
         normalize = _normalization.check(normalize)
         weighted = _flag("weighted", weighted)
-        return cls._create(_building.build(words, values, normalize, weighted), normalize)
+        sounds = _flag("sounds", sounds)
+        return cls._create(_building.build(words, values, normalize, weighted, sounds), normalize)
 
     @classmethod
     def load(
@@ -226,7 +237,7 @@ class Index(NativeIndex):
         share of them read in place from a mapped index file: the operating
         system shares those pages between every process that maps the
         file."""
-        forward, reversed_trie, best, image, made, unfolded = self._memory()
+        forward, reversed_trie, best, sounds, image, made, unfolded = self._memory()
         parts = self._parts
         words = len(parts.words.data)
         spellings = len(parts.spellings.keys.data) + len(parts.spellings.words.data)
@@ -234,6 +245,7 @@ class Index(NativeIndex):
             "forward trie": forward,
             "reversed trie": reversed_trie,
             "best payloads": best,
+            "sound table": sounds,
             "words": words,
             "spellings": spellings,
             "unfolded trie": unfolded,

@@ -29,7 +29,7 @@ class NativeIndex:
     def _parts(self) -> Parts: ...
     def _image(self, complete: bool) -> bytes: ...
     def _trie(self) -> _kelvaro.PrefixSearch: ...
-    def _memory(self) -> tuple[int, int, int, int, int, int]: ...
+    def _memory(self) -> tuple[int, int, int, int, int, int, int]: ...
     @property
     def normalize(self) -> Optional[Callable[[str], str]]: ...
     @property
@@ -90,10 +90,11 @@ def build_index(
     keys: tuple[str, bytes | None],
     words: tuple[str, bytes | None] | None,
     values: bytes | None,
+    sounds: bool,
 ) -> tuple[bytes, int, bytes, bytes, bytes]:
     """(image, node_count, word_table, spelling_keys, spelling_words) for an
     index of keys; words are the spellings that normalisation made the keys
-    from, or None."""
+    from, or None; with sounds, the image holds a sound-alike table."""
 
 def check_index(
     trie: bytes, words: bytes, spellings: tuple[bytes, bytes], texts: int

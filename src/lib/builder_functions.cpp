@@ -28,7 +28,7 @@
 namespace kelvaro::py {
 namespace {
 
-constexpr const char* kBuildIndexParameters[] = {"keys", "words", "values"};
+constexpr const char* kBuildIndexParameters[] = {"keys", "words", "values", "sounds"};
 constexpr const char* kCheckIndexParameters[] = {"trie", "words", "spellings", "texts"};
 
 constexpr FunctionDescription kBuildIndex{nullptr, "build_index", kBuildIndexParameters};
@@ -105,11 +105,15 @@ std::span<std::uint8_t> writable(const PyRef& bytes) {
                    static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
 }
 
-// The image of an index trie's compact form, with no lookup tables yet.
-PyRef image_of(const Trie& trie) {
+// The image of an index trie's compact form, with no lookup tables yet,
+// and with `sounds` its sound-alike table, if any of its words has a key.
+PyRef image_of(const Trie& trie, bool sounds = false) {
   const std::vector<std::uint64_t> image = without_gil([&] {
     const CompactTrieArrays arrays = compact(trie);
-    return write_image(arrays.spans(), nullptr, {});
+    if (!sounds) return write_image(arrays.spans(), nullptr, {}, nullptr);
+    const SoundTableArrays table = make_sound_table(CompactTrie(arrays.spans()));
+    const SoundTableSpans spans = table.spans();
+    return write_image(arrays.spans(), nullptr, {}, table.text_ends.empty() ? nullptr : &spans);
   });
   return image_to_py(image);
 }
@@ -198,9 +202,9 @@ SpellingTables spelling_tables(const KeyPool& keys, std::span<const std::string_
   return {word_table_to_bytes(changed_keys), word_table_to_bytes(changed_words)};
 }
 
-// build_index(keys, words, values) -> (image, node_count, words, spelling_keys,
-// spelling_words): an index of `keys`, each with values[i] or else its
-// position. `words` are the spellings the caller gave, when normalisation
+// build_index(keys, words, values, sounds) -> (image, node_count, words,
+// spelling_keys, spelling_words): an index of `keys`, each with values[i] or
+// else its position, with a sound-alike table if `sounds`. `words` are the spellings the caller gave, when normalisation
 // made the keys out of them, else None. The results are the image of the
 // trie (index_image.h), its node count, and three word tables: the stored spellings in
 // the trie's order, and the spelling tables (empty without `words`).
@@ -210,6 +214,7 @@ PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     JoinedTexts joined_keys = convert_argument(kBuildIndex, slots, 0, to_joined_texts);
     auto joined_words = convert_argument(kBuildIndex, slots, 1, to_optional_joined_texts);
     auto values = convert_argument(kBuildIndex, slots, 2, to_optional_u32_values);
+    const bool sounds = convert_argument(kBuildIndex, slots, 3, to_bool);
     std::vector<std::string_view> keys = split_checked(joined_keys);
     std::vector<std::string_view> words;
     if (joined_words) words = split_checked(*joined_words);
@@ -222,7 +227,7 @@ PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     // The keys are views into the strs of the arguments, which live and
     // never change for the call.
     BuiltTrie built = without_gil([&] { return kelvaro::build_trie(keys, payloads); });
-    PyRef trie = image_of(built.trie);
+    PyRef trie = image_of(built.trie, sounds);
     PyRef node_count = u64_to_py(built.trie.node_shifts().size());
     if (!joined_words) {
       PyRef word_table = word_table_to_bytes(built.keys.keys());

@@ -191,6 +191,11 @@ std::uint32_t to_u32(PyObject* object) {
   return to_unsigned<0xFFFFFFFF>(object);
 }
 
+bool to_bool(PyObject* object) {
+  if (!PyBool_Check(object)) throw downcast_error(object, "PyBool");
+  return object == Py_True;
+}
+
 std::uint64_t to_u64(PyObject* object) {
   unsigned long long value;
   if (PyLong_Check(object)) {

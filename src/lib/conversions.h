@@ -25,6 +25,7 @@ namespace kelvaro::py {
 // TypeError "'<type's qualified name>' object cannot be converted to '<target>'".
 PyError downcast_error(PyObject* object, const char* target);
 
+bool to_bool(PyObject* object);
 std::uint32_t to_u32(PyObject* object);
 std::uint64_t to_u64(PyObject* object);
 std::optional<std::uint64_t> to_optional_u64(PyObject* object);

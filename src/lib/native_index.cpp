@@ -567,8 +567,9 @@ PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     WordIndex::Saved saved;
     if (image_parts.backward) {
       state->backward.emplace(*image_parts.backward);
-      saved = {&*state->backward, image_parts.best_forward};
+      saved = {&*state->backward, image_parts.best_forward, std::nullopt};
     }
+    saved.sounds = image_parts.sounds;
     state->spelling_keys = std::make_unique<BufferHold>(keys);
     state->spelling_words = std::make_unique<BufferHold>(words);
     state->normalize = PyRef::borrow(normalize);
@@ -644,10 +645,14 @@ PyObject* image_bytes(PyObject* self, PyObject* complete) {
     if (full < 0) throw PyError::fetch();
     const std::vector<std::uint64_t> image = without_gil([&] {
       const WordIndex& index = *state.index;
-      if (full == 0) return write_image(state.forward.spans(), nullptr, {});
+      const SoundTable* sounds = index.sounds();
+      const std::optional<SoundTableSpans> table =
+          sounds ? std::optional(sounds->spans()) : std::nullopt;
+      const SoundTableSpans* sound_spans = table ? &*table : nullptr;
+      if (full == 0) return write_image(state.forward.spans(), nullptr, {}, sound_spans);
       const CompactTrie& backward = index.backward();
       const CompactTrieSpans reversed = backward.spans();
-      return write_image(state.forward.spans(), &reversed, index.best_forward());
+      return write_image(state.forward.spans(), &reversed, index.best_forward(), sound_spans);
     });
     return image_to_py(image);
   });
@@ -669,7 +674,7 @@ PyObject* unfolded_trie(PyObject* self, PyObject*) {
 }
 
 // _memory(): the bytes of (the forward trie, the reversed trie, the best
-// payloads, the image in all, the lookup tables the index made itself, the
+// payloads, the sound table, the image in all, the lookup tables the index made itself, the
 // unfolded trie if made); the reversed trie and the table count once made.
 PyObject* memory(PyObject* self, PyObject*) {
   return run_in_frame([&] {
@@ -685,13 +690,16 @@ PyObject* memory(PyObject* self, PyObject*) {
       backward = state.index->backward().spans().bytes();
       best = state.forward.folded_count() * sizeof(Payload);
     }
+    const SoundTable* table = state.index->sounds();
+    const std::size_t sounds = table ? table->spans().bytes() : 0;
     std::size_t unfolded = 0;
     if (state.trie) {
       const Trie& trie = *reinterpret_cast<PrefixSearchObject*>(state.trie.get())->trie;
       unfolded = trie.node_shifts().size() * (4 + 4 + 8 + 4 + 4 + 2);
     }
-    return tuple_to_py<6>({u64_to_py(forward), u64_to_py(backward), u64_to_py(best),
-                           u64_to_py(image), u64_to_py(made), u64_to_py(unfolded)});
+    return tuple_to_py<7>({u64_to_py(forward), u64_to_py(backward), u64_to_py(best),
+                           u64_to_py(sounds), u64_to_py(image), u64_to_py(made),
+                           u64_to_py(unfolded)});
   });
 }
 

@@ -30,11 +30,6 @@ constexpr FunctionDescription kSegment{nullptr, "segment_text", kSegmentParamete
 constexpr FunctionDescription kCorrect{nullptr, "correct_text", kSegmentParameters};
 constexpr FunctionDescription kStats{nullptr, "weight_stats", kStatsParameters};
 
-bool to_bool(PyObject* object) {
-  if (!PyBool_Check(object)) throw downcast_error(object, "PyBool");
-  return object == Py_True;
-}
-
 double to_double(PyObject* object) {
   if (!PyFloat_Check(object) && !PyLong_Check(object)) throw downcast_error(object, "PyFloat");
   const double value = PyFloat_AsDouble(object);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "prefix/utf8.h"
+#include "search/sound_key.h"
 #include "search/split_search.h"
 #include "search/typo_cost.h"
 
@@ -40,14 +41,31 @@ double frequency_bonus(Payload payload) {
   return kFrequencyWeight * std::log(static_cast<double>(payload) + 1.0);
 }
 
+double sound_bonus(SoundRelation relation) {
+  switch (relation) {
+    case SoundRelation::kSame: return kSameSoundBonus;
+    case SoundRelation::kNear: return kNearSoundBonus;
+    case SoundRelation::kNone: break;
+  }
+  return 0;
+}
+
 class Ranking {
  public:
-  Ranking(std::u32string_view word, std::optional<std::uint64_t> limit, bool weighted)
-      : word_(word), limit_(limit), weighted_(weighted) {}
+  // `sounds`: whether the index finds sound-alike words, which makes
+  // sounding like the word evidence too.
+  Ranking(std::u32string_view word, std::optional<std::uint64_t> limit, bool weighted, bool sounds)
+      : word_(word),
+        limit_(limit),
+        weighted_(weighted),
+        key_(sounds ? sound_key(word) : std::nullopt) {}
+
+  const std::optional<std::string>& key() const { return key_; }
+  bool seen(const std::u32string& text) const { return seen_.contains(text); }
 
   void add(std::u32string&& text, Payload payload, Cell distance) {
     if (!seen_.insert(text).second) return;
-    const double cost = typo_cost(text, word_);
+    const double cost = typo_cost(text, word_) - sound_bonus(sound_relation(text, key_));
     Rank rank{text != word_, weighted_ && payload == 0,
               weighted_ ? cost - frequency_bonus(payload) : cost,
               weighted_ ? -static_cast<std::int64_t>(payload) : 0, std::move(text)};
@@ -64,7 +82,8 @@ class Ranking {
   // weigh at most `heaviest` can enter the ranking.
   bool cannot_enter(Cell least, Payload heaviest) const {
     if (!full()) return false;
-    const double cost = static_cast<double>(least) * kLeastTypoCostPerEdit;
+    double cost = static_cast<double>(least) * kLeastTypoCostPerEdit;
+    if (key_.has_value()) cost -= kSameSoundBonus;
     const Rank bound{true, weighted_ && heaviest == 0,
                      weighted_ ? cost - frequency_bonus(heaviest) : cost,
                      weighted_ ? -static_cast<std::int64_t>(heaviest) : 0, std::u32string()};
@@ -89,6 +108,7 @@ class Ranking {
   std::u32string_view word_;
   std::optional<std::uint64_t> limit_;
   bool weighted_;
+  std::optional<std::string> key_;
   std::vector<Candidate> best_;
   std::unordered_set<std::u32string> seen_;
 };
@@ -99,7 +119,7 @@ std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
                            std::uint64_t max_dist, std::optional<std::uint64_t> limit,
                            bool weighted, const CandidateWalks& walks) {
   if (limit == std::uint64_t{0}) return {};
-  Ranking ranking(word, limit, weighted);
+  Ranking ranking(word, limit, weighted, tries.sounds != nullptr);
   // The word itself first: it leads the ranking and tightens the bound.
   if (!word.empty()) {
     if (const auto node = find_exact(tries.forward, word))
@@ -114,6 +134,17 @@ std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
         [&](bool backward, CompactTrie::Place node, Cell least) {
           return !backward && ranking.cannot_enter(least, tries.best_forward[node]);
         });
+  // The words that sound like it, however far they are spelled from it.
+  if (tries.sounds != nullptr && ranking.key().has_value() && max_dist >= 1) {
+    tries.sounds->for_each_sounding(*ranking.key(), [&](std::u32string&& text, bool) {
+      if (ranking.seen(text)) return;
+      // The table's words are looked up: a word not stored is no candidate.
+      const auto node = find_exact(tries.forward, text);
+      if (!node) return;
+      const Cell distance = edit_distance(text, word, true);
+      ranking.add(std::move(text), *tries.forward.payload(*node), distance);
+    });
+  }
   return ranking.take();
 }
 

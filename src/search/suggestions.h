@@ -29,12 +29,13 @@
 
 #include "prefix/compact_trie.h"
 #include "prefix/queries.h"
+#include "search/sound_table.h"
 #include "search/split_search.h"
 
 namespace kelvaro {
 
 // What a score subtracts per unit of ln(payload + 1) in a weighted index.
-inline constexpr double kFrequencyWeight = 1.0;
+inline constexpr double kFrequencyWeight = 0.70;
 
 // An index's tries and what the walks prune by: both tries sound with
 // distinct, sorted siblings, and best_forward best_payloads_below of the
@@ -44,6 +45,8 @@ struct IndexTries {
   const CompactTrie& forward;
   const CompactTrie& backward;
   PerFolded best_forward;
+  // The index's sound-alike table, or none.
+  const SoundTable* sounds = nullptr;
 };
 
 // The walks that find the candidates: walks(found, skip) calls found for

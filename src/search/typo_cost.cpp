@@ -82,15 +82,23 @@ std::uint32_t substitution(char32_t meant, char32_t typed, char32_t a, char32_t 
   return cost;
 }
 
-// The price of leaving out, or typing too many, each letter of `text`
-// (lower case).
-void in_or_out(std::u32string_view text, std::vector<std::uint32_t>& out) {
+// The prices of one way of getting a letter wrong by itself: leaving it
+// out of the text, or typing it too many.
+struct InOrOut {
+  Typo letter, vowel, doubled;
+};
+constexpr InOrOut kLeftOut{Typo::kLeftOut, Typo::kVowelLeftOut, Typo::kDoubledLeftOut};
+constexpr InOrOut kTypedTooMany{Typo::kTypedTooMany, Typo::kVowelTypedTooMany,
+                                Typo::kDoubledTypedTooMany};
+
+// The price of each letter of `text` (lower case) got wrong the given way.
+void in_or_out(std::u32string_view text, InOrOut way, std::vector<std::uint32_t>& out) {
   out.resize(text.size());
   for (std::size_t k = 0; k < text.size(); ++k) {
-    std::uint32_t cost = typo_price(Typo::kInOrOut);
-    if (is_vowel(text[k])) cost = std::min(cost, typo_price(Typo::kVowelInOrOut));
+    std::uint32_t cost = typo_price(way.letter);
+    if (is_vowel(text[k])) cost = std::min(cost, typo_price(way.vowel));
     if ((k > 0 && text[k - 1] == text[k]) || (k + 1 < text.size() && text[k + 1] == text[k]))
-      cost = std::min(cost, typo_price(Typo::kDoubledLetter));
+      cost = std::min(cost, typo_price(way.doubled));
     out[k] = cost;
   }
 }
@@ -113,8 +121,8 @@ std::uint32_t typo_cost(std::u32string_view meant, std::u32string_view typed) {
   std::transform(a.begin(), a.end(), a.begin(), lower_case);
   std::transform(b.begin(), b.end(), b.begin(), lower_case);
   std::vector<std::uint32_t> left_out, typed_in;
-  in_or_out(a, left_out);
-  in_or_out(b, typed_in);
+  in_or_out(a, kLeftOut, left_out);
+  in_or_out(b, kTypedTooMany, typed_in);
   // Rows over the meant word, columns over the typed text; the two rows
   // before the current one are kept for swaps.
   const std::size_t columns = b.size() + 1;

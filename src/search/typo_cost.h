@@ -7,14 +7,23 @@
 //
 //   substitution of a letter for another                    10
 //     a vowel for a vowel (a e i o u)                         6
-//     a neighbouring key on a QWERTY keyboard                 8
+//     a neighbouring key on a QWERTY keyboard                 7
 //     letters that can sound alike (c-s c-k s-z k-q g-j
-//     f-v b-p d-t m-n)                                        4
+//     f-v b-p d-t m-n)                                        6
 //     the same letter in the other case                       5
-//   a letter left out, or one typed too many                 10
-//     a vowel                                                 5
-//     a letter beside the same letter (a doubled letter)      4
-//   two neighbouring letters swapped                          7
+//   a letter of the word left out of the text                 4
+//     a vowel                                                 4
+//     a letter beside the same letter (a doubled letter)      3
+//   a letter typed too many                                   9
+//     a vowel                                                 6
+//     a letter beside the same letter (a doubled letter)      5
+//   two neighbouring letters swapped                          4
+//
+// Leaving a letter out and typing one too many are priced apart: people
+// drop letters far more often than they add them. The prices are fitted to
+// real misspellings by maximum likelihood (tools/fit_typo_weights.py), as
+// are the sound bonuses below and the weight of a word's frequency
+// (suggestions.h).
 //
 // Where several prices apply, the least does. Letters are compared in lower
 // case for everything but the case rule; every letter that Unicode gives a
@@ -37,9 +46,12 @@ enum class Typo : std::size_t {
   kNeighbourKey,
   kSoundAlike,
   kCase,
-  kInOrOut,
-  kVowelInOrOut,
-  kDoubledLetter,
+  kLeftOut,
+  kVowelLeftOut,
+  kDoubledLeftOut,
+  kTypedTooMany,
+  kVowelTypedTooMany,
+  kDoubledTypedTooMany,
   kSwap,
 };
 
@@ -54,17 +66,27 @@ struct TypoPrice {
 };
 
 // Every price the typo cost uses, in the order of Typo.
-inline constexpr std::array<TypoPrice, 9> kTypoPrices{{
+inline constexpr std::array<TypoPrice, 12> kTypoPrices{{
     {Typo::kOther, 10, 1},
     {Typo::kVowel, 6, 1},
-    {Typo::kNeighbourKey, 8, 1},
-    {Typo::kSoundAlike, 4, 1},
+    {Typo::kNeighbourKey, 7, 1},
+    {Typo::kSoundAlike, 6, 1},
     {Typo::kCase, 5, 1},
-    {Typo::kInOrOut, 10, 1},
-    {Typo::kVowelInOrOut, 5, 1},
-    {Typo::kDoubledLetter, 4, 1},
-    {Typo::kSwap, 7, 2},
+    {Typo::kLeftOut, 4, 1},
+    {Typo::kVowelLeftOut, 4, 1},
+    {Typo::kDoubledLeftOut, 3, 1},
+    {Typo::kTypedTooMany, 9, 1},
+    {Typo::kVowelTypedTooMany, 6, 1},
+    {Typo::kDoubledTypedTooMany, 5, 1},
+    {Typo::kSwap, 4, 2},
 }};
+
+// What a candidate's score subtracts when it sounds like the typed text
+// (sound_key.h): the same sound key, or a key one change away. Small: the
+// sound-alike table's real work is to bring in candidates that no edit
+// distance reaches, which then compete on their typo cost and frequency.
+inline constexpr std::uint32_t kSameSoundBonus = 1;
+inline constexpr std::uint32_t kNearSoundBonus = 0;
 
 constexpr std::uint32_t typo_price(Typo typo) {
   return kTypoPrices[static_cast<std::size_t>(typo)].cost;
