@@ -11,7 +11,7 @@ from hypothesis import strategies as st
 
 from kelvaro import Index, Match, default_index
 from test_walks import distance
-from typo_model import FREQUENCY_WEIGHT, PRICES, ranked, sound_relation, typo_cost
+from typo_model import PRICES, ranked, sounds_alike, typo_cost
 
 words_and_weights = st.dictionaries(
     st.text(st.sampled_from("abcde"), min_size=1, max_size=7), st.integers(0, 50), min_size=1, max_size=40
@@ -57,7 +57,7 @@ def check_ranking(stored, word, max_dist, limit, weighted, sounds):
     # The candidates: the words within max_dist, and, from an index with
     # sounds, the words that sound like it however far they are spelled.
     within = [(w, v, distance(w, word, True)) for w, v in stored.items()]
-    found = [m for m in within if m[2] <= max_dist or (sounds and max_dist and sound_relation(m[0], word))]
+    found = [m for m in within if m[2] <= max_dist or (sounds and max_dist and sounds_alike(m[0], word))]
     assert everything == [Match(*m) for m in ranked(word, found, weighted, sounds)]
     # The subtrees skipped once the best few are known hid nothing better.
     assert index.suggest(word, max_dist, limit) == everything[:limit]
@@ -77,8 +77,8 @@ class TestSuggest:
     @given(st.dictionaries(sounding, st.integers(0, 50), min_size=1, max_size=30), st.data(),
            st.integers(0, 2), limits, st.booleans())
     def test_words_that_sound_alike(self, stored, data, max_dist, limit, weighted):
-        # Longer words of letters that spell many sounds, so that keys are
-        # long enough for keys one change away to count too.
+        # Words of letters that spell many sounds, and respellings of them
+        # that sound the same though several edits away.
         word = data.draw(st.one_of(sounding, st.sampled_from(sorted(stored)).flatmap(respelled)))
         check_ranking(stored, word, max_dist, limit, weighted, True)
 

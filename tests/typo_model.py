@@ -18,14 +18,13 @@ PRICES = {
     "vowel typed too many": 6,
     "doubled letter typed too many": 5,
     "swap": 4,
-    "same sound": 1,
-    "near sound": 0,
 }
+# What a score subtracts for a word that sounds like the typed one, and per
+# unit of ln(value + 1) in a weighted index.
+SOUND_ALIKE_BONUS = 1
 FREQUENCY_WEIGHT = 0.70
 VOWELS = set("aeiou")
 SOUNDS = {frozenset(pair) for pair in ["cs", "ck", "sz", "kq", "gj", "fv", "bp", "dt", "mn"]}
-# The shortest key of a typed word whose keys one change away count as near.
-NEAR_KEY_LENGTH = 6
 
 
 def _keyboard():
@@ -203,35 +202,20 @@ def sound_key(word):
     return "".join(key) or None
 
 
-def _levenshtein(a, b):
-    row = list(range(len(b) + 1))
-    for i, x in enumerate(a, 1):
-        previous, row[0] = row[0], i
-        for j, y in enumerate(b, 1):
-            previous, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, previous + (x != y))
-    return row[-1]
+def sounds_alike(meant, typed):
+    """Whether both words have a sound key, and the same one."""
+    key = sound_key(meant)
+    return key is not None and key == sound_key(typed)
 
 
-def sound_relation(meant, typed):
-    """"same sound" when the two keys are equal, "near sound" when the typed
-    word's key is long enough and one change away, else None."""
-    a, b = sound_key(meant), sound_key(typed)
-    if a is None or b is None:
-        return None
-    if a == b:
-        return "same sound"
-    if len(b) >= NEAR_KEY_LENGTH and _levenshtein(a, b) == 1:
-        return "near sound"
-    return None
-
-
-def score(meant, typed, value, weighted, sounds=True, prices=PRICES, frequency_weight=FREQUENCY_WEIGHT):
-    """What ranks a candidate: its typo cost, less its sound evidence, less,
-    in a weighted index, frequency_weight * ln(value + 1)."""
+def score(meant, typed, value, weighted, sounds=True, prices=PRICES, bonus=SOUND_ALIKE_BONUS,
+          frequency_weight=FREQUENCY_WEIGHT):
+    """What ranks a candidate: its typo cost, less the bonus if it sounds
+    like the typed word, less, in a weighted index, frequency_weight *
+    ln(value + 1)."""
     cost = typo_cost(meant, typed, prices)
-    relation = sound_relation(meant, typed) if sounds else None
-    if relation:
-        cost -= prices[relation]
+    if sounds and sounds_alike(meant, typed):
+        cost -= bonus
     return cost - frequency_weight * math.log(value + 1) if weighted else cost
 
 

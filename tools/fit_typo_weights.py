@@ -4,15 +4,20 @@ values beside the current ones with the top-1 accuracy of each.
 
 The chance that a typed word meant a candidate is exp(-score / T) over the
 sum for all its candidates: the stored words within two edits, those that
-sound the same or near, and the right word. Fitting is hard EM: align every
+sound the same, and the right word. Fitting is hard EM: align every
 candidate with the prices so far; with those operation counts fixed the
 score is linear in the parameters and the log-likelihood concave, so
 projected Newton finds its maximum; align again, until nothing moves.
 
 Data: Peter Norvig's first test set, to fit on, and the default index for
 words and counts. His second set is validation only: it chooses nothing.
+The fit starts from, and is pulled ever so slightly toward, the prices that
+were set by hand before (STARTING), so that it reproduces whatever the
+twin's prices are now.
 
-Usage: python tools/fit_typo_weights.py   (under a minute; progress on stderr)
+Usage: python tools/fit_typo_weights.py [DIR]   (DIR holds testset1.txt and
+testset2.txt, by default ../shared/data/spelling beside the repository;
+under a minute; progress on stderr)
 """
 
 from __future__ import annotations
@@ -29,12 +34,18 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 import kelvaro  # noqa: E402
 import typo_model as tm  # noqa: E402
 
-DATA = "/work/shared/data/spelling"
-KINDS = list(tm.PRICES)  # the parameters: PRICES in its order, then the frequency weight
+DATA = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "..", "shared", "data", "spelling")
+BONUS = "sound alike bonus"
+# The parameters: PRICES in its order, the sound-alike bonus, then the
+# frequency weight.
+KINDS = list(tm.PRICES) + [BONUS]
 N = len(KINDS) + 1
-BONUSES = {"same sound", "near sound"}
+BONUSES = {BONUS}
 OTHER = KINDS.index("other")
-CURRENT = [float(tm.PRICES[k]) for k in KINDS] + [tm.FREQUENCY_WEIGHT]
+# The prices as they were set by hand, before any fit, in KINDS' order and
+# then the frequency weight: where the fit starts.
+STARTING = [10.0, 6.0, 8.0, 4.0, 5.0, 10.0, 5.0, 4.0, 10.0, 5.0, 4.0, 7.0, 10.0, 1.0]
+CURRENT = [float(tm.PRICES[k]) for k in tm.PRICES] + [float(tm.SOUND_ALIKE_BONUS), tm.FREQUENCY_WEIGHT]
 # The L2 pull toward the current parameters, per unit of beta (below)
 # squared: at the fitted scale (a tenth is about 0.8 in beta) some 0.006 per
 # tenth squared, far below what a few hundred pairs weigh, so it only holds
@@ -60,21 +71,10 @@ def read_pairs(name: str) -> list[tuple[str, str]]:
     return pairs
 
 
-def near_keys(key: str, alphabet: list[str]) -> list[str]:
-    """The keys one Levenshtein change away from `key`."""
-    out = {key[:i] + key[i + 1:] for i in range(len(key))}
-    for i in range(len(key) + 1):
-        out |= {key[:i] + c + key[i:] for c in alphabet}
-        out |= {key[:i] + c + key[i + 1:] for c in alphabet if i < len(key)}
-    out.discard(key)
-    return sorted(out)
-
-
 def candidate_sets(index: kelvaro.Index, by_key: dict, pairs: list[tuple[str, str]]) -> list[Pair]:
     """Each pair whose right word is stored, with its status ("fit",
     "unreachable" or "stored typo") and the candidates that can come first:
     the ones with a value when there are any (the rest rank after them)."""
-    alphabet = sorted({c for key in by_key for c in key})
     typed = sorted({w for _, w in pairs})
     found = dict(zip(typed, index.suggest_many(typed, 2, None, threads=2)))
     out = []
@@ -84,12 +84,7 @@ def candidate_sets(index: kelvaro.Index, by_key: dict, pairs: list[tuple[str, st
             continue
         # suggest may add sound-alikes further away; the twin's are added below.
         cands = {m.word.casefold(): m.value for m in found[w] if m.distance <= 2}
-        key = tm.sound_key(w)
-        if key is not None:
-            cands.update(by_key.get(key, []))
-            if len(key) >= tm.NEAR_KEY_LENGTH:
-                for near in near_keys(key, alphabet):
-                    cands.update(by_key.get(near, []))
+        cands.update(by_key.get(tm.sound_key(w), []))
         cands[right] = value
         if any(cands.values()):
             cands = {t: v for t, v in cands.items() if v or t == w}
@@ -113,9 +108,8 @@ def design(pairs: list[Pair], aligned: dict) -> list[Group]:
         rows = []
         for t, value in cands:
             row = [(KINDS.index(k), float(n)) for k, n in sorted(aligned[t, w][1].items())]
-            relation = tm.sound_relation(t, w)
-            if relation:
-                row.append((KINDS.index(relation), -1.0))
+            if tm.sounds_alike(t, w):
+                row.append((KINDS.index(BONUS), -1.0))
             if value:
                 row.append((N - 1, -math.log(value + 1)))
             rows.append(row)
@@ -147,11 +141,11 @@ def objective(beta: list[float], groups: list[Group], pull: float = 0.0):
             grad[i] += mean[i]
             for j in range(N):
                 hess[i][j] += mean[i] * mean[j]
-    # The pull is toward CURRENT scaled so that "other" agrees with beta's, so
+    # The pull is toward STARTING scaled so that "other" agrees with beta's, so
     # it leaves the scale to the data and holds a parameter no data moves
     # (such as "case": the test sets are all lower case) at its current value.
     # (For "other" itself every term below is zero or cancels.)
-    for i, c in enumerate(x / 10 for x in CURRENT):
+    for i, c in enumerate(x / 10 for x in STARTING):
         r = beta[i] - c * beta[OTHER]
         ll -= pull / 2 * r * r
         grad[i], grad[OTHER] = grad[i] - pull * r, grad[OTHER] + pull * c * r
@@ -228,9 +222,8 @@ def accuracy(pairs: list[Pair], prices: Mapping[str, float], weight: float, soun
         def place(cand: tuple[str, int]) -> tuple:
             text, value = cand
             cost = aligned[text, w][0]
-            relation = tm.sound_relation(text, w) if sounds else None
-            if relation:
-                cost -= prices[relation]
+            if sounds and tm.sounds_alike(text, w):
+                cost -= prices[BONUS]
             return (text != w, value == 0, cost - weight * math.log(value + 1), -value, text)
 
         hits += min(cands, key=place)[0] == right
@@ -256,13 +249,13 @@ def main() -> None:
     # Scores and T trade off, so the fit runs on beta = parameters / T with
     # T = 1, where the log-likelihood is concave, and scales the result back
     # so that "other" is 10 tenths, as in PRICES.
-    groups = design(train, align(train, tm.PRICES))
-    tau, ll_before = best_scale(CURRENT, groups)
-    say(f"current parameters: 1/T = {tau:.4f} per tenth, log-likelihood {ll_before:.2f}")
+    groups = design(train, align(train, dict(zip(KINDS, STARTING))))
+    tau, ll_before = best_scale(STARTING, groups)
+    say(f"starting parameters: 1/T = {tau:.4f} per tenth, log-likelihood {ll_before:.2f}")
     # Prices stay positive (above one tenth at the starting scale, about 0.4
     # at the fitted one); bonuses and the weight may reach zero.
     low = [0.0 if k in BONUSES else tau for k in KINDS] + [0.0]
-    beta, theta = [tau * x for x in CURRENT], CURRENT
+    beta, theta = [tau * x for x in STARTING], STARTING
     for r in range(ROUNDS):
         beta = maximise(beta, groups, low)
         fitted = [x * 10 / beta[OTHER] for x in beta]
@@ -281,14 +274,18 @@ def main() -> None:
     groups = design(train, align(train, new_prices))
     ll_after = best_scale(rounded, groups)[1]
 
-    print(f"{'parameter':32} {'current':>8} {'fitted':>8} {'rounded':>8}")
-    for k, a, b, c in zip(KINDS + ["FREQUENCY_WEIGHT"], CURRENT, theta, rounded):
+    print(f"{'parameter':32} {'starting':>8} {'current':>8} {'fitted':>8} {'rounded':>8}")
+    for k, s, a, b, c in zip(KINDS + ["FREQUENCY_WEIGHT"], STARTING, CURRENT, theta, rounded):
         digits = 2 if k == "FREQUENCY_WEIGHT" else 0
-        print(f"{k:32} {a:8.{digits}f} {b:8.2f} {c:8.{digits}f}")
+        print(f"{k:32} {s:8.{digits}f} {a:8.{digits}f} {b:8.2f} {c:8.{digits}f}")
     print(f"\nlog-likelihood on set 1 ({len(groups)} pairs, each at its best T): "
-          f"current {ll_before:.2f}, fitted (rounded) {ll_after:.2f}")
+          f"starting {ll_before:.2f}, fitted (rounded) {ll_after:.2f}")
     print(f"\ntop-1 accuracy{'set 1':>21} {'set 2':>8}")
-    versions = (("current", tm.PRICES, tm.FREQUENCY_WEIGHT), ("fitted", new_prices, new_weight))
+    versions = (
+        ("starting", dict(zip(KINDS, STARTING)), STARTING[-1]),
+        ("current", dict(zip(KINDS, CURRENT)), CURRENT[-1]),
+        ("fitted", new_prices, new_weight),
+    )
     for label, prices, weight in versions:
         aligned = align(train + sets["testset2.txt"], prices)
         for sounds in (True, False):

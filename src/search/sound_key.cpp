@@ -1,10 +1,7 @@
 #include "search/sound_key.h"
 
-#include <algorithm>
 #include <array>
-#include <vector>
 
-#include "prefix/edit_row.h"
 
 namespace kelvaro {
 namespace {
@@ -109,11 +106,6 @@ void add_codes(std::string_view w, std::string& key) {
   }
 }
 
-std::uint64_t key_distance(std::string_view a, std::string_view b) {
-  return edit_distance(std::u32string(a.begin(), a.end()), std::u32string(b.begin(), b.end()),
-                       false);
-}
-
 }  // namespace
 
 std::optional<std::string> sound_key(std::u32string_view word) {
@@ -139,19 +131,10 @@ std::optional<std::string> sound_key(std::u32string_view word) {
   return key;
 }
 
-SoundRelation sound_relation(std::u32string_view stored,
-                             const std::optional<std::string>& typed_key) {
-  if (!typed_key.has_value()) return SoundRelation::kNone;
+bool sounds_alike(std::u32string_view stored, const std::optional<std::string>& typed_key) {
+  if (!typed_key.has_value()) return false;
   const std::optional<std::string> key = sound_key(stored);
-  if (!key.has_value()) return SoundRelation::kNone;
-  if (*key == *typed_key) return SoundRelation::kSame;
-  // Keys of very different lengths cannot be one change apart.
-  const std::size_t longer = std::max(key->size(), typed_key->size());
-  const std::size_t shorter = std::min(key->size(), typed_key->size());
-  if (typed_key->size() >= kNearKeyLength && longer - shorter <= 1 &&
-      key_distance(*key, *typed_key) == 1)
-    return SoundRelation::kNear;
-  return SoundRelation::kNone;
+  return key.has_value() && *key == *typed_key;
 }
 
 }  // namespace kelvaro

@@ -8,7 +8,6 @@
 #include "builder/trie_builder.h"
 #include "prefix/tree_walk.h"
 #include "search/sound_key.h"
-#include "search/split_search.h"
 
 namespace kelvaro {
 
@@ -60,29 +59,17 @@ std::optional<std::string> sound_table_problem(const SoundTableSpans& spans) {
 
 SoundTable::SoundTable(const SoundTableSpans& spans) : spans_(spans), keys_(spans.keys) {}
 
-void SoundTable::words_of(Payload key, bool same,
-                          const std::function<void(std::u32string&&, bool)>& each) const {
-  for (std::uint32_t i = spans_.word_starts[key]; i < spans_.word_starts[key + 1]; ++i) {
+void SoundTable::for_each_sounding(const std::string& key,
+                                   const std::function<void(std::u32string&&)>& each) const {
+  if (keys_.empty() || key.empty()) return;
+  const auto node = find_exact(keys_, std::u32string(key.begin(), key.end()));
+  if (!node) return;
+  const Payload ordinal = *keys_.payload(*node);
+  for (std::uint32_t i = spans_.word_starts[ordinal]; i < spans_.word_starts[ordinal + 1]; ++i) {
     const std::uint32_t start = i == 0 ? 0 : spans_.text_ends[i - 1];
     const std::uint32_t end = spans_.text_ends[i];
-    each(std::u32string(spans_.texts.begin() + start, spans_.texts.begin() + end), same);
+    each(std::u32string(spans_.texts.begin() + start, spans_.texts.begin() + end));
   }
-}
-
-void SoundTable::for_each_sounding(const std::string& key,
-                                   const std::function<void(std::u32string&&, bool)>& each) const {
-  if (keys_.empty() || key.empty()) return;
-  const std::u32string query(key.begin(), key.end());
-  if (key.size() < kNearKeyLength) {
-    if (const auto node = find_exact(keys_, query)) words_of(*keys_.payload(*node), true, each);
-    return;
-  }
-  for_each_walk_match(
-      keys_, query, 1, false,
-      [&](std::u32string&& found, Payload ordinal, Cell distance) {
-        words_of(ordinal, distance == 0, each);
-      },
-      [](bool, CompactTrie::Place, Cell) { return false; });
 }
 
 }  // namespace kelvaro

@@ -55,19 +55,14 @@ class SoundTable {
   // make_sound_table.
   explicit SoundTable(const SoundTableSpans& spans);
 
-  // Calls each(word, same) for every word whose key is `key` (same true)
-  // or, for a key of at least kNearKeyLength codes, one change away from
-  // it (same false).
+  // Calls each(word) for every word whose key is `key`.
   void for_each_sounding(const std::string& key,
-                         const std::function<void(std::u32string&&, bool)>& each) const;
+                         const std::function<void(std::u32string&&)>& each) const;
 
   std::size_t word_count() const { return spans_.text_ends.size(); }
   const SoundTableSpans& spans() const { return spans_; }
 
  private:
-  void words_of(Payload key, bool same,
-                const std::function<void(std::u32string&&, bool)>& each) const;
-
   SoundTableSpans spans_;
   CompactTrie keys_;
 };

@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "prefix/tree_walk.h"
 #include "prefix/utf8.h"
 #include "search/sound_key.h"
 #include "search/split_search.h"
@@ -13,6 +14,21 @@
 
 namespace kelvaro {
 namespace {
+
+// What every candidate below a node at least scores: a bound that a
+// candidate's Rank is compared with as if the bound were a Rank of the
+// same fields and the smallest text.
+struct Bound {
+  bool unweighted;
+  double score;
+  std::int64_t lighter;
+
+  friend bool operator<(const Bound& a, const Bound& b) {
+    if (a.unweighted != b.unweighted) return !a.unweighted;
+    if (a.score != b.score) return a.score < b.score;
+    return a.lighter < b.lighter;
+  }
+};
 
 // A candidate's place in the ranking; smaller is better.
 struct Rank {
@@ -29,25 +45,24 @@ struct Rank {
     if (a.lighter != b.lighter) return a.lighter < b.lighter;
     return a.text < b.text;
   }
+  // Whether this candidate comes before everything a bound stands for.
+  bool before(const Bound& bound) const {
+    if (!not_the_word) return true;
+    const Bound own{unweighted, score, lighter};
+    return own < bound;
+  }
 };
 
 struct Candidate {
   Rank rank;
   Payload payload;
-  Cell distance;
+  // The distance, or none where it is measured only if the candidate
+  // stays among the best.
+  std::optional<Cell> distance;
 };
 
 double frequency_bonus(Payload payload) {
   return kFrequencyWeight * std::log(static_cast<double>(payload) + 1.0);
-}
-
-double sound_bonus(SoundRelation relation) {
-  switch (relation) {
-    case SoundRelation::kSame: return kSameSoundBonus;
-    case SoundRelation::kNear: return kNearSoundBonus;
-    case SoundRelation::kNone: break;
-  }
-  return 0;
 }
 
 class Ranking {
@@ -58,14 +73,19 @@ class Ranking {
       : word_(word),
         limit_(limit),
         weighted_(weighted),
-        key_(sounds ? sound_key(word) : std::nullopt) {}
+        key_(sounds ? sound_key(word) : std::nullopt),
+        costs_(word) {}
 
   const std::optional<std::string>& key() const { return key_; }
-  bool seen(const std::u32string& text) const { return seen_.contains(text); }
+  bool full() const { return limit_.has_value() && best_.size() >= *limit_; }
 
-  void add(std::u32string&& text, Payload payload, Cell distance) {
+  // Adds a candidate at `distance` from the word, or at a distance to be
+  // measured if it is kept; `alike` when it is known to sound like it.
+  void add(std::u32string&& text, Payload payload, std::optional<Cell> distance,
+           bool alike = false) {
     if (!seen_.insert(text).second) return;
-    const double cost = typo_cost(text, word_) - sound_bonus(sound_relation(text, key_));
+    alike = alike || sounds_alike(text, key_);
+    const double cost = costs_.cost(text) - (alike ? double{kSoundAlikeBonus} : 0.0);
     Rank rank{text != word_, weighted_ && payload == 0,
               weighted_ ? cost - frequency_bonus(payload) : cost,
               weighted_ ? -static_cast<std::int64_t>(payload) : 0, std::move(text)};
@@ -78,37 +98,38 @@ class Ranking {
     }
   }
 
-  // Whether nothing below a node whose words are at least `least` away and
-  // weigh at most `heaviest` can enter the ranking.
-  bool cannot_enter(Cell least, Payload heaviest) const {
-    if (!full()) return false;
-    double cost = static_cast<double>(least) * kLeastTypoCostPerEdit;
-    if (key_.has_value()) cost -= kSameSoundBonus;
-    const Rank bound{true, weighted_ && heaviest == 0,
-                     weighted_ ? cost - frequency_bonus(heaviest) : cost,
-                     weighted_ ? -static_cast<std::int64_t>(heaviest) : 0, std::u32string()};
-    return best_.front().rank < bound;
+  // The least rank of a candidate other than the word itself whose typo
+  // cost is at least `cost` and whose payload is at most `heaviest`.
+  Bound bound(double cost, Payload heaviest) const {
+    if (key_.has_value()) cost -= kSoundAlikeBonus;
+    return {weighted_ && heaviest == 0, weighted_ ? cost - frequency_bonus(heaviest) : cost,
+            weighted_ ? -static_cast<std::int64_t>(heaviest) : 0};
   }
+
+  // Whether nothing that `bound` stands for can enter the ranking.
+  bool cannot_enter(const Bound& bound) const { return full() && best_.front().rank.before(bound); }
 
   std::vector<Match> take() {
     std::sort(best_.begin(), best_.end(),
               [](const Candidate& a, const Candidate& b) { return a.rank < b.rank; });
     std::vector<Match> matches;
     matches.reserve(best_.size());
-    for (const Candidate& each : best_)
-      matches.push_back({utf8::encode(each.rank.text), each.payload, each.distance});
+    for (const Candidate& each : best_) {
+      const Cell distance = each.distance ? *each.distance : edit_distance(each.rank.text, word_, true);
+      matches.push_back({utf8::encode(each.rank.text), each.payload, distance});
+    }
     return matches;
   }
 
  private:
   // The heap keeps its worst candidate at the front.
   static bool worse_last(const Candidate& a, const Candidate& b) { return a.rank < b.rank; }
-  bool full() const { return limit_.has_value() && best_.size() >= *limit_; }
 
   std::u32string_view word_;
   std::optional<std::uint64_t> limit_;
   bool weighted_;
   std::optional<std::string> key_;
+  TypoRows costs_;
   std::vector<Candidate> best_;
   std::unordered_set<std::u32string> seen_;
 };
@@ -132,17 +153,25 @@ std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
   walks([&](std::u32string&& text, Payload payload,
             Cell distance) { ranking.add(std::move(text), payload, distance); },
         [&](bool backward, CompactTrie::Place node, Cell least) {
-          return !backward && ranking.cannot_enter(least, tries.best_forward[node]);
+          // Each edit costs at least kLeastTypoCostPerEdit.
+          const double cost = static_cast<double>(least) * kLeastTypoCostPerEdit;
+          return !backward && ranking.cannot_enter(ranking.bound(cost, tries.best_forward[node]));
         });
-  // The words that sound like it, however far they are spelled from it.
+  // The words that sound like it, however far they are spelled from it,
+  // once the walks have filled the ranking, so that most are turned away
+  // by their length and payload alone.
   if (tries.sounds != nullptr && ranking.key().has_value() && max_dist >= 1) {
-    tries.sounds->for_each_sounding(*ranking.key(), [&](std::u32string&& text, bool) {
-      if (ranking.seen(text)) return;
+    tries.sounds->for_each_sounding(*ranking.key(), [&](std::u32string&& text) {
       // The table's words are looked up: a word not stored is no candidate.
       const auto node = find_exact(tries.forward, text);
       if (!node) return;
-      const Cell distance = edit_distance(text, word, true);
-      ranking.add(std::move(text), *tries.forward.payload(*node), distance);
+      const Payload payload = *tries.forward.payload(*node);
+      // Each character of difference in length is a letter left out or
+      // typed too many.
+      const std::size_t longer = std::max(text.size(), word.size());
+      const std::size_t gap = longer - std::min(text.size(), word.size());
+      if (ranking.cannot_enter(ranking.bound(gap * least_in_or_out_price(), payload))) return;
+      ranking.add(std::move(text), payload, std::nullopt, true);
     });
   }
   return ranking.take();

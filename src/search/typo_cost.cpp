@@ -91,16 +91,13 @@ constexpr InOrOut kLeftOut{Typo::kLeftOut, Typo::kVowelLeftOut, Typo::kDoubledLe
 constexpr InOrOut kTypedTooMany{Typo::kTypedTooMany, Typo::kVowelTypedTooMany,
                                 Typo::kDoubledTypedTooMany};
 
-// The price of each letter of `text` (lower case) got wrong the given way.
-void in_or_out(std::u32string_view text, InOrOut way, std::vector<std::uint32_t>& out) {
-  out.resize(text.size());
-  for (std::size_t k = 0; k < text.size(); ++k) {
-    std::uint32_t cost = typo_price(way.letter);
-    if (is_vowel(text[k])) cost = std::min(cost, typo_price(way.vowel));
-    if ((k > 0 && text[k - 1] == text[k]) || (k + 1 < text.size() && text[k + 1] == text[k]))
-      cost = std::min(cost, typo_price(way.doubled));
-    out[k] = cost;
-  }
+// The price of getting text[k] (lower case) wrong the given way.
+std::uint32_t in_or_out(std::u32string_view text, std::size_t k, InOrOut way) {
+  std::uint32_t cost = typo_price(way.letter);
+  if (is_vowel(text[k])) cost = std::min(cost, typo_price(way.vowel));
+  if ((k > 0 && text[k - 1] == text[k]) || (k + 1 < text.size() && text[k + 1] == text[k]))
+    cost = std::min(cost, typo_price(way.doubled));
+  return cost;
 }
 
 }  // namespace
@@ -116,33 +113,68 @@ char32_t lower_case(char32_t ch) {
   return static_cast<char32_t>(static_cast<std::int64_t>(ch) + run->delta);
 }
 
-std::uint32_t typo_cost(std::u32string_view meant, std::u32string_view typed) {
-  std::u32string a(meant), b(typed);
-  std::transform(a.begin(), a.end(), a.begin(), lower_case);
-  std::transform(b.begin(), b.end(), b.begin(), lower_case);
-  std::vector<std::uint32_t> left_out, typed_in;
-  in_or_out(a, kLeftOut, left_out);
-  in_or_out(b, kTypedTooMany, typed_in);
-  // Rows over the meant word, columns over the typed text; the two rows
-  // before the current one are kept for swaps.
-  const std::size_t columns = b.size() + 1;
-  std::vector<std::uint32_t> before(columns), previous(columns), current(columns);
-  for (std::size_t j = 1; j < columns; ++j) previous[j] = previous[j - 1] + typed_in[j - 1];
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    current[0] = previous[0] + left_out[i - 1];
-    for (std::size_t j = 1; j < columns; ++j) {
-      std::uint32_t best =
-          previous[j - 1] + substitution(meant[i - 1], typed[j - 1], a[i - 1], b[j - 1]);
-      best = std::min(best, previous[j] + left_out[i - 1]);
-      best = std::min(best, current[j - 1] + typed_in[j - 1]);
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1] && a[i - 1] != b[j - 1])
-        best = std::min(best, before[j - 2] + typo_price(Typo::kSwap));
-      current[j] = best;
-    }
+std::uint32_t left_out_price(std::u32string_view meant, std::size_t k) {
+  return in_or_out(meant, k, kLeftOut);
+}
+
+std::uint32_t least_in_or_out_price() {
+  return std::min({typo_price(Typo::kLeftOut), typo_price(Typo::kVowelLeftOut),
+                   typo_price(Typo::kDoubledLeftOut), typo_price(Typo::kTypedTooMany),
+                   typo_price(Typo::kVowelTypedTooMany), typo_price(Typo::kDoubledTypedTooMany)});
+}
+
+TypoRows::TypoRows(std::u32string_view typed) : typed_(typed), lower_(typed) {
+  std::transform(lower_.begin(), lower_.end(), lower_.begin(), lower_case);
+  typed_in_.resize(typed.size());
+  for (std::size_t k = 0; k < typed.size(); ++k) typed_in_[k] = in_or_out(lower_, k, kTypedTooMany);
+}
+
+void TypoRows::first(std::uint32_t* row) const {
+  row[0] = 0;
+  for (std::size_t j = 1; j < width(); ++j) row[j] = row[j - 1] + typed_in_[j - 1];
+}
+
+std::uint32_t TypoRows::next(char32_t ch, std::optional<char32_t> before, std::uint32_t left_out,
+                             const std::uint32_t* parent, const std::uint32_t* grandparent,
+                             std::uint32_t* row) const {
+  const char32_t a = lower_case(ch);
+  const char32_t a_before = before ? lower_case(*before) : 0;
+  const char32_t* b = lower_.data();
+  row[0] = parent[0] + left_out;
+  std::uint32_t smallest = row[0];
+  for (std::size_t j = 1; j < width(); ++j) {
+    std::uint32_t best = parent[j - 1] + substitution(ch, typed_[j - 1], a, b[j - 1]);
+    best = std::min(best, parent[j] + left_out);
+    best = std::min(best, row[j - 1] + typed_in_[j - 1]);
+    if (before && j > 1 && a == b[j - 2] && a_before == b[j - 1] && a != b[j - 1])
+      best = std::min(best, grandparent[j - 2] + typo_price(Typo::kSwap));
+    row[j] = best;
+    smallest = std::min(smallest, best);
+  }
+  return smallest;
+}
+
+std::uint32_t TypoRows::cost(std::u32string_view meant) const {
+  meant_lower_.assign(meant);
+  std::transform(meant_lower_.begin(), meant_lower_.end(), meant_lower_.begin(), lower_case);
+  // The two rows before the current one are kept for swaps.
+  const std::size_t columns = width();
+  rows_.resize(3 * columns);
+  std::uint32_t* before = rows_.data();
+  std::uint32_t* previous = before + columns;
+  std::uint32_t* current = previous + columns;
+  first(previous);
+  for (std::size_t i = 0; i < meant.size(); ++i) {
+    next(meant[i], i > 0 ? std::optional(meant[i - 1]) : std::nullopt, left_out_price(meant_lower_, i), previous, before,
+         current);
     std::swap(before, previous);
     std::swap(previous, current);
   }
-  return previous[b.size()];
+  return previous[typed_.size()];
+}
+
+std::uint32_t typo_cost(std::u32string_view meant, std::u32string_view typed) {
+  return TypoRows(typed).cost(meant);
 }
 
 }  // namespace kelvaro

@@ -35,7 +35,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvaro {
 
@@ -82,11 +85,10 @@ inline constexpr std::array<TypoPrice, 12> kTypoPrices{{
 }};
 
 // What a candidate's score subtracts when it sounds like the typed text
-// (sound_key.h): the same sound key, or a key one change away. Small: the
-// sound-alike table's real work is to bring in candidates that no edit
-// distance reaches, which then compete on their typo cost and frequency.
-inline constexpr std::uint32_t kSameSoundBonus = 1;
-inline constexpr std::uint32_t kNearSoundBonus = 0;
+// (sound_key.h). Small: the sound-alike table's real work is to bring in
+// candidates that no edit distance reaches, which then compete on their
+// typo cost and frequency.
+inline constexpr std::uint32_t kSoundAlikeBonus = 1;
 
 constexpr std::uint32_t typo_price(Typo typo) {
   return kTypoPrices[static_cast<std::size_t>(typo)].cost;
@@ -110,6 +112,45 @@ constexpr bool typo_prices_in_order() {
   return true;
 }
 static_assert(typo_prices_in_order(), "the table lists every operation once, in the order of Typo");
+
+// The table of the typo cost, row by row, for one typed text: row i holds
+// the cost of typing each prefix of the text for the first i characters of
+// the meant word, columns 0 to typed.size(). A row follows from the two
+// before it, so a walk down a trie can carry them as the meant word grows.
+class TypoRows {
+ public:
+  explicit TypoRows(std::u32string_view typed);
+
+  std::size_t width() const { return typed_.size() + 1; }
+
+  // Row 0: the typed prefixes, each typed for nothing.
+  void first(std::uint32_t* row) const;
+
+  // The row of meant character `ch` (as it is, in its case) after `before`
+  // (the one before it; none at the first), when leaving `ch` out costs
+  // `left_out`; returns its smallest cell. `grandparent` is unused at the
+  // first character.
+  std::uint32_t next(char32_t ch, std::optional<char32_t> before, std::uint32_t left_out,
+                     const std::uint32_t* parent, const std::uint32_t* grandparent,
+                     std::uint32_t* row) const;
+
+  // The whole cost for `meant`. Not thread-safe: it reuses the object's rows.
+  std::uint32_t cost(std::u32string_view meant) const;
+
+ private:
+  std::u32string_view typed_;
+  std::u32string lower_;
+  std::vector<std::uint32_t> typed_in_;
+  mutable std::vector<std::uint32_t> rows_;
+  mutable std::u32string meant_lower_;
+};
+
+// The price of leaving out meant[k] from `meant` (in lower case), which
+// depends on the letters beside it.
+std::uint32_t left_out_price(std::u32string_view meant, std::size_t k);
+
+// The least that leaving out a letter or typing one too many costs.
+std::uint32_t least_in_or_out_price();
 
 // The cost of typing `typed` when `meant` was meant.
 std::uint32_t typo_cost(std::u32string_view meant, std::u32string_view typed);
