@@ -9,6 +9,7 @@ import sys
 import pytest
 
 from kelvaro import Index
+from kelvaro._cli import _size
 
 
 def kelvaro(*args, stdin=None):
@@ -39,8 +40,11 @@ class TestBuildSearchInfo:
     def test_build_then_search(self, words_file, tmp_path):
         index_path = tmp_path / "words.kvx"
         assert succeeded("build", words_file, "-o", index_path) == (
-            f"{index_path}: 5 words, 18 nodes, {os.path.getsize(index_path)} bytes\n"
+            f"{index_path}: 5 words, 18 nodes, {_size(os.path.getsize(index_path))}\n"
         )
+        assert Index.load(index_path).memory_usage()["sound table"] > 0
+        succeeded("build", words_file, "-o", index_path, "--no-sounds")
+        assert Index.load(index_path).memory_usage()["sound table"] == 0
         # Blank lines skipped, blanks trimmed, the last "tree" wins: position 5 among the words.
         assert Index.load(index_path).get("tree") == 5
         assert succeeded("search", "-i", index_path, "tre", "ete") == (

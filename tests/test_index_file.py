@@ -38,7 +38,9 @@ def saved_v1(tmp_path):
     body = HEADER.pack(*fields) + b"".join(sections)
     path = tmp_path / "first.kvx"
     path.write_bytes(body + struct.pack("<I", zlib.crc32(body)))
-    assert Index.load(path) == index
+    # A file of that format has no sound-alike table, as an index built
+    # without one.
+    assert Index.load(path) == Index.from_words(WORDS, normalize=str.casefold, sounds=False)
     return path, path.read_bytes()
 
 
@@ -382,7 +384,9 @@ class TestMappedFiles:
         # A pickle from before the tries were folded holds the trie itself.
         parts = mapped._parts
         old = (mapped.trie, bytes(parts.words.data), bytes(parts.spellings.keys.data), bytes(parts.spellings.words.data))
-        assert kelvaro._index._restore(*old, parts.node_count, str.casefold) == mapped
+        # (Such an index has no sound-alike table, as one built without it.)
+        restored = kelvaro._index._restore(*old, parts.node_count, str.casefold)
+        assert restored == Index.from_words(WORDS, normalize=str.casefold, sounds=False)
 
     def test_a_file_replaced_while_mapped(self, saved):
         path, _ = saved

@@ -11,7 +11,8 @@ from hypothesis import strategies as st
 
 from kelvaro import Index, Match, default_index
 from test_walks import distance
-from typo_model import PRICES, ranked, sounds_alike, typo_cost
+from kelvaro import _native_index
+from typo_model import PRICES, ranked, sound_key, sounds_alike, typo_cost
 
 words_and_weights = st.dictionaries(
     st.text(st.sampled_from("abcde"), min_size=1, max_size=7), st.integers(0, 50), min_size=1, max_size=40
@@ -109,6 +110,15 @@ class TestSuggest:
     def test_the_best_suggestion(self, stored, word, max_dist, limit, best):
         index = Index.from_words(stored, weighted=isinstance(stored, dict))
         assert index.suggest(word, max_dist, limit)[0].word == best
+
+    def test_sound_keys_of_the_twin(self):
+        # Every word of the English list, and the same words in upper case
+        # and with letters outside ASCII, keyed alike by both.
+        words = list(default_index())
+        for word in words + [w.upper() for w in words[::50]] + ["", "h", "'", "ÉTÉ", "K"]:
+            assert _native_index.sound_key(word) == sound_key(word), word
+        assert sound_key("necessary") == sound_key("nessisary") == sound_key("nesesary")
+        assert sound_key("phone") == sound_key("fone") != sound_key("pone")
 
     def test_the_model_follows_the_price_table(self):
         readme = (Path(__file__).parent.parent / "README.md").read_text(encoding="utf-8")
@@ -218,7 +228,8 @@ def test_words_deeper_than_the_per_node_length_bounds():
     # deepest node lie, held at 255 ("255 or more"): a search that read the
     # cap as a length would miss the words longer than it.
     words = ["a" * 300, "a" * 260 + "b", "b" * 254, "b" * 256]
-    index = Index.from_words(words)
+    # (Without sounds: every word of one letter sounds alike.)
+    index = Index.from_words(words, sounds=False)
     for query, max_dist in [("a" * 300, 0), ("a" * 299, 1), ("a" * 301, 2), ("a" * 262, 2), ("b" * 255, 1)]:
         expected = sorted((w, distance(w, query, False)) for w in words if distance(w, query, False) <= max_dist)
         assert sorted((m.word, m.distance) for m in index.search(query, max_dist)) == expected

@@ -127,6 +127,13 @@ def _parser() -> argparse.ArgumentParser:
         "(word<TAB>count or word count); the index is weighted by the counts, which "
         "suggest, complete and search rank by",
     )
+    build.add_argument(
+        "--no-sounds",
+        dest="sounds",
+        action="store_false",
+        help="leave out the table of how the words sound, with which suggest finds words "
+        "that sound like the one given however differently they are spelled",
+    )
     build.set_defaults(command=_build)
 
     search = _lookup_parser(
@@ -311,9 +318,11 @@ def _build(args: argparse.Namespace) -> None:
     _progress.step(sys.stderr, f"building the index of {_count(len(words), 'word')}", shown)
     normalize = str.casefold if args.casefold else None
     if args.counts:
-        index = Index.from_words(_counted(args.words, words), normalize=normalize, weighted=True)
+        index = Index.from_words(
+            _counted(args.words, words), normalize=normalize, weighted=True, sounds=args.sounds
+        )
     else:
-        index = Index.from_words([word for _, word in words], normalize=normalize)
+        index = Index.from_words([word for _, word in words], normalize=normalize, sounds=args.sounds)
     _progress.step(sys.stderr, f"writing {args.output}", shown)
     index.save(args.output)
     size = _size(os.path.getsize(args.output))

@@ -24,6 +24,7 @@
 #include "lib/prefix_search.h"
 #include "prefix/compact_trie.h"
 #include "prefix/internal_error.h"
+#include "search/sound_key.h"
 
 namespace kelvaro::py {
 namespace {
@@ -316,14 +317,24 @@ PyObject* check_word_tables(PyObject*, PyObject* const* args, Py_ssize_t nargs) 
   });
 }
 
-PyMethodDef builder_functions[5] = {
+// sound_key(word) -> str or None: the sound-alike key of a word, as the
+// index's sound table files it.
+PyObject* sound_key_of(PyObject*, PyObject* word) {
+  return run_in_frame([&] {
+    const std::optional<std::string> key = kelvaro::sound_key(to_chars(word));
+    return key ? text_to_py(*key) : PyRef::borrow(Py_None);
+  });
+}
+
+PyMethodDef builder_functions[6] = {
     {"check_word_tables",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(check_word_tables)), METH_FASTCALL,
      "check_word_tables(words, spelling_keys, spelling_words)\n--\n\n"},
     {"crc32c", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(crc32c_of)),
      METH_FASTCALL, "crc32c(data, crc=0)\n--\n\n"},
     {"build_index", fastcall_entry(build_index), METH_FASTCALL | METH_KEYWORDS,
-     "build_index(keys, words, values)\n--\n\n"},
+     "build_index(keys, words, values, sounds)\n--\n\n"},
+    {"sound_key", sound_key_of, METH_O, "sound_key(word)\n--\n\n"},
     {"check_index", fastcall_entry(check_index), METH_FASTCALL | METH_KEYWORDS,
      "check_index(trie, words, spellings, texts)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},

@@ -15,6 +15,6 @@ PyRef image_to_py(std::span<const std::uint64_t> image);
 
 // check_word_tables, crc32c, build_index, check_index, and the closing
 // sentinel.
-extern PyMethodDef builder_functions[5];
+extern PyMethodDef builder_functions[6];
 
 }  // namespace kelvaro::py
