@@ -125,7 +125,7 @@ class TestSuggest:
         table = readme.split("| operation | cost |")[1].split("\n\n")[0]
         costs = [int(row.rsplit("|", 2)[1]) for row in table.strip().splitlines()[1:]]
         assert costs == list(PRICES.values())
-        assert [typo_cost(meant, "tset") for meant in ("test", "Tset", "tet", "tsset")] == [7, 5, 10, 4]
+        assert [typo_cost(meant, "tset") for meant in ("test", "Tset", "tet", "tsset", "tsxet")] == [4, 5, 9, 3, 4]
 
     def test_weights_against_typos(self):
         index = Index.from_words({"the": 1000, "then": 10, "ten": 0, "tech": 50}, weighted=True)
