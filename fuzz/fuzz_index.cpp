@@ -37,6 +37,7 @@
 #include "input_reader.h"
 #include "prefix/queries.h"
 #include "prefix/utf8.h"
+#include "search/sound_table.h"
 #include "small_words.h"
 
 namespace kelvaro::fuzz {
@@ -91,7 +92,11 @@ void run(std::span<const std::uint8_t> input) {
     return std::make_unique<WordIndex>(trie, kNoWords, kNoWords, built.sources.size(), false,
                                        saved);
   };
-  const std::unique_ptr<WordIndex> index = index_of(forward, {});
+  // Every index finds words that sound alike too, which suggest ranks.
+  const SoundTableArrays sounds = make_sound_table(forward);
+  const SoundTableSpans sound_table = sounds.spans();
+  const SoundTableSpans* sound_spans = &sound_table;
+  const std::unique_ptr<WordIndex> index = index_of(forward, {nullptr, {}, sound_table});
 
   std::vector<Lookup> lookups;
   for (int count = 1 + reader.byte() % 4; count > 0; --count) {
@@ -120,6 +125,10 @@ void run(std::span<const std::uint8_t> input) {
     alone.push_back(answer(*index, lookup));
     require(alone.back().search == expected_search(built.trie, lookup),
             "the index's search differs from the plain walk");
+    // The best few suggestions, which prune, are the first few of them all.
+    std::vector<Match> every = index->suggest(lookup.query, lookup.max_dist, std::nullopt);
+    if (lookup.limit && every.size() > *lookup.limit) every.resize(*lookup.limit);
+    require(alone.back().suggest == every, "the best few suggestions are not the first of all");
     const std::vector<Match> exact =
         expected_search(built.trie, {lookup.query, 0, std::nullopt, false, false});
     require(alone.back().value == (exact.empty() ? std::nullopt : exact.front().payload),
@@ -129,20 +138,21 @@ void run(std::span<const std::uint8_t> input) {
   // Saved and read back, as an index file holds them.
   const CompactTrieSpans backward_spans = index->backward().spans();
   const std::vector<std::uint64_t> image =
-      write_image(forward.spans(), &backward_spans, index->best_forward());
+      write_image(forward.spans(), &backward_spans, index->best_forward(), sound_spans);
   const auto read = read_image(
       {reinterpret_cast<const std::uint8_t*>(image.data()), image.size() * sizeof(std::uint64_t)});
   const ImageParts* parts = std::get_if<ImageParts>(&read);
-  require(parts != nullptr && parts->backward.has_value(), "an image does not read back");
+  require(parts != nullptr && parts->backward.has_value() && parts->sounds.has_value(),
+          "an image does not read back");
   const CompactTrie read_forward(parts->forward), read_backward(*parts->backward);
   const std::unique_ptr<WordIndex> saved =
-      index_of(read_forward, {&read_backward, parts->best_forward});
+      index_of(read_forward, {&read_backward, parts->best_forward, parts->sounds});
   for (std::size_t i = 0; i < lookups.size(); ++i)
     require(answer(*saved, lookups[i]) == alone[i], "an index read back answers otherwise");
 
   // The same lookups, each several times over, on two threads, on an index
   // that has yet to make its tables.
-  const std::unique_ptr<WordIndex> fresh = index_of(forward, {});
+  const std::unique_ptr<WordIndex> fresh = index_of(forward, {nullptr, {}, sound_table});
   const std::size_t rounds = 8;
   std::vector<Answers> together(rounds * lookups.size());
   std::size_t handed = 0;

@@ -118,8 +118,9 @@ void run(std::span<const std::uint8_t> input) {
   WordIndex::Saved saved;
   if (parts->backward.has_value()) {
     backward.emplace(*parts->backward);
-    saved = {&*backward, parts->best_forward};
+    saved = {&*backward, parts->best_forward, std::nullopt};
   }
+  saved.sounds = parts->sounds;
   const WordIndex index(forward, keys, spellings, word_count, (flags & kWeighted) != 0, saved);
 
   for (const std::u32string_view query : {U"", U"ab", U"\u00e9a"}) check_lookups(index, query);
