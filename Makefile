@@ -13,9 +13,9 @@
 #   make bench   kelvaro against its peers, written to BENCHMARKS.md; needs
 #                apt-get install wamerican-huge wamerican-insane (and pypy3
 #                for the PyPy figures). The running-text rows need
-#                python3.11-doc (their prose) and time aspell and hunspell;
-#                as root the bench installs them, otherwise it says what
-#                it skipped.
+#                python3.11-doc (their prose), and they and the spelling
+#                rows time aspell and hunspell; as root the bench installs
+#                them, otherwise it says what it skipped.
 
 PYTHON ?= python3
 PYPY ?= pypy3
@@ -175,14 +175,17 @@ fuzz: fuzz-build
 # installed. BENCH_ARGS=--quick gives rough figures in a few minutes.
 # Issue 18's rows (bench/bench_memory.py) time kelvaro against itself as it
 # was at BENCH_BEFORE too, installed in an environment of its own;
-# `make bench-memory` runs those rows alone and prints them.
+# `make bench-memory` runs those rows alone and prints them. Issue 19's rows
+# (bench/bench_spelling.py) do the same with BENCH_BEFORE_19, and
+# `make bench-spelling` runs them alone, in a few minutes.
 BENCH_VENV ?= .venv-bench
 BENCH_PYPY_VENV ?= .venv-bench-pypy
 BENCH_BUILD ?= $(BUILD_ROOT)/bench
 BENCH_WORD_LISTS := /usr/share/dict/american-english-huge /usr/share/dict/american-english-insane
 BENCH_ARGS ?=
 
-.PHONY: bench bench-word-lists bench-pypy bench-text-tools bench-before bench-memory
+.PHONY: bench bench-word-lists bench-pypy bench-text-tools bench-before bench-before-19 bench-memory \
+  bench-walk-timer bench-spelling
 
 $(BENCH_VENV)/.ready: bench/requirements.txt
 	$(PYTHON) -m venv $(BENCH_VENV)
@@ -193,27 +196,43 @@ $(BENCH_PYPY_VENV)/.ready:
 	$(PYPY) -m venv $(BENCH_PYPY_VENV)
 	touch $@
 
-# kelvaro as it was at BENCH_BEFORE, built from a worktree of that commit
-# that is removed once installed. Without the commit (a shallow clone, say)
-# the bench says that it skipped the comparison.
+# kelvaro as it was at a commit ($(1)), installed into the environment $(2)
+# from a worktree of that commit ($(3)) that is removed once installed.
+# Without the commit (a shallow clone, say) the bench says that it skipped
+# the comparison.
+define bench_before_install
+@if [ -f $(2)/.ready-$(1) ]; then exit 0; fi; \
+if ! git cat-file -e '$(1)^{commit}' 2>/dev/null; then \
+  echo "note: commit $(1) is not in this clone, so the bench skips the comparison with it"; exit 0; \
+fi; \
+git worktree remove --force $(3) 2>/dev/null; \
+rm -rf $(2) $(3) && \
+$(PYTHON) -m venv $(2) && \
+git worktree add --quiet --force --detach $(3) $(1) && \
+(cd $(3) && $(abspath $(2))/bin/$(PIP_INSTALL)); status=$$?; \
+git worktree remove --force $(3); \
+if [ $$status = 0 ]; then touch $(2)/.ready-$(1); else exit $$status; fi
+endef
+
+# Issue 18's version before.
 BENCH_BEFORE ?= 8f19e33
 BENCH_BEFORE_VENV ?= .venv-bench-before
 BENCH_BEFORE_SRC ?= $(BUILD_ROOT)/bench-before-src
 BENCH_BEFORE_READY = $(BENCH_BEFORE_VENV)/.ready-$(BENCH_BEFORE)
 BENCH_BEFORE_ARGS = $$(test -f $(BENCH_BEFORE_READY) && echo --before-python $(BENCH_BEFORE_VENV)/bin/python)
 
+# Issue 19's: kelvaro before its spelling work.
+BENCH_BEFORE_19 ?= 7049edb
+BENCH_BEFORE_19_VENV ?= .venv-bench-before-19
+BENCH_BEFORE_19_SRC ?= $(BUILD_ROOT)/bench-before-19-src
+BENCH_BEFORE_19_READY = $(BENCH_BEFORE_19_VENV)/.ready-$(BENCH_BEFORE_19)
+BENCH_BEFORE_19_ARGS = $$(test -f $(BENCH_BEFORE_19_READY) && echo --before-19-python $(BENCH_BEFORE_19_VENV)/bin/python)
+
 bench-before:
-	@if [ -f $(BENCH_BEFORE_READY) ]; then exit 0; fi; \
-	if ! git cat-file -e '$(BENCH_BEFORE)^{commit}' 2>/dev/null; then \
-	  echo "note: commit $(BENCH_BEFORE) is not in this clone, so the bench skips the comparison with it"; exit 0; \
-	fi; \
-	git worktree remove --force $(BENCH_BEFORE_SRC) 2>/dev/null; \
-	rm -rf $(BENCH_BEFORE_VENV) $(BENCH_BEFORE_SRC) && \
-	$(PYTHON) -m venv $(BENCH_BEFORE_VENV) && \
-	git worktree add --quiet --force --detach $(BENCH_BEFORE_SRC) $(BENCH_BEFORE) && \
-	(cd $(BENCH_BEFORE_SRC) && $(abspath $(BENCH_BEFORE_VENV))/bin/$(PIP_INSTALL)); status=$$?; \
-	git worktree remove --force $(BENCH_BEFORE_SRC); \
-	if [ $$status = 0 ]; then touch $(BENCH_BEFORE_READY); else exit $$status; fi
+	$(call bench_before_install,$(BENCH_BEFORE),$(BENCH_BEFORE_VENV),$(BENCH_BEFORE_SRC))
+
+bench-before-19:
+	$(call bench_before_install,$(BENCH_BEFORE_19),$(BENCH_BEFORE_19_VENV),$(BENCH_BEFORE_19_SRC))
 
 bench-word-lists:
 	@for list in $(BENCH_WORD_LISTS); do \
@@ -223,18 +242,21 @@ bench-word-lists:
 	  fi; \
 	done
 
-# The prose of the running-text rows and the spelling checkers they are
-# timed against, from Debian, when they can be installed.
+# The prose of the running-text rows and the spelling checkers that they
+# and the spelling rows are timed against, from Debian, when they can be
+# installed; a fresh machine's package lists are fetched first if need be.
 BENCH_TEXT_PACKAGES := python3.11-doc aspell aspell-en hunspell hunspell-en-us
 
 bench-text-tools:
 	@missing=$$(for p in $(BENCH_TEXT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
 	if [ -z "$$missing" ]; then exit 0; fi; \
 	if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then \
-	  DEBIAN_FRONTEND=noninteractive apt-get install -y -q $$missing >/dev/null || \
-	    echo "note: could not install $$missing; the running-text rows skip them"; \
+	  export DEBIAN_FRONTEND=noninteractive; \
+	  apt-get install -y -q $$missing >/dev/null 2>&1 || \
+	    { apt-get update -q >/dev/null && apt-get install -y -q $$missing >/dev/null; } || \
+	    echo "note: could not install $$missing; the running-text and spelling rows skip them"; \
 	else \
-	  echo "note: $$missing not installed (apt-get install $$missing); the running-text rows skip them"; \
+	  echo "note: $$missing not installed (apt-get install $$missing); the running-text and spelling rows skip them"; \
 	fi
 
 bench-pypy:
@@ -244,13 +266,25 @@ bench-pypy:
 	  echo "note: $(PYPY) is not installed, so the benchmark times CPython only"; \
 	fi
 
-bench: bench-word-lists bench-text-tools $(BENCH_VENV)/.ready bench-pypy bench-before
+# kelvaro as it is now, in the bench's environment, and the benchmark's own
+# C++ timer over the same core.
+bench-walk-timer: $(BENCH_VENV)/.ready
 	$(BENCH_VENV)/bin/$(PIP_INSTALL)
 	cmake -S bench -B $(BENCH_BUILD) -DPython_EXECUTABLE=$(abspath $(BENCH_VENV))/bin/python
 	cmake --build $(BENCH_BUILD) -j2 --target _walk_timer
+
+bench: bench-word-lists bench-text-tools $(BENCH_VENV)/.ready bench-pypy bench-before bench-before-19 \
+  bench-walk-timer
 	$(BENCH_VENV)/bin/python bench/benchmark.py --walk-timer-dir $(BENCH_BUILD) \
 	  $$(command -v $(PYPY) >/dev/null 2>&1 && echo --pypy $(BENCH_PYPY_VENV)/bin/python) \
-	  $(BENCH_BEFORE_ARGS) --workdir $(BENCH_BUILD)/data --output BENCHMARKS.md $(BENCH_ARGS)
+	  $(BENCH_BEFORE_ARGS) $(BENCH_BEFORE_19_ARGS) \
+	  --workdir $(BENCH_BUILD)/data --output BENCHMARKS.md $(BENCH_ARGS)
+
+# Issue 19's rows alone, printed, in a few minutes: BENCH_ARGS=--quick for
+# fewer queries against the version before.
+bench-spelling: bench-text-tools $(BENCH_VENV)/.ready bench-before-19 bench-walk-timer
+	$(BENCH_VENV)/bin/python bench/bench_spelling.py --walk-timer-dir $(BENCH_BUILD) \
+	  $(BENCH_BEFORE_19_ARGS) --workdir $(BENCH_BUILD)/data/spelling $(BENCH_ARGS)
 
 # Issue 18's rows alone, printed: BENCH_ARGS=--quick for smaller indexes.
 bench-memory: bench-word-lists $(BENCH_VENV)/.ready bench-before

@@ -223,19 +223,24 @@ def child_worker(path, queries_path):
 def child_serve(job):
     """The speed pass's server: builds an index of each dictionary, says
     which calls it has, then answers requests read from its standard input,
-    one JSON line each: a build's time, or the times of a block of queries."""
+    one JSON line each: a build's time, or the times of a block of queries.
+    A dictionary marked "default" is the version's own default_index(),
+    built as that version builds it; "calls", when given, names the calls
+    wanted of it."""
     import kelvaro
 
     calls = {}
     for name, data in job.items():
-        index = kelvaro.Index.from_words(data["words"])
-        index.search(data["words"][0], 1)
+        index = kelvaro.default_index() if data.get("default") else kelvaro.Index.from_words(data["words"])
+        index.search(data["queries"][0], 1)
         mine = {"search d=1": (lambda q, index=index: index.search(q, 1), data["queries"]),
                 "search d=2": (lambda q, index=index: index.search(q, 2), data["deep"])}
         if hasattr(index, "suggest"):
             mine["suggest"] = (index.suggest, data["deep"])
         if hasattr(index, "complete"):
             mine["complete(prefix, 1, 10)"] = (lambda p, index=index: index.complete(p, 1, 10), data["prefixes"])
+        if "calls" in data:
+            mine = {call: mine[call] for call in data["calls"] if call in mine}
         for function, queries in mine.values():
             for q in queries[:20]:
                 function(q)
@@ -297,13 +302,14 @@ def speed_round(versions, job, job_path, workdir, turn, block=20):
         step = turn
         for name, data in job.items():
             for who in result:
-                result[who][name] = {"from_words": []}
+                result[who][name] = {"from_words": []} if data["builds"] else {}
             for _ in range(data["builds"]):
                 step += 1
                 for who in (list(servers) if step % 2 else list(servers)[::-1]):
                     result[who][name]["from_words"] += servers[who].ask(dictionary=name, call="from_words")
             for who in result:
-                result[who][name]["from_words"] = [min(result[who][name]["from_words"])]
+                if data["builds"]:
+                    result[who][name]["from_words"] = [min(result[who][name]["from_words"])]
             shared = [call for call in servers["now"].calls[name] if all(call in server.calls[name]
                                                                          for server in servers.values())]
             for call in shared:

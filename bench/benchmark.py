@@ -3,7 +3,7 @@
 `make bench` builds what this needs and runs it; it writes BENCHMARKS.md.
 
     python bench/benchmark.py --walk-timer-dir DIR [--pypy PYTHON] [--before-python PYTHON]
-                              [--output FILE] [--quick]
+                              [--before-19-python PYTHON] [--output FILE] [--quick]
 
 What it measures, in the order of BENCHMARKS.md, each against the targets
 of the work that asked for it:
@@ -13,9 +13,11 @@ of the work that asked for it:
     and from_internal_data; under CPython and, from a subprocess, PyPy.
   - Index.search against symspellpy at distances 1 to 3, the index's memory,
     Index.from_words, and loading a million-word index.
-  - Index.suggest (when the package has it) against symspellpy with its own
-    English dictionary on Norvig's spelling test sets, and the search that
-    served as a corrector before it.
+  - Index.suggest on Norvig's spelling test sets against symspellpy,
+    pyspellchecker, aspell and hunspell, each with its own English
+    dictionary, and search and complete against kelvaro as it was before
+    issue 19 (bench/bench_spelling.py, whose docstring says how;
+    --before-19-python names the environment of the version before).
   - Index.complete (when the package has it) on prefixes of stored words,
     and at distance 0 against marisa-trie's keys(prefix).
   - The native index: the batch calls on one and two threads, Python
@@ -479,10 +481,10 @@ def million_word_index(workdir, runs):
 
 
 def index_bytes(memory):
-    """Everything an index holds once searched: its trie, and the lookup
-    tables of its first search (the reversed trie and the largest value
-    below each node of the forward trie)."""
-    return memory["forward"] + memory["reversed"] + memory["best_below"]
+    """Everything an index holds once searched: its trie, folded as the index
+    keeps it, and the lookup tables of its first search (the reversed trie
+    and the largest value below each folded node of the forward trie)."""
+    return memory["index_forward"] + memory["reversed"] + memory["best_below"]
 
 
 def issue_12(datasets, rows, build_times, rss, million):
@@ -493,8 +495,8 @@ def issue_12(datasets, rows, build_times, rss, million):
         t.add(f"Index.search d={r['distance']} on {r['dictionary']} ≤ {bound}× symspellpy ALL", times_text(value),
               value <= bound)
     for ds in datasets:
-        factor = index_bytes(ds.memory) / ds.memory["forward"]
-        alone = (ds.memory["forward"] + ds.memory["reversed"]) / ds.memory["forward"]
+        factor = index_bytes(ds.memory) / ds.memory["index_forward"]
+        alone = (ds.memory["index_forward"] + ds.memory["reversed"]) / ds.memory["index_forward"]
         t.add(f"index memory ≤ 2.5× the forward trie ({ds.name})",
               f"{times_text(factor)} ({times_text(alone)} without completion's values below each node)",
               factor <= 2.5)
@@ -526,7 +528,7 @@ def issue_12(datasets, rows, build_times, rss, million):
     for ds in datasets:
         resident_load, resident_first = rss[ds.name]
         forward, whole = build_times[ds.name]
-        body.append([ds.name, f"{ds.memory['forward']:,}", f"{ds.memory['reversed']:,}",
+        body.append([ds.name, f"{ds.memory['index_forward']:,}", f"{ds.memory['reversed']:,}",
                      f"{ds.memory['reversed_nodes']:,}",
                      f"{ds.memory['best_below']:,}",
                      f"{index_bytes(ds.memory):,}", f"{resident_load:,}", f"{resident_first:,}",
@@ -671,7 +673,7 @@ def issue_17(datasets, batches, search_rows, marisa_in, completion_median):
     return out
 
 
-# --- issue 13: spelling correction ----------------------------------------------
+# --- issues 13 and 19: spelling correction (bench/bench_spelling.py) -------------
 
 
 def native_share(walk_timer, index, kind, words, *args):
@@ -694,61 +696,6 @@ def spelling_pairs():
                 right, wrongs = line.split(":", 1)
                 pairs += [(right.strip(), wrong, number) for wrong in wrongs.split()]
     return pairs
-
-
-def issue_13(index, walk_timer):
-    from symspellpy import SymSpell, Verbosity
-
-    pairs = spelling_pairs()
-    correctors = []
-    if hasattr(index, "suggest"):
-        correctors.append(("kelvaro `default_index().suggest(w)`", lambda w: index.suggest(w),
-                           lambda found: found[0].word if found else None))
-    correctors.append(("kelvaro, the old way: `default_index().search(w, max_dist=2, limit=1, sorted=True)`",
-                       lambda w: index.search(w, max_dist=2, limit=1, sorted=True),
-                       lambda found: found[0].word if found else None))
-    from importlib import resources
-
-    checker = SymSpell(max_dictionary_edit_distance=2)
-    path = resources.files("symspellpy").joinpath("frequency_dictionary_en_82_765.txt")
-    with resources.as_file(path) as real:
-        checker.load_dictionary(str(real), 0, 1)
-    correctors.append(("symspellpy with its bundled English frequency dictionary, `Verbosity.TOP`, distance 2",
-                       lambda w: checker.lookup(w, Verbosity.TOP, max_edit_distance=2),
-                       lambda found: found[0].term if found else None))
-    native = native_share(walk_timer, index, "suggest", [w for _, w, _ in pairs], 2, 5)
-    body, results = [], {}
-    for name, call, first in correctors:
-        hits = [(first(call(wrong)) or "").casefold() == word.casefold() for word, wrong, _ in pairs]
-        right = sum(hits)
-        by_set = [
-            f"{sum(h for h, p in zip(hits, pairs) if p[2] == n) / sum(p[2] == n for p in pairs):.1%}" for n in (1, 2)
-        ]
-        times = [seconds_per_call(call, wrong) for _, wrong, _ in pairs]
-        results[name] = (right / len(pairs), median(times))
-        body.append([name, f"{right}/{len(pairs)} = {right / len(pairs):.1%}", *by_set, time_text(median(times)),
-                     time_text(percentile(times, 0.9))])
-        log(f"  {name[:40]}: {right / len(pairs):.1%}, {time_text(median(times))}")
-
-    if native:
-        body.insert(1, ["its C++ lookup alone (WordIndex::suggest)", "–", "–", "–", time_text(median(native)),
-                        time_text(percentile(native, 0.9))])
-    t = Targets()
-    if hasattr(index, "suggest"):
-        accuracy, typical = results[correctors[0][0]]
-        t.add("suggest: top-1 accuracy ≥ 80% over both test sets", f"{accuracy:.1%}", accuracy >= 0.8)
-        t.add("suggest: median ≤ 20 µs per word", time_text(typical), typical <= 20e-6)
-    else:
-        t.add("suggest: top-1 accuracy ≥ 80% over both test sets", "Index.suggest is not available", None)
-        t.add("suggest: median ≤ 20 µs per word", "Index.suggest is not available", None)
-    out = ["## Issue 13: spelling correction", "", "### Targets", ""] + t.lines()
-    out += [f"### Norvig's two test sets, {len(pairs)} misspellings", "",
-            "A misspelling counts when the first suggestion is the right word (compared casefolded). "
-            "suggest's typo weights were set on set 1, so set 2 is the one it has not seen. "
-            "symspellpy ships its own English frequency dictionary, so this compares whole correctors, "
-            "each with its own dictionary, not search engines on the same words.", ""]
-    out += table(["corrector", "top-1, both sets", "set 1", "set 2", "median per word", "90th percentile"], body)
-    return out
 
 
 # --- issue 14: completion ---------------------------------------------------------
@@ -855,6 +802,7 @@ def main():
     parser.add_argument("--workdir", default=None)
     parser.add_argument("--quick", action="store_true", help="a few queries per row, for trying the benchmark out")
     parser.add_argument("--before-python", help="a Python with kelvaro as it was before issue 18, for its rows")
+    parser.add_argument("--before-19-python", help="a Python with kelvaro as it was before issue 19, for its rows")
     parser.add_argument("--measure-memory", nargs=2, metavar=("KIND", "PATH"), help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.measure_memory:
@@ -912,7 +860,10 @@ def main():
     log("spelling correction")
     english = kelvaro.default_index()
     english.search("the", 1)
-    spelling = issue_13(english, _walk_timer)
+    import bench_spelling
+
+    spelling = bench_spelling.section(args.quick, os.path.join(workdir, "spelling"), log, _walk_timer,
+                                      args.before_19_python, english)
     log("completion")
     completion, completion_median = issue_14(english, 300 if args.quick else 1000, _walk_timer)
     log("running text")

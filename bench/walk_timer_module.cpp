@@ -12,11 +12,14 @@
 //   time_index(trie, kind, queries, max_dist, limit, weighted, repeats)
 //       -> [ns]                      an index's lookup alone, per query: kind
 //                                    "search", "suggest" or "complete", run
-//                                    by the index's WordIndex, as the
-//                                    package's calls run it minus Python
-//   memory(trie) -> {array: bytes}   the trie's arrays, its reversed trie's,
-//                                    and the largest value below each node
-//                                    of the trie, which an index's tables add
+//                                    by a WordIndex over the trie folded as
+//                                    an index folds it, with the sound-alike
+//                                    table an index built with sounds=True
+//                                    has: the package's call minus Python
+//   memory(trie) -> {array: bytes}   the trie's arrays, the index's folded
+//                                    forward and reversed tries, and the
+//                                    largest value below each folded node,
+//                                    which an index's tables add
 //
 // Built for the benchmark only; it checks no more than it must.
 #include <algorithm>
@@ -35,6 +38,7 @@
 #include "prefix/queries.h"
 #include "prefix/utf8.h"
 #include "search/completion.h"
+#include "search/sound_table.h"
 
 namespace kelvaro::bench {
 namespace {
@@ -161,14 +165,21 @@ PyObject* time_index(PyObject*, PyObject* args) {
   if (!parse_limit(limit_object, limit)) return nullptr;
   // No spellings: the lookups' own work, keys as they are.
   static const std::uint8_t kNoWords[8] = {};
-  std::uint64_t words = 0;
-  for (const auto& payload : trie->node_payloads()) words += payload.has_value();
   const std::string_view which(kind);
   const Py_ssize_t count = PyList_GET_SIZE(queries);
   PyRef out = PyRef::steal(PyList_New(count));
   if (!out) return nullptr;
   try {
-    const WordIndex index(*trie, kNoWords, kNoWords, words, weighted != 0);
+    // The index's own layout, and its sound-alike table: without the table,
+    // suggest would skip the words it finds by sound and time less work
+    // than the package does. The arrays outlive the index that reads them.
+    const CompactTrieArrays folded = compact(*trie);
+    const CompactTrie forward(folded.spans());
+    const SoundTableArrays sounds = make_sound_table(forward);
+    WordIndex::Saved saved;
+    if (!sounds.text_ends.empty()) saved.sounds = sounds.spans();
+    const WordIndex index(forward, kNoWords, kNoWords, folded.payloads.size(), weighted != 0,
+                          saved);
     index.search(U"warm", 1, std::nullopt, false, false);  // makes the lookup tables
     for (Py_ssize_t i = 0; i < count; ++i) {
       std::u32string query;
@@ -214,12 +225,13 @@ PyObject* memory(PyObject*, PyObject* args) {
   if (!out) return nullptr;
   const std::size_t nodes = trie->node_shifts().size();
   try {
-    const Trie reversed = reversed_trie(*trie);
-    const auto trie_bytes = [](const Trie& t) {
-      return bytes_of(t.node_shifts()) + bytes_of(t.node_chars()) + bytes_of(t.node_payloads()) +
-             bytes_of(t.child_indices()) + t.run_chars().size() * sizeof(char32_t) +
-             t.node_shifts().size() * 2;  // the two length bounds, a byte each
-    };
+    const CompactTrieArrays folded = compact(*trie);
+    const CompactTrie forward(folded.spans());
+    const CompactTrieArrays reversed = reversed_trie(forward);
+    const std::size_t plain_bytes =
+        bytes_of(trie->node_shifts()) + bytes_of(trie->node_chars()) +
+        bytes_of(trie->node_payloads()) + bytes_of(trie->child_indices()) +
+        trie->run_chars().size() * sizeof(char32_t) + nodes * 2;  // two length bounds, a byte each
     const bool ok =
         set_size(out.get(), "nodes", nodes) &&
         set_size(out.get(), "node_shifts", bytes_of(trie->node_shifts())) &&
@@ -228,10 +240,11 @@ PyObject* memory(PyObject*, PyObject* args) {
         set_size(out.get(), "child_indices", bytes_of(trie->child_indices())) &&
         set_size(out.get(), "run_chars", trie->run_chars().size() * sizeof(char32_t)) &&
         set_size(out.get(), "length_bounds", nodes * 2) &&
-        set_size(out.get(), "forward", trie_bytes(*trie)) &&
-        set_size(out.get(), "reversed_nodes", reversed.node_shifts().size()) &&
-        set_size(out.get(), "reversed", trie_bytes(reversed)) &&
-        set_size(out.get(), "best_below", best_payloads_below(*trie).size() * sizeof(Payload));
+        set_size(out.get(), "forward", plain_bytes) &&
+        set_size(out.get(), "index_forward", folded.bytes()) &&
+        set_size(out.get(), "reversed_nodes", reversed.node_count) &&
+        set_size(out.get(), "reversed", reversed.bytes()) &&
+        set_size(out.get(), "best_below", best_payloads_below(forward).size() * sizeof(Payload));
     if (!ok) return nullptr;
   } catch (const InternalError& error) {
     PyErr_SetString(PyExc_RuntimeError, error.message().c_str());
