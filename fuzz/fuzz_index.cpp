@@ -14,9 +14,10 @@
 // lookups run on two threads at once on a new index, whose tables the
 // threads make as they go, and each must equal its lone run.
 //
-// Input layout: the word count; per word its length and characters; then
-// per lookup the query's length and characters, max_dist, limit and the
-// flags, one byte each.
+// Input layout: the word count; per word its length and characters; whether
+// the index is weighted, and a byte of weight per word; then per lookup the
+// query's length and characters, max_dist, limit and the flags, one byte
+// each.
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -83,13 +84,21 @@ void run(std::span<const std::uint8_t> input) {
   for (std::size_t i = 1 + reader.byte() % 64; i > 0; --i)
     words.push_back(utf8::encode(read_small_text(reader, 10)));
   const std::vector<std::string_view> keys(words.begin(), words.end());
-  const BuiltTrie built = build_trie(keys, {});
+  // A weighted index gives most words no weight, as a large dictionary with
+  // counts for its common words does, which suggest walks first.
+  const bool weighted = reader.byte() & 1;
+  std::vector<Payload> values;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const std::uint8_t weight = reader.byte();
+    values.push_back(weighted && weight % 3 != 0 ? 0 : weight);
+  }
+  const BuiltTrie built = build_trie(keys, values);
   const CompactTrieArrays arrays = fold(built.trie);
   const CompactTrie forward(arrays.spans());
   // No spellings: an empty word table is a count of 0 and one offset.
   static const std::uint8_t kNoWords[8] = {};
   const auto index_of = [&](const CompactTrie& trie, WordIndex::Saved saved) {
-    return std::make_unique<WordIndex>(trie, kNoWords, kNoWords, built.sources.size(), false,
+    return std::make_unique<WordIndex>(trie, kNoWords, kNoWords, built.sources.size(), weighted,
                                        saved);
   };
   // Every index finds words that sound alike too, which suggest ranks.

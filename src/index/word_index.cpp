@@ -1,10 +1,13 @@
 #include "index/word_index.h"
 
 #include <algorithm>
+#include <memory>
+#include <string>
 #include <tuple>
 #include <utility>
 
 #include "builder/reversed_trie.h"
+#include "builder/trie_builder.h"
 #include "builder/word_table.h"
 #include "prefix/tree_walk.h"
 #include "prefix/utf8.h"
@@ -18,12 +21,55 @@ namespace kelvaro {
 // the trie of the reversed keys, and the heaviest payload at or below each
 // node of the index's trie (4 bytes a node), which completion walks by and
 // suggestions prune by.
+namespace {
+
+// The tries of the words with a weight alone, and their best payloads below
+// each folded node.
+struct WeightedWords {
+  CompactTrieArrays forward, backward;
+  std::vector<Payload> best;
+};
+
+// A weighted index's words with a weight, when they are at most this share
+// of its words: more, and a walk of them alone saves too little.
+constexpr double kFewWeighted = 0.5;
+
+std::unique_ptr<WeightedWords> weighted_words(const CompactTrie& forward) {
+  std::string bytes;
+  std::vector<std::size_t> ends;
+  std::vector<Payload> values;
+  for_each_key(forward, [&](std::u32string_view key, Payload payload) {
+    if (payload == 0) return;
+    for (const char32_t ch : key) utf8::append(bytes, ch);
+    ends.push_back(bytes.size());
+    values.push_back(payload);
+  });
+  const double all = static_cast<double>(forward.payloads().size());
+  if (static_cast<double>(values.size()) > kFewWeighted * all) return nullptr;
+  std::vector<std::string_view> keys;
+  keys.reserve(ends.size());
+  for (std::size_t i = 0, start = 0; i < ends.size(); start = ends[i++])
+    keys.push_back(std::string_view(bytes).substr(start, ends[i] - start));
+  auto words = std::make_unique<WeightedWords>();
+  words->forward = compact(build_trie(keys, values).trie);
+  const CompactTrie trie(words->forward.spans());
+  words->backward = reversed_trie(trie);
+  words->best = best_payloads_below(trie);
+  return words;
+}
+
+}  // namespace
+
 struct WordIndex::Tables {
   CompactTrieArrays backward_arrays;
   std::vector<Payload> best_arrays;
   CompactTrie backward;
   std::span<const Payload> best_forward;
   WeightTotals weights;
+  // In a weighted index where most words have no weight, the words with
+  // one, which suggestions look through first (suggestions.h).
+  std::unique_ptr<WeightedWords> weighted;
+  CompactTrie weighted_forward, weighted_backward;
 };
 
 namespace {
@@ -68,6 +114,13 @@ const WordIndex::Tables& WordIndex::tables() const {
     tables->best_arrays = best_payloads_below(forward_);
     tables->best_forward = tables->best_arrays;
   }
+  if (weighted_) {
+    tables->weighted = weighted_words(forward_);
+    if (tables->weighted) {
+      tables->weighted_forward = CompactTrie(tables->weighted->forward.spans());
+      tables->weighted_backward = CompactTrie(tables->weighted->backward.spans());
+    }
+  }
   tables->weights = {0, 0};
   for (const Payload payload : forward_.payloads()) {
     if (payload == 0) continue;
@@ -104,7 +157,11 @@ std::span<const Payload> WordIndex::best_forward() const {
 std::size_t WordIndex::made_table_bytes() const {
   const Tables* made = tables_.load(std::memory_order_acquire);
   if (made == nullptr) return 0;
-  return made->backward_arrays.bytes() + made->best_arrays.size() * sizeof(Payload);
+  std::size_t bytes = made->backward_arrays.bytes() + made->best_arrays.size() * sizeof(Payload);
+  if (made->weighted)
+    bytes += made->weighted->forward.bytes() + made->weighted->backward.bytes() +
+             made->weighted->best.size() * sizeof(Payload);
+  return bytes;
 }
 
 WordIndex::WeightTotals WordIndex::weight_totals() const {
@@ -204,13 +261,20 @@ std::vector<Match> WordIndex::sorted_search(std::u32string_view query, std::uint
 std::vector<Match> WordIndex::suggest(std::u32string_view word, std::uint64_t max_dist,
                                       std::optional<std::uint64_t> limit) const {
   const IndexTries tries = this->tries();
+  const Tables& lookup = tables();
+  std::optional<IndexTries> weighted;
+  if (lookup.weighted)
+    weighted.emplace(lookup.weighted_forward, lookup.weighted_backward,
+                     PerFolded(lookup.weighted_forward, lookup.weighted->best), tries.sounds);
   // Candidates within max_dist, a swap of neighbours counting as one edit.
   return kelvaro::suggest(
-      tries, word, max_dist, limit, weighted_, [&](const SplitFound& found, const SplitSkip& skip) {
-        if (splits(word, max_dist))
-          for_each_split_match(forward_, tries.backward, word, max_dist, true, found, skip);
+      tries, weighted ? &*weighted : nullptr, word, max_dist, limit, weighted_,
+      [&](const IndexTries& walked, const SplitFound& found, const SplitSkip& skip) {
+        if (max_dist > 0 && split_pays(word.size(), max_dist) &&
+            can_split(walked.forward, walked.backward))
+          for_each_split_match(walked.forward, walked.backward, word, max_dist, true, found, skip);
         else
-          for_each_walk_match(forward_, word, max_dist, true, found, skip);
+          for_each_walk_match(walked.forward, word, max_dist, true, found, skip);
       });
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -136,9 +137,10 @@ class Ranking {
 
 }  // namespace
 
-std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
-                           std::uint64_t max_dist, std::optional<std::uint64_t> limit,
-                           bool weighted, const CandidateWalks& walks) {
+std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_words,
+                           std::u32string_view word, std::uint64_t max_dist,
+                           std::optional<std::uint64_t> limit, bool weighted,
+                           const CandidateWalks& walks) {
   if (limit == std::uint64_t{0}) return {};
   Ranking ranking(word, limit, weighted, tries.sounds != nullptr);
   // The word itself first: it leads the ranking and tightens the bound.
@@ -150,16 +152,33 @@ std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
   if (const std::optional<Payload> empty = tries.forward.payload(0);
       empty && word.size() <= max_dist)
     ranking.add(std::u32string(), *empty, word.size());
-  walks([&](std::u32string&& text, Payload payload,
-            Cell distance) { ranking.add(std::move(text), payload, distance); },
+  const auto walk = [&](const IndexTries& walked) {
+    walks(
+        walked,
+        [&](std::u32string&& text, Payload payload, Cell distance) {
+          ranking.add(std::move(text), payload, distance);
+        },
         [&](bool backward, CompactTrie::Place node, Cell least) {
           // Each edit costs at least kLeastTypoCostPerEdit.
           const double cost = static_cast<double>(least) * kLeastTypoCostPerEdit;
-          return !backward && ranking.cannot_enter(ranking.bound(cost, tries.best_forward[node]));
+          return !backward &&
+                 ranking.cannot_enter(ranking.bound(cost, walked.best_forward[node]));
         });
+  };
+  // Fast path, for the best few of a weighted index whose words are mostly
+  // without a weight (as in a large dictionary with counts for the common
+  // words): every word with a weight ranks before every word without, so
+  // once the words with a weight fill the ranking, the others cannot enter
+  // it and their walk is spared. (The word itself and the empty word were
+  // looked up in the whole index above.)
+  constexpr Bound kAnyUnweighted{true, -std::numeric_limits<double>::infinity(),
+                                 std::numeric_limits<std::int64_t>::min()};
+  const bool weighted_first = weighted && weighted_words != nullptr && limit.has_value();
+  if (weighted_first) walk(*weighted_words);
   // The words that sound like it, however far they are spelled from it,
-  // once the walks have filled the ranking, so that most are turned away
-  // by their length and payload alone.
+  // once the walk of the weighted words has filled the ranking, so that
+  // most are turned away by their length and payload alone; they may fill
+  // it in turn, and spare the walk of the others.
   if (tries.sounds != nullptr && ranking.key().has_value() && max_dist >= 1) {
     tries.sounds->for_each_sounding(*ranking.key(), [&](std::u32string&& text) {
       // The table's words are looked up: a word not stored is no candidate.
@@ -174,6 +193,7 @@ std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
       ranking.add(std::move(text), payload, std::nullopt, true);
     });
   }
+  if (!weighted_first || !ranking.cannot_enter(kAnyUnweighted)) walk(tries);
   return ranking.take();
 }
 

@@ -49,14 +49,19 @@ struct IndexTries {
   const SoundTable* sounds = nullptr;
 };
 
-// The walks that find the candidates: walks(found, skip) calls found for
-// every stored text within max_dist of the word (with transpositions),
-// some more than once, and lets skip prune nodes (see TreeWalk::run). The
-// index chooses which walks run (WordIndex).
-using CandidateWalks = std::function<void(const SplitFound&, const SplitSkip&)>;
+// The walks that find the candidates: walks(tries, found, skip) calls found
+// for every text stored in `tries` within max_dist of the word (with
+// transpositions), some more than once, and lets skip prune nodes (see
+// TreeWalk::run). The index chooses which walks run (WordIndex).
+using CandidateWalks =
+    std::function<void(const IndexTries&, const SplitFound&, const SplitSkip&)>;
 
-std::vector<Match> suggest(const IndexTries& tries, std::u32string_view word,
-                           std::uint64_t max_dist, std::optional<std::uint64_t> limit,
-                           bool weighted, const CandidateWalks& walks);
+// `weighted_words`, in a weighted index, may be the tries of its words with
+// a weight alone, which spare walking the others when the best `limit` are
+// found among them.
+std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_words,
+                           std::u32string_view word, std::uint64_t max_dist,
+                           std::optional<std::uint64_t> limit, bool weighted,
+                           const CandidateWalks& walks);
 
 }  // namespace kelvaro
