@@ -388,6 +388,19 @@ class TestMappedFiles:
         restored = kelvaro._index._restore(*old, parts.node_count, str.casefold)
         assert restored == Index.from_words(WORDS, normalize=str.casefold, sounds=False)
 
+    def test_a_weighted_index_keeps_what_suggest_walks_first(self, tmp_path):
+        # Most words without a weight: suggest walks the weighted words'
+        # tries first, which the file holds, so a mapped index makes nothing.
+        words = [word + "s" * k for k in range(3) for word in ["spelling", "spelt", "tree", "trie", "tram", "trek"]]
+        counts = {word: i if i % 5 == 0 else 0 for i, word in enumerate(words)}
+        index = Index.from_words(counts, weighted=True)
+        path = tmp_path / "weighted.kvx"
+        index.save(path)
+        mapped = Index.load(path)
+        assert mapped.suggest("tre") == index.suggest("tre") and mapped == index
+        usage = mapped.memory_usage()
+        assert usage["weighted words"] > 0 and usage["sound table"] > 0 and usage["total"] == usage["mapped"]
+
     def test_a_file_replaced_while_mapped(self, saved):
         path, _ = saved
         mapped = Index.load(path)

@@ -116,7 +116,8 @@ std::optional<std::string> shape_problem(const ImageParts& parts) {
 std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
                                        const CompactTrieSpans* backward,
                                        std::span<const Payload> best_forward,
-                                       const SoundTableSpans* sounds) {
+                                       const SoundTableSpans* sounds,
+                                       const WeightedWordsSpans* weighted_words) {
   Writer out;
   out.number(backward != nullptr ? 2 : 1);
   write_trie(out, forward);
@@ -128,6 +129,12 @@ std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
     out.array(sounds->word_starts);
     out.array(sounds->text_ends);
     out.array(sounds->texts);
+  }
+  if (weighted_words != nullptr) {
+    out.number(2);
+    write_trie(out, weighted_words->forward);
+    write_trie(out, weighted_words->backward);
+    out.array(weighted_words->best);
   }
   return out.take();
 }
@@ -149,18 +156,36 @@ std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> i
     return "its table of best payloads does not match its trie";
   if (parts.backward.has_value() != !parts.best_forward.empty())
     return "it holds the reversed trie without its table, or the other way round";
-  if (!in.done()) {
-    std::uint64_t marker;
-    SoundTableSpans& sounds = parts.sounds.emplace();
-    if (!in.number(marker) || marker != 1) return "it has bytes past its end";
-    if (auto problem = read_trie(in, sounds.keys)) return "its sound keys: " + *problem;
-    if (!in.array(sounds.word_starts) || !in.array(sounds.text_ends) || !in.array(sounds.texts))
-      return "it is cut short";
-    if (!in.done()) return "it has bytes past its end";
+  std::uint64_t tag = 0;
+  while (!in.done()) {
+    // Each section at most once, in order.
+    const std::uint64_t last = tag;
+    if (!in.number(tag) || tag <= last || tag > 2) return "it has bytes past its end";
+    if (tag == 1) {
+      SoundTableSpans& sounds = parts.sounds.emplace();
+      if (auto problem = read_trie(in, sounds.keys)) return "its sound keys: " + *problem;
+      if (!in.array(sounds.word_starts) || !in.array(sounds.text_ends) || !in.array(sounds.texts))
+        return "it is cut short";
+    } else {
+      WeightedWordsSpans& words = parts.weighted_words.emplace();
+      if (auto problem = read_trie(in, words.forward)) return "its weighted trie: " + *problem;
+      if (auto problem = read_trie(in, words.backward))
+        return "its reversed weighted trie: " + *problem;
+      if (!in.array(words.best)) return "it is cut short";
+      if (words.best.size() != words.forward.label_end.size())
+        return "its weighted trie's best payloads do not match it";
+      if (!parts.backward) return "it holds the weighted words' tries without the reversed trie";
+    }
   }
   if (auto problem = shape_problem(parts)) return *problem;
   if (parts.sounds)
     if (auto problem = sound_table_problem(*parts.sounds)) return "its " + *problem;
+  if (parts.weighted_words) {
+    if (auto problem = view_problem(parts.weighted_words->forward))
+      return "its weighted trie: " + *problem;
+    if (auto problem = view_problem(parts.weighted_words->backward))
+      return "its reversed weighted trie: " + *problem;
+  }
   return parts;
 }
 

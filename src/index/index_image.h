@@ -10,10 +10,14 @@
 //             count of elements and the elements, padded to 8 bytes
 //   u64 count of the best payloads (0, or the forward trie's folded count)
 //             and the payloads, padded to 8 bytes
-//   for an index that finds sound-alike words (and not in images written
-//   before it could), the sound table (sound_table.h):
-//             u64 1, its key trie as above, then word_starts, text_ends
-//             and texts, each a u64 count and the elements, padded
+//   then, each at most once, in this order, sections that images written
+//   before them lack:
+//     for an index that finds sound-alike words, the sound table
+//     (sound_table.h): u64 1, its key trie as above, then word_starts,
+//             text_ends and texts, each a u64 count and the elements, padded;
+//     with the reversed trie, in a weighted index most of whose words have
+//     no weight, the tries of the words with one (WeightedWordsSpans):
+//             u64 2, the two tries as above, and their best payloads as above
 //
 // Integers are little-endian. Reading checks every count against the bytes
 // there are and every trie with view_problem, so that no walk of a hostile
@@ -32,18 +36,27 @@
 
 namespace kelvaro {
 
+// The tries of the words with a weight alone, forward and reversed, and
+// the best payload of each folded node of the forward one.
+struct WeightedWordsSpans {
+  CompactTrieSpans forward, backward;
+  std::span<const Payload> best;
+};
+
 struct ImageParts {
   CompactTrieSpans forward;
   std::optional<CompactTrieSpans> backward;
   std::span<const Payload> best_forward;
   std::optional<SoundTableSpans> sounds;
+  std::optional<WeightedWordsSpans> weighted_words;
 };
 
 // The image, in 8-byte words so that it is aligned as the arrays need.
 std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
                                        const CompactTrieSpans* backward,
                                        std::span<const Payload> best_forward,
-                                       const SoundTableSpans* sounds);
+                                       const SoundTableSpans* sounds,
+                                       const WeightedWordsSpans* weighted_words = nullptr);
 
 // The parts of an image that starts 8-byte aligned, or what is wrong with it.
 std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> image);

@@ -34,7 +34,7 @@ struct WeightedWords {
 // of its words: more, and a walk of them alone saves too little.
 constexpr double kFewWeighted = 0.5;
 
-std::unique_ptr<WeightedWords> weighted_words(const CompactTrie& forward) {
+std::unique_ptr<WeightedWords> make_weighted_words(const CompactTrie& forward) {
   std::string bytes;
   std::vector<std::size_t> ends;
   std::vector<Payload> values;
@@ -67,9 +67,11 @@ struct WordIndex::Tables {
   std::span<const Payload> best_forward;
   WeightTotals weights;
   // In a weighted index where most words have no weight, the words with
-  // one, which suggestions look through first (suggestions.h).
-  std::unique_ptr<WeightedWords> weighted;
-  CompactTrie weighted_forward, weighted_backward;
+  // one, which suggestions look through first (suggestions.h): made here,
+  // or saved.
+  std::unique_ptr<WeightedWords> weighted_arrays;
+  std::optional<CompactTrie> weighted_forward, weighted_backward;
+  std::span<const Payload> weighted_best;
 };
 
 namespace {
@@ -108,17 +110,23 @@ const WordIndex::Tables& WordIndex::tables() const {
   if (saved_.backward != nullptr) {
     tables->backward = *saved_.backward;
     tables->best_forward = saved_.best_forward;
+    if (const auto& words = saved_.weighted_words) {
+      tables->weighted_forward.emplace(words->forward);
+      tables->weighted_backward.emplace(words->backward);
+      tables->weighted_best = words->best;
+    }
   } else {
     tables->backward_arrays = reversed_trie(forward_);
     tables->backward = CompactTrie(tables->backward_arrays.spans());
     tables->best_arrays = best_payloads_below(forward_);
     tables->best_forward = tables->best_arrays;
   }
-  if (weighted_) {
-    tables->weighted = weighted_words(forward_);
-    if (tables->weighted) {
-      tables->weighted_forward = CompactTrie(tables->weighted->forward.spans());
-      tables->weighted_backward = CompactTrie(tables->weighted->backward.spans());
+  if (weighted_ && saved_.backward == nullptr) {
+    tables->weighted_arrays = make_weighted_words(forward_);
+    if (const auto& words = tables->weighted_arrays) {
+      tables->weighted_forward.emplace(words->forward.spans());
+      tables->weighted_backward.emplace(words->backward.spans());
+      tables->weighted_best = words->best;
     }
   }
   tables->weights = {0, 0};
@@ -154,13 +162,19 @@ std::span<const Payload> WordIndex::best_forward() const {
   return tables().best_forward;
 }
 
+std::optional<WeightedWordsSpans> WordIndex::weighted_words() const {
+  const Tables& made = tables();
+  if (!made.weighted_forward) return std::nullopt;
+  return WeightedWordsSpans{made.weighted_forward->spans(), made.weighted_backward->spans(),
+                            made.weighted_best};
+}
+
 std::size_t WordIndex::made_table_bytes() const {
   const Tables* made = tables_.load(std::memory_order_acquire);
   if (made == nullptr) return 0;
   std::size_t bytes = made->backward_arrays.bytes() + made->best_arrays.size() * sizeof(Payload);
-  if (made->weighted)
-    bytes += made->weighted->forward.bytes() + made->weighted->backward.bytes() +
-             made->weighted->best.size() * sizeof(Payload);
+  if (const auto& words = made->weighted_arrays)
+    bytes += words->forward.bytes() + words->backward.bytes() + words->best.size() * sizeof(Payload);
   return bytes;
 }
 
@@ -263,9 +277,9 @@ std::vector<Match> WordIndex::suggest(std::u32string_view word, std::uint64_t ma
   const IndexTries tries = this->tries();
   const Tables& lookup = tables();
   std::optional<IndexTries> weighted;
-  if (lookup.weighted)
-    weighted.emplace(lookup.weighted_forward, lookup.weighted_backward,
-                     PerFolded(lookup.weighted_forward, lookup.weighted->best), tries.sounds);
+  if (lookup.weighted_forward)
+    weighted.emplace(*lookup.weighted_forward, *lookup.weighted_backward,
+                     PerFolded(*lookup.weighted_forward, lookup.weighted_best), tries.sounds);
   // Candidates within max_dist, a swap of neighbours counting as one edit.
   return kelvaro::suggest(
       tries, weighted ? &*weighted : nullptr, word, max_dist, limit, weighted_,

@@ -26,6 +26,7 @@
 
 #include "prefix/compact_trie.h"
 #include "prefix/queries.h"
+#include "index/index_image.h"
 #include "search/sound_table.h"
 #include "search/suggestions.h"
 
@@ -41,6 +42,9 @@ class WordIndex {
     // The sound-alike table, which an index has from when it is built or
     // never (it is part of the index, not a lookup table made on need).
     std::optional<SoundTableSpans> sounds;
+    // With the reversed trie, the tries of the words with a weight, if the
+    // index has them (weighted_words()).
+    std::optional<WeightedWordsSpans> weighted_words;
   };
 
   // `forward` is the index trie, and the spelling tables word tables of the
@@ -62,6 +66,9 @@ class WordIndex {
   // forward trie, made now if need be: what a saved index stores.
   const CompactTrie& backward() const;
   std::span<const Payload> best_forward() const;
+  // In a weighted index most of whose words have no weight, the tries of
+  // the words with one, which suggestions walk first; made now if need be.
+  std::optional<WeightedWordsSpans> weighted_words() const;
 
   // The bytes of the lookup tables that this index made itself (not those
   // it was given), 0 before they are made.

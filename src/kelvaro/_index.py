@@ -237,7 +237,7 @@ class Index(NativeIndex):
         share of them read in place from a mapped index file: the operating
         system shares those pages between every process that maps the
         file."""
-        forward, reversed_trie, best, sounds, image, made, unfolded = self._memory()
+        forward, reversed_trie, best, sounds, weighted, image, made, unfolded = self._memory()
         parts = self._parts
         words = len(parts.words.data)
         spellings = len(parts.spellings.keys.data) + len(parts.spellings.words.data)
@@ -246,6 +246,7 @@ class Index(NativeIndex):
             "reversed trie": reversed_trie,
             "best payloads": best,
             "sound table": sounds,
+            "weighted words": weighted,
             "words": words,
             "spellings": spellings,
             "unfolded trie": unfolded,

@@ -567,7 +567,8 @@ PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     WordIndex::Saved saved;
     if (image_parts.backward) {
       state->backward.emplace(*image_parts.backward);
-      saved = {&*state->backward, image_parts.best_forward, std::nullopt};
+      saved = {&*state->backward, image_parts.best_forward, std::nullopt,
+               image_parts.weighted_words};
     }
     saved.sounds = image_parts.sounds;
     state->spelling_keys = std::make_unique<BufferHold>(keys);
@@ -652,7 +653,9 @@ PyObject* image_bytes(PyObject* self, PyObject* complete) {
       if (full == 0) return write_image(state.forward.spans(), nullptr, {}, sound_spans);
       const CompactTrie& backward = index.backward();
       const CompactTrieSpans reversed = backward.spans();
-      return write_image(state.forward.spans(), &reversed, index.best_forward(), sound_spans);
+      const std::optional<WeightedWordsSpans> weighted = index.weighted_words();
+      return write_image(state.forward.spans(), &reversed, index.best_forward(), sound_spans,
+                         weighted ? &*weighted : nullptr);
     });
     return image_to_py(image);
   });
@@ -674,7 +677,8 @@ PyObject* unfolded_trie(PyObject* self, PyObject*) {
 }
 
 // _memory(): the bytes of (the forward trie, the reversed trie, the best
-// payloads, the sound table, the image in all, the lookup tables the index made itself, the
+// payloads, the sound table, the weighted words' tries and best payloads,
+// the image in all, the lookup tables the index made itself, the
 // unfolded trie if made); the reversed trie and the table count once made.
 PyObject* memory(PyObject* self, PyObject*) {
   return run_in_frame([&] {
@@ -692,14 +696,19 @@ PyObject* memory(PyObject* self, PyObject*) {
     }
     const SoundTable* table = state.index->sounds();
     const std::size_t sounds = table ? table->spans().bytes() : 0;
+    std::size_t weighted = 0;
+    if (state.backward || made > 0) {
+      if (const std::optional<WeightedWordsSpans> words = state.index->weighted_words())
+        weighted = words->forward.bytes() + words->backward.bytes() + words->best.size_bytes();
+    }
     std::size_t unfolded = 0;
     if (state.trie) {
       const Trie& trie = *reinterpret_cast<PrefixSearchObject*>(state.trie.get())->trie;
       unfolded = trie.node_shifts().size() * (4 + 4 + 8 + 4 + 4 + 2);
     }
-    return tuple_to_py<7>({u64_to_py(forward), u64_to_py(backward), u64_to_py(best),
-                           u64_to_py(sounds), u64_to_py(image), u64_to_py(made),
-                           u64_to_py(unfolded)});
+    return tuple_to_py<8>({u64_to_py(forward), u64_to_py(backward), u64_to_py(best),
+                           u64_to_py(sounds), u64_to_py(weighted), u64_to_py(image),
+                           u64_to_py(made), u64_to_py(unfolded)});
   });
 }
 
