@@ -105,7 +105,7 @@ void run(std::span<const std::uint8_t> input) {
   const SoundTableArrays sounds = make_sound_table(forward);
   const SoundTableSpans sound_table = sounds.spans();
   const SoundTableSpans* sound_spans = &sound_table;
-  const std::unique_ptr<WordIndex> index = index_of(forward, {nullptr, {}, sound_table});
+  const std::unique_ptr<WordIndex> index = index_of(forward, {nullptr, {}, sound_table, std::nullopt});
 
   std::vector<Lookup> lookups;
   for (int count = 1 + reader.byte() % 4; count > 0; --count) {
@@ -146,8 +146,10 @@ void run(std::span<const std::uint8_t> input) {
 
   // Saved and read back, as an index file holds them.
   const CompactTrieSpans backward_spans = index->backward().spans();
+  const std::optional<WeightedWordsSpans> weighted_words = index->weighted_words();
   const std::vector<std::uint64_t> image =
-      write_image(forward.spans(), &backward_spans, index->best_forward(), sound_spans);
+      write_image(forward.spans(), &backward_spans, index->best_forward(), sound_spans,
+                  weighted_words ? &*weighted_words : nullptr);
   const auto read = read_image(
       {reinterpret_cast<const std::uint8_t*>(image.data()), image.size() * sizeof(std::uint64_t)});
   const ImageParts* parts = std::get_if<ImageParts>(&read);
@@ -155,13 +157,16 @@ void run(std::span<const std::uint8_t> input) {
           "an image does not read back");
   const CompactTrie read_forward(parts->forward), read_backward(*parts->backward);
   const std::unique_ptr<WordIndex> saved =
-      index_of(read_forward, {&read_backward, parts->best_forward, parts->sounds});
+      index_of(read_forward,
+               {&read_backward, parts->best_forward, parts->sounds, parts->weighted_words});
+  require(parts->weighted_words.has_value() == weighted_words.has_value(),
+          "the weighted words' tries do not read back");
   for (std::size_t i = 0; i < lookups.size(); ++i)
     require(answer(*saved, lookups[i]) == alone[i], "an index read back answers otherwise");
 
   // The same lookups, each several times over, on two threads, on an index
   // that has yet to make its tables.
-  const std::unique_ptr<WordIndex> fresh = index_of(forward, {nullptr, {}, sound_table});
+  const std::unique_ptr<WordIndex> fresh = index_of(forward, {nullptr, {}, sound_table, std::nullopt});
   const std::size_t rounds = 8;
   std::vector<Answers> together(rounds * lookups.size());
   std::size_t handed = 0;
