@@ -105,7 +105,8 @@ void run(std::span<const std::uint8_t> input) {
   const SoundTableArrays sounds = make_sound_table(forward);
   const SoundTableSpans sound_table = sounds.spans();
   const SoundTableSpans* sound_spans = &sound_table;
-  const std::unique_ptr<WordIndex> index = index_of(forward, {nullptr, {}, sound_table, std::nullopt});
+  const std::unique_ptr<WordIndex> index =
+      index_of(forward, {nullptr, {}, sound_table, std::nullopt});
 
   std::vector<Lookup> lookups;
   for (int count = 1 + reader.byte() % 4; count > 0; --count) {
@@ -156,9 +157,8 @@ void run(std::span<const std::uint8_t> input) {
   require(parts != nullptr && parts->backward.has_value() && parts->sounds.has_value(),
           "an image does not read back");
   const CompactTrie read_forward(parts->forward), read_backward(*parts->backward);
-  const std::unique_ptr<WordIndex> saved =
-      index_of(read_forward,
-               {&read_backward, parts->best_forward, parts->sounds, parts->weighted_words});
+  const std::unique_ptr<WordIndex> saved = index_of(
+      read_forward, {&read_backward, parts->best_forward, parts->sounds, parts->weighted_words});
   require(parts->weighted_words.has_value() == weighted_words.has_value(),
           "the weighted words' tries do not read back");
   for (std::size_t i = 0; i < lookups.size(); ++i)
@@ -166,7 +166,8 @@ void run(std::span<const std::uint8_t> input) {
 
   // The same lookups, each several times over, on two threads, on an index
   // that has yet to make its tables.
-  const std::unique_ptr<WordIndex> fresh = index_of(forward, {nullptr, {}, sound_table, std::nullopt});
+  const std::unique_ptr<WordIndex> fresh =
+      index_of(forward, {nullptr, {}, sound_table, std::nullopt});
   const std::size_t rounds = 8;
   std::vector<Answers> together(rounds * lookups.size());
   std::size_t handed = 0;

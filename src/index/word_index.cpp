@@ -174,7 +174,8 @@ std::size_t WordIndex::made_table_bytes() const {
   if (made == nullptr) return 0;
   std::size_t bytes = made->backward_arrays.bytes() + made->best_arrays.size() * sizeof(Payload);
   if (const auto& words = made->weighted_arrays)
-    bytes += words->forward.bytes() + words->backward.bytes() + words->best.size() * sizeof(Payload);
+    bytes +=
+        words->forward.bytes() + words->backward.bytes() + words->best.size() * sizeof(Payload);
   return bytes;
 }
 

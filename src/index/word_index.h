@@ -24,9 +24,9 @@
 #include <string_view>
 #include <vector>
 
+#include "index/index_image.h"
 #include "prefix/compact_trie.h"
 #include "prefix/queries.h"
-#include "index/index_image.h"
 #include "search/sound_table.h"
 #include "search/suggestions.h"
 

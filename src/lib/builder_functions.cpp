@@ -205,8 +205,8 @@ SpellingTables spelling_tables(const KeyPool& keys, std::span<const std::string_
 
 // build_index(keys, words, values, sounds) -> (image, node_count, words,
 // spelling_keys, spelling_words): an index of `keys`, each with values[i] or
-// else its position, with a sound-alike table if `sounds`. `words` are the spellings the caller gave, when normalisation
-// made the keys out of them, else None. The results are the image of the
+// else its position, with a sound-alike table if `sounds`. `words` are the spellings the caller
+// gave, when normalisation made the keys out of them, else None. The results are the image of the
 // trie (index_image.h), its node count, and three word tables: the stored spellings in
 // the trie's order, and the spelling tables (empty without `words`).
 PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -2,7 +2,6 @@
 
 #include <array>
 
-
 namespace kelvaro {
 namespace {
 
@@ -26,83 +25,83 @@ constexpr std::array<Beginning, 8> kBeginnings{{{"kn", "n"},
                                                 {"x", "s"},
                                                 {"wh", "w"}}};
 
-// Appends the codes of `w` (lower-case ASCII letters) to `key`.
-void add_codes(std::string_view w, std::string& key) {
+// The sound spelled at w[i] (w in lower-case ASCII letters): its code,
+// empty for a silent letter, and how many letters spell it.
+struct Sound {
+  std::string_view code;
+  std::size_t letters = 1;
+};
+
+Sound sound_at(std::string_view w, std::size_t i) {
   const std::size_t n = w.size();
   const auto at = [&](std::size_t k) { return k < n ? w[k] : '\0'; };
-  const auto add = [&](std::string_view code) {
-    for (char ch : code)
-      if (key.empty() || key.back() != ch) key.push_back(ch);
-  };
-  for (std::size_t i = 0; i < n;) {
-    const char c = w[i], next = at(i + 1), after = at(i + 2);
-    // "cia", "sio", "tion" and the like sound as "sh".
-    const bool sh_ending = next == 'i' && (after == 'a' || after == 'o');
-    std::size_t step = 1;
-    switch (c) {
-      case 'a': case 'e': case 'i': case 'o': case 'u':
-        if (i == 0) add("A");
-        break;
-      case 'y':
-        if (is_vowel(next)) add("Y");
-        else if (i == 0) add("A");
-        break;
-      case 'w':
-        if (is_vowel(next)) add("W");
-        break;
-      case 'h':
-        if (is_vowel(next) && (i == 0 || is_vowel(w[i - 1]))) add("H");
-        break;
-      case 'c':
-        if (next == 'h' || sh_ending) add("X"), step = 2;
-        else if (next == 'k') add("K"), step = 2;
-        else add(is_soft(next) ? "S" : "K");
-        break;
-      case 's':
-        if (next == 'h' || sh_ending) add("X"), step = 2;
-        else if (next == 'c' && after == 'h') add("SK"), step = 3;
-        else if (next == 'c' && is_soft(after)) add("S"), step = 2;
-        else add("S");
-        break;
-      case 't':
-        if (next == 'h') add("0"), step = 2;
-        else if (sh_ending) add("X"), step = 2;
-        else if (next == 'c' && after == 'h') add("X"), step = 3;
-        else add("T");
-        break;
-      case 'd':
-        if (next == 'g' && is_soft(after)) add("J"), step = 2;
-        else add("T");
-        break;
-      case 'g':
-        if (next == 'h') {
-          if (i == 0) add("K");
-          step = 2;
-        } else if (next == 'n' && (i + 2 == n || (after == 'e' && i + 3 == n))) {
-          // A silent g: "sign", "reign", "benign".
-        } else {
-          add(is_soft(next) ? "J" : "K");
-        }
-        break;
-      case 'p':
-        if (next == 'h') add("F"), step = 2;
-        else add("P");
-        break;
-      case 'b':
-        if (!(i > 0 && w[i - 1] == 'm' && i + 1 == n)) add("P");  // a silent final "mb"
-        break;
-      case 'q': case 'k': add("K"); break;
-      case 'x': add("KS"); break;
-      case 'z': add("S"); break;
-      case 'v': case 'f': add("F"); break;
-      case 'j': add("J"); break;
-      case 'm': add("M"); break;
-      case 'n': add("N"); break;
-      case 'l': add("L"); break;
-      case 'r': add("R"); break;
-      default: break;
-    }
-    i += step;
+  const char c = w[i], next = at(i + 1), after = at(i + 2);
+  // "cia", "sio", "tion" and the like sound as "sh".
+  const bool sh_ending = next == 'i' && (after == 'a' || after == 'o');
+  switch (c) {
+    case 'a':
+    case 'e':
+    case 'i':
+    case 'o':
+    case 'u':
+      return {i == 0 ? "A" : ""};
+    case 'y':
+      if (is_vowel(next)) return {"Y"};
+      return {i == 0 ? "A" : ""};
+    case 'w':
+      return {is_vowel(next) ? "W" : ""};
+    case 'h':
+      return {is_vowel(next) && (i == 0 || is_vowel(w[i - 1])) ? "H" : ""};
+    case 'c':
+      if (next == 'h' || sh_ending) return {"X", 2};
+      if (next == 'k') return {"K", 2};
+      return {is_soft(next) ? "S" : "K"};
+    case 's':
+      if (next == 'h' || sh_ending) return {"X", 2};
+      if (next == 'c' && after == 'h') return {"SK", 3};
+      if (next == 'c' && is_soft(after)) return {"S", 2};
+      return {"S"};
+    case 't':
+      if (next == 'h') return {"0", 2};
+      if (sh_ending) return {"X", 2};
+      if (next == 'c' && after == 'h') return {"X", 3};
+      return {"T"};
+    case 'd':
+      if (next == 'g' && is_soft(after)) return {"J", 2};
+      return {"T"};
+    case 'g':
+      if (next == 'h') return {i == 0 ? "K" : "", 2};
+      // A silent g: "sign", "reign", "benign".
+      if (next == 'n' && (i + 2 == n || (after == 'e' && i + 3 == n))) return {""};
+      return {is_soft(next) ? "J" : "K"};
+    case 'p':
+      if (next == 'h') return {"F", 2};
+      return {"P"};
+    case 'b':
+      // A silent final "mb".
+      return {i > 0 && w[i - 1] == 'm' && i + 1 == n ? "" : "P"};
+    case 'q':
+    case 'k':
+      return {"K"};
+    case 'x':
+      return {"KS"};
+    case 'z':
+      return {"S"};
+    case 'v':
+    case 'f':
+      return {"F"};
+    case 'j':
+      return {"J"};
+    case 'm':
+      return {"M"};
+    case 'n':
+      return {"N"};
+    case 'l':
+      return {"L"};
+    case 'r':
+      return {"R"};
+    default:
+      return {""};
   }
 }
 
@@ -125,7 +124,12 @@ std::optional<std::string> sound_key(std::u32string_view word) {
     }
   }
   std::string key;
-  add_codes(w, key);
+  for (std::size_t i = 0; i < w.size();) {
+    const Sound sound = sound_at(w, i);
+    for (const char code : sound.code)
+      if (key.empty() || key.back() != code) key.push_back(code);
+    i += sound.letters;
+  }
   // "h" or "wh" alone say nothing about how a word sounds.
   if (key.empty()) return std::nullopt;
   return key;

@@ -116,7 +116,8 @@ class Ranking {
     std::vector<Match> matches;
     matches.reserve(best_.size());
     for (const Candidate& each : best_) {
-      const Cell distance = each.distance ? *each.distance : edit_distance(each.rank.text, word_, true);
+      const Cell distance =
+          each.distance ? *each.distance : edit_distance(each.rank.text, word_, true);
       matches.push_back({utf8::encode(each.rank.text), each.payload, distance});
     }
     return matches;
@@ -161,8 +162,7 @@ std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_w
         [&](bool backward, CompactTrie::Place node, Cell least) {
           // Each edit costs at least kLeastTypoCostPerEdit.
           const double cost = static_cast<double>(least) * kLeastTypoCostPerEdit;
-          return !backward &&
-                 ranking.cannot_enter(ranking.bound(cost, walked.best_forward[node]));
+          return !backward && ranking.cannot_enter(ranking.bound(cost, walked.best_forward[node]));
         });
   };
   // Fast path, for the best few of a weighted index whose words are mostly

@@ -53,8 +53,7 @@ struct IndexTries {
 // for every text stored in `tries` within max_dist of the word (with
 // transpositions), some more than once, and lets skip prune nodes (see
 // TreeWalk::run). The index chooses which walks run (WordIndex).
-using CandidateWalks =
-    std::function<void(const IndexTries&, const SplitFound&, const SplitSkip&)>;
+using CandidateWalks = std::function<void(const IndexTries&, const SplitFound&, const SplitSkip&)>;
 
 // `weighted_words`, in a weighted index, may be the tries of its words with
 // a weight alone, which spare walking the others when the best `limit` are

@@ -165,8 +165,8 @@ std::uint32_t TypoRows::cost(std::u32string_view meant) const {
   std::uint32_t* current = previous + columns;
   first(previous);
   for (std::size_t i = 0; i < meant.size(); ++i) {
-    next(meant[i], i > 0 ? std::optional(meant[i - 1]) : std::nullopt, left_out_price(meant_lower_, i), previous, before,
-         current);
+    next(meant[i], i > 0 ? std::optional(meant[i - 1]) : std::nullopt,
+         left_out_price(meant_lower_, i), previous, before, current);
     std::swap(before, previous);
     std::swap(previous, current);
   }

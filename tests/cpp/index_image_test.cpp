@@ -92,14 +92,16 @@ TEST(IndexImage, ReadsBackWhatItWrote) {
 }
 
 TEST(SoundTable, FindsTheWordsOfAKeyAndRefusesForgedOnes) {
-  const std::vector<std::string_view> keys = {"fone", "phone", "pone", "\u00e9t\u00e9", "h", "Knight"};
+  const std::vector<std::string_view> keys = {"fone",          "phone", "pone",
+                                              "\u00e9t\u00e9", "h",     "Knight"};
   const CompactTrieArrays forward = compact(build_trie(keys, {}).trie);
   SoundTableArrays arrays = make_sound_table(CompactTrie(forward.spans()));
   // Words of other alphabets, or of no sound, have no key.
   EXPECT_EQ(arrays.text_ends.size(), 4u);
   const SoundTable table(arrays.spans());
   std::vector<std::u32string> found;
-  table.for_each_sounding(*sound_key(U"fown"), [&](std::u32string&& word) { found.push_back(word); });
+  table.for_each_sounding(*sound_key(U"fown"),
+                          [&](std::u32string&& word) { found.push_back(word); });
   EXPECT_EQ(found, (std::vector<std::u32string>{U"fone", U"phone"}));
   found.clear();
   table.for_each_sounding("NT", [&](std::u32string&& word) { found.push_back(word); });
