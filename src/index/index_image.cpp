@@ -135,6 +135,12 @@ std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
     write_trie(out, weighted_words->forward);
     write_trie(out, weighted_words->backward);
     out.array(weighted_words->best);
+    const DeleteTableSpans& near = weighted_words->near;
+    out.array(near.bucket_starts);
+    out.array(near.entries);
+    out.array(near.tags);
+    out.array(near.text_ends);
+    out.array(near.texts);
   }
   return out.take();
 }
@@ -171,7 +177,10 @@ std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> i
       if (auto problem = read_trie(in, words.forward)) return "its weighted trie: " + *problem;
       if (auto problem = read_trie(in, words.backward))
         return "its reversed weighted trie: " + *problem;
-      if (!in.array(words.best)) return "it is cut short";
+      if (!in.array(words.best) || !in.array(words.near.bucket_starts) ||
+          !in.array(words.near.entries) || !in.array(words.near.tags) ||
+          !in.array(words.near.text_ends) || !in.array(words.near.texts))
+        return "it is cut short";
       if (words.best.size() != words.forward.label_end.size())
         return "its weighted trie's best payloads do not match it";
       if (!parts.backward) return "it holds the weighted words' tries without the reversed trie";
@@ -185,6 +194,8 @@ std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> i
       return "its weighted trie: " + *problem;
     if (auto problem = view_problem(parts.weighted_words->backward))
       return "its reversed weighted trie: " + *problem;
+    if (auto problem = delete_table_problem(parts.weighted_words->near))
+      return "its table of deletions: " + *problem;
   }
   return parts;
 }

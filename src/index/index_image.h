@@ -17,7 +17,10 @@
 //             text_ends and texts, each a u64 count and the elements, padded;
 //     with the reversed trie, in a weighted index most of whose words have
 //     no weight, the tries of the words with one (WeightedWordsSpans):
-//             u64 2, the two tries as above, and their best payloads as above
+//             u64 2, the two tries as above, their best payloads as above,
+//             and the table of their deletions (delete_table.h):
+//             bucket_starts, entries, tags, text_ends and texts, each a u64
+//             count and the elements, padded
 //
 // Integers are little-endian. Reading checks every count against the bytes
 // there are and every trie with view_problem, so that no walk of a hostile
@@ -32,15 +35,18 @@
 #include <vector>
 
 #include "prefix/compact_trie.h"
+#include "search/delete_table.h"
 #include "search/sound_table.h"
 
 namespace kelvaro {
 
-// The tries of the words with a weight alone, forward and reversed, and
-// the best payload of each folded node of the forward one.
+// The tries of the words with a weight alone, forward and reversed, the
+// best payload of each folded node of the forward one, and the table of
+// their deletions.
 struct WeightedWordsSpans {
   CompactTrieSpans forward, backward;
   std::span<const Payload> best;
+  DeleteTableSpans near;
 };
 
 struct ImageParts {

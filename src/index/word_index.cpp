@@ -28,6 +28,7 @@ namespace {
 struct WeightedWords {
   CompactTrieArrays forward, backward;
   std::vector<Payload> best;
+  DeleteTableArrays near;
 };
 
 // A weighted index's words with a weight, when they are at most this share
@@ -55,6 +56,7 @@ std::unique_ptr<WeightedWords> make_weighted_words(const CompactTrie& forward) {
   const CompactTrie trie(words->forward.spans());
   words->backward = reversed_trie(trie);
   words->best = best_payloads_below(trie);
+  words->near = make_delete_table(keys);
   return words;
 }
 
@@ -72,6 +74,7 @@ struct WordIndex::Tables {
   std::unique_ptr<WeightedWords> weighted_arrays;
   std::optional<CompactTrie> weighted_forward, weighted_backward;
   std::span<const Payload> weighted_best;
+  std::optional<DeleteTable> weighted_near;
 };
 
 namespace {
@@ -114,6 +117,7 @@ const WordIndex::Tables& WordIndex::tables() const {
       tables->weighted_forward.emplace(words->forward);
       tables->weighted_backward.emplace(words->backward);
       tables->weighted_best = words->best;
+      tables->weighted_near.emplace(words->near);
     }
   } else {
     tables->backward_arrays = reversed_trie(forward_);
@@ -127,6 +131,7 @@ const WordIndex::Tables& WordIndex::tables() const {
       tables->weighted_forward.emplace(words->forward.spans());
       tables->weighted_backward.emplace(words->backward.spans());
       tables->weighted_best = words->best;
+      tables->weighted_near.emplace(words->near.spans());
     }
   }
   tables->weights = {0, 0};
@@ -166,7 +171,7 @@ std::optional<WeightedWordsSpans> WordIndex::weighted_words() const {
   const Tables& made = tables();
   if (!made.weighted_forward) return std::nullopt;
   return WeightedWordsSpans{made.weighted_forward->spans(), made.weighted_backward->spans(),
-                            made.weighted_best};
+                            made.weighted_best, made.weighted_near->spans()};
 }
 
 std::size_t WordIndex::made_table_bytes() const {
@@ -285,6 +290,21 @@ std::vector<Match> WordIndex::suggest(std::u32string_view word, std::uint64_t ma
   return kelvaro::suggest(
       tries, weighted ? &*weighted : nullptr, word, max_dist, limit, weighted_,
       [&](const IndexTries& walked, const SplitFound& found, const SplitSkip& skip) {
+        // Fast path for the words with a weight within two edits: their
+        // table of deletions finds them in a few dozen lookups where a walk
+        // visits thousands of nodes. Each is measured, and looked up for
+        // its payload (and to be sure that it is stored).
+        if (lookup.weighted_near && &walked.forward == &*lookup.weighted_forward &&
+            DeleteTable::answers(word, max_dist)) {
+          const EditBand band(word, max_dist, word.size() + max_dist);
+          lookup.weighted_near->for_each_near(word, max_dist, [&](std::u32string&& text) {
+            const Cell distance = band.distance_to(text);
+            if (distance > max_dist) return;
+            const auto node = find_exact(walked.forward, text);
+            if (node) found(std::move(text), *walked.forward.payload(*node), distance);
+          });
+          return;
+        }
         if (max_dist > 0 && split_pays(word.size(), max_dist) &&
             can_split(walked.forward, walked.backward))
           for_each_split_match(walked.forward, walked.backward, word, max_dist, true, found, skip);

@@ -101,6 +101,28 @@ class EditBand {
 
   Cell smallest(const Cell* row) const { return *std::min_element(row, row + width_); }
 
+  // The distance between `text` and the query, with transpositions, or
+  // cap() when it is beyond the bound: the band's rows down the text, as a
+  // walk would make them along a path that spells it, stopping as soon as
+  // a row holds nothing within the bound.
+  Cell distance_to(std::u32string_view text) const {
+    if (text.size() > query_.size() + bound_ || query_.size() > text.size() + bound_) return cap();
+    thread_local std::vector<Cell> rows;
+    rows.resize(3 * stride());
+    Cell* grandparent = rows.data();
+    Cell* parent = grandparent + stride();
+    Cell* row = parent + stride();
+    root_row(parent);
+    for (std::size_t depth = 1; depth <= text.size(); ++depth) {
+      const char32_t before = depth > 1 ? text[depth - 2] : 0;
+      if (child_row_swapping(depth, text[depth - 1], before, parent, grandparent, row) > bound_)
+        return cap();
+      std::swap(grandparent, parent);
+      std::swap(parent, row);
+    }
+    return last(text.size(), parent);
+  }
+
   // The least distance from the query of any text that extends the path of
   // the node at `depth` by `nearest` to `deepest` characters: from column j
   // the n - j query characters left take one edit for every character of

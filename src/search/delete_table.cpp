@@ -1,0 +1,151 @@
+#include "search/delete_table.h"
+
+#include <algorithm>
+#include <bit>
+#include <utility>
+
+#include "builder/word_table.h"
+#include "prefix/interrupt.h"
+#include "prefix/utf8.h"
+
+namespace kelvaro {
+namespace {
+
+// FNV-1a over the characters, which spreads the top bits well enough for
+// buckets.
+std::uint64_t hash_of(std::u32string_view text) {
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  for (const char32_t ch : text) {
+    hash ^= ch;
+    hash *= 0x100000001b3ull;
+  }
+  // Mix the low bits, which the multiplications fill last, into the top.
+  hash ^= hash >> 29;
+  hash *= 0xbf58476d1ce4e5b9ull;
+  return hash ^ (hash >> 32);
+}
+
+// The distinct texts made by deleting up to `reach` characters of `text`.
+void deletions(std::u32string_view text, std::size_t reach, std::vector<std::u32string>& out) {
+  out.clear();
+  out.emplace_back(text);
+  std::size_t from = 0;
+  for (std::size_t round = 0; round < reach; ++round) {
+    const std::size_t to = out.size();
+    for (std::size_t k = from; k < to; ++k) {
+      for (std::size_t i = 0; i < out[k].size(); ++i) {
+        // Deleting either of two equal neighbours makes the same text.
+        if (i > 0 && out[k][i] == out[k][i - 1]) continue;
+        std::u32string shorter = out[k];
+        shorter.erase(i, 1);
+        out.push_back(std::move(shorter));
+      }
+    }
+    from = to;
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+}
+
+unsigned bits_for(std::size_t entries) {
+  // About two entries a bucket.
+  const std::size_t buckets = std::max<std::size_t>(1, entries / 2);
+  return std::min(28u, static_cast<unsigned>(std::bit_width(buckets - 1)));
+}
+
+unsigned bits_of(std::size_t bucket_starts) {
+  return static_cast<unsigned>(std::bit_width(bucket_starts - 1) - 1);
+}
+
+std::size_t bucket_of(std::uint64_t hash, unsigned bits) {
+  return bits == 0 ? 0 : static_cast<std::size_t>(hash >> (64 - bits));
+}
+
+std::uint8_t tag_of(std::uint64_t hash, unsigned bits) {
+  return static_cast<std::uint8_t>(hash >> (56 - bits));
+}
+
+}  // namespace
+
+DeleteTableArrays make_delete_table(std::span<const std::string_view> words) {
+  DeleteTableArrays table;
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> filed;
+  std::vector<std::u32string> variants;
+  InterruptCheck interrupts;
+  for (std::uint32_t i = 0; i < words.size(); ++i) {
+    interrupts.tick();
+    table.texts.insert(table.texts.end(), words[i].begin(), words[i].end());
+    table.text_ends.push_back(static_cast<std::uint32_t>(table.texts.size()));
+    deletions(utf8::decode(words[i]), kDeleteReach, variants);
+    for (const std::u32string& variant : variants) filed.emplace_back(hash_of(variant), i);
+  }
+  const unsigned bits = bits_for(filed.size());
+  std::sort(filed.begin(), filed.end());
+  table.bucket_starts.assign((std::size_t{1} << bits) + 1, 0);
+  for (const auto& [hash, word] : filed) {
+    ++table.bucket_starts[bucket_of(hash, bits) + 1];
+    table.entries.push_back(word);
+    table.tags.push_back(tag_of(hash, bits));
+  }
+  for (std::size_t b = 1; b < table.bucket_starts.size(); ++b)
+    table.bucket_starts[b] += table.bucket_starts[b - 1];
+  return table;
+}
+
+std::optional<std::string> delete_table_problem(const DeleteTableSpans& spans) {
+  const std::size_t buckets = spans.bucket_starts.size();
+  if (buckets < 2 || !std::has_single_bit(buckets - 1) || buckets - 1 > (std::size_t{1} << 28))
+    return std::string("its bucket count is not a power of two");
+  if (spans.bucket_starts.front() != 0 || spans.bucket_starts.back() != spans.entries.size() ||
+      !std::is_sorted(spans.bucket_starts.begin(), spans.bucket_starts.end()))
+    return std::string("its buckets do not cover its entries");
+  if (spans.tags.size() != spans.entries.size())
+    return std::string("its tags do not match its entries");
+  const std::size_t words = spans.text_ends.size();
+  for (const std::uint32_t word : spans.entries)
+    if (word >= words) return std::string("an entry names no word");
+  if (!std::is_sorted(spans.text_ends.begin(), spans.text_ends.end()) ||
+      (words > 0 ? spans.text_ends.back() : 0) != spans.texts.size())
+    return std::string("its word ends do not cover its texts");
+  for (std::size_t i = 0, start = 0; i < words; start = spans.text_ends[i++])
+    if (!is_well_formed_utf8(spans.texts.subspan(start, spans.text_ends[i] - start)))
+      return std::string("a word is not UTF-8");
+  return std::nullopt;
+}
+
+DeleteTable::DeleteTable(const DeleteTableSpans& spans)
+    : spans_(spans), bits_(bits_of(spans.bucket_starts.size())) {}
+
+bool DeleteTable::answers(std::u32string_view typed, std::uint64_t max_dist) {
+  // A longer text has hundreds of deletions, and a walk does better.
+  constexpr std::size_t kLongest = 24;
+  return max_dist <= kDeleteReach && typed.size() <= kLongest;
+}
+
+void DeleteTable::for_each_near(std::u32string_view typed, std::uint64_t max_dist,
+                                const std::function<void(std::u32string&&)>& each) const {
+  thread_local std::vector<std::u32string> variants;
+  thread_local std::vector<std::uint32_t> found;
+  deletions(typed, max_dist, variants);
+  found.clear();
+  for (const std::u32string& variant : variants) {
+    const std::uint64_t hash = hash_of(variant);
+    const std::size_t bucket = bucket_of(hash, bits_);
+    const std::uint8_t tag = tag_of(hash, bits_);
+    for (std::uint32_t e = spans_.bucket_starts[bucket]; e < spans_.bucket_starts[bucket + 1]; ++e)
+      if (spans_.tags[e] == tag) found.push_back(spans_.entries[e]);
+  }
+  std::sort(found.begin(), found.end());
+  found.erase(std::unique(found.begin(), found.end()), found.end());
+  for (const std::uint32_t word : found) {
+    const std::uint32_t start = word == 0 ? 0 : spans_.text_ends[word - 1];
+    const std::size_t size = spans_.text_ends[word] - start;
+    // A word of too few bytes, or of too many to be short enough even in
+    // characters of four bytes, differs in length by more than max_dist.
+    if (size + max_dist < typed.size() || size > 4 * (typed.size() + max_dist)) continue;
+    const auto bytes = spans_.texts.subspan(start, size);
+    each(utf8::decode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
+  }
+}
+
+}  // namespace kelvaro
