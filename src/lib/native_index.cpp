@@ -699,7 +699,8 @@ PyObject* memory(PyObject* self, PyObject*) {
     std::size_t weighted = 0;
     if (state.backward || made > 0) {
       if (const std::optional<WeightedWordsSpans> words = state.index->weighted_words())
-        weighted = words->forward.bytes() + words->backward.bytes() + words->best.size_bytes();
+        weighted = words->forward.bytes() + words->backward.bytes() + words->best.size_bytes() +
+                   words->near.bytes();
     }
     std::size_t unfolded = 0;
     if (state.trie) {

@@ -69,26 +69,51 @@ std::uint8_t tag_of(std::uint64_t hash, unsigned bits) {
 
 DeleteTableArrays make_delete_table(std::span<const std::string_view> words) {
   DeleteTableArrays table;
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> filed;
-  std::vector<std::u32string> variants;
+  // Each word's deletions, hashed, without duplicates; then the entries
+  // placed bucket by bucket, in the order of the words within each.
+  struct Filed {
+    std::uint64_t hash;
+    std::uint32_t word;
+  };
+  std::vector<Filed> filed;
+  std::vector<std::uint64_t> hashes;
+  std::u32string word, shorter;
   InterruptCheck interrupts;
   for (std::uint32_t i = 0; i < words.size(); ++i) {
     interrupts.tick();
     table.texts.insert(table.texts.end(), words[i].begin(), words[i].end());
     table.text_ends.push_back(static_cast<std::uint32_t>(table.texts.size()));
-    deletions(utf8::decode(words[i]), kDeleteReach, variants);
-    for (const std::u32string& variant : variants) filed.emplace_back(hash_of(variant), i);
+    word = utf8::decode(words[i]);
+    hashes.clear();
+    hashes.push_back(hash_of(word));
+    for (std::size_t a = 0; a < word.size(); ++a) {
+      shorter = word;
+      shorter.erase(a, 1);
+      hashes.push_back(hash_of(shorter));
+      for (std::size_t b = a; b < shorter.size(); ++b) {
+        const char32_t gone = shorter[b];
+        shorter.erase(b, 1);
+        hashes.push_back(hash_of(shorter));
+        shorter.insert(b, 1, gone);
+      }
+    }
+    std::sort(hashes.begin(), hashes.end());
+    hashes.erase(std::unique(hashes.begin(), hashes.end()), hashes.end());
+    for (const std::uint64_t hash : hashes) filed.push_back({hash, i});
   }
   const unsigned bits = bits_for(filed.size());
-  std::sort(filed.begin(), filed.end());
   table.bucket_starts.assign((std::size_t{1} << bits) + 1, 0);
-  for (const auto& [hash, word] : filed) {
-    ++table.bucket_starts[bucket_of(hash, bits) + 1];
-    table.entries.push_back(word);
-    table.tags.push_back(tag_of(hash, bits));
-  }
+  for (const Filed& each : filed) ++table.bucket_starts[bucket_of(each.hash, bits) + 1];
   for (std::size_t b = 1; b < table.bucket_starts.size(); ++b)
     table.bucket_starts[b] += table.bucket_starts[b - 1];
+  table.entries.resize(filed.size());
+  table.tags.resize(filed.size());
+  std::vector<std::uint32_t> next(table.bucket_starts.begin(), table.bucket_starts.end() - 1);
+  for (const Filed& each : filed) {
+    const std::uint32_t at = next[bucket_of(each.hash, bits)]++;
+    table.entries[at] = each.word;
+    table.tags[at] = tag_of(each.hash, bits);
+  }
   return table;
 }
 
