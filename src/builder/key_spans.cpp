@@ -72,4 +72,12 @@ std::vector<std::string_view> split_lines(std::string_view text) {
   return keys;
 }
 
+std::vector<std::string_view> split_at(std::string_view text, std::span<const std::size_t> ends) {
+  std::vector<std::string_view> keys;
+  keys.reserve(ends.size());
+  for (std::size_t i = 0, start = 0; i < ends.size(); start = ends[i++])
+    keys.push_back(text.substr(start, ends[i] - start));
+  return keys;
+}
+
 }  // namespace kelvaro

@@ -23,4 +23,7 @@ std::optional<std::vector<std::string_view>> split_keys(
 // one: a join that Python makes without even an array of lengths.
 std::vector<std::string_view> split_lines(std::string_view text);
 
+// The keys of a text that holds them back to back, key i ending at ends[i].
+std::vector<std::string_view> split_at(std::string_view text, std::span<const std::size_t> ends);
+
 }  // namespace kelvaro

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "builder/key_spans.h"
 #include "builder/trie_builder.h"
 #include "prefix/interrupt.h"
 #include "prefix/utf8.h"
@@ -46,10 +47,7 @@ CompactTrieArrays reversed_trie(const CompactTrie& forward) {
     ends.push_back(bytes.size());
     values.push_back(payload);
   });
-  std::vector<std::string_view> keys;
-  keys.reserve(ends.size());
-  for (std::size_t i = 0, start = 0; i < ends.size(); start = ends[i++])
-    keys.push_back(std::string_view(bytes).substr(start, ends[i] - start));
+  const std::vector<std::string_view> keys = split_at(bytes, ends);
   return compact(build_trie(keys, values).trie);
 }
 

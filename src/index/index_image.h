@@ -47,6 +47,10 @@ struct WeightedWordsSpans {
   CompactTrieSpans forward, backward;
   std::span<const Payload> best;
   DeleteTableSpans near;
+
+  std::size_t bytes() const {
+    return forward.bytes() + backward.bytes() + best.size_bytes() + near.bytes();
+  }
 };
 
 struct ImageParts {

@@ -6,6 +6,7 @@
 #include <tuple>
 #include <utility>
 
+#include "builder/key_spans.h"
 #include "builder/reversed_trie.h"
 #include "builder/trie_builder.h"
 #include "builder/word_table.h"
@@ -17,10 +18,6 @@
 
 namespace kelvaro {
 
-// What the faster searches need besides the trie, made once per index:
-// the trie of the reversed keys, and the heaviest payload at or below each
-// node of the index's trie (4 bytes a node), which completion walks by and
-// suggestions prune by.
 namespace {
 
 // The tries of the words with a weight alone, and their best payloads below
@@ -47,10 +44,7 @@ std::unique_ptr<WeightedWords> make_weighted_words(const CompactTrie& forward) {
   });
   const double all = static_cast<double>(forward.payloads().size());
   if (static_cast<double>(values.size()) > kFewWeighted * all) return nullptr;
-  std::vector<std::string_view> keys;
-  keys.reserve(ends.size());
-  for (std::size_t i = 0, start = 0; i < ends.size(); start = ends[i++])
-    keys.push_back(std::string_view(bytes).substr(start, ends[i] - start));
+  const std::vector<std::string_view> keys = split_at(bytes, ends);
   auto words = std::make_unique<WeightedWords>();
   words->forward = compact(build_trie(keys, values).trie);
   const CompactTrie trie(words->forward.spans());
@@ -62,6 +56,10 @@ std::unique_ptr<WeightedWords> make_weighted_words(const CompactTrie& forward) {
 
 }  // namespace
 
+// What the faster searches need besides the trie, made once per index:
+// the trie of the reversed keys, and the heaviest payload at or below each
+// node of the index's trie (4 bytes a node), which completion walks by and
+// suggestions prune by.
 struct WordIndex::Tables {
   CompactTrieArrays backward_arrays;
   std::vector<Payload> best_arrays;
@@ -72,6 +70,7 @@ struct WordIndex::Tables {
   // one, which suggestions look through first (suggestions.h): made here,
   // or saved.
   std::unique_ptr<WeightedWords> weighted_arrays;
+  std::optional<WeightedWordsSpans> weighted_words;
   std::optional<CompactTrie> weighted_forward, weighted_backward;
   std::span<const Payload> weighted_best;
   std::optional<DeleteTable> weighted_near;
@@ -110,29 +109,26 @@ const WordIndex::Tables& WordIndex::tables() const {
   std::lock_guard lock(tables_lock_);
   if (const Tables* made = tables_.load(std::memory_order_relaxed)) return *made;
   auto tables = std::make_unique<Tables>();
+  std::optional<WeightedWordsSpans>& weighted_words = tables->weighted_words;
   if (saved_.backward != nullptr) {
     tables->backward = *saved_.backward;
     tables->best_forward = saved_.best_forward;
-    if (const auto& words = saved_.weighted_words) {
-      tables->weighted_forward.emplace(words->forward);
-      tables->weighted_backward.emplace(words->backward);
-      tables->weighted_best = words->best;
-      tables->weighted_near.emplace(words->near);
-    }
+    weighted_words = saved_.weighted_words;
   } else {
     tables->backward_arrays = reversed_trie(forward_);
     tables->backward = CompactTrie(tables->backward_arrays.spans());
     tables->best_arrays = best_payloads_below(forward_);
     tables->best_forward = tables->best_arrays;
+    if (weighted_) tables->weighted_arrays = make_weighted_words(forward_);
+    if (const auto& words = tables->weighted_arrays)
+      weighted_words = WeightedWordsSpans{words->forward.spans(), words->backward.spans(),
+                                          words->best, words->near.spans()};
   }
-  if (weighted_ && saved_.backward == nullptr) {
-    tables->weighted_arrays = make_weighted_words(forward_);
-    if (const auto& words = tables->weighted_arrays) {
-      tables->weighted_forward.emplace(words->forward.spans());
-      tables->weighted_backward.emplace(words->backward.spans());
-      tables->weighted_best = words->best;
-      tables->weighted_near.emplace(words->near.spans());
-    }
+  if (weighted_words) {
+    tables->weighted_forward.emplace(weighted_words->forward);
+    tables->weighted_backward.emplace(weighted_words->backward);
+    tables->weighted_best = weighted_words->best;
+    tables->weighted_near.emplace(weighted_words->near);
   }
   tables->weights = {0, 0};
   for (const Payload payload : forward_.payloads()) {
@@ -168,19 +164,14 @@ std::span<const Payload> WordIndex::best_forward() const {
 }
 
 std::optional<WeightedWordsSpans> WordIndex::weighted_words() const {
-  const Tables& made = tables();
-  if (!made.weighted_forward) return std::nullopt;
-  return WeightedWordsSpans{made.weighted_forward->spans(), made.weighted_backward->spans(),
-                            made.weighted_best, made.weighted_near->spans()};
+  return tables().weighted_words;
 }
 
 std::size_t WordIndex::made_table_bytes() const {
   const Tables* made = tables_.load(std::memory_order_acquire);
   if (made == nullptr) return 0;
   std::size_t bytes = made->backward_arrays.bytes() + made->best_arrays.size() * sizeof(Payload);
-  if (const auto& words = made->weighted_arrays)
-    bytes +=
-        words->forward.bytes() + words->backward.bytes() + words->best.size() * sizeof(Payload);
+  if (made->weighted_arrays) bytes += made->weighted_words->bytes();
   return bytes;
 }
 
@@ -294,8 +285,7 @@ std::vector<Match> WordIndex::suggest(std::u32string_view word, std::uint64_t ma
         // table of deletions finds them in a few dozen lookups where a walk
         // visits thousands of nodes. Each is measured, and looked up for
         // its payload (and to be sure that it is stored).
-        if (lookup.weighted_near && &walked.forward == &*lookup.weighted_forward &&
-            DeleteTable::answers(word, max_dist)) {
+        if (weighted && &walked == &*weighted && DeleteTable::answers(word, max_dist)) {
           const EditBand band(word, max_dist, word.size() + max_dist);
           lookup.weighted_near->for_each_near(word, max_dist, [&](std::u32string&& text) {
             const Cell distance = band.distance_to(text);

@@ -136,7 +136,7 @@ class Index(NativeIndex):
         above 4294967295 is held at 4294967295.
 
         sounds=True (the default) gives the index a table of how its words
-        of ASCII letters sound (a few bytes a word), so that suggest also
+        of ASCII letters sound (about 20 bytes a word), so that suggest also
         finds words that sound like the word it is given, however far they
         are spelled from it. With sounds=False, or for words of other
         alphabets, suggest finds only words within its edit distance.

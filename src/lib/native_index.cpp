@@ -646,10 +646,7 @@ PyObject* image_bytes(PyObject* self, PyObject* complete) {
     if (full < 0) throw PyError::fetch();
     const std::vector<std::uint64_t> image = without_gil([&] {
       const WordIndex& index = *state.index;
-      const SoundTable* sounds = index.sounds();
-      const std::optional<SoundTableSpans> table =
-          sounds ? std::optional(sounds->spans()) : std::nullopt;
-      const SoundTableSpans* sound_spans = table ? &*table : nullptr;
+      const SoundTableSpans* sound_spans = index.sounds() ? &index.sounds()->spans() : nullptr;
       if (full == 0) return write_image(state.forward.spans(), nullptr, {}, sound_spans);
       const CompactTrie& backward = index.backward();
       const CompactTrieSpans reversed = backward.spans();
@@ -699,8 +696,7 @@ PyObject* memory(PyObject* self, PyObject*) {
     std::size_t weighted = 0;
     if (state.backward || made > 0) {
       if (const std::optional<WeightedWordsSpans> words = state.index->weighted_words())
-        weighted = words->forward.bytes() + words->backward.bytes() + words->best.size_bytes() +
-                   words->near.bytes();
+        weighted = words->bytes();
     }
     std::size_t unfolded = 0;
     if (state.trie) {

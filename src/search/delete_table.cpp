@@ -25,23 +25,24 @@ std::uint64_t hash_of(std::u32string_view text) {
   return hash ^ (hash >> 32);
 }
 
-// The distinct texts made by deleting up to `reach` characters of `text`.
-void deletions(std::u32string_view text, std::size_t reach, std::vector<std::u32string>& out) {
+// The distinct hashes of the texts made by deleting up to `reach` (at most
+// kDeleteReach) characters of `text`: what a word is filed under, and what
+// a lookup looks under.
+void deletion_hashes(std::u32string_view text, std::size_t reach, std::vector<std::uint64_t>& out) {
   out.clear();
-  out.emplace_back(text);
-  std::size_t from = 0;
-  for (std::size_t round = 0; round < reach; ++round) {
-    const std::size_t to = out.size();
-    for (std::size_t k = from; k < to; ++k) {
-      for (std::size_t i = 0; i < out[k].size(); ++i) {
-        // Deleting either of two equal neighbours makes the same text.
-        if (i > 0 && out[k][i] == out[k][i - 1]) continue;
-        std::u32string shorter = out[k];
-        shorter.erase(i, 1);
-        out.push_back(std::move(shorter));
-      }
+  out.push_back(hash_of(text));
+  std::u32string shorter;
+  for (std::size_t a = 0; reach >= 1 && a < text.size(); ++a) {
+    shorter.assign(text);
+    shorter.erase(a, 1);
+    out.push_back(hash_of(shorter));
+    // The second character deleted is one after the first.
+    for (std::size_t b = a; reach >= 2 && b < shorter.size(); ++b) {
+      const char32_t gone = shorter[b];
+      shorter.erase(b, 1);
+      out.push_back(hash_of(shorter));
+      shorter.insert(b, 1, gone);
     }
-    from = to;
   }
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());
@@ -77,28 +78,12 @@ DeleteTableArrays make_delete_table(std::span<const std::string_view> words) {
   };
   std::vector<Filed> filed;
   std::vector<std::uint64_t> hashes;
-  std::u32string word, shorter;
   InterruptCheck interrupts;
   for (std::uint32_t i = 0; i < words.size(); ++i) {
     interrupts.tick();
     table.texts.insert(table.texts.end(), words[i].begin(), words[i].end());
     table.text_ends.push_back(static_cast<std::uint32_t>(table.texts.size()));
-    word = utf8::decode(words[i]);
-    hashes.clear();
-    hashes.push_back(hash_of(word));
-    for (std::size_t a = 0; a < word.size(); ++a) {
-      shorter = word;
-      shorter.erase(a, 1);
-      hashes.push_back(hash_of(shorter));
-      for (std::size_t b = a; b < shorter.size(); ++b) {
-        const char32_t gone = shorter[b];
-        shorter.erase(b, 1);
-        hashes.push_back(hash_of(shorter));
-        shorter.insert(b, 1, gone);
-      }
-    }
-    std::sort(hashes.begin(), hashes.end());
-    hashes.erase(std::unique(hashes.begin(), hashes.end()), hashes.end());
+    deletion_hashes(utf8::decode(words[i]), kDeleteReach, hashes);
     for (const std::uint64_t hash : hashes) filed.push_back({hash, i});
   }
   const unsigned bits = bits_for(filed.size());
@@ -149,12 +134,11 @@ bool DeleteTable::answers(std::u32string_view typed, std::uint64_t max_dist) {
 
 void DeleteTable::for_each_near(std::u32string_view typed, std::uint64_t max_dist,
                                 const std::function<void(std::u32string&&)>& each) const {
-  thread_local std::vector<std::u32string> variants;
+  thread_local std::vector<std::uint64_t> hashes;
   thread_local std::vector<std::uint32_t> found;
-  deletions(typed, max_dist, variants);
+  deletion_hashes(typed, max_dist, hashes);
   found.clear();
-  for (const std::u32string& variant : variants) {
-    const std::uint64_t hash = hash_of(variant);
+  for (const std::uint64_t hash : hashes) {
     const std::size_t bucket = bucket_of(hash, bits_);
     const std::uint8_t tag = tag_of(hash, bits_);
     for (std::uint32_t e = spans_.bucket_starts[bucket]; e < spans_.bucket_starts[bucket + 1]; ++e)

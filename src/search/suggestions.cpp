@@ -39,19 +39,16 @@ struct Rank {
   std::int64_t lighter;  // minus the payload, in a weighted index
   std::u32string text;
 
+  Bound bound() const { return {unweighted, score, lighter}; }
+
   friend bool operator<(const Rank& a, const Rank& b) {
     if (a.not_the_word != b.not_the_word) return !a.not_the_word;
-    if (a.unweighted != b.unweighted) return !a.unweighted;
-    if (a.score != b.score) return a.score < b.score;
-    if (a.lighter != b.lighter) return a.lighter < b.lighter;
+    if (a.bound() < b.bound()) return true;
+    if (b.bound() < a.bound()) return false;
     return a.text < b.text;
   }
   // Whether this candidate comes before everything a bound stands for.
-  bool before(const Bound& bound) const {
-    if (!not_the_word) return true;
-    const Bound own{unweighted, score, lighter};
-    return own < bound;
-  }
+  bool before(const Bound& bound) const { return !not_the_word || this->bound() < bound; }
 };
 
 struct Candidate {
