@@ -30,8 +30,9 @@
 #include <string>
 #include <vector>
 
-#include "builder/reversed_trie.h"
+#include "build/reversed_trie.h"
 #include "codec/trie_codec.h"
+#include "folded/best_payloads.h"
 #include "index/word_index.h"
 #include "lib/py_ref.h"
 #include "prefix/internal_error.h"

@@ -8,19 +8,19 @@
 #include <string_view>
 #include <variant>
 
-#include "builder/index_trie_check.h"
+#include "format/index_trie_check.h"
 #include "checks.h"
-#include "prefix/compact_trie.h"
+#include "folded/compact_trie.h"
 #include "prefix/queries.h"
 #include "prefix/tree_walk.h"
 
 namespace kelvaro::fuzz {
 
-// The fold of `trie`, a sound trie whose siblings are distinct. A fold
+// The fold of `trie`, a tree-shaped trie whose siblings are distinct. A fold
 // passes the shape check that a loaded one must pass, and a trie numbered
 // as the builder numbers index tries unfolds to its very arrays.
 inline CompactTrieArrays fold(const Trie& trie) {
-  require(trie.is_sound() && trie.siblings_distinct(), "folding a trie that is no index trie");
+  require(trie.is_tree() && trie.siblings_distinct(), "folding a trie that is no index trie");
   CompactTrieArrays arrays = compact(trie);
   require(!view_problem(arrays.spans()).has_value(), "a fold fails the shape check");
   if (std::holds_alternative<IndexTrieCounts>(check_index_trie(trie)))
@@ -39,8 +39,8 @@ inline std::optional<CompactTrieArrays> fold_if_index(const Trie& trie) {
 inline void check_folded_lookup(const Trie& trie, const CompactTrie& folded,
                                 std::u32string_view query, std::uint64_t max_dist,
                                 std::optional<std::uint64_t> limit, bool transpositions) {
-  require(walk_sound_trie(folded, query, max_dist, limit, transpositions) ==
-              walk_sound_trie(trie, query, max_dist, limit, transpositions),
+  require(walk_tree(folded, query, max_dist, limit, transpositions) ==
+              walk_tree(trie, query, max_dist, limit, transpositions),
           "the fold's walk differs from the trie's");
   const auto found = find_exact(folded, query);
   const auto expected = find_exact(trie, query);

@@ -24,6 +24,7 @@
 #include "checks.h"
 #include "entry_points.h"
 #include "fold_checks.h"
+#include "folded/best_payloads.h"
 #include "input_reader.h"
 #include "prefix/trie.h"
 #include "prefix/utf8.h"
@@ -148,7 +149,7 @@ void run(std::span<const std::uint8_t> input) {
       limit_byte == 0 ? std::nullopt : std::optional<std::uint64_t>((limit_byte - 1) % 12);
 
   const Trie trie = build_trie(words);
-  require(trie.is_sound() && trie.runs_sorted(), "a built trie is not sound and sorted");
+  require(trie.is_tree() && trie.runs_sorted(), "a built trie is not tree-shaped and sorted");
   const CompactTrieArrays arrays = fold(trie);
   const CompactTrie folded(arrays.spans());
   const std::vector<Payload> best = best_payloads_below(folded);

@@ -28,11 +28,11 @@
 #include <variant>
 #include <vector>
 
-#include "builder/trie_builder.h"
+#include "build/trie_builder.h"
 #include "checks.h"
 #include "entry_points.h"
 #include "fold_checks.h"
-#include "index/index_image.h"
+#include "format/index_image.h"
 #include "index/parallel.h"
 #include "index/word_index.h"
 #include "input_reader.h"
@@ -66,7 +66,7 @@ std::vector<Match> expected_search(const Trie& trie, const Lookup& lookup) {
   if (empty && lookup.query.size() <= lookup.max_dist)
     all.push_back({std::string(), empty, lookup.query.size()});
   for (Match& match :
-       walk_sound_trie(trie, lookup.query, lookup.max_dist, std::nullopt, lookup.transpositions))
+       walk_tree(trie, lookup.query, lookup.max_dist, std::nullopt, lookup.transpositions))
     all.push_back(std::move(match));
   if (lookup.sorted)
     std::stable_sort(all.begin(), all.end(), [](const Match& a, const Match& b) {

@@ -20,10 +20,12 @@
 #include <variant>
 #include <vector>
 
-#include "builder/word_table.h"
+#include "bits/crc32c.h"
+#include "codec/byte_reader.h"
+#include "format/word_table.h"
 #include "checks.h"
 #include "entry_points.h"
-#include "index/index_image.h"
+#include "format/index_image.h"
 #include "index/word_index.h"
 #include "prefix/utf8.h"
 

@@ -152,7 +152,7 @@ void run(std::span<const std::uint8_t> input) {
       limit_byte == 0 ? std::nullopt : std::optional<std::uint64_t>((limit_byte - 1) % 12);
 
   const Trie trie = tree.to_trie();
-  require(trie.is_sound(), "a tree with a payload entry per node is not sound");
+  require(trie.is_tree(), "a tree with a payload entry per node is not tree-shaped");
   const std::vector<Match> found = fuzzy_match(trie, query, max_dist, limit);
   require(found == general_fuzzy_match(trie, query, max_dist, limit),
           "fuzzy_match differs from the general engine");

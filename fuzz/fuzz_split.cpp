@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "builder/reversed_trie.h"
-#include "builder/trie_builder.h"
+#include "build/reversed_trie.h"
+#include "build/trie_builder.h"
 #include "checks.h"
 #include "entry_points.h"
 #include "fold_checks.h"
@@ -63,7 +63,7 @@ void run(std::span<const std::uint8_t> input) {
         limit_byte == 0 ? std::nullopt : std::optional<std::uint64_t>((limit_byte - 1) % 10);
     const bool transpositions = reader.byte() & 1;
     require(split_search(forward, backward, query, max_dist, limit, transpositions) ==
-                walk_sound_trie(trie, query, max_dist, limit, transpositions),
+                walk_tree(trie, query, max_dist, limit, transpositions),
             "the split search differs from the plain walk");
   }
 }

@@ -1,6 +1,6 @@
 """Every faster way of searching against the plain one it stands in for.
 
-A trie that is sound (a tree whose every node has a run and a payload) is
+A trie that is tree-shaped (a tree whose every node has a run and a payload) is
 searched by the typed walk; the same trie with one unreachable node more
 (tests/test_fast_paths.py's not_a_tree) is searched by the general engine.
 An index is searched by the split search where it pays, which must give

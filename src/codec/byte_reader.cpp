@@ -90,4 +90,13 @@ bool ByteReader::fail(DecodeError error) {
   return false;
 }
 
+bool is_well_formed_utf8(std::span<const std::uint8_t> bytes) {
+  ByteReader reader(bytes);
+  char32_t ch;
+  while (reader.bytes_left() > 0) {
+    if (!reader.read_char(ch)) return false;
+  }
+  return true;
+}
+
 }  // namespace kelvaro

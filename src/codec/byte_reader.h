@@ -106,4 +106,7 @@ class ByteReader {
   std::optional<DecodeError> failure_;
 };
 
+// Whether `bytes` are well-formed UTF-8, read as the reader reads characters.
+bool is_well_formed_utf8(std::span<const std::uint8_t> bytes);
+
 }  // namespace kelvaro

@@ -6,10 +6,11 @@
 #include <tuple>
 #include <utility>
 
-#include "builder/key_spans.h"
-#include "builder/reversed_trie.h"
-#include "builder/trie_builder.h"
-#include "builder/word_table.h"
+#include "build/key_spans.h"
+#include "build/reversed_trie.h"
+#include "build/trie_builder.h"
+#include "folded/best_payloads.h"
+#include "format/word_table.h"
 #include "prefix/tree_walk.h"
 #include "prefix/utf8.h"
 #include "search/completion.h"
@@ -213,7 +214,7 @@ std::vector<Match> WordIndex::found(std::u32string_view query, std::uint64_t max
   } else if (splits(query, max_dist)) {
     walked = split_search(forward_, tables().backward, query, max_dist, limit, transpositions);
   } else {
-    walked = walk_sound_trie(forward_, query, max_dist, limit, transpositions);
+    walked = walk_tree(forward_, query, max_dist, limit, transpositions);
   }
   if (matches.empty()) return walked;
   matches.insert(matches.end(), std::make_move_iterator(walked.begin()),

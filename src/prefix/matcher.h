@@ -13,8 +13,8 @@
 // are recorded. Among a node's children the one that continues the query
 // exactly is entered first, so that the closest matches are found early.
 //
-// This is the walk for any trie, sound or not; TreeWalk does the same work
-// faster on sound tries and is checked against it.
+// This is the walk for any trie, tree-shaped or not; TreeWalk does the same work
+// faster on tree-shaped tries and is checked against it.
 #pragma once
 
 #include <cstdint>

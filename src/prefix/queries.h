@@ -11,10 +11,6 @@
 #include "prefix/trie.h"
 
 namespace kelvaro {
-class CompactTrie;
-}
-
-namespace kelvaro {
 
 // A match: the matching node's path text in UTF-8, its payload, and the edit
 // distance between the path text and the query.
@@ -32,16 +28,6 @@ std::vector<Match> fuzzy_match(const Trie& trie, std::u32string query, std::uint
 
 // The stored text equal to `query`, if any.
 std::optional<Match> exact_match(const Trie& trie, std::u32string query);
-
-// The plain walk of a sound trie (Trie::is_sound): what fuzzy_match finds,
-// or with transpositions, what it would find if a swap of two neighbouring
-// characters counted as one edit.
-std::vector<Match> walk_sound_trie(const Trie& trie, std::u32string_view query,
-                                   std::uint64_t max_dist, std::optional<std::uint64_t> limit,
-                                   bool transpositions);
-std::vector<Match> walk_sound_trie(const CompactTrie& trie, std::u32string_view query,
-                                   std::uint64_t max_dist, std::optional<std::uint64_t> limit,
-                                   bool transpositions);
 
 // The same searches, always by the general engine (dfs driving a Matcher),
 // which every faster way of searching is checked against.

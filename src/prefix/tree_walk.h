@@ -1,4 +1,4 @@
-// TreeWalk: the edit-distance search over a sound trie, with typed state.
+// TreeWalk: the edit-distance search over a tree-shaped trie, with typed state.
 //
 // It finds what the general engine (dfs driving a Matcher) finds, in the
 // same order: depth first from the root, a node before its descendants, and
@@ -8,7 +8,7 @@
 // text is within max_dist of the query; the children of a node are entered
 // while its row holds a distance within max_dist.
 //
-// In a sound trie (Trie::is_sound) nothing can fail, so the walk is free to
+// In a tree-shaped trie (Trie::is_tree) nothing can fail, so the walk is free to
 // skip what cannot change the answer, and it keeps its state in four flat
 // buffers instead of a State per node:
 //   - a stack of the nodes still to enter, with their depth and character;
@@ -35,7 +35,9 @@
 
 #include "prefix/edit_row.h"
 #include "prefix/interrupt.h"
+#include "prefix/queries.h"
 #include "prefix/trie.h"
+#include "prefix/utf8.h"
 
 namespace kelvaro {
 
@@ -59,7 +61,7 @@ class TreeWalk {
   static constexpr Key kKeyTable = 128;
 
  public:
-  // `trie` must be sound; `band` says the query and the bound.
+  // `trie` must be tree-shaped; `band` says the query and the bound.
   TreeWalk(const TrieT& trie, const EditBand& band, std::uint64_t max_dist, bool transpositions,
            WalkGuards guards = {})
       : trie_(trie), band_(band), max_dist_(max_dist), swapping_(transpositions), guards_(guards) {
@@ -352,8 +354,27 @@ class TreeWalk {
   }
 };
 
+// The plain walk of a tree-shaped trie as a list of matches: every stored
+// text within max_dist of `query` in walk order, at most `limit` of them;
+// with `transpositions` a swap of neighbours is one edit.
+template <typename TrieT>
+std::vector<Match> walk_tree(const TrieT& trie, std::u32string_view query, std::uint64_t max_dist,
+                             std::optional<std::uint64_t> limit, bool transpositions) {
+  std::vector<Match> matches;
+  if (limit == std::uint64_t{0}) return matches;
+  // No distance exceeds the longer of the query and the deepest path, which
+  // bounds the band.
+  const EditBand band(query, max_dist, std::max<std::uint64_t>(query.size(), trie.height()));
+  TreeWalk walk(trie, band, max_dist, transpositions);
+  walk.run([&](typename TrieT::Place node, std::u32string_view path, Cell distance) {
+    matches.push_back({utf8::encode(path), trie.payload(node), distance});
+    return !limit.has_value() || matches.size() < *limit;
+  });
+  return matches;
+}
+
 // The Place of the node that spells `query` and has a payload, as the search finds it
-// first, in a sound trie: a descent along the query, trying the children that
+// first, in a tree-shaped trie: a descent along the query, trying the children that
 // carry its next character (the last of them, then the others in run order)
 // and stopping at the first hit.
 template <typename TrieT>

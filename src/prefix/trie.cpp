@@ -13,14 +13,14 @@ Trie::Trie(std::vector<std::uint32_t> node_shifts, std::vector<OptionalChar> nod
       node_chars_(std::move(node_chars)),
       node_payloads_(std::move(node_payloads)),
       child_indices_(std::move(child_indices)) {
-  find_whether_sound();
+  find_whether_tree();
 }
 
-// One walk from the root, breadth first, proves soundness, lays out
+// One walk from the root, breadth first, proves that it is a tree, lays out
 // run_chars and finds the height; the runs of any nodes it did not reach are
 // checked after it, so that the whole trie is a tree. Then a pass from the
 // leaves up finds what lies below each node.
-void Trie::find_whether_sound() {
+void Trie::find_whether_tree() {
   const std::size_t reachable_bound = std::min(node_shifts_.size(), node_payloads_.size());
   if (reachable_bound == 0) return;
   std::vector<char32_t> run_chars(child_indices_.size());
@@ -99,7 +99,7 @@ void Trie::find_whether_sound() {
   height_ = height;
   runs_sorted_ = sorted;
   siblings_distinct_ = sorted && distinct;
-  sound_ = true;
+  tree_ = true;
 }
 
 void Trie::get_children(NodeId node, Children& out) const {

@@ -19,8 +19,8 @@
 // when an accessor or a traversal reaches the broken part, and then fails with
 // an internal error.
 //
-// Construction does look once at the shape, though. A trie that is sound (see
-// is_sound) can be walked without a single check, and for such a trie it also
+// Construction does look once at the shape, though. A trie that is tree-shaped (see
+// is_tree) can be walked without a single check, and for such a trie it also
 // lays out one side array: the characters of every run side by side, parallel
 // to child_indices, so that choosing among a node's children reads one small
 // array instead of every child's entry in node_chars.
@@ -100,17 +100,17 @@ class Trie {
   // (the runs from the root form a tree), has a run inside child_indices and
   // a payload entry, and, the root aside, a character: no lookup on it can
   // fail, so a lookup can take any route it likes to its answer. Nodes that
-  // no walk reaches do not matter. Only a sound trie has run_chars.
-  bool is_sound() const { return sound_; }
+  // no walk reaches do not matter. Only a tree-shaped trie has run_chars.
+  bool is_tree() const { return tree_; }
 
   // Whether every run's characters are in increasing code point order
-  // (equal neighbours allowed), as the builder lays them out. Sound tries
+  // (equal neighbours allowed), as the builder lays them out. Tree-shaped tries
   // only.
   bool runs_sorted() const { return runs_sorted_; }
   // Whether, moreover, no two siblings share a character.
   bool siblings_distinct() const { return siblings_distinct_; }
 
-  // What a walk reads of a position of a run and of a node, in a sound trie
+  // What a walk reads of a position of a run and of a node, in a tree-shaped trie
   // (CompactTrie answers the same questions). A walk carries a Place from
   // parent to child; here it is the node itself.
   using Place = NodeId;
@@ -133,16 +133,16 @@ class Trie {
   bool has_payload(NodeId node) const { return node_payloads_[node].has_value(); }
   std::optional<Payload> payload(NodeId node) const { return node_payloads_[node]; }
 
-  // node_chars of child_indices[p] at position p; empty unless sound.
+  // node_chars of child_indices[p] at position p; empty unless tree-shaped.
   std::span<const char32_t> run_chars() const { return run_chars_; }
   std::span<const char32_t> run_chars(Run run) const {
     return std::span<const char32_t>(run_chars_).subspan(run.start, run.size());
   }
 
-  // The length of the longest path from the root, in a sound trie.
+  // The length of the longest path from the root, in a tree-shaped trie.
   std::size_t height() const { return height_; }
 
-  // How far below a node, in a sound trie, the nearest node with a payload
+  // How far below a node, in a tree-shaped trie, the nearest node with a payload
   // lies (0: the node itself) and the deepest node of all, each held to
   // kFarthest, which stands for "kFarthest or more". A search bounds the
   // lengths of the words it can still reach with them.
@@ -150,12 +150,12 @@ class Trie {
   std::uint8_t nearest_word(NodeId node) const { return reach_[node].nearest_word; }
   std::uint8_t deepest_below(NodeId node) const { return reach_[node].deepest; }
 
-  // The last position of `run` whose child carries `wanted`, in a sound
+  // The last position of `run` whose child carries `wanted`, in a tree-shaped
   // trie: which child a search that wants that character enters first.
   std::optional<std::size_t> last_child_with(Run run, char32_t wanted) const;
 
   // The positions of `run` whose children carry any of the characters
-  // `wanted`, in run order, into `out`, in a sound trie: a few binary
+  // `wanted`, in run order, into `out`, in a tree-shaped trie: a few binary
   // searches on a wide sorted run, a look at each child otherwise.
   void children_carrying(Run run, std::u32string_view wanted, std::vector<std::size_t>& out) const;
 
@@ -167,7 +167,7 @@ class Trie {
  private:
   // The character of a node that some run lists.
   char32_t checked_char(NodeId child) const;
-  void find_whether_sound();
+  void find_whether_tree();
 
   std::vector<std::uint32_t> node_shifts_;
   std::vector<OptionalChar> node_chars_;
@@ -181,7 +181,7 @@ class Trie {
   };
   std::vector<Reach> reach_;
   std::size_t height_ = 0;
-  bool sound_ = false;
+  bool tree_ = false;
   bool runs_sorted_ = false;
   bool siblings_distinct_ = false;
 };

@@ -27,16 +27,10 @@
 #include <string_view>
 #include <vector>
 
-#include "prefix/compact_trie.h"
+#include "folded/best_payloads.h"
 #include "prefix/queries.h"
 
 namespace kelvaro {
-
-// Per folded node of a compact trie: the largest payload at or below it, 0
-// when there is none, 4 bytes a folded node (read per node through
-// PerFolded). It is what a weighted search orders the subtrees it has yet to
-// enter by.
-std::vector<Payload> best_payloads_below(const CompactTrie& trie);
 
 // A completion is a match like any other: the word's path text in UTF-8,
 // its payload and its distance.
@@ -45,7 +39,7 @@ using Completion = Match;
 // Every stored word (a node with a payload, other than the root) that
 // completes `prefix` within max_dist edits, ordered by (distance, -payload,
 // text) when `weighted` and by (distance, text) otherwise, texts compared by
-// code point; at most `limit` of them, all for none. `trie` must be sound,
+// code point; at most `limit` of them, all for none. `trie` must be tree-shaped,
 // with the siblings of every run distinct and sorted (as the index builder
 // makes them), and `best` must be best_payloads_below(trie). With
 // `transpositions`, a swap of neighbouring characters is one edit (the

@@ -4,7 +4,7 @@
 #include <bit>
 #include <utility>
 
-#include "builder/word_table.h"
+#include "codec/byte_reader.h"
 #include "prefix/interrupt.h"
 #include "prefix/utf8.h"
 

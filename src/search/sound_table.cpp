@@ -4,8 +4,8 @@
 #include <string_view>
 #include <utility>
 
-#include "builder/reversed_trie.h"
-#include "builder/trie_builder.h"
+#include "build/reversed_trie.h"
+#include "build/trie_builder.h"
 #include "prefix/tree_walk.h"
 #include "search/sound_key.h"
 

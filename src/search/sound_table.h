@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "prefix/compact_trie.h"
+#include "folded/compact_trie.h"
 
 namespace kelvaro {
 

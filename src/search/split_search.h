@@ -36,7 +36,7 @@
 #include <utility>
 #include <vector>
 
-#include "prefix/compact_trie.h"
+#include "folded/compact_trie.h"
 #include "prefix/edit_row.h"
 #include "prefix/queries.h"
 #include "prefix/tree_walk.h"
@@ -44,7 +44,7 @@
 namespace kelvaro {
 
 // Whether the split search can stand in for the plain walk of `forward`:
-// both tries sound, and siblings in strictly increasing order, which makes
+// both tries tree-shaped, and siblings in strictly increasing order, which makes
 // the plain walk's order a function of the texts alone.
 bool can_split(const CompactTrie& forward, const CompactTrie& backward);
 
@@ -67,7 +67,7 @@ void for_each_split_match(const CompactTrie& forward, const CompactTrie& backwar
                           std::u32string_view query, std::uint64_t max_dist, bool transpositions,
                           const SplitFound& found, const SplitSkip& skip);
 
-// The plain walk of `trie` (sound), for a caller that wants the matches as
+// The plain walk of `trie` (tree-shaped), for a caller that wants the matches as
 // they are found, with the same found and skip as for_each_split_match
 // (skip's first argument always false).
 void for_each_walk_match(const CompactTrie& trie, std::u32string_view query, std::uint64_t max_dist,

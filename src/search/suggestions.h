@@ -27,7 +27,8 @@
 #include <string_view>
 #include <vector>
 
-#include "prefix/compact_trie.h"
+#include "folded/best_payloads.h"
+#include "folded/compact_trie.h"
 #include "prefix/queries.h"
 #include "search/sound_table.h"
 #include "search/split_search.h"
@@ -37,7 +38,7 @@ namespace kelvaro {
 // What a score subtracts per unit of ln(payload + 1) in a weighted index.
 inline constexpr double kFrequencyWeight = 0.70;
 
-// An index's tries and what the walks prune by: both tries sound with
+// An index's tries and what the walks prune by: both tries tree-shaped with
 // distinct, sorted siblings, and best_forward best_payloads_below of the
 // forward trie. Walks of the reversed trie are not pruned: they are the
 // cheap part, and its array would cost as much memory again.

@@ -4,6 +4,7 @@
 #include <limits>
 #include <utility>
 
+#include "folded/best_payloads.h"
 #include "prefix/interrupt.h"
 #include "search/typo_cost.h"
 #include "text/tokenizer.h"

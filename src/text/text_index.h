@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "index/word_index.h"
-#include "prefix/compact_trie.h"
+#include "folded/compact_trie.h"
 #include "search/suggestions.h"
 
 namespace kelvaro::text {

@@ -1,4 +1,4 @@
-#include "prefix/compact_trie.h"
+#include "folded/compact_trie.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "builder/trie_builder.h"
+#include "build/trie_builder.h"
 #include "prefix/queries.h"
 #include "prefix/tree_walk.h"
 #include "prefix/utf8.h"

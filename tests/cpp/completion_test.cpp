@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "folded/best_payloads.h"
 #include "test_support.h"
 
 namespace kelvaro {

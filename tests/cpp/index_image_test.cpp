@@ -1,4 +1,4 @@
-#include "index/index_image.h"
+#include "format/index_image.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "builder/trie_builder.h"
-#include "builder/word_table.h"
+#include "bits/crc32c.h"
+#include "codec/byte_reader.h"
+#include "build/trie_builder.h"
+#include "format/word_table.h"
 #include "search/sound_key.h"
 #include "search/sound_table.h"
 

@@ -1,4 +1,4 @@
-#include "lib/text_functions.h"
+#include "binding/text_functions.h"
 
 #include <cmath>
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include "lib/conversions.h"
 #include "lib/frame.h"
 #include "lib/interrupts.h"
-#include "lib/native_index.h"
+#include "binding/native_index.h"
 #include "prefix/utf8.h"
 #include "text/check.h"
 #include "text/correction.h"

@@ -54,9 +54,6 @@ std::optional<std::string_view> word_beside_key(std::span<const std::uint8_t> ke
                                                 std::span<const std::uint8_t> words,
                                                 std::string_view key);
 
-// Whether `word` is well-formed UTF-8.
-bool is_well_formed_utf8(std::span<const std::uint8_t> word);
-
 // Whether every word of a table whose `count` offsets (from `offsets`) are
 // in order is well-formed UTF-8, judged on the whole text at once: it is,
 // exactly when the text is and no word starts inside a character. Runs of

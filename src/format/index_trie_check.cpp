@@ -1,4 +1,4 @@
-#include "builder/index_trie_check.h"
+#include "format/index_trie_check.h"
 
 namespace kelvaro {
 namespace {

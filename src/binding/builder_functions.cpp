@@ -1,4 +1,4 @@
-#include "lib/builder_functions.h"
+#include "binding/builder_functions.h"
 
 #include <memory>
 #include <optional>
@@ -7,22 +7,23 @@
 #include <utility>
 #include <vector>
 
-#include "builder/index_sections.h"
-#include "builder/index_trie_check.h"
-#include "builder/key_pool.h"
-#include "builder/key_spans.h"
-#include "builder/little_endian.h"
-#include "builder/trie_builder.h"
-#include "builder/word_table.h"
+#include "bits/crc32c.h"
+#include "format/index_sections.h"
+#include "format/index_trie_check.h"
+#include "build/key_pool.h"
+#include "build/key_spans.h"
+#include "bits/little_endian.h"
+#include "build/trie_builder.h"
+#include "format/word_table.h"
 #include "codec/trie_codec.h"
-#include "index/index_image.h"
+#include "format/index_image.h"
 #include "lib/binding.h"
-#include "lib/buffer_hold.h"
+#include "binding/buffer_hold.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
 #include "lib/interrupts.h"
 #include "lib/prefix_search.h"
-#include "prefix/compact_trie.h"
+#include "folded/compact_trie.h"
 #include "prefix/internal_error.h"
 #include "search/sound_key.h"
 

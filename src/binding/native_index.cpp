@@ -1,4 +1,4 @@
-#include "lib/native_index.h"
+#include "binding/native_index.h"
 
 #include <array>
 #include <cstdint>
@@ -12,13 +12,13 @@
 #include <variant>
 #include <vector>
 
-#include "builder/word_table.h"
-#include "index/index_image.h"
+#include "format/word_table.h"
+#include "format/index_image.h"
 #include "index/parallel.h"
 #include "index/word_index.h"
 #include "lib/binding.h"
-#include "lib/buffer_hold.h"
-#include "lib/builder_functions.h"
+#include "binding/buffer_hold.h"
+#include "binding/builder_functions.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
 #include "lib/interrupts.h"

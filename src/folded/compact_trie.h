@@ -38,7 +38,7 @@
 // the alphabet reads as its last character.
 #pragma once
 
-#include <bit>
+#include <functional>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -46,23 +46,10 @@
 #include <string_view>
 #include <vector>
 
+#include "bits/count_bits.h"
 #include "prefix/trie.h"
 
 namespace kelvaro {
-
-// The set bits of a word. Without the processor's instruction (the baseline
-// x86-64 that the package builds for has none), std::popcount is a call into
-// the compiler's runtime; a few shifts and masks inline cost less.
-inline unsigned count_bits(std::uint64_t word) {
-#if defined(__POPCNT__) || !defined(__x86_64__)
-  return static_cast<unsigned>(std::popcount(word));
-#else
-  word -= (word >> 1) & 0x5555555555555555u;
-  word = (word & 0x3333333333333333u) + ((word >> 2) & 0x3333333333333333u);
-  word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-  return static_cast<unsigned>((word * 0x0101010101010101u) >> 56);
-#endif
-}
 
 // Bits with a rank directory: pairs of 64-bit words, the bits and the
 // number of set bits in all words before them. One pair more than the bits
@@ -134,7 +121,7 @@ struct CompactTrieArrays {
   std::size_t bytes() const;
 };
 
-// Folds `trie`, an index trie (sound, breadth first, siblings distinct and
+// Folds `trie`, an index trie (tree-shaped, breadth first, siblings distinct and
 // sorted), into its compact form.
 CompactTrieArrays compact(const Trie& trie);
 
@@ -311,21 +298,9 @@ class CompactTrie {
   std::uint32_t ascii_ranks_[128] = {};
 };
 
-// A table of one value per folded node, read per node: what lies at or
-// below a node inside a label is what lies below its label's end.
-class PerFolded {
- public:
-  PerFolded() = default;
-  PerFolded(const CompactTrie& trie, std::span<const Payload> values)
-      : trie_(&trie), values_(values) {}
-  Payload operator[](NodeId node) const { return values_[trie_->folded_of(node)]; }
-  Payload operator[](CompactTrie::Place place) const { return values_[place.folded]; }
-  bool empty() const { return values_.empty(); }
-  std::span<const Payload> values() const { return values_; }
-
- private:
-  const CompactTrie* trie_ = nullptr;
-  std::span<const Payload> values_;
-};
+// Calls each(key, payload) for every stored key but the empty one, in no
+// particular order; it can be interrupted (interrupt.h).
+void for_each_key(const CompactTrie& trie,
+                  const std::function<void(std::u32string_view, Payload)>& each);
 
 }  // namespace kelvaro

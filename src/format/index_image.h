@@ -34,7 +34,7 @@
 #include <variant>
 #include <vector>
 
-#include "prefix/compact_trie.h"
+#include "folded/compact_trie.h"
 #include "search/delete_table.h"
 #include "search/sound_table.h"
 
@@ -71,12 +71,5 @@ std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
 // The parts of an image that starts 8-byte aligned, or what is wrong with it.
 std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> image);
 
-// The CRC-32C (Castagnoli) of `data`, continuing from `crc`: what an index
-// file of the current version ends in. The processor's instruction where it
-// has one.
-std::uint32_t crc32c(std::span<const std::uint8_t> data, std::uint32_t crc = 0);
-// The same, a byte at a time through a table: what crc32c is checked
-// against.
-std::uint32_t crc32c_portable(std::span<const std::uint8_t> data, std::uint32_t crc = 0);
 
 }  // namespace kelvaro

@@ -1,9 +1,9 @@
-#include "builder/index_sections.h"
+#include "format/index_sections.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "builder/little_endian.h"
+#include "bits/little_endian.h"
 #include "prefix/utf8.h"
 
 namespace kelvaro {

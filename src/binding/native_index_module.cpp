@@ -2,11 +2,11 @@
 // package: its one exported entry, PyInit__native_index. It holds the index
 // type (native_index.h), the builder's functions (builder_functions.h) and
 // the running-text functions (text_functions.h).
-#include "lib/builder_functions.h"
+#include "binding/builder_functions.h"
 #include "lib/frame.h"
 #include "lib/interrupts.h"
-#include "lib/native_index.h"
-#include "lib/text_functions.h"
+#include "binding/native_index.h"
+#include "binding/text_functions.h"
 
 namespace kelvaro::py {
 namespace {

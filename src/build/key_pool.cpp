@@ -1,4 +1,4 @@
-#include "builder/key_pool.h"
+#include "build/key_pool.h"
 
 namespace kelvaro {
 

@@ -1,11 +1,11 @@
-#include "builder/trie_builder.h"
+#include "build/trie_builder.h"
 
 #include <algorithm>
 #include <numeric>
 #include <optional>
 #include <string>
 
-#include "builder/key_pool.h"
+#include "build/key_pool.h"
 #include "prefix/internal_error.h"
 #include "prefix/interrupt.h"
 #include "prefix/utf8.h"

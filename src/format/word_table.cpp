@@ -1,9 +1,9 @@
-#include "builder/word_table.h"
+#include "format/word_table.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "builder/little_endian.h"
+#include "bits/little_endian.h"
 #include "codec/byte_reader.h"
 
 namespace kelvaro {
@@ -17,15 +17,6 @@ std::size_t header_size(std::uint64_t count) {
 }
 
 }  // namespace
-
-bool is_well_formed_utf8(std::span<const std::uint8_t> word) {
-  ByteReader reader(word);
-  char32_t ch;
-  while (reader.bytes_left() > 0) {
-    if (!reader.read_char(ch)) return false;
-  }
-  return true;
-}
 
 bool words_well_formed(std::span<const std::uint8_t> text, const std::uint8_t* offsets,
                        std::uint64_t count) {

@@ -6,18 +6,10 @@
 // as in the forward trie.
 #pragma once
 
-#include <functional>
-#include <string_view>
-
-#include "prefix/compact_trie.h"
+#include "folded/compact_trie.h"
 
 namespace kelvaro {
 
 CompactTrieArrays reversed_trie(const CompactTrie& forward);
-
-// Calls each(key, payload) for every stored key but the empty one, in no
-// particular order; it can be interrupted (interrupt.h).
-void for_each_key(const CompactTrie& trie,
-                  const std::function<void(std::u32string_view, Payload)>& each);
 
 }  // namespace kelvaro

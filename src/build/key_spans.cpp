@@ -1,4 +1,4 @@
-#include "builder/key_spans.h"
+#include "build/key_spans.h"
 
 #include <numeric>
 

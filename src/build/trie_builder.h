@@ -24,7 +24,7 @@
 #include <string_view>
 #include <vector>
 
-#include "builder/key_pool.h"
+#include "build/key_pool.h"
 #include "prefix/trie.h"
 
 namespace kelvaro {

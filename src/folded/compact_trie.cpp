@@ -1,4 +1,4 @@
-#include "prefix/compact_trie.h"
+#include "folded/compact_trie.h"
 
 #include <algorithm>
 #include <cstring>
@@ -151,7 +151,7 @@ namespace {
 // Whether `pairs` are ranked bits over `bits` bits: the right length, no
 // bit set past the end, and every rank word the count before it. Their
 // count of set bits goes to `set`.
-bool ranked_bits_sound(std::span<const std::uint64_t> pairs, std::uint64_t bits,
+bool ranked_bits_agree(std::span<const std::uint64_t> pairs, std::uint64_t bits,
                        std::uint64_t& set) {
   if (pairs.size() != 2 * RankedBits::pairs_for(bits)) return false;
   set = 0;
@@ -217,7 +217,7 @@ std::optional<std::string> view_problem(const CompactTrieSpans& s) {
   if (s.ranks.size() != std::uint64_t{s.rank_width} * (s.node_count - 1 + count))
     return "its characters do not match its nodes";
   std::uint64_t ends = 0;
-  if (!ranked_bits_sound(s.ends, s.node_count, ends) || ends != count)
+  if (!ranked_bits_agree(s.ends, s.node_count, ends) || ends != count)
     return "its label ends do not match its folded nodes";
   if (s.label_end[0] != 0 || s.label_end[count - 1] != s.node_count - 1)
     return "its labels do not cover its nodes";
@@ -248,7 +248,7 @@ std::optional<std::string> view_problem(const CompactTrieSpans& s) {
   if (depth_of_deepest(children, ends_at, count) != s.height)
     return "its height is not the depth of its deepest node";
   std::uint64_t words = 0;
-  if (!ranked_bits_sound(s.has_word, count, words) || words != s.payloads.size())
+  if (!ranked_bits_agree(s.has_word, count, words) || words != s.payloads.size())
     return "its words do not match its payloads";
   return std::nullopt;
 }
@@ -398,6 +398,31 @@ Trie CompactTrie::unpacked() const {
     }
   }
   return Trie(std::move(shifts), std::move(chars), std::move(payloads), std::move(children));
+}
+
+void for_each_key(const CompactTrie& trie,
+                  const std::function<void(std::u32string_view, Payload)>& each) {
+  // A depth-first walk along one path buffer.
+  std::u32string path;
+  struct Pending {
+    NodeId node;
+    std::size_t depth;
+  };
+  std::vector<Pending> pending{{0, 0}};
+  InterruptCheck interrupts;
+  while (!pending.empty()) {
+    const Pending next = pending.back();
+    pending.pop_back();
+    interrupts.tick();
+    path.resize(next.depth);
+    if (next.depth > 0) {
+      path[next.depth - 1] = trie.node_char(next.node);
+      if (const std::optional<Payload> payload = trie.payload(next.node)) each(path, *payload);
+    }
+    const Run run = trie.run_of(next.node);
+    for (std::size_t position = run.start; position < run.end; ++position)
+      pending.push_back({trie.child_at(position), next.depth + 1});
+  }
 }
 
 }  // namespace kelvaro
