@@ -31,7 +31,7 @@ the memory or the caches of another:
   e     index.memory_usage(), when the version has it: bytes per part.
   f     Speed against the version before: search at d=1 and d=2, suggest,
         complete(prefix, 1, 10) and from_words on wamerican-huge and on the
-        generated CJK dictionary of benchmark.py. Each round starts a fresh
+        generated CJK dictionary of word_lists.py. Each round starts a fresh
         process per version, and they time the same queries in blocks of 20,
         taking turns block by block (and build by build), so that a noisy
         moment of the machine falls on both. A query's time is the fastest
@@ -60,6 +60,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 from lookup_pass import seconds_per_call  # noqa: E402
+from word_lists import HUGE, cjk_words, completion_prefixes, edited, make_queries, read_words  # noqa: E402
 
 BEFORE = "8f19e33"
 SIZES = (1_000_000, 4_000_000)
@@ -429,8 +430,6 @@ class Results:
 
 
 def measure(sizes, quick, workdir, before_python, log):
-    from benchmark import HUGE, completion_prefixes, cjk_words, edited, make_queries, read_words
-
     r = Results()
     now = sys.executable
     builds = 3 if quick else 2  # builds of each version, alternating

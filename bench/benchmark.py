@@ -49,8 +49,6 @@ import importlib.metadata
 import json
 import os
 import platform
-import random
-import statistics
 import subprocess
 import sys
 import tempfile
@@ -61,217 +59,17 @@ sys.path.insert(0, HERE)
 
 import _kelvaro  # noqa: E402
 import kelvaro  # noqa: E402
+from dictionaries import Dictionary, SymSpellPeer  # noqa: E402
 from lookup_pass import seconds_per_call, time_row  # noqa: E402
+from report_format import Targets, log, table, time_text, times_text  # noqa: E402
+from resident_memory import measure_memory, memory_in_fresh_process  # noqa: E402
+from timing import best_of, median, native_share, percentile  # noqa: E402
 from trie_arrays import build_arrays  # noqa: E402
+from word_lists import HUGE, INSANE, SEED, cjk_words, completion_prefixes, make_queries, mixed_words, read_words  # noqa: E402
 
-HUGE = "/usr/share/dict/american-english-huge"
-INSANE = "/usr/share/dict/american-english-insane"
-SPELLING = "/work/shared/data/spelling"
-SEED = 20240611
 # Before the typed walk, fuzzy_match at distance 1 on the CJK dictionary took
 # this long per query, as measured for the issue that asked for the walk.
 CJK_FUZZY_BEFORE = 11e-3
-
-
-# --- data --------------------------------------------------------------------
-
-
-def read_words(path):
-    """The distinct lines of a word list, in file order."""
-    with open(path, encoding="utf-8") as f:
-        return list(dict.fromkeys(line.strip() for line in f if line.strip()))
-
-
-def cjk_words(count=300_000, ideographs=3_000, seed=SEED):
-    """Words of 1 to 4 characters over the first `ideographs` CJK ideographs."""
-    rng = random.Random(seed)
-    alphabet = [chr(c) for c in range(0x4E00, 0x4E00 + ideographs)]
-    words = {}
-    while len(words) < count:
-        words["".join(rng.choices(alphabet, k=rng.randint(1, 4)))] = None
-    return list(words)
-
-
-def mixed_words(count, seed=SEED):
-    """Words over Cyrillic, Greek, CJK and emoji, each word in one script."""
-    rng = random.Random(seed)
-    scripts = [
-        ([chr(c) for c in range(0x430, 0x450)], 3, 12),
-        ([chr(c) for c in range(0x3B1, 0x3CA)], 3, 12),
-        ([chr(c) for c in range(0x4E00, 0x4E00 + 800)], 1, 4),
-        ([chr(c) for c in range(0x1F600, 0x1F650)], 1, 5),
-    ]
-    words = {}
-    while len(words) < count:
-        alphabet, shortest, longest = rng.choice(scripts)
-        words["".join(rng.choices(alphabet, k=rng.randint(shortest, longest)))] = None
-    return list(words)
-
-
-def edited(word, edits, alphabet, rng):
-    """`word` with `edits` random substitutions, insertions or deletions."""
-    for _ in range(edits):
-        kind = rng.choice(["substitute", "insert", "delete"] if word else ["insert"])
-        at = rng.randrange(len(word) + (kind == "insert"))
-        if kind == "insert":
-            word = word[:at] + rng.choice(alphabet) + word[at:]
-        elif kind == "delete":
-            word = word[:at] + word[at + 1 :]
-        else:
-            word = word[:at] + rng.choice(alphabet) + word[at + 1 :]
-    return word
-
-
-def make_queries(words, count, seed=SEED):
-    """Dictionary words, each with 0, 1 or 2 random edits."""
-    rng = random.Random(seed)
-    alphabet = sorted(set("".join(words)))
-    return [edited(rng.choice(words), rng.randint(0, 2), alphabet, rng) for _ in range(count)]
-
-
-# --- measuring ---------------------------------------------------------------
-
-
-def median(values):
-    return statistics.median(values) if values else float("nan")
-
-
-def percentile(values, fraction):
-    ordered = sorted(values)
-    return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
-
-
-def best_of(call, runs):
-    """The shortest of `runs` timings of call(), each after a collection."""
-    best = float("inf")
-    for _ in range(runs):
-        gc.collect()
-        start = time.perf_counter()
-        kept = call()
-        best = min(best, time.perf_counter() - start)
-        del kept
-    return best
-
-
-def resident_bytes():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
-def measure_memory(kind, path):
-    """Run in a fresh interpreter: what one structure adds to the process."""
-    gc.collect()
-    before = resident_bytes()
-    if kind == "trie":
-        with open(path, "rb") as f:
-            kept = _kelvaro.from_bytes(f.read())
-        gc.collect()
-        print(resident_bytes() - before)
-    else:
-        # An index, then what its first search adds: the reversed trie.
-        kept = kelvaro.Index.load(path)
-        gc.collect()
-        loaded = resident_bytes()
-        kept.search(next(iter(kept)), 1)
-        gc.collect()
-        print(loaded - before, resident_bytes() - loaded)
-
-
-def memory_in_fresh_process(kind, path):
-    output = subprocess.run(
-        [sys.executable, os.path.abspath(__file__), "--measure-memory", kind, path],
-        check=True,
-        capture_output=True,
-        text=True,
-    ).stdout
-    return [int(value) for value in output.split()]
-
-
-# --- the report's pieces -------------------------------------------------------
-
-
-def time_text(seconds):
-    if seconds != seconds:
-        return "–"
-    for unit, scale in (("s", 1), ("ms", 1e-3), ("µs", 1e-6)):
-        if seconds >= scale:
-            return f"{seconds / scale:.3g} {unit}"
-    return f"{seconds / 1e-9:.3g} ns"
-
-
-def times_text(value):
-    if value != value:
-        return "–"
-    if value >= 100:
-        return f"{value:,.0f}×"
-    return f"{value:.3g}×"
-
-
-def table(header, rows):
-    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
-    lines += ["| " + " | ".join(str(cell) for cell in row) + " |" for row in rows]
-    return lines + [""]
-
-
-class Targets:
-    """One issue's targets: what was asked, what was measured, whether it was met."""
-
-    def __init__(self):
-        self.rows = []
-
-    def add(self, target, measured, met):
-        self.rows.append((target, measured, "not available" if met is None else "yes" if met else "no"))
-
-    def lines(self):
-        return table(["target", "measured", "met"], self.rows)
-
-
-def log(message):
-    print(f"[{time.strftime('%H:%M:%S')}] {message}", flush=True)
-
-
-# --- the dictionaries ---------------------------------------------------------------
-
-
-class Dictionary:
-    def __init__(self, name, words, workdir, query_count, walk_timer):
-        self.name = name
-        self.words = words
-        self.queries = make_queries(words, query_count)
-        self.index = kelvaro.Index.from_words(words)
-        self.index.search(words[0], 1)  # the reversed trie, made by the first search
-        self.trie = self.index.trie
-        self.data = self.trie.to_bytes()
-        self.path = os.path.join(workdir, name)
-        with open(self.path + ".kelvaro", "wb") as f:
-            f.write(self.data)
-        self.index.save(self.path + ".index")
-        self.timed = walk_timer.load(self.data)
-        self.memory = walk_timer.memory(self.timed)
-        self.nodes = self.memory["nodes"]
-        self.stored = set(words)
-        self.hits = [q for q in self.queries if q in self.stored]
-        self.misses = [q for q in self.queries if q not in self.stored]
-
-
-class SymSpellPeer:
-    """symspellpy over a dictionary's words, deep enough for every distance asked."""
-
-    def __init__(self, words, max_distance):
-        from symspellpy import SymSpell, Verbosity
-
-        self.verbosity = Verbosity.ALL
-        gc.collect()
-        before = resident_bytes()
-        start = time.perf_counter()
-        self.checker = SymSpell(max_dictionary_edit_distance=max_distance)
-        for word in words:
-            self.checker.create_dictionary_entry(word, 1)
-        self.build_seconds = time.perf_counter() - start
-        self.memory = resident_bytes() - before
-
-    def lookup(self, query, distance):
-        return self.checker.lookup(query, self.verbosity, max_edit_distance=distance)
 
 
 # --- issue 10: PrefixSearch's lookups ---------------------------------------------
@@ -673,44 +471,7 @@ def issue_17(datasets, batches, search_rows, marisa_in, completion_median):
     return out
 
 
-# --- issues 13 and 19: spelling correction (bench/bench_spelling.py) -------------
-
-
-def native_share(walk_timer, index, kind, words, *args):
-    """The C++ lookup behind suggest or complete (the index's WordIndex),
-    timed alone on the same words' keys: what is left of the public call's
-    time goes to Python."""
-    trie = walk_timer.load(index.trie.to_bytes())
-    keys = [index.normalize(w) if index.normalize else w for w in words]
-    return [ns / 1e9 for ns in walk_timer.time_index(trie, kind, keys, *args, index.weighted, 3)]
-
-
-def spelling_pairs():
-    """(right, wrong, set) for every misspelling of both test sets."""
-    pairs = []
-    for number in (1, 2):
-        with open(os.path.join(SPELLING, f"testset{number}.txt"), encoding="utf-8") as f:
-            for line in f:
-                if ":" not in line:
-                    continue
-                right, wrongs = line.split(":", 1)
-                pairs += [(right.strip(), wrong, number) for wrong in wrongs.split()]
-    return pairs
-
-
 # --- issue 14: completion ---------------------------------------------------------
-
-
-def completion_prefixes(keys, count, seed=SEED):
-    """Prefixes of 1 to 8 letters of stored words; every third with one typo."""
-    rng = random.Random(seed)
-    letters = "abcdefghijklmnopqrstuvwxyz"
-    prefixes = []
-    for i in range(count):
-        word = rng.choice(keys)
-        prefix = word[: rng.randint(1, min(8, len(word)))]
-        prefixes.append(edited(prefix, 1, letters, rng) if i % 3 == 2 else prefix)
-    return [p for p in prefixes if p]
 
 
 def issue_14(index, count, walk_timer):
