@@ -29,9 +29,10 @@ commit BEFORE (installed in an environment of its own, given by
 --before-python), each version with its own default index: the queries are
 words of the index with 0 to 2 random edits and prefixes of 1 to 8 letters,
 every third with a typo (word_lists.py's make_queries and
-completion_prefixes, fixed seeds). They are timed as bench_memory.py times
-its speed rows: a fresh process per version in each round, taking turns
-block by block of 20 queries, each query's fastest round counting.
+completion_prefixes, fixed seeds). They are timed by speed_pass.py, as
+bench_memory.py times its speed rows: a fresh process per version in each
+round, taking turns block by block of 20 queries, each query's fastest
+round counting.
 
 Run alone, it prints its section of BENCHMARKS.md:
     .venv-bench/bin/python bench/bench_spelling.py [--quick] [--walk-timer-dir DIR]
@@ -59,6 +60,7 @@ sys.path.insert(0, HERE)
 import kelvaro  # noqa: E402
 from lookup_pass import seconds_per_call  # noqa: E402
 from report_format import Targets, table, time_text, times_text  # noqa: E402
+from speed_pass import speed_round, speed_rows  # noqa: E402
 from timing import median, native_share, percentile  # noqa: E402
 from word_lists import SPELLING, completion_prefixes, make_queries, spelling_pairs  # noqa: E402
 
@@ -69,7 +71,7 @@ CHECKERS = [
     ("aspell", ["aspell", "-a", "--lang=en_US"], "apt-get install aspell aspell-en"),
     ("hunspell", ["hunspell", "-a", "-d", "en_US"], "apt-get install hunspell hunspell-en-us"),
 ]
-# The rows compared with the version before, by bench_memory's names.
+# The rows compared with the version before, by the speed pass's names.
 REGRESSION_CALLS = ["search d=1", "search d=2", "complete(prefix, 1, 10)"]
 NOISE = 1.05
 
@@ -195,9 +197,7 @@ def before_note(before_python):
 
 
 def regression(index, before_python, quick, workdir, log):
-    """bench_memory's speed rows of the default index, today against BEFORE."""
-    import bench_memory
-
+    """The speed pass's rows of the default index, today against BEFORE."""
     keys = sorted({word.casefold() for word in index})
     count = 200 if quick else 1000
     queries = make_queries(keys, count, seed=SEED)
@@ -213,13 +213,13 @@ def regression(index, before_python, quick, workdir, log):
     for turn in range(rounds):
         log(f"  against {BEFORE}: round {turn + 1} of {rounds}")
         try:
-            answers = bench_memory.speed_round(versions, job, job_path, workdir, turn)
+            answers = speed_round(versions, job, job_path, workdir, turn)
         except (RuntimeError, OSError, ValueError) as error:
             notes.append(f"round {turn + 1} of the comparison with {BEFORE} failed: {error}")
             continue
         for who, answer in answers.items():
             speed[who].append(answer)
-    return bench_memory.speed_rows(speed), notes, len(queries)
+    return speed_rows(speed), notes, len(queries)
 
 
 # --- the section --------------------------------------------------------------------
