@@ -1,7 +1,7 @@
 """Issue 19: spelling correction that beats the classic checkers.
 
 Every corrector answers each misspelling of Peter Norvig's two test sets
-(benchmark.py's spelling_pairs()), each with its own English dictionary; a
+(word_lists.spelling_pairs()), each with its own English dictionary; a
 misspelling counts when the first answer is the right word, compared
 casefolded, and a word that a checker accepts counts as its own answer.
 
@@ -28,10 +28,11 @@ Index.complete(prefix, 1, 10) on default_index(), today against kelvaro at
 commit BEFORE (installed in an environment of its own, given by
 --before-python), each version with its own default index: the queries are
 words of the index with 0 to 2 random edits and prefixes of 1 to 8 letters,
-every third with a typo (benchmark.py's make_queries and
-completion_prefixes, fixed seeds). They are timed as bench_memory.py times
-its speed rows: a fresh process per version in each round, taking turns
-block by block of 20 queries, each query's fastest round counting.
+every third with a typo (word_lists.py's make_queries and
+completion_prefixes, fixed seeds). They are timed by speed_pass.py, as
+bench_memory.py times its speed rows: a fresh process per version in each
+round, taking turns block by block of 20 queries, each query's fastest
+round counting.
 
 Run alone, it prints its section of BENCHMARKS.md:
     .venv-bench/bin/python bench/bench_spelling.py [--quick] [--walk-timer-dir DIR]
@@ -58,6 +59,10 @@ sys.path.insert(0, HERE)
 
 import kelvaro  # noqa: E402
 from lookup_pass import seconds_per_call  # noqa: E402
+from report_format import Targets, table, time_text, times_text  # noqa: E402
+from speed_pass import speed_round, speed_rows  # noqa: E402
+from timing import median, native_share, percentile  # noqa: E402
+from word_lists import SPELLING, completion_prefixes, make_queries, spelling_pairs  # noqa: E402
 
 BEFORE = "7049edb"
 SEED = 20240619
@@ -66,7 +71,7 @@ CHECKERS = [
     ("aspell", ["aspell", "-a", "--lang=en_US"], "apt-get install aspell aspell-en"),
     ("hunspell", ["hunspell", "-a", "-d", "en_US"], "apt-get install hunspell hunspell-en-us"),
 ]
-# The rows compared with the version before, by bench_memory's names.
+# The rows compared with the version before, by the speed pass's names.
 REGRESSION_CALLS = ["search d=1", "search d=2", "complete(prefix, 1, 10)"]
 NOISE = 1.05
 
@@ -192,10 +197,7 @@ def before_note(before_python):
 
 
 def regression(index, before_python, quick, workdir, log):
-    """bench_memory's speed rows of the default index, today against BEFORE."""
-    import bench_memory
-    from benchmark import completion_prefixes, make_queries
-
+    """The speed pass's rows of the default index, today against BEFORE."""
     keys = sorted({word.casefold() for word in index})
     count = 200 if quick else 1000
     queries = make_queries(keys, count, seed=SEED)
@@ -211,13 +213,13 @@ def regression(index, before_python, quick, workdir, log):
     for turn in range(rounds):
         log(f"  against {BEFORE}: round {turn + 1} of {rounds}")
         try:
-            answers = bench_memory.speed_round(versions, job, job_path, workdir, turn)
+            answers = speed_round(versions, job, job_path, workdir, turn)
         except (RuntimeError, OSError, ValueError) as error:
             notes.append(f"round {turn + 1} of the comparison with {BEFORE} failed: {error}")
             continue
         for who, answer in answers.items():
             speed[who].append(answer)
-    return bench_memory.speed_rows(speed), notes, len(queries)
+    return speed_rows(speed), notes, len(queries)
 
 
 # --- the section --------------------------------------------------------------------
@@ -225,9 +227,6 @@ def regression(index, before_python, quick, workdir, log):
 
 def section(quick=False, workdir=None, log=lambda message: print(message, file=sys.stderr), walk_timer=None,
             before_python=None, index=None):
-    from benchmark import (SPELLING, Targets, median, native_share, percentile, spelling_pairs, table, time_text,
-                           times_text)
-
     out = ["## Issue 19: spelling correction that beats the classic checkers", ""]
     if not os.path.isdir(SPELLING):
         return out + [f"Not measured: Norvig's test sets are missing ({SPELLING}).", ""]
