@@ -24,10 +24,10 @@ import sys
 from concurrent.futures import Future, ThreadPoolExecutor
 from typing import IO, Any, Callable, Deque, Iterator, List, Optional, Sequence, Tuple
 
-from . import _normalization, _progress, _storage, _text
-from ._building import MAX_VALUE
-from ._default import default_index
-from ._index import Index, Match
+from .. import _normalization, _progress, _storage, _text
+from .._building import MAX_VALUE
+from .._default import default_index
+from .._index import Index, Match
 
 # Word lists at least this large get a progress bar, on a terminal.
 _LARGE_INPUT = 1 << 20
