@@ -9,7 +9,7 @@ import sys
 import pytest
 
 from kelvaro import Index
-from kelvaro._cli import _size
+from kelvaro._cli.frame import _size
 
 
 def kelvaro(*args, stdin=None):
@@ -340,12 +340,13 @@ class TestCheck:
 
     def test_chunks_cut_anywhere_find_the_same(self, tree, monkeypatch, capsys):
         from kelvaro import _cli
+        from kelvaro._cli import check as check_command
 
         text = "the quikc fox " * 40 + "\n" + "the fox \u00e9t\u00e9 dgo\n" * 30
         (tree / "long.txt").write_text(text)
         argv = ["check", "-i", str(tree / "words.kvx"), str(tree / "long.txt")]
         assert _cli.main(argv) == 1
         whole = capsys.readouterr().out
-        monkeypatch.setattr(_cli, "_TEXT_CHUNK", 7)
+        monkeypatch.setattr(check_command, "_TEXT_CHUNK", 7)
         assert _cli.main(argv) == 1
         assert capsys.readouterr().out == whole and whole.count("\n") == 40 + 60
