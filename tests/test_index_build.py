@@ -285,10 +285,10 @@ class TestNativeHelpers:
     )
     def test_build_index_refuses_what_does_not_fit(self, args, error, message):
         with pytest.raises(error, match=message):
-            _native_index.build_index(*args, True)
+            _native_index.build_index(*args, True, False, "")
 
     def test_checks_refuse_what_is_not_bytes(self):
-        empty = Index.from_words([])._parts.words.data
+        empty = bytes(Index.from_words([])._sections()[1])
         for spellings, texts, error, message in [
             ((empty,), 0, TypeError, "argument 'spellings': expected a pair of bytes"),
             ((empty, "x"), 0, TypeError, "argument 'spellings'"),

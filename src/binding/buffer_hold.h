@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <span>
 
-#include "lib/py_ref.h"
+#include "lib/py_error.h"
 
 namespace kelvaro::py {
 
@@ -21,6 +21,9 @@ class BufferHold {
   ~BufferHold() { PyBuffer_Release(&view_); }
   BufferHold(const BufferHold&) = delete;
   BufferHold& operator=(const BufferHold&) = delete;
+
+  // The object whose memory this is. Borrowed: held as long as this lives.
+  PyObject* exporter() const { return view_.obj; }
 
   std::span<const std::uint8_t> bytes() const {
     return {static_cast<const std::uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len)};

@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "bits/crc32c.h"
 #include "format/index_sections.h"
 #include "format/index_trie_check.h"
 #include "build/key_pool.h"
@@ -16,6 +15,7 @@
 #include "build/trie_builder.h"
 #include "format/word_table.h"
 #include "codec/trie_codec.h"
+#include "format/index_file.h"
 #include "format/index_image.h"
 #include "lib/binding.h"
 #include "binding/buffer_hold.h"
@@ -30,18 +30,19 @@
 namespace kelvaro::py {
 namespace {
 
-constexpr const char* kBuildIndexParameters[] = {"keys", "words", "values", "sounds"};
+constexpr const char* kBuildIndexParameters[] = {"keys",   "words",    "values",
+                                                 "sounds", "weighted", "normalization"};
 constexpr const char* kCheckIndexParameters[] = {"trie", "words", "spellings", "texts"};
+constexpr const char* kIndexFileParameters[] = {"normalization", "tries", "words",
+                                                "spellings",     "node_count", "weighted"};
 
 constexpr FunctionDescription kBuildIndex{nullptr, "build_index", kBuildIndexParameters};
 constexpr FunctionDescription kCheckIndex{nullptr, "check_index", kCheckIndexParameters};
+constexpr FunctionDescription kIndexFile{nullptr, "index_file", kIndexFileParameters};
 
 // Keys and word tables address their bytes with unsigned 32-bit integers.
 constexpr std::uint64_t kMaxCount = 0xFFFFFFFF;
 
-[[noreturn]] void throw_value_error(const std::string& message) {
-  throw PyError(PyExc_ValueError, message);
-}
 
 // ---------------------------------------------------------------------------
 // Arguments.
@@ -109,24 +110,35 @@ std::span<std::uint8_t> writable(const PyRef& bytes) {
 
 // The image of an index trie's compact form, with no lookup tables yet,
 // and with `sounds` its sound-alike table, if any of its words has a key.
-PyRef image_of(const Trie& trie, bool sounds = false) {
-  const std::vector<std::uint64_t> image = without_gil([&] {
+std::vector<std::uint64_t> image_of(const Trie& trie, bool sounds = false) {
+  return without_gil([&] {
     const CompactTrieArrays arrays = compact(trie);
     if (!sounds) return write_image(arrays.spans(), nullptr, {}, nullptr);
     const SoundTableArrays table = make_sound_table(CompactTrie(arrays.spans()));
     const SoundTableSpans spans = table.spans();
     return write_image(arrays.spans(), nullptr, {}, table.text_ends.empty() ? nullptr : &spans);
   });
-  return image_to_py(image);
 }
 
-PyRef word_table_to_bytes(std::span<const std::string_view> words) {
+std::span<const std::uint8_t> bytes_of(std::span<const std::uint64_t> words) {
+  return {reinterpret_cast<const std::uint8_t*>(words.data()), words.size_bytes()};
+}
+
+// The index file of these sections as bytes.
+PyRef file_to_py(const IndexFile& sections) {
+  const std::vector<std::uint64_t> file = without_gil([&] { return write_index_file(sections); });
+  return checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(file.data()),
+                                           static_cast<Py_ssize_t>(index_file_size(sections))));
+}
+
+std::vector<std::uint8_t> word_table_of(std::span<const std::string_view> words) {
   std::optional<std::size_t> size = word_table_size(words);
   if (!size) throw_value_error("the words take 4 GiB or more of UTF-8");
-  PyRef table = new_bytes(*size);
-  write_word_table(words, writable(table));
+  std::vector<std::uint8_t> table(*size);
+  write_word_table(words, table);
   return table;
 }
+
 
 // ---------------------------------------------------------------------------
 // Checking saved sections.
@@ -189,9 +201,11 @@ PyRef joined_to_py(const JoinedText& joined) {
 
 // The tables that give stored keys back their spellings: the word table of
 // every key whose spelling differs from it, and that of their spellings.
+// The tables that give stored keys back their spellings: the word table of
+// every key whose spelling differs from it, and that of their spellings.
 struct SpellingTables {
-  PyRef keys;
-  PyRef words;
+  std::vector<std::uint8_t> keys;
+  std::vector<std::uint8_t> words;
 };
 
 SpellingTables spelling_tables(const KeyPool& keys, std::span<const std::string_view> words) {
@@ -201,15 +215,14 @@ SpellingTables spelling_tables(const KeyPool& keys, std::span<const std::string_
     changed_keys.push_back(keys.key(entry));
     changed_words.push_back(words[entry]);
   }
-  return {word_table_to_bytes(changed_keys), word_table_to_bytes(changed_words)};
+  return {word_table_of(changed_keys), word_table_of(changed_words)};
 }
 
-// build_index(keys, words, values, sounds) -> (image, node_count, words,
-// spelling_keys, spelling_words): an index of `keys`, each with values[i] or
-// else its position, with a sound-alike table if `sounds`. `words` are the spellings the caller
-// gave, when normalisation made the keys out of them, else None. The results are the image of the
-// trie (index_image.h), its node count, and three word tables: the stored spellings in
-// the trie's order, and the spelling tables (empty without `words`).
+// build_index(keys, words, values, sounds, weighted, normalization) -> the
+// index file of `keys`, each with values[i] or else its position, with a
+// sound-alike table if `sounds`. `words` are the spellings the caller gave,
+// when normalisation made the keys out of them, else None; `normalization`
+// is the name the file records.
 PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return run_in_frame([&] {
     ArgumentSlots slots = bind_arguments(kBuildIndex, args, nargs, kwnames);
@@ -217,6 +230,8 @@ PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     auto joined_words = convert_argument(kBuildIndex, slots, 1, to_optional_joined_texts);
     auto values = convert_argument(kBuildIndex, slots, 2, to_optional_u32_values);
     const bool sounds = convert_argument(kBuildIndex, slots, 3, to_bool);
+    const bool weighted = convert_argument(kBuildIndex, slots, 4, to_bool);
+    const std::string_view normalization = convert_argument(kBuildIndex, slots, 5, to_utf8);
     std::vector<std::string_view> keys = split_checked(joined_keys);
     std::vector<std::string_view> words;
     if (joined_words) words = split_checked(*joined_words);
@@ -229,21 +244,75 @@ PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     // The keys are views into the strs of the arguments, which live and
     // never change for the call.
     BuiltTrie built = without_gil([&] { return kelvaro::build_trie(keys, payloads); });
-    PyRef trie = image_of(built.trie, sounds);
-    PyRef node_count = u64_to_py(built.trie.node_shifts().size());
+    const std::vector<std::uint64_t> image = image_of(built.trie, sounds);
+    std::vector<std::uint8_t> word_table;
+    SpellingTables spellings;
     if (!joined_words) {
-      PyRef word_table = word_table_to_bytes(built.keys.keys());
-      PyRef empty = word_table_to_bytes({});
-      return tuple_to_py<5>({std::move(trie), std::move(node_count), std::move(word_table),
-                             PyRef(empty), PyRef(empty)});
+      word_table = word_table_of(built.keys.keys());
+      spellings = {word_table_of({}), word_table_of({})};
+    } else {
+      std::vector<std::string_view> stored_words;
+      stored_words.reserve(built.sources.size());
+      for (std::uint32_t source : built.sources) stored_words.push_back(words[source]);
+      word_table = word_table_of(stored_words);
+      spellings = spelling_tables(built.keys, stored_words);
     }
-    std::vector<std::string_view> stored_words;
-    stored_words.reserve(built.sources.size());
-    for (std::uint32_t source : built.sources) stored_words.push_back(words[source]);
-    PyRef word_table = word_table_to_bytes(stored_words);
-    SpellingTables spellings = spelling_tables(built.keys, stored_words);
-    return tuple_to_py<5>({std::move(trie), std::move(node_count), std::move(word_table),
-                           std::move(spellings.keys), std::move(spellings.words)});
+    IndexFile file;
+    file.weighted = weighted;
+    file.word_count = built.keys.size();
+    file.node_count = built.trie.node_shifts().size();
+    file.normalization = normalization;
+    file.tries = bytes_of(image);
+    file.words = word_table;
+    file.spelling_keys = spellings.keys;
+    file.spelling_words = spellings.words;
+    return file_to_py(file);
+  });
+}
+
+// index_file(normalization, tries, words, (spelling_keys, spelling_words),
+// node_count, weighted) -> the index file of these sections, as Index.load
+// makes one of a file of the first version and unpickling of a pickle.
+PyObject* index_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_in_frame([&] {
+    ArgumentSlots slots = bind_arguments(kIndexFile, args, nargs, kwnames);
+    IndexFile file;
+    file.normalization = convert_argument(kIndexFile, slots, 0, to_utf8);
+    file.tries = convert_argument(kIndexFile, slots, 1, to_byte_view);
+    file.words = convert_argument(kIndexFile, slots, 2, to_byte_view);
+    std::tie(file.spelling_keys, file.spelling_words) =
+        convert_argument(kIndexFile, slots, 3, to_byte_views);
+    file.node_count = convert_argument(kIndexFile, slots, 4, to_u64);
+    file.weighted = convert_argument(kIndexFile, slots, 5, to_bool);
+    // The count a table holds, if it holds one: a table that is malformed
+    // is refused when the index reads the file.
+    if (word_table_fits(file.words)) file.word_count = word_table_count(file.words);
+    return file_to_py(file);
+  });
+}
+
+// read_file_header(data) -> (version, file size, word count, node count,
+// normalization, weighted, ((start, end) of the tries, words, spelling
+// keys and spelling words)): an index file's header, once its checksum,
+// version, flags and section sizes are checked; ValueError saying why not.
+PyObject* read_file_header(PyObject*, PyObject* data) {
+  return run_in_frame([&] {
+    BufferHold held(data);
+    const std::span<const std::uint8_t> bytes = held.bytes();
+    std::variant<IndexFile, std::string> read =
+        without_gil([&] { return read_index_file(bytes); });
+    if (const std::string* problem = std::get_if<std::string>(&read)) throw_value_error(*problem);
+    const IndexFile& file = std::get<IndexFile>(read);
+    const auto place = [&](std::span<const std::uint8_t> section) {
+      const std::size_t start = static_cast<std::size_t>(section.data() - bytes.data());
+      return tuple_to_py<2>({u64_to_py(start), u64_to_py(start + section.size())});
+    };
+    return tuple_to_py<7>(
+        {u64_to_py(file.version), u64_to_py(file.file_size), u64_to_py(file.word_count),
+         u64_to_py(file.node_count), text_to_py(file.normalization),
+         PyRef::borrow(file.weighted ? Py_True : Py_False),
+         tuple_to_py<4>({place(file.tries), place(file.words), place(file.spelling_keys),
+                         place(file.spelling_words)})});
   });
 }
 
@@ -283,38 +352,11 @@ PyObject* check_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
                                                  joined_to_py(texts.keys)});
     // The trie decoded here is the one the index keeps, folded: decoding is
     // most of a load, and once is enough.
-    PyRef prefix_search = image_of(trie);
+    const std::vector<std::uint64_t> image = image_of(trie);
+    PyRef prefix_search = checked(PyBytes_FromStringAndSize(
+        reinterpret_cast<const char*>(image.data()), static_cast<Py_ssize_t>(image.size() * 8)));
     return tuple_to_py<4>({std::move(nodes), std::move(word_count), std::move(words_and_keys),
                            std::move(prefix_search)});
-  });
-}
-
-}  // namespace
-
-// crc32c(data, crc=0) -> int: the CRC-32C of a bytes-like object, without
-// the interpreter lock.
-PyObject* crc32c_of(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  return run_in_frame([&] {
-    if (nargs < 1 || nargs > 2)
-      throw PyError(PyExc_TypeError, "crc32c takes data and an optional crc");
-    BufferHold data(args[0]);
-    const std::uint32_t crc = nargs == 2 ? to_u32(args[1]) : 0;
-    const std::uint32_t result = without_gil([&] { return kelvaro::crc32c(data.bytes(), crc); });
-    return u64_to_py(result);
-  });
-}
-
-// check_word_tables(words, spelling_keys, spelling_words) -> word count:
-// the word tables of a mapped index checked for shape, or ValueError.
-PyObject* check_word_tables(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  return run_in_frame([&] {
-    if (nargs != 3) throw PyError(PyExc_TypeError, "check_word_tables takes three tables");
-    BufferHold words_data(args[0]), keys_data(args[1]), spellings_data(args[2]);
-    const WordTableView words = checked_word_table(words_data.bytes());
-    const WordTableView keys = checked_word_table(keys_data.bytes());
-    const WordTableView spellings = checked_word_table(spellings_data.bytes());
-    if (keys.size() != spellings.size()) throw_value_error("its spelling tables disagree");
-    return u64_to_py(words.size());
   });
 }
 
@@ -327,23 +369,18 @@ PyObject* sound_key_of(PyObject*, PyObject* word) {
   });
 }
 
+}  // namespace
+
 PyMethodDef builder_functions[6] = {
-    {"check_word_tables",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(check_word_tables)), METH_FASTCALL,
-     "check_word_tables(words, spelling_keys, spelling_words)\n--\n\n"},
-    {"crc32c", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(crc32c_of)),
-     METH_FASTCALL, "crc32c(data, crc=0)\n--\n\n"},
     {"build_index", fastcall_entry(build_index), METH_FASTCALL | METH_KEYWORDS,
-     "build_index(keys, words, values, sounds)\n--\n\n"},
+     "build_index(keys, words, values, sounds, weighted, normalization)\n--\n\n"},
+    {"index_file", fastcall_entry(index_file), METH_FASTCALL | METH_KEYWORDS,
+     "index_file(normalization, tries, words, spellings, node_count, weighted)\n--\n\n"},
+    {"read_file_header", read_file_header, METH_O, "read_file_header(data)\n--\n\n"},
     {"sound_key", sound_key_of, METH_O, "sound_key(word)\n--\n\n"},
     {"check_index", fastcall_entry(check_index), METH_FASTCALL | METH_KEYWORDS,
      "check_index(trie, words, spellings, texts)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
-
-PyRef image_to_py(std::span<const std::uint64_t> image) {
-  return checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(image.data()),
-                                           static_cast<Py_ssize_t>(image.size_bytes())));
-}
 
 }  // namespace kelvaro::py

@@ -1,12 +1,14 @@
 // Initialisation of kelvaro._native_index, the native part of the kelvaro
 // package: its one exported entry, PyInit__native_index. It holds the index
 // type (native_index.h), the builder's functions (builder_functions.h) and
-// the running-text functions (text_functions.h).
+// the running-text functions (text_functions.h); its module-level objects
+// are in module_state.h.
 #include "binding/builder_functions.h"
-#include "lib/frame.h"
-#include "lib/interrupts.h"
+#include "binding/module_state.h"
 #include "binding/native_index.h"
 #include "binding/text_functions.h"
+#include "lib/frame.h"
+#include "lib/interrupts.h"
 
 namespace kelvaro::py {
 namespace {
@@ -32,10 +34,10 @@ PyMODINIT_FUNC PyInit__native_index() {
     install_interrupt_hook();
     PyRef module = checked(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
     checked_status(PyModule_AddFunctions(module.get(), text_functions));
-    PyRef set_match = checked(PyCFunction_NewEx(&set_match_type_definition, nullptr, nullptr));
-    checked_status(PyObject_SetAttrString(module.get(), "_set_match_type", set_match.get()));
+    PyTypeObject* index_type = native_index_type();
+    init_module_state(index_type);
     checked_status(PyObject_SetAttrString(module.get(), "NativeIndex",
-                                          reinterpret_cast<PyObject*>(native_index_type())));
+                                          reinterpret_cast<PyObject*>(index_type)));
     return module;
   });
 }

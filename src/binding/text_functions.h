@@ -8,8 +8,7 @@
 
 namespace kelvaro::py {
 
-// check_text, segment_text, correct_text, weight_stats, and the closing
-// sentinel.
-extern PyMethodDef text_functions[5];
+// check_text, segment_text, correct_text, and the closing sentinel.
+extern PyMethodDef text_functions[4];
 
 }  // namespace kelvaro::py

@@ -12,22 +12,28 @@ namespace kelvaro {
 
 namespace {
 
-// The software CRC-32C, a byte at a time through a table.
-struct Crc32cTable {
+// A software CRC of a bit-reflected polynomial, a byte at a time through a
+// table.
+template <std::uint32_t Polynomial>
+struct CrcTable {
   std::uint32_t entries[256];
-  constexpr Crc32cTable() : entries() {
+  constexpr CrcTable() : entries() {
     for (std::uint32_t i = 0; i < 256; ++i) {
       std::uint32_t crc = i;
-      for (int bit = 0; bit < 8; ++bit) crc = crc & 1 ? (crc >> 1) ^ 0x82F63B78u : crc >> 1;
+      for (int bit = 0; bit < 8; ++bit) crc = crc & 1 ? (crc >> 1) ^ Polynomial : crc >> 1;
       entries[i] = crc;
     }
   }
+  std::uint32_t run(const std::uint8_t* p, std::size_t n, std::uint32_t crc) const {
+    for (std::size_t i = 0; i < n; ++i) crc = entries[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    return crc;
+  }
 };
-constexpr Crc32cTable kCrc32cTable;
+constexpr CrcTable<0x82F63B78u> kCrc32cTable;
+constexpr CrcTable<0xEDB88320u> kCrc32Table;
 
 std::uint32_t crc32c_bytes(const std::uint8_t* p, std::size_t n, std::uint32_t crc) {
-  for (std::size_t i = 0; i < n; ++i) crc = kCrc32cTable.entries[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-  return crc;
+  return kCrc32cTable.run(p, n, crc);
 }
 
 // The CRC of `crc` followed by n zero bytes, as a multiplication by
@@ -88,6 +94,10 @@ __attribute__((target("sse4.2"))) std::uint32_t crc32c_sse42(const std::uint8_t*
 
 std::uint32_t crc32c_portable(std::span<const std::uint8_t> data, std::uint32_t crc) {
   return ~crc32c_bytes(data.data(), data.size(), ~crc);
+}
+
+std::uint32_t crc32(std::span<const std::uint8_t> data, std::uint32_t crc) {
+  return ~kCrc32Table.run(data.data(), data.size(), ~crc);
 }
 
 std::uint32_t crc32c(std::span<const std::uint8_t> data, std::uint32_t crc) {

@@ -11,7 +11,8 @@ which importing kelvaro makes picklable.
 """
 
 from ._default import default_index
-from ._index import Index, Match
+from ._index import Index
+from ._match import Match
 from ._pickling import register as _register_pickling
 from ._storage import FORMAT_VERSION
 from ._text import Misspelling

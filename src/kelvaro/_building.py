@@ -12,25 +12,14 @@ import _kelvaro
 
 from . import _arrays, _native_index, _normalization
 from ._normalization import Normalize
-from ._word_table import Spellings, WordTable
 
 MAX_VALUE = 0xFFFFFFFF
 
 
-class Parts(NamedTuple):
-    # The compact tries, as one bytes-like block (bytes, or a memoryview of a
-    # mapped index file) that the native index reads in place.
-    image: Any
-    words: WordTable
-    spellings: Spellings
-    node_count: int
-    # Whether the values are weights (frequencies): higher is likelier.
-    weighted: bool = False
-
-
 def build(
     words: Any, values: Any, normalize: Optional[Normalize], weighted: bool = False, sounds: bool = True
-) -> Parts:
+) -> bytes:
+    """The image of the index of `words`: the bytes its file holds."""
     spellings, value_list = _spellings_and_values(words, values)
     if value_list is None:
         # Positions as weights would rank a list sorted commonest first
@@ -52,13 +41,9 @@ def build(
     else:
         keys, originals = _joined_keys(spellings, joined_words, normalize), joined_words
     try:
-        image, node_count, word_table, spelling_keys, spelling_words = _native_index.build_index(
-            keys, originals, packed, sounds
-        )
+        return _native_index.build_index(keys, originals, packed, sounds, weighted, _normalization.name_of(normalize))
     except UnicodeEncodeError:
         raise _surrogate_error(spellings, normalize) from None
-    spellings_of = Spellings(WordTable(spelling_keys), WordTable(spelling_words))
-    return Parts(image, WordTable(word_table), spellings_of, node_count, weighted)
 
 
 Joined = Tuple[str, Optional[bytes]]

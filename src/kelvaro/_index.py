@@ -2,8 +2,6 @@
 
 from __future__ import annotations
 
-import operator
-import os
 
 from typing import (
     Dict,
@@ -23,23 +21,11 @@ from typing import (
 import _kelvaro
 
 from . import _building, _native_index, _normalization, _storage, _text
-from ._building import Parts
-from ._native_index import NativeIndex, _set_match_type
+from ._match import Match
+from ._native_index import NativeIndex
 from ._normalization import Normalize
 from ._storage import PathArg
-
-
-class Match(NamedTuple):
-    """One search result: a stored word as it was given, its value, and its
-    edit distance from the query (after normalisation, if the index has one)."""
-
-    word: str
-    value: int
-    distance: int
-
-
-Match.__module__ = "kelvaro"
-_set_match_type(Match)
+from ._word_table import WordTable
 
 
 class Index(NativeIndex):
@@ -62,18 +48,10 @@ class Index(NativeIndex):
         raise TypeError("an Index is made by Index.from_words(words) or Index.load(path)")
 
     @classmethod
-    def _create(cls, parts: Parts, normalize: Optional[Normalize]) -> Index:
-        spellings = parts.spellings
-        return NativeIndex.__new__(
-            cls,
-            parts.image,
-            spellings.keys.data,
-            spellings.words.data,
-            len(parts.words),
-            parts.weighted,
-            normalize,
-            parts,
-        )
+    def _create(cls, image: Any, normalize: Optional[Normalize]) -> Index:
+        """The index whose file holds `image` (bytes, or a memoryview of a
+        mapped file), checked whole by the native index."""
+        return NativeIndex.__new__(cls, image, normalize)
 
     # -- building and loading -------------------------------------------------
 
@@ -166,21 +144,14 @@ class Index(NativeIndex):
         """
         normalize = _normalization.check(normalize)
         mapped = _flag("mapped", mapped)
-        loaded = _storage.load(path, normalize, mapped)
-        try:
-            return cls._create(loaded.parts, loaded.normalize)
-        except ValueError as error:
-            # The tries of a mapped file are checked for shape as the native
-            # index takes them.
-            reason = str(error).removeprefix("not the image of an index: ")
-            raise ValueError(f"{_storage.shown(os.fsdecode(path))}: malformed: {reason}") from None
+        return _storage.load(path, normalize, mapped, cls._create)
 
     def save(self, path: PathArg) -> None:
         """Writes the index to `path` through a temporary file renamed into
         place, so that a crash never leaves a half-written index there. A
         symbolic link is followed and its target replaced; an existing
         file keeps its permission bits."""
-        _storage.save(path, self._parts, self._image(True), self.normalize)
+        _storage.save(path, self._file())
 
     # -- looking up: native, inherited from NativeIndex ----------------------
 
@@ -209,8 +180,6 @@ class Index(NativeIndex):
         suspect=True, when a word one edit away is at least `suspects` times
         as common ("wich" for "which"); suspects=None reports none.
         """
-        max_dist = _count("max_dist", max_dist)
-        limit = None if limit is None else _count("limit", limit)
         return _text.check(self, text, max_dist, limit, suspects)
 
     def segment(self, text: str, max_dist: int = 0) -> str:
@@ -219,7 +188,6 @@ class Index(NativeIndex):
         weights of a weighted index; everything that is not a letter is kept.
         With `max_dist` above 0 each piece may be a misspelling of a stored
         word, within that many edits, and is replaced by the word."""
-        max_dist = _count("max_dist", max_dist)
         return _text.segment(self, text, max_dist)
 
     def correct(self, text: str, max_dist: int = 2) -> str:
@@ -229,7 +197,6 @@ class Index(NativeIndex):
         split from. Spacing and punctuation are kept, and the case of the
         replaced word is carried over. A text with no misspelling comes
         back unchanged."""
-        max_dist = _count("max_dist", max_dist)
         return _text.correct(self, text, max_dist)
 
     def memory_usage(self) -> Dict[str, int]:
@@ -238,9 +205,9 @@ class Index(NativeIndex):
         system shares those pages between every process that maps the
         file."""
         forward, reversed_trie, best, sounds, weighted, image, made, unfolded = self._memory()
-        parts = self._parts
-        words = len(parts.words.data)
-        spellings = len(parts.spellings.keys.data) + len(parts.spellings.words.data)
+        _, word_data, key_data, spelling_data = self._sections()
+        words = len(word_data)
+        spellings = len(key_data) + len(spelling_data)
         usage = {
             "forward trie": forward,
             "reversed trie": reversed_trie,
@@ -254,16 +221,13 @@ class Index(NativeIndex):
         # The image holds the forward trie, and the reversed trie and the
         # table once saved; made here, they live beside it.
         usage["total"] = image + made + words + spellings + unfolded
-        usage["mapped"] = image + words + spellings if isinstance(parts.image, memoryview) else 0
+        usage["mapped"] = image + words + spellings if self._mapped() else 0
         return usage
-
-    def __len__(self) -> int:
-        return len(self._parts.words)
 
     def __iter__(self) -> Iterator[str]:
         """The stored words as they were given, in the code point order of
         their normalised form."""
-        return iter(self._parts.words)
+        return iter(WordTable(self._sections()[1]))
 
     # -- what it is made of ---------------------------------------------------
 
@@ -275,10 +239,6 @@ class Index(NativeIndex):
         unfolds it, in about as long as building it took, and the index
         keeps the result (26 bytes a node)."""
         return self._trie()
-
-    @property
-    def node_count(self) -> int:
-        return self._parts.node_count
 
     def __repr__(self) -> str:
         normalization = _normalization.describe(_normalization.name_of(self.normalize))
@@ -297,19 +257,17 @@ class Index(NativeIndex):
             return NotImplemented
         if self is other:
             return True
-        mine, theirs = self._parts, other._parts
+        mine, theirs = self._sections(), other._sections()
         return (
             self.normalize == other.normalize
-            and mine.weighted == theirs.weighted
-            and mine.node_count == theirs.node_count
-            and mine.words.data == theirs.words.data
-            and mine.spellings.keys.data == theirs.spellings.keys.data
-            and mine.spellings.words.data == theirs.spellings.words.data
+            and self.weighted == other.weighted
+            and self.node_count == other.node_count
+            and mine[1:] == theirs[1:]
             and self._image(False) == other._image(False)
         )
 
     def __hash__(self) -> int:
-        return hash(self._parts.words.data)
+        return hash(self._sections()[1])
 
     # An index never changes, so a copy is the index itself.
     def __copy__(self) -> Index:
@@ -319,32 +277,21 @@ class Index(NativeIndex):
         return self
 
     def __reduce__(self) -> Tuple[Any, ...]:
-        parts = self._parts
+        _, words, spelling_keys, spelling_words = self._sections()
         state = (
             self._image(False),
-            bytes(parts.words.data),
-            bytes(parts.spellings.keys.data),
-            bytes(parts.spellings.words.data),
-            parts.node_count,
+            bytes(words),
+            bytes(spelling_keys),
+            bytes(spelling_words),
+            self.node_count,
             self.normalize,
-            parts.weighted,
+            self.weighted,
         )
         return (_restore, state)
 
-
-
-def _count(name: str, value: object) -> int:
-    """A count as the native lookups take one: an int of 0 or more, not a
-    bool; anything beyond 64 bits is as good as infinite."""
-    if isinstance(value, bool):
-        raise TypeError(f"{name} must be an int, not bool")
-    try:
-        number = operator.index(value)  # type: ignore[arg-type]
-    except TypeError:
-        raise TypeError(f"{name} must be an int, not {type(value).__name__}") from None
-    if number < 0:
-        raise ValueError(f"{name} must be 0 or more, not {number}")
-    return min(number, 2**64 - 1)
+    def _mapped(self) -> bool:
+        """Whether the index reads a mapped file in place."""
+        return not isinstance(self._sections()[0].obj, bytes)
 
 
 def _flag(name: str, value: object) -> bool:
@@ -362,15 +309,11 @@ def _restore(
     normalize: Optional[Normalize],
     weighted: bool = False,
 ) -> Index:
-    from ._word_table import Spellings, WordTable
-
-    spellings = Spellings(WordTable(spelling_keys), WordTable(spelling_words))
     if isinstance(image, _kelvaro.PrefixSearch):
         # Pickled before indexes kept their tries folded.
         image = _native_index.check_index(image.to_bytes(), words, (spelling_keys, spelling_words), 0)[3]
     elif not isinstance(image, bytes):
         raise TypeError(f"an index's image must be bytes, not {type(image).__name__}")
-    parts = Parts(image, WordTable(words), spellings, node_count, weighted)
-    return Index._create(parts, normalize)
-
-
+    name = _normalization.name_of(normalize)
+    file = _native_index.index_file(name, image, words, (spelling_keys, spelling_words), node_count, weighted)
+    return Index._create(file, normalize)

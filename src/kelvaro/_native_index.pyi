@@ -1,5 +1,5 @@
-# The native part of kelvaro.Index (src/lib/native_index.cpp) and the
-# builder's functions (src/lib/builder_functions.cpp). Texts travel to the
+# The native part of kelvaro.Index (src/binding/native_index.cpp and
+# lookups.cpp) and the builder's functions (src/binding/builder_functions.cpp). Texts travel to the
 # builder joined into one str, with their lengths in characters as bytes of
 # little-endian unsigned 32-bit integers, or None when newlines separate
 # them; values travel as such bytes too.
@@ -8,8 +8,7 @@ from typing import Any, Callable, Iterable, List, Optional, TypeVar, Union, over
 
 import _kelvaro
 
-from ._building import Parts
-from ._index import Match
+from ._match import Match
 
 _T = TypeVar("_T")
 _Self = TypeVar("_Self", bound="NativeIndex")
@@ -18,16 +17,14 @@ class NativeIndex:
     def __new__(
         cls: type[_Self],
         image: Union[bytes, memoryview],
-        spelling_keys: Union[bytes, memoryview],
-        spelling_words: Union[bytes, memoryview],
-        word_count: int,
-        weighted: bool,
         normalize: Optional[Callable[[str], str]],
-        parts: Parts,
     ) -> _Self: ...
-    @property
-    def _parts(self) -> Parts: ...
     def _image(self, complete: bool) -> bytes: ...
+    def _file(self) -> bytes: ...
+    def _sections(self) -> tuple[memoryview, memoryview, memoryview, memoryview]: ...
+    def __len__(self) -> int: ...
+    @property
+    def node_count(self) -> int: ...
     def _trie(self) -> _kelvaro.PrefixSearch: ...
     def _memory(self) -> tuple[int, int, int, int, int, int, int, int]: ...
     @property
@@ -81,21 +78,36 @@ class NativeIndex:
         threads: Optional[int] = None,
     ) -> List[List[Match]]: ...
 
-def _set_match_type(match: type) -> None: ...
-def crc32c(data: Union[bytes, memoryview], crc: int = 0) -> int: ...
 def sound_key(word: str) -> Optional[str]: ...
-def check_word_tables(
-    words: Union[bytes, memoryview], spelling_keys: Union[bytes, memoryview], spelling_words: Union[bytes, memoryview]
-) -> int: ...
+def read_file_header(
+    data: Union[bytes, memoryview],
+) -> tuple[int, int, int, int, str, bool, tuple[tuple[int, int], ...]]:
+    """(version, file size, word count, node count, normalization, weighted,
+    the (start, end) of the tries, words, spelling keys and spelling words)
+    of an index file whose checksum, version, flags and section sizes hold;
+    ValueError saying why not."""
+
+def index_file(
+    normalization: str,
+    tries: bytes,
+    words: bytes,
+    spellings: tuple[bytes, bytes],
+    node_count: int,
+    weighted: bool,
+) -> bytes:
+    """The index file of these sections."""
+
 def build_index(
     keys: tuple[str, bytes | None],
     words: tuple[str, bytes | None] | None,
     values: bytes | None,
     sounds: bool,
-) -> tuple[bytes, int, bytes, bytes, bytes]:
-    """(image, node_count, word_table, spelling_keys, spelling_words) for an
-    index of keys; words are the spellings that normalisation made the keys
-    from, or None; with sounds, the image holds a sound-alike table."""
+    weighted: bool,
+    normalization: str,
+) -> bytes:
+    """The index file of keys; words are the spellings that normalisation
+    made the keys from, or None; with sounds, the image holds a sound-alike
+    table."""
 
 def check_index(
     trie: bytes, words: bytes, spellings: tuple[bytes, bytes], texts: int
@@ -110,47 +122,29 @@ def check_index(
     mapping could have changed; words_and_keys is (count, words, keys),
     joined the way build_index takes them."""
 
-# The running-text functions (src/lib/text_functions.cpp): folded is the
+# The running-text functions (src/binding/text_functions.cpp): folded is the
 # text folded as the index makes keys, character for character as long.
+# Every argument is checked there, with the package's wording.
 
 def check_text(
     index: NativeIndex,
-    text: str,
-    folded: str,
-    normalized: bool,
-    weighted: bool,
-    max_dist: int,
-    limit: int | None,
-    suspect_ratio: float,
+    text: object,
+    folded: object,
+    max_dist: object,
+    limit: object,
+    suspects: object,
 ) -> list[tuple[int, int, bool, list[Match]]]:
     """(start, end, suspect, suggestions) of every word of text not stored,
-    and of every suspect when suspect_ratio is above 0."""
+    and of every suspect when suspects is not None."""
 
 def segment_text(
-    index: NativeIndex,
-    text: str,
-    folded: str,
-    normalized: bool,
-    weighted: bool,
-    total: float,
-    least: int,
-    max_dist: int,
+    index: NativeIndex, text: object, folded: object, max_dist: object
 ) -> list[tuple[int, int, list[tuple[int, int, str | None, int]]]]:
     """(start, end, pieces) of every word of text better cut, each piece
     (start, end, word or None for no word, distance)."""
 
 def correct_text(
-    index: NativeIndex,
-    text: str,
-    folded: str,
-    normalized: bool,
-    weighted: bool,
-    total: float,
-    least: int,
-    max_dist: int,
+    index: NativeIndex, text: object, folded: object, max_dist: object
 ) -> list[tuple[int, int, list[tuple[int, int, str | None]]]]:
     """(start, end, words) of every correction of text, each word (start,
     end, word or None for the text as written)."""
-
-def weight_stats(index: NativeIndex) -> tuple[float, int]:
-    """The sum of the index's values and the least of them above 0."""

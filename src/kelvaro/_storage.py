@@ -1,39 +1,12 @@
-"""The index file: what Index.save writes and Index.load reads.
+"""The index file: where Index.save writes it and how Index.load opens it.
 
-    header    80 bytes, integers little-endian:
-                magic            8 bytes  89 4B 56 58 0D 0A 1A 0A
-                format version   u32      2 (1 is still read)
-                flags            u32      bit 0: the values are weights; no other bit is defined
-                file size        u64      every byte, checksum included
-                word count       u64
-                node count       u64
-                five section sizes, u64 each, in the order below
-    sections  normalization   its name in UTF-8 ("" for none)
-              tries           version 2: the image of the compact tries and
-                              their lookup tables (src/index/index_image.h);
-                              version 1: the trie in the binary form of to_bytes
-              words           word table of the words as given
-              spelling keys   word table of the keys that normalization changed
-              spelling words  word table of their spellings
-    checksum  u32: version 2, CRC-32C of every byte before it; version 1, CRC-32
-
-In version 2 every section starts 8-byte aligned, zero bytes padding the
-one before it, so that a mapped file's arrays are read where they lie.
-
-The magic number's first byte is not ASCII and its middle holds CR LF, ^Z
-and LF, so a file mangled by a text-mode transfer fails at once. Every
-version keeps the magic number, the version, the flags and the file size
-where they are and ends in a checksum, so a file of any version can be
-checked before anything but its version is believed.
-
-Reading trusts nothing before the checksum matches. Only the declared size
-is looked at first, and only to compare it with the file's real size, so
-that a file that cannot be an index is refused without being read. After
-the checksum, every section is checked for shape before anything reads
-it. A version 1 file is decoded and checked against itself (the trie's
-words are the word table's keys, and those keys are what the normalisation
-makes of the words); a version 2 file is mapped and searched in place, its
-arrays checked for shape once, so that no lookup can read outside them.
+The file's layout, and every check of its contents, belong to the native
+index (src/format/index_file.h): an index holds the same bytes in memory
+as its file does, so a file of the current version is handed over as it
+is, mapped, and searched in place. This module opens files, refuses at
+once what cannot be an index (by its first bytes and size), maps or reads
+the rest, restores the normalisation a file names, and writes files
+through a temporary file renamed into place.
 
 A mapped file must not change under the index: Index.save never writes into
 an existing file but renames a new one over it, so an index mapped from
@@ -53,30 +26,19 @@ import os
 import secrets
 import stat
 import struct
-import zlib
-from typing import BinaryIO, List, NamedTuple, Optional, Tuple, Union
-
-import _kelvaro
+from typing import Any, BinaryIO, Callable, List, NamedTuple, Optional, Tuple, TypeVar, Union
 
 from . import _arrays, _native_index, _normalization
-from ._building import Parts
 from ._normalization import Normalize
-from ._word_table import Spellings, WordTable
+from ._word_table import WordTable
 
 MAGIC = b"\x89KVX\r\n\x1a\n"
 FORMAT_VERSION = 2
-READABLE_VERSIONS = (1, 2)
 HEADER = struct.Struct("<8sIIQQQ5Q")
 CHECKSUM = struct.Struct("<I")
 
 PathArg = Union[str, "os.PathLike[str]"]
-
-
-# Flags of the header. A reader refuses a file with a flag it does not
-# know, so an older kelvaro says so rather than reading a weighted index as
-# one without weights.
-FLAG_WEIGHTED = 1
-KNOWN_FLAGS = FLAG_WEIGHTED
+_I = TypeVar("_I")
 
 
 class Header(NamedTuple):
@@ -87,15 +49,6 @@ class Header(NamedTuple):
     normalization: str
     weighted: bool = False
 
-
-def _padding(size: int) -> int:
-    return -size % 8
-
-
-class Loaded(NamedTuple):
-    header: Header
-    parts: Parts
-    normalize: Optional[Normalize]
 
 
 # ---------------------------------------------------------------------------
@@ -137,46 +90,22 @@ def check_target(path: PathArg) -> Target:
     return Target(target, stat.S_IMODE(info.st_mode))
 
 
-def save(path: PathArg, parts: Parts, image: bytes, normalize: Optional[Normalize]) -> None:
-    """Writes a temporary file beside the file that `path` names (through a
-    symbolic link, if it is one) and renames it into place, so that the file
-    holds either its old contents or the whole new index, with its old
-    permission bits."""
+def save(path: PathArg, file: bytes) -> None:
+    """Writes `file`, an index file the native index made, to a temporary
+    file beside the file that `path` names (through a symbolic link, if it
+    is one) and renames it into place, so that the file holds either its
+    old contents or the whole new index, with its old permission bits."""
     path = os.fsdecode(path)
     target = check_target(path)
-    sections = [
-        _normalization.name_of(normalize).encode("utf-8"),
-        image,
-        parts.words.data,
-        parts.spellings.keys.data,
-        parts.spellings.words.data,
-    ]
-    size = HEADER.size + sum(len(section) + _padding(len(section)) for section in sections) + CHECKSUM.size
-    header = HEADER.pack(
-        MAGIC,
-        FORMAT_VERSION,
-        FLAG_WEIGHTED if parts.weighted else 0,
-        size,
-        len(parts.words),
-        parts.node_count,
-        *map(len, sections),
-    )
-    checksum = 0
     temporary = None
     try:
         temporary, descriptor = _create_beside(target.path)
-        with os.fdopen(descriptor, "wb") as file:
+        with os.fdopen(descriptor, "wb") as output:
             if target.mode is not None:
                 os.fchmod(descriptor, target.mode)
-            chunks: List[Union[bytes, memoryview]] = [header]
-            for section in sections:
-                chunks += [section, bytes(_padding(len(section)))]
-            for chunk in chunks:
-                file.write(chunk)
-                checksum = _native_index.crc32c(chunk, checksum)
-            file.write(CHECKSUM.pack(checksum))
-            file.flush()
-            os.fsync(file.fileno())
+            output.write(file)
+            output.flush()
+            os.fsync(output.fileno())
         os.replace(temporary, target.path)
     except BaseException as error:
         if temporary is not None:
@@ -238,21 +167,57 @@ def read_header(path: PathArg) -> Header:
     return _checked_header(path, _read_index_file(path, mapped=True))[0]
 
 
-def load(path: PathArg, normalize: Optional[Normalize], mapped: bool = True) -> Loaded:
+def load(path: PathArg, normalize: Optional[Normalize], mapped: bool, make: Callable[[Any, Optional[Normalize]], _I]) -> _I:
+    """The index saved at `path`, made by make(image, normalize).
+
+    A file of the current version goes to the native index as it is (mapped,
+    or read when `mapped` is false), which checks it whole: this takes one
+    native call. Its normalisation, named in the file, is restored first
+    from the header as it stands; should that fail, the file is checked
+    before it is blamed, so that a damaged file is told as damaged."""
     path = os.fsdecode(path)
     data = _read_index_file(path, mapped)
-    header, views = _checked_header(path, data)
-    # Read, not mapped: the sections are the index's own bytes.
-    sections: List[Union[bytes, memoryview]] = [bytes(view) for view in views] if isinstance(data, bytes) else list(views)
+    if _unverified_version(data) == FORMAT_VERSION:
+        try:
+            restored = _restored(path, _unverified_normalization(data), normalize)
+        except ValueError:
+            _checked_header(path, data)
+            raise
+        image: Any = data
+    else:
+        header, views = _checked_header(path, data)
+        restored = _restored(path, header.normalization, normalize)
+        image = _first_version_image(path, header, views, restored)
     try:
-        restored = _normalization.restore(header.normalization, normalize)
+        index = make(image, restored)
+    except ValueError as error:
+        raise _refusal(path, str(error)) from None
+    if restored is not None and _unverified_normalization(data) not in _normalization.NAMED:
+        _check_custom_keys(path, index, restored)
+    return index
+
+
+def _restored(path: str, name: str, normalize: Optional[Normalize]) -> Optional[Normalize]:
+    try:
+        return _normalization.restore(name, normalize)
     except _normalization.MissingNormalization as error:
         raise _normalization.MissingNormalization(f"{shown(path)}: {error}", error.function) from None
     except ValueError as error:
         raise ValueError(f"{shown(path)}: {error}") from None
-    if header.version == 1:
-        return Loaded(header, _checked_parts(path, header, [bytes(section) for section in sections], restored), restored)
-    return Loaded(header, _checked_image_parts(path, header, sections, restored), restored)
+
+
+def _unverified_version(data: Union[bytes, memoryview]) -> int:
+    return int(HEADER.unpack_from(data)[1])
+
+
+def _unverified_normalization(data: Union[bytes, memoryview]) -> str:
+    """The normalisation's name as the header gives it, before the checksum
+    is verified: a damaged file may give anything, even no text."""
+    size = HEADER.unpack_from(data)[6]
+    try:
+        return str(data[HEADER.size : HEADER.size + min(size, 1 << 16)], "utf-8")
+    except UnicodeDecodeError:
+        return "\0"
 
 
 def _refusal(path: str, reason: str) -> ValueError:
@@ -355,78 +320,30 @@ def _check_start(path: str, head: bytes, size: int) -> None:
 
 
 def _checked_header(path: str, data: Union[bytes, memoryview]) -> Tuple[Header, List[memoryview]]:
-    """The header and sections of `data`, whose first bytes and size
-    _check_start accepted."""
-    body = memoryview(data)[: -CHECKSUM.size]
-    (checksum,) = CHECKSUM.unpack_from(data, len(body))
-    version = HEADER.unpack_from(data)[1]
-    # The version says which checksum to verify (a version this kelvaro does
-    # not know may end in either), and nothing more is believed until one
-    # matches.
-    new_sum = version != 1 and _native_index.crc32c(body) == checksum
-    if not (new_sum or (version not in (2,) and zlib.crc32(body) == checksum)):
-        raise _refusal(path, "corrupted: checksum mismatch")
-    _, version, flags, file_size, word_count, node_count, *sizes = HEADER.unpack_from(data)
-    if version not in READABLE_VERSIONS:
-        newer = " (written by a newer kelvaro)" if version > FORMAT_VERSION else ""
-        raise _refusal(
-            path,
-            f"index format version {version} is not supported{newer}; "
-            f"this kelvaro reads versions {READABLE_VERSIONS[0]} to {FORMAT_VERSION}",
-        )
-    if flags & ~KNOWN_FLAGS:
-        raise _refusal(path, f"uses features this kelvaro does not know (flags {flags:#x})")
-    padded = [size + (_padding(size) if version >= 2 else 0) for size in sizes]
-    if HEADER.size + sum(padded) + CHECKSUM.size != file_size:
-        raise _refusal(path, "malformed: its sections do not add up to its size")
-
-    sections = []
-    offset = HEADER.size
-    for size, step in zip(sizes, padded):
-        sections.append(body[offset : offset + size])
-        offset += step
+    """The header and sections (tries, words, spelling keys, spelling words)
+    of `data`, whose first bytes and size _check_start accepted, checked by
+    the native reader: checksum, version, flags, section sizes."""
     try:
-        normalization = bytes(sections[0]).decode("utf-8")
-    except UnicodeDecodeError:
-        raise _refusal(path, "malformed: its normalization is not UTF-8") from None
-    weighted = bool(flags & FLAG_WEIGHTED)
-    return Header(version, file_size, word_count, node_count, normalization, weighted), sections[1:]
-
-
-def _checked_image_parts(
-    path: str, header: Header, sections: List[Union[bytes, memoryview]], normalize: Optional[Normalize]
-) -> Parts:
-    """The parts of a version 2 file, read in place: the word tables checked
-    for shape here, the image when the native index takes it."""
-    image, word_data, key_data, spelling_data = sections
-    try:
-        word_count = _native_index.check_word_tables(word_data, key_data, spelling_data)
-        if header.word_count != word_count:
-            raise ValueError("its word counts disagree")
+        version, file_size, word_count, node_count, normalization, weighted, places = _native_index.read_file_header(data)
     except ValueError as error:
-        raise _refusal(path, f"malformed: {error}") from None
-    spellings = _spellings(path, key_data, spelling_data, normalize)
-    words = WordTable(word_data)
-    if normalize is not None and header.normalization not in _normalization.NAMED:
-        # A function of the caller's, named in the file only by its name:
-        # it must make each word's key. A word's key is its own spelling
-        # unless the spelling tables list it.
-        key_of = dict(zip(spellings.words, spellings.keys))
-        for word in words:
-            key = key_of.get(word, word)
-            made = normalize(word)
-            if made != key:
-                raise _made_another_key(path, word, made, key)
-    return Parts(image, words, spellings, header.node_count, header.weighted)
+        raise _refusal(path, str(error)) from None
+    whole = memoryview(data)
+    sections = [whole[start:end] for start, end in places]
+    return Header(version, file_size, word_count, node_count, normalization, weighted), sections
 
 
-def _spellings(
-    path: str, key_data: Union[bytes, memoryview], spelling_data: Union[bytes, memoryview], normalize: Optional[Normalize]
-) -> Spellings:
-    spellings = Spellings(WordTable(key_data), WordTable(spelling_data))
-    if normalize is None and len(spellings) > 0:
-        raise _refusal(path, "malformed: it lists spellings but has no normalization")
-    return spellings
+def _check_custom_keys(path: str, index: Any, normalize: Normalize) -> None:
+    """Refuses an index whose keys are not what `normalize`, a function of
+    the caller's named in the file only by its name, makes of its words: a
+    lookup of a listed word would then miss it. A word's key is its own
+    spelling unless the spelling tables list it."""
+    _, words, keys, spellings = index._sections()
+    key_of = dict(zip(WordTable(spellings), WordTable(keys)))
+    for word in WordTable(words):
+        key = key_of.get(word, word)
+        made = normalize(word)
+        if made != key:
+            raise _made_another_key(path, word, made, key)
 
 
 def _made_another_key(path: str, word: str, made: str, key: str) -> ValueError:
@@ -437,8 +354,10 @@ def _made_another_key(path: str, word: str, made: str, key: str) -> ValueError:
     )
 
 
-def _checked_parts(path: str, header: Header, sections: List[bytes], normalize: Optional[Normalize]) -> Parts:
-    trie_bytes, word_data, key_data, spelling_data = sections
+def _first_version_image(path: str, header: Header, sections: List[memoryview], normalize: Optional[Normalize]) -> bytes:
+    """The image of a file of the first version: its trie decoded and
+    checked against its word tables, and its keys against `normalize`."""
+    trie_bytes, word_data, key_data, spelling_data = (bytes(section) for section in sections)
     try:
         node_count, word_count, words_and_keys, image = _native_index.check_index(
             trie_bytes, word_data, (key_data, spelling_data), _texts_wanted(header.normalization, normalize)
@@ -449,10 +368,13 @@ def _checked_parts(path: str, header: Header, sections: List[bytes], normalize: 
             raise ValueError("its node counts disagree")
     except ValueError as error:
         raise _refusal(path, f"malformed: {error}") from None
-    spellings = _spellings(path, key_data, spelling_data, normalize)
+    if normalize is None and len(WordTable(key_data)) > 0:
+        raise _refusal(path, "malformed: it lists spellings but has no normalization")
     if normalize is not None and words_and_keys is not None:
         _check_keys(path, header.normalization, normalize, *words_and_keys)
-    return Parts(image, WordTable(word_data), spellings, node_count, header.weighted)
+    return _native_index.index_file(
+        header.normalization, image, word_data, (key_data, spelling_data), node_count, header.weighted
+    )
 
 
 Joined = Tuple[str, Optional[bytes]]

@@ -10,12 +10,11 @@ and turns the offsets and keys that come back into words.
 from __future__ import annotations
 
 import re
-from typing import TYPE_CHECKING, Callable, List, NamedTuple, Optional, Sequence, Tuple
+from typing import Callable, List, NamedTuple, Optional, Sequence, Tuple
 
 from . import _native_index
-
-if TYPE_CHECKING:
-    from ._index import Index, Match
+from ._match import Match
+from ._native_index import NativeIndex as Index
 
 # A stored word of four letters or more is a suspect when a word one edit
 # away is at least this many times as common. At 1,000, "wich" ("which" is
@@ -36,7 +35,7 @@ class Misspelling(NamedTuple):
     start: int
     end: int
     word: str
-    suggestions: List["Match"]
+    suggestions: List[Match]
     suspect: bool
 
 
@@ -46,20 +45,15 @@ Misspelling.__module__ = "kelvaro"
 Correction = Tuple[int, int, str]
 
 
-def check(index: Index, text: str, max_dist: int, limit: Optional[int], suspects: Optional[float]) -> List[Misspelling]:
+def check(index: Index, text: object, max_dist: object, limit: object, suspects: object) -> List[Misspelling]:
     text, folded = _views(index, text)
-    ratio = _ratio(suspects)
-    found = _native_index.check_text(
-        index, text, folded, index.normalize is not None, index.weighted, max_dist, limit, ratio
-    )
+    found = _native_index.check_text(index, text, folded, max_dist, limit, suspects)
     return [Misspelling(start, end, text[start:end], suggestions, suspect) for start, end, suspect, suggestions in found]
 
 
-def segment(index: Index, text: str, max_dist: int) -> str:
-    if not index.weighted:
-        raise ValueError("segment needs an index weighted by how common its words are (weighted=True)")
+def segment(index: Index, text: object, max_dist: object) -> str:
     text, folded = _views(index, text)
-    found = _native_index.segment_text(*_text_arguments(index, text, folded), max_dist)
+    found = _native_index.segment_text(index, text, folded, max_dist)
     # A word found as written keeps its case; a corrected one takes it.
     edits = [
         (start, end, [(s, e, key if distance else None) for s, e, key, distance in pieces]) for start, end, pieces in found
@@ -67,33 +61,23 @@ def segment(index: Index, text: str, max_dist: int) -> str:
     return _applied(text, _replacements(index, text, edits))
 
 
-def corrections(index: Index, text: str, max_dist: int) -> List[Correction]:
+def corrections(index: Index, text: object, max_dist: object) -> List[Correction]:
     """The corrections of `text`, in order, none overlapping."""
     text, folded = _views(index, text)
-    edits = _native_index.correct_text(*_text_arguments(index, text, folded), max_dist)
+    edits = _native_index.correct_text(index, text, folded, max_dist)
     return _replacements(index, text, edits)
 
 
-def correct(index: Index, text: str, max_dist: int) -> str:
+def correct(index: Index, text: object, max_dist: object) -> str:
     return _applied(_views(index, text)[0], corrections(index, text, max_dist))
-
-
-_TextArguments = Tuple["Index", str, str, bool, bool, float, int]
-
-
-def _text_arguments(index: Index, text: str, folded: str) -> _TextArguments:
-    if index.weighted:
-        total, least = _native_index.weight_stats(index)
-    else:
-        total, least = float(len(index)), 0
-    return (index, text, folded, index.normalize is not None, index.weighted, total, least)
 
 
 def _views(index: Index, text: object) -> Tuple[str, str]:
     """The text (lone surrogates, which no word holds, made U+FFFD) and its
-    folded view, as long as it."""
+    folded view, as long as it. What is not a str goes on as it is, for the
+    native call to refuse in its turn among the other arguments."""
     if not isinstance(text, str):
-        raise TypeError(f"text must be a str, not {type(text).__name__}")
+        return text, text  # type: ignore[return-value]
     if _SURROGATE.search(text):
         text = _SURROGATE.sub("\ufffd", text)
     fold: Callable[[str], str] = index.normalize if index.normalize is not None else str.lower
@@ -117,16 +101,6 @@ def _folded(fold: Callable[[str], str], text: str) -> str:
     if not isinstance(folded, str):
         raise TypeError(f"normalize returned {type(folded).__name__}, not str")
     return folded
-
-
-def _ratio(suspects: Optional[float]) -> float:
-    if suspects is None:
-        return 0.0
-    if isinstance(suspects, bool) or not isinstance(suspects, (int, float)):
-        raise TypeError(f"suspects must be a number or None, not {type(suspects).__name__}")
-    if not suspects > 0 or suspects == float("inf"):
-        raise ValueError(f"suspects must be a finite number above 0, or None, not {suspects!r}")
-    return float(suspects)
 
 
 def _replacements(

@@ -9,8 +9,6 @@ word is decoded only when someone asks for it.
 
 from __future__ import annotations
 
-import operator
-import sys
 from typing import Iterator, Sequence, Union, overload
 
 from . import _arrays
@@ -26,7 +24,7 @@ class WordTable(Sequence[str]):
         count = int.from_bytes(data[:4], "little")
         self._data = data
         self._text_start = 4 * (count + 2)
-        if isinstance(data, memoryview) and sys.byteorder == "little":
+        if isinstance(data, memoryview):
             # A mapped table's offsets are read where they lie, shared
             # with every process that maps the file.
             self._offsets: Sequence[int] = data[4 : self._text_start].cast("I")
@@ -61,11 +59,6 @@ class WordTable(Sequence[str]):
         data, start, offsets = self._data, self._text_start, self._offsets
         for i in range(len(offsets) - 1):
             yield str(data[start + offsets[i] : start + offsets[i + 1]], "utf-8")
-
-    def longest_in_bytes(self) -> int:
-        """The length of the longest word in UTF-8 bytes, 0 for none."""
-        offsets = self._offsets
-        return max(map(operator.sub, offsets[1:], offsets[:-1]), default=0)
 
     def _word(self, index: int) -> str:
         start = self._text_start

@@ -8,14 +8,15 @@
 namespace kelvaro::py {
 namespace {
 
-[[noreturn]] void throw_type_error(const std::string& message) {
-  throw PyError(PyExc_TypeError, message);
-}
-
 [[noreturn]] void throw_too_many_positional(const FunctionDescription& function, Py_ssize_t given) {
-  throw_type_error(function.display_name() + " takes " +
-                   std::to_string(function.parameters.size()) + " positional arguments but " +
-                   std::to_string(given) + (given == 1 ? " was" : " were") + " given");
+  const std::size_t most = function.positional_count();
+  if (function.all_required())
+    throw_type_error(function.display_name() + " takes " + std::to_string(most) +
+                     " positional arguments but " + std::to_string(given) +
+                     (given == 1 ? " was" : " were") + " given");
+  throw_type_error(function.display_name() + " takes at most " + std::to_string(most) +
+                   " positional argument" + (most == 1 ? "" : "s") + " (" + std::to_string(given) +
+                   " given)");
 }
 
 // A keyword that is not encodable, or not even a str, is named by its
@@ -102,8 +103,8 @@ std::string FunctionDescription::display_name() const {
 ArgumentSlots bind_arguments(const FunctionDescription& function, PyObject* const* args,
                              Py_ssize_t nargs, PyObject* kwnames) {
   ArgumentSlots slots{};
-  auto parameter_count = static_cast<Py_ssize_t>(function.parameters.size());
-  if (nargs > parameter_count) throw_too_many_positional(function, nargs);
+  if (nargs > static_cast<Py_ssize_t>(function.positional_count()))
+    throw_too_many_positional(function, nargs);
   for (Py_ssize_t i = 0; i < nargs; ++i) slots[i] = args[i];
 
   if (kwnames != nullptr) {
@@ -113,8 +114,13 @@ ArgumentSlots bind_arguments(const FunctionDescription& function, PyObject* cons
   }
 
   std::vector<const char*> missing;
-  for (std::size_t i = 0; i < function.parameters.size(); ++i)
-    if (slots[i] == nullptr) missing.push_back(function.parameters[i]);
+  for (std::size_t i = 0; i < function.required_count(); ++i) {
+    if (slots[i] != nullptr) continue;
+    if (!function.all_required())
+      throw_type_error(function.display_name() + " missing required argument '" +
+                       function.parameters[i] + "' (pos " + std::to_string(i + 1) + ")");
+    missing.push_back(function.parameters[i]);
+  }
   if (!missing.empty()) throw_missing(function, missing);
   return slots;
 }

@@ -2,6 +2,7 @@
 // per parameter, with the interpreter's own wording for every mistake.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <span>
 #include <string>
@@ -10,15 +11,30 @@
 
 namespace kelvaro::py {
 
-// Every callable of the modules has at most ten parameters, all required,
-// all accepted by position or by keyword.
+// Every callable of the modules has at most ten parameters.
 inline constexpr std::size_t kMaxParameters = 10;
 
+// A callable's parameters: the first `positional` may come by position,
+// the rest by keyword only, and the first `required` must be given; by
+// default all of them are both. Mistakes are told in Python's own words,
+// which differ between the two shapes: a function whose parameters are all
+// required is told as a Python function is ("takes 2 positional arguments
+// but 3 were given"), one with optional parameters as a builtin is ("takes
+// at most 3 positional arguments (4 given)").
 struct FunctionDescription {
+  static constexpr std::size_t kAll = kMaxParameters + 1;
+
   const char* class_name;  // null for module functions
   const char* function_name;
   std::span<const char* const> parameters;
+  std::size_t positional = kAll;
+  std::size_t required = kAll;
 
+  std::size_t positional_count() const { return std::min(positional, parameters.size()); }
+  std::size_t required_count() const { return std::min(required, parameters.size()); }
+  bool all_required() const {
+    return positional_count() == parameters.size() && required_count() == parameters.size();
+  }
   // "PrefixSearch.fuzzy_match()" or "from_bytes()", as messages begin.
   std::string display_name() const;
 };

@@ -6,6 +6,8 @@
 // kelvaro::InternalError and become PanicException.
 #pragma once
 
+#include <string>
+
 #include <string_view>
 
 #include "lib/py_ref.h"
@@ -56,6 +58,14 @@ inline PyRef checked(PyObject* result) {
 inline void checked_status(int status) {
   if (status == -1) [[unlikely]]
     throw PyError::fetch();
+}
+
+// Throws the TypeError or ValueError with `message`.
+[[noreturn]] inline void throw_type_error(const std::string& message) {
+  throw PyError(PyExc_TypeError, message);
+}
+[[noreturn]] inline void throw_value_error(const std::string& message) {
+  throw PyError(PyExc_ValueError, message);
 }
 
 }  // namespace kelvaro::py

@@ -21,14 +21,18 @@
 namespace kelvaro::text {
 
 struct TextIndex {
+  TextIndex(const WordIndex& words, bool normalized)
+      : words(words), tries(words.tries()), normalized(normalized) {}
+
   // The index, which suggests; its tries, which the text walks use.
   const WordIndex& words;
-  const IndexTries& tries;
-  // Whether payloads are weights.
-  bool weighted;
+  const IndexTries tries;
   // Whether the index normalises its words: then the folded view holds
   // the keys, and the text as written is never looked up.
   bool normalized;
+
+  // Whether payloads are weights.
+  bool weighted() const { return words.weighted(); }
 };
 
 struct TextViews {
