@@ -7,22 +7,25 @@
 //   - The map is a flat array searched linearly. With three or four keys a
 //     comparison of lengths and bytes beats hashing.
 //   - The first few entries live inside the State, so making a State and
-//     filling it allocates nothing but what the values themselves own, and
-//     moving it touches only the entries in use.
+//     filling it allocates only what the values need (std::any keeps a
+//     value larger than a pointer on the heap), and moving it touches only
+//     the entries in use.
 //   - Keys are short names, kept inline in their entry.
 //
-// States are moved, never copied: a copy would duplicate every row and path
-// held in it, which is exactly the cost the traversal is designed to avoid.
+// A value comes back only as the type it was stored as. Values are held in
+// std::any, so their type must be copyable, but the State never copies one:
+// a copy would duplicate every row and path held in it, which is exactly the
+// cost the traversal is designed to avoid, so States are moved, never copied.
 #pragma once
 
+#include <any>
+#include <array>
 #include <cstddef>
 #include <cstring>
-#include <new>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
-
-#include "prefix/any_value.h"
 
 namespace kelvaro {
 
@@ -32,14 +35,8 @@ namespace state_detail {
 // every key of the system fits, and on the heap beyond.
 class Key {
  public:
-  explicit Key(std::string_view text) : size_(text.size()) {
-    if (size_ <= kInline) {
-      copy_short(text.data(), size_, inline_);
-    } else {
-      heap_ = new char[size_];
-      std::memcpy(heap_, text.data(), size_);
-    }
-  }
+  Key() noexcept {}
+  explicit Key(std::string_view text) { assign(text); }
   Key(const Key&) = delete;
   Key& operator=(const Key&) = delete;
   // The inline bytes and the heap pointer share storage, so copying the
@@ -47,9 +44,30 @@ class Key {
   Key(Key&& other) noexcept : size_(std::exchange(other.size_, 0)) {
     std::memcpy(inline_, other.inline_, kInline);
   }
-  Key& operator=(Key&&) = delete;
-  ~Key() {
+  Key& operator=(Key&& other) noexcept {
+    if (this != &other) {
+      release();
+      size_ = std::exchange(other.size_, 0);
+      std::memcpy(inline_, other.inline_, kInline);
+    }
+    return *this;
+  }
+  ~Key() { release(); }
+
+  // Expects the key to hold no heap bytes: a fresh or released key.
+  void assign(std::string_view text) {
+    size_ = text.size();
+    if (size_ <= kInline) {
+      copy_short(text.data(), size_, inline_);
+    } else {
+      heap_ = new char[size_];
+      std::memcpy(heap_, text.data(), size_);
+    }
+  }
+
+  void release() noexcept {
     if (size_ > kInline) delete[] heap_;
+    size_ = 0;
   }
 
   // Compares with the length of `text`, which is a constant wherever the
@@ -83,7 +101,7 @@ class Key {
     std::memcpy(to, word, Width);
   }
 
-  std::size_t size_;
+  std::size_t size_ = 0;
   union {
     char inline_[kInline];
     char* heap_;
@@ -91,11 +109,11 @@ class Key {
 };
 
 struct Entry {
+  Entry() noexcept = default;
   explicit Entry(std::string_view key_text) : key(key_text) {}
-  Entry(Entry&&) noexcept = default;
 
   Key key;
-  AnyValue value;
+  std::any value;
 };
 
 }  // namespace state_detail
@@ -103,7 +121,7 @@ struct Entry {
 class State {
  public:
   // User-provided, so that value-initialising a State does not first zero
-  // its raw slots.
+  // its inline entries.
   State() noexcept {}
   State(const State&) = delete;
   State& operator=(const State&) = delete;
@@ -115,7 +133,6 @@ class State {
     }
     return *this;
   }
-  ~State() { clear(); }
 
   // Stores `value` under `key`, replacing whatever the key held before,
   // whatever its type. The value is taken by value, so a copy of something
@@ -124,15 +141,17 @@ class State {
   void put(std::string_view key, T value) {
     state_detail::Entry* entry = find(key);
     if (entry == nullptr) entry = append(key);
-    entry->value.emplace(std::move(value));
+    entry->value.emplace<T>(std::move(value));
   }
 
   // The value under `key` if it is exactly a T; nullptr for a missing key or
   // a value of another type.
   template <typename T>
   const T* get(std::string_view key) const noexcept {
+    static_assert(std::is_same_v<T, std::remove_cvref_t<T>>,
+                  "values are stored and looked up by their plain object type");
     const state_detail::Entry* entry = find(key);
-    return entry == nullptr ? nullptr : entry->value.get_if<T>();
+    return entry == nullptr ? nullptr : std::any_cast<T>(&entry->value);
   }
 
   bool empty() const noexcept { return inline_count_ == 0; }
@@ -142,20 +161,9 @@ class State {
   // agents before entries spill to the heap.
   static constexpr std::size_t kInlineEntries = 4;
 
-  // The first inline_count_ slots hold constructed entries; the rest are raw.
-  state_detail::Entry* slot(std::size_t i) noexcept {
-    return std::launder(reinterpret_cast<state_detail::Entry*>(slots_) + i);
-  }
-  const state_detail::Entry* slot(std::size_t i) const noexcept {
-    return std::launder(reinterpret_cast<const state_detail::Entry*>(slots_) + i);
-  }
-  void* raw_slot(std::size_t i) noexcept {
-    return reinterpret_cast<state_detail::Entry*>(slots_) + i;
-  }
-
   const state_detail::Entry* find(std::string_view key) const noexcept {
     for (std::size_t i = 0; i < inline_count_; ++i) {
-      if (slot(i)->key == key) return slot(i);
+      if (inline_[i].key == key) return &inline_[i];
     }
     for (const state_detail::Entry& entry : spilled_) {
       if (entry.key == key) return &entry;
@@ -170,35 +178,41 @@ class State {
   // the key's bytes compiles to a few moves.
   state_detail::Entry* append(std::string_view key) {
     if (inline_count_ < kInlineEntries) [[likely]] {
-      auto* entry = ::new (raw_slot(inline_count_)) state_detail::Entry(key);
+      state_detail::Entry& entry = inline_[inline_count_];
+      entry.key.assign(key);
       ++inline_count_;
-      return entry;
+      return &entry;
     }
     return &spill(key);
   }
   state_detail::Entry& spill(std::string_view key) { return spilled_.emplace_back(key); }
 
-  // Expects this State to be empty.
+  // Expects this State to be empty. Leaves `other` empty; a moved-from
+  // std::any need not be, so each is reset, and nothing taken lingers there.
   void take_from(State& other) noexcept {
     for (std::size_t i = 0; i < other.inline_count_; ++i) {
-      ::new (raw_slot(i)) state_detail::Entry(std::move(*other.slot(i)));
-      other.slot(i)->~Entry();
+      inline_[i].key = std::move(other.inline_[i].key);
+      inline_[i].value = std::move(other.inline_[i].value);
+      other.inline_[i].value.reset();
     }
     inline_count_ = std::exchange(other.inline_count_, 0);
     spilled_.swap(other.spilled_);
   }
 
   void clear() noexcept {
-    for (std::size_t i = 0; i < inline_count_; ++i) slot(i)->~Entry();
+    for (std::size_t i = 0; i < inline_count_; ++i) {
+      inline_[i].key.release();
+      inline_[i].value.reset();
+    }
     inline_count_ = 0;
     spilled_.clear();
   }
 
   // The count first, next to the first entries, which are all that most
-  // States use.
+  // States use. Entries past the count hold no key bytes and no value.
   std::size_t inline_count_ = 0;
   std::vector<state_detail::Entry> spilled_;
-  alignas(state_detail::Entry) std::byte slots_[kInlineEntries * sizeof(state_detail::Entry)];
+  std::array<state_detail::Entry, kInlineEntries> inline_;
 };
 
 }  // namespace kelvaro
