@@ -7,24 +7,30 @@
 //   - The map is a flat array searched linearly. With three or four keys a
 //     comparison of lengths and bytes beats hashing.
 //   - The first few entries live inside the State, so making a State and
-//     filling it allocates only what the values need (std::any keeps a
-//     value larger than a pointer on the heap), and moving it touches only
-//     the entries in use.
+//     filling it with rows and paths allocates nothing but what they own,
+//     and moving it touches only the entries in use.
 //   - Keys are short names, kept inline in their entry.
+//   - Rows of distances and path texts, which the matcher keeps in every
+//     node, are held in the entry itself. std::any would keep each on the
+//     heap, as it does any value larger than a pointer, and so double the
+//     allocations per node; values of other types do go into a std::any.
 //
-// A value comes back only as the type it was stored as. Values are held in
-// std::any, so their type must be copyable, but the State never copies one:
-// a copy would duplicate every row and path held in it, which is exactly the
-// cost the traversal is designed to avoid, so States are moved, never copied.
+// A value comes back only as the type it was stored as. As std::any
+// requires, its type must be copyable, but the State never copies one: a copy
+// would duplicate every row and path held in it, which is exactly the cost
+// the traversal is designed to avoid, so States are moved, never copied.
 #pragma once
 
 #include <any>
-#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace kelvaro {
@@ -35,28 +41,7 @@ namespace state_detail {
 // every key of the system fits, and on the heap beyond.
 class Key {
  public:
-  Key() noexcept {}
-  explicit Key(std::string_view text) { assign(text); }
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  // The inline bytes and the heap pointer share storage, so copying the
-  // storage whole moves either.
-  Key(Key&& other) noexcept : size_(std::exchange(other.size_, 0)) {
-    std::memcpy(inline_, other.inline_, kInline);
-  }
-  Key& operator=(Key&& other) noexcept {
-    if (this != &other) {
-      release();
-      size_ = std::exchange(other.size_, 0);
-      std::memcpy(inline_, other.inline_, kInline);
-    }
-    return *this;
-  }
-  ~Key() { release(); }
-
-  // Expects the key to hold no heap bytes: a fresh or released key.
-  void assign(std::string_view text) {
-    size_ = text.size();
+  explicit Key(std::string_view text) : size_(text.size()) {
     if (size_ <= kInline) {
       copy_short(text.data(), size_, inline_);
     } else {
@@ -64,10 +49,16 @@ class Key {
       std::memcpy(heap_, text.data(), size_);
     }
   }
-
-  void release() noexcept {
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  // The inline bytes and the heap pointer share storage, so copying the
+  // storage whole moves either.
+  Key(Key&& other) noexcept : size_(std::exchange(other.size_, 0)) {
+    std::memcpy(inline_, other.inline_, kInline);
+  }
+  Key& operator=(Key&&) = delete;
+  ~Key() {
     if (size_ > kInline) delete[] heap_;
-    size_ = 0;
   }
 
   // Compares with the length of `text`, which is a constant wherever the
@@ -101,25 +92,32 @@ class Key {
     std::memcpy(to, word, Width);
   }
 
-  std::size_t size_ = 0;
+  std::size_t size_;
   union {
     char inline_[kInline];
     char* heap_;
   };
 };
 
+using Value = std::variant<std::monostate, std::vector<std::uint64_t>, std::u32string, std::any>;
+
 struct Entry {
-  Entry() noexcept = default;
   explicit Entry(std::string_view key_text) : key(key_text) {}
+  Entry(Entry&&) noexcept = default;
 
   Key key;
-  std::any value;
+  Value value;
 };
 
 }  // namespace state_detail
 
 class State {
  public:
+  // Whether a T is held in its entry rather than boxed by std::any.
+  template <typename T>
+  static constexpr bool kHeldInEntry =
+      std::is_same_v<T, std::vector<std::uint64_t>> || std::is_same_v<T, std::u32string>;
+
   // User-provided, so that value-initialising a State does not first zero
   // its inline entries.
   State() noexcept {}
@@ -133,6 +131,7 @@ class State {
     }
     return *this;
   }
+  ~State() { clear(); }
 
   // Stores `value` under `key`, replacing whatever the key held before,
   // whatever its type. The value is taken by value, so a copy of something
@@ -141,7 +140,11 @@ class State {
   void put(std::string_view key, T value) {
     state_detail::Entry* entry = find(key);
     if (entry == nullptr) entry = append(key);
-    entry->value.emplace<T>(std::move(value));
+    if constexpr (kHeldInEntry<T>) {
+      entry->value.emplace<T>(std::move(value));
+    } else {
+      entry->value.emplace<std::any>(std::in_place_type<T>, std::move(value));
+    }
   }
 
   // The value under `key` if it is exactly a T; nullptr for a missing key or
@@ -151,7 +154,13 @@ class State {
     static_assert(std::is_same_v<T, std::remove_cvref_t<T>>,
                   "values are stored and looked up by their plain object type");
     const state_detail::Entry* entry = find(key);
-    return entry == nullptr ? nullptr : std::any_cast<T>(&entry->value);
+    if (entry == nullptr) return nullptr;
+    if constexpr (kHeldInEntry<T>) {
+      return std::get_if<T>(&entry->value);
+    } else {
+      const std::any* boxed = std::get_if<std::any>(&entry->value);
+      return boxed == nullptr ? nullptr : std::any_cast<T>(boxed);
+    }
   }
 
   bool empty() const noexcept { return inline_count_ == 0; }
@@ -178,41 +187,39 @@ class State {
   // the key's bytes compiles to a few moves.
   state_detail::Entry* append(std::string_view key) {
     if (inline_count_ < kInlineEntries) [[likely]] {
-      state_detail::Entry& entry = inline_[inline_count_];
-      entry.key.assign(key);
+      auto* entry = std::construct_at(&inline_[inline_count_], key);
       ++inline_count_;
-      return &entry;
+      return entry;
     }
     return &spill(key);
   }
   state_detail::Entry& spill(std::string_view key) { return spilled_.emplace_back(key); }
 
-  // Expects this State to be empty. Leaves `other` empty; a moved-from
-  // std::any need not be, so each is reset, and nothing taken lingers there.
+  // Expects this State to be empty.
   void take_from(State& other) noexcept {
     for (std::size_t i = 0; i < other.inline_count_; ++i) {
-      inline_[i].key = std::move(other.inline_[i].key);
-      inline_[i].value = std::move(other.inline_[i].value);
-      other.inline_[i].value.reset();
+      std::construct_at(&inline_[i], std::move(other.inline_[i]));
+      std::destroy_at(&other.inline_[i]);
     }
     inline_count_ = std::exchange(other.inline_count_, 0);
     spilled_.swap(other.spilled_);
   }
 
   void clear() noexcept {
-    for (std::size_t i = 0; i < inline_count_; ++i) {
-      inline_[i].key.release();
-      inline_[i].value.reset();
-    }
+    for (std::size_t i = 0; i < inline_count_; ++i) std::destroy_at(&inline_[i]);
     inline_count_ = 0;
     spilled_.clear();
   }
 
   // The count first, next to the first entries, which are all that most
-  // States use. Entries past the count hold no key bytes and no value.
+  // States use. Only the first inline_count_ entries are constructed: a
+  // union leaves its members to the State, which constructs an entry only
+  // when a key first needs it.
   std::size_t inline_count_ = 0;
   std::vector<state_detail::Entry> spilled_;
-  std::array<state_detail::Entry, kInlineEntries> inline_;
+  union {
+    state_detail::Entry inline_[kInlineEntries];
+  };
 };
 
 }  // namespace kelvaro

@@ -66,8 +66,13 @@ TEST(State, PutReplacesTheValueWhateverItsType) {
   EXPECT_EQ(*state.get<std::u32string>("KEY"), U"text");
   EXPECT_EQ(*state.get<std::u32string>("OTHER"), U"kept");
 
-  state.put("KEY", Row{3});
+  // A row or a path, held in the entry, and a value of any other type, held
+  // boxed, replace one another too.
+  state.put("KEY", 7);
   EXPECT_EQ(state.get<std::u32string>("KEY"), nullptr);
+  EXPECT_EQ(*state.get<int>("KEY"), 7);
+  state.put("KEY", Row{3});
+  EXPECT_EQ(state.get<int>("KEY"), nullptr);
   EXPECT_EQ(*state.get<Row>("KEY"), (Row{3}));
 }
 
@@ -124,8 +129,9 @@ TEST(State, MoveTakesEveryEntryAndLeavesTheSourceEmpty) {
 }
 
 TEST(State, ValuesAreMovedInAndAlongNeverCopied) {
-  // A row's buffer stays where it was through put and every move of the
-  // State, for entries inside the State and spilled ones alike.
+  // A vector's buffer stays where it was through put and every move of the
+  // State, for entries inside the State and spilled ones, and for rows held
+  // in their entry and boxed vectors alike.
   State state;
   std::vector<const std::uint64_t*> buffers;
   for (int i = 0; i < 6; ++i) {
@@ -133,6 +139,9 @@ TEST(State, ValuesAreMovedInAndAlongNeverCopied) {
     buffers.push_back(row.data());
     state.put(numbered("ROW", i), std::move(row));
   }
+  std::vector<int> boxed(100);
+  const int* boxed_buffer = boxed.data();
+  state.put("BOXED", std::move(boxed));
   State moved(std::move(state));
   State assigned;
   assigned.put("ROW0", 1);
@@ -142,6 +151,7 @@ TEST(State, ValuesAreMovedInAndAlongNeverCopied) {
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->data(), buffers[i]);
   }
+  EXPECT_EQ(assigned.get<std::vector<int>>("BOXED")->data(), boxed_buffer);
 }
 
 TEST(State, DestroysEveryValueExactlyOnce) {
