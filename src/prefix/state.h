@@ -7,22 +7,31 @@
 //   - The map is a flat array searched linearly. With three or four keys a
 //     comparison of lengths and bytes beats hashing.
 //   - The first few entries live inside the State, so making a State and
-//     filling it allocates nothing but what the values themselves own, and
-//     moving it touches only the entries in use.
+//     filling it with rows and paths allocates nothing but what they own,
+//     and moving it touches only the entries in use.
 //   - Keys are short names, kept inline in their entry.
+//   - Rows of distances and path texts, which the matcher keeps in every
+//     node, are held in the entry itself. std::any would keep each on the
+//     heap, as it does any value larger than a pointer, and so double the
+//     allocations per node; values of other types do go into a std::any.
 //
-// States are moved, never copied: a copy would duplicate every row and path
-// held in it, which is exactly the cost the traversal is designed to avoid.
+// A value comes back only as the type it was stored as. As std::any
+// requires, its type must be copyable, but the State never copies one: a copy
+// would duplicate every row and path held in it, which is exactly the cost
+// the traversal is designed to avoid, so States are moved, never copied.
 #pragma once
 
+#include <any>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
-#include <new>
+#include <memory>
+#include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
-
-#include "prefix/any_value.h"
 
 namespace kelvaro {
 
@@ -90,20 +99,27 @@ class Key {
   };
 };
 
+using Value = std::variant<std::monostate, std::vector<std::uint64_t>, std::u32string, std::any>;
+
 struct Entry {
   explicit Entry(std::string_view key_text) : key(key_text) {}
   Entry(Entry&&) noexcept = default;
 
   Key key;
-  AnyValue value;
+  Value value;
 };
 
 }  // namespace state_detail
 
 class State {
  public:
+  // Whether a T is held in its entry rather than boxed by std::any.
+  template <typename T>
+  static constexpr bool kHeldInEntry =
+      std::is_same_v<T, std::vector<std::uint64_t>> || std::is_same_v<T, std::u32string>;
+
   // User-provided, so that value-initialising a State does not first zero
-  // its raw slots.
+  // its inline entries.
   State() noexcept {}
   State(const State&) = delete;
   State& operator=(const State&) = delete;
@@ -124,15 +140,27 @@ class State {
   void put(std::string_view key, T value) {
     state_detail::Entry* entry = find(key);
     if (entry == nullptr) entry = append(key);
-    entry->value.emplace(std::move(value));
+    if constexpr (kHeldInEntry<T>) {
+      entry->value.emplace<T>(std::move(value));
+    } else {
+      entry->value.emplace<std::any>(std::in_place_type<T>, std::move(value));
+    }
   }
 
   // The value under `key` if it is exactly a T; nullptr for a missing key or
   // a value of another type.
   template <typename T>
   const T* get(std::string_view key) const noexcept {
+    static_assert(std::is_same_v<T, std::remove_cvref_t<T>>,
+                  "values are stored and looked up by their plain object type");
     const state_detail::Entry* entry = find(key);
-    return entry == nullptr ? nullptr : entry->value.get_if<T>();
+    if (entry == nullptr) return nullptr;
+    if constexpr (kHeldInEntry<T>) {
+      return std::get_if<T>(&entry->value);
+    } else {
+      const std::any* boxed = std::get_if<std::any>(&entry->value);
+      return boxed == nullptr ? nullptr : std::any_cast<T>(boxed);
+    }
   }
 
   bool empty() const noexcept { return inline_count_ == 0; }
@@ -142,20 +170,9 @@ class State {
   // agents before entries spill to the heap.
   static constexpr std::size_t kInlineEntries = 4;
 
-  // The first inline_count_ slots hold constructed entries; the rest are raw.
-  state_detail::Entry* slot(std::size_t i) noexcept {
-    return std::launder(reinterpret_cast<state_detail::Entry*>(slots_) + i);
-  }
-  const state_detail::Entry* slot(std::size_t i) const noexcept {
-    return std::launder(reinterpret_cast<const state_detail::Entry*>(slots_) + i);
-  }
-  void* raw_slot(std::size_t i) noexcept {
-    return reinterpret_cast<state_detail::Entry*>(slots_) + i;
-  }
-
   const state_detail::Entry* find(std::string_view key) const noexcept {
     for (std::size_t i = 0; i < inline_count_; ++i) {
-      if (slot(i)->key == key) return slot(i);
+      if (inline_[i].key == key) return &inline_[i];
     }
     for (const state_detail::Entry& entry : spilled_) {
       if (entry.key == key) return &entry;
@@ -170,7 +187,7 @@ class State {
   // the key's bytes compiles to a few moves.
   state_detail::Entry* append(std::string_view key) {
     if (inline_count_ < kInlineEntries) [[likely]] {
-      auto* entry = ::new (raw_slot(inline_count_)) state_detail::Entry(key);
+      auto* entry = std::construct_at(&inline_[inline_count_], key);
       ++inline_count_;
       return entry;
     }
@@ -181,24 +198,28 @@ class State {
   // Expects this State to be empty.
   void take_from(State& other) noexcept {
     for (std::size_t i = 0; i < other.inline_count_; ++i) {
-      ::new (raw_slot(i)) state_detail::Entry(std::move(*other.slot(i)));
-      other.slot(i)->~Entry();
+      std::construct_at(&inline_[i], std::move(other.inline_[i]));
+      std::destroy_at(&other.inline_[i]);
     }
     inline_count_ = std::exchange(other.inline_count_, 0);
     spilled_.swap(other.spilled_);
   }
 
   void clear() noexcept {
-    for (std::size_t i = 0; i < inline_count_; ++i) slot(i)->~Entry();
+    for (std::size_t i = 0; i < inline_count_; ++i) std::destroy_at(&inline_[i]);
     inline_count_ = 0;
     spilled_.clear();
   }
 
   // The count first, next to the first entries, which are all that most
-  // States use.
+  // States use. Only the first inline_count_ entries are constructed: a
+  // union leaves its members to the State, which constructs an entry only
+  // when a key first needs it.
   std::size_t inline_count_ = 0;
   std::vector<state_detail::Entry> spilled_;
-  alignas(state_detail::Entry) std::byte slots_[kInlineEntries * sizeof(state_detail::Entry)];
+  union {
+    state_detail::Entry inline_[kInlineEntries];
+  };
 };
 
 }  // namespace kelvaro

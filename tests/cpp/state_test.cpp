@@ -14,7 +14,7 @@ namespace {
 using Row = std::vector<std::uint64_t>;
 
 // Counts live instances, so that a value destroyed twice or never shows up.
-// Small enough to live inside its entry.
+// Small enough for std::any to hold inside itself.
 struct Tracked {
   static inline int live = 0;
   int id;
@@ -24,7 +24,7 @@ struct Tracked {
   ~Tracked() { --live; }
 };
 
-// Too large to live inside its entry, so it is kept on the heap.
+// Too large for that, so std::any keeps it on the heap.
 struct LargeTracked : Tracked {
   using Tracked::Tracked;
   std::array<char, 256> padding{};
@@ -66,8 +66,13 @@ TEST(State, PutReplacesTheValueWhateverItsType) {
   EXPECT_EQ(*state.get<std::u32string>("KEY"), U"text");
   EXPECT_EQ(*state.get<std::u32string>("OTHER"), U"kept");
 
-  state.put("KEY", Row{3});
+  // A row or a path, held in the entry, and a value of any other type, held
+  // boxed, replace one another too.
+  state.put("KEY", 7);
   EXPECT_EQ(state.get<std::u32string>("KEY"), nullptr);
+  EXPECT_EQ(*state.get<int>("KEY"), 7);
+  state.put("KEY", Row{3});
+  EXPECT_EQ(state.get<int>("KEY"), nullptr);
   EXPECT_EQ(*state.get<Row>("KEY"), (Row{3}));
 }
 
@@ -113,9 +118,40 @@ TEST(State, MoveTakesEveryEntryAndLeavesTheSourceEmpty) {
   EXPECT_EQ(target.get<int>("OLD"), nullptr);
   EXPECT_EQ(*target.get<int>("N0"), 0);
 
-  // A moved-from State is usable again.
+  // A moved-from State is usable again, its freed entries with other keys,
+  // long ones too, and none of what it held before shows through.
+  const std::string long_key(40, 'p');
+  for (int i = 0; i < 6; ++i) source.put(numbered(long_key, i), i + 10);
   source.put("PATH", 7);
   EXPECT_EQ(*source.get<int>("PATH"), 7);
+  EXPECT_EQ(*source.get<int>(numbered(long_key, 5)), 15);
+  EXPECT_EQ(source.get<int>("N0"), nullptr);
+}
+
+TEST(State, ValuesAreMovedInAndAlongNeverCopied) {
+  // A vector's buffer stays where it was through put and every move of the
+  // State, for entries inside the State and spilled ones, and for rows held
+  // in their entry and boxed vectors alike.
+  State state;
+  std::vector<const std::uint64_t*> buffers;
+  for (int i = 0; i < 6; ++i) {
+    Row row(100, static_cast<std::uint64_t>(i));
+    buffers.push_back(row.data());
+    state.put(numbered("ROW", i), std::move(row));
+  }
+  std::vector<int> boxed(100);
+  const int* boxed_buffer = boxed.data();
+  state.put("BOXED", std::move(boxed));
+  State moved(std::move(state));
+  State assigned;
+  assigned.put("ROW0", 1);
+  assigned = std::move(moved);
+  for (int i = 0; i < 6; ++i) {
+    const Row* row = assigned.get<Row>(numbered("ROW", i));
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->data(), buffers[i]);
+  }
+  EXPECT_EQ(assigned.get<std::vector<int>>("BOXED")->data(), boxed_buffer);
 }
 
 TEST(State, DestroysEveryValueExactlyOnce) {
