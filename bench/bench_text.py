@@ -41,6 +41,7 @@ import tempfile
 import time
 
 import kelvaro
+from report_format import table
 
 SOURCES = "/usr/share/doc/python3.11/html/_sources"
 SPELLING = "/work/shared/data/spelling"
@@ -148,12 +149,6 @@ def time_text(seconds):
     if seconds >= 1e-3:
         return f"{seconds * 1e3:.2f} ms"
     return f"{seconds * 1e6:.1f} µs"
-
-
-def table(header, rows):
-    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
-    lines += ["| " + " | ".join(str(cell) for cell in row) + " |" for row in rows]
-    return lines + [""]
 
 
 def symspell_checker():

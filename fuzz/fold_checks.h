@@ -8,9 +8,9 @@
 #include <string_view>
 #include <variant>
 
-#include "format/index_trie_check.h"
 #include "checks.h"
 #include "folded/compact_trie.h"
+#include "format/index_trie_check.h"
 #include "prefix/queries.h"
 #include "prefix/tree_walk.h"
 

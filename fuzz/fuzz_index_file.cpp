@@ -21,11 +21,11 @@
 #include <vector>
 
 #include "bits/crc32c.h"
-#include "codec/byte_reader.h"
-#include "format/word_table.h"
 #include "checks.h"
+#include "codec/byte_reader.h"
 #include "entry_points.h"
 #include "format/index_image.h"
+#include "format/word_table.h"
 #include "index/word_index.h"
 #include "prefix/utf8.h"
 

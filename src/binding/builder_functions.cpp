@@ -7,23 +7,23 @@
 #include <utility>
 #include <vector>
 
-#include "format/index_sections.h"
-#include "format/index_trie_check.h"
+#include "binding/buffer_hold.h"
+#include "bits/little_endian.h"
 #include "build/key_pool.h"
 #include "build/key_spans.h"
-#include "bits/little_endian.h"
 #include "build/trie_builder.h"
-#include "format/word_table.h"
 #include "codec/trie_codec.h"
+#include "folded/compact_trie.h"
 #include "format/index_file.h"
 #include "format/index_image.h"
+#include "format/index_sections.h"
+#include "format/index_trie_check.h"
+#include "format/word_table.h"
 #include "lib/binding.h"
-#include "binding/buffer_hold.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
 #include "lib/interrupts.h"
 #include "lib/prefix_search.h"
-#include "folded/compact_trie.h"
 #include "prefix/internal_error.h"
 #include "search/sound_key.h"
 
@@ -33,7 +33,7 @@ namespace {
 constexpr const char* kBuildIndexParameters[] = {"keys",   "words",    "values",
                                                  "sounds", "weighted", "normalization"};
 constexpr const char* kCheckIndexParameters[] = {"trie", "words", "spellings", "texts"};
-constexpr const char* kIndexFileParameters[] = {"normalization", "tries", "words",
+constexpr const char* kIndexFileParameters[] = {"normalization", "tries",      "words",
                                                 "spellings",     "node_count", "weighted"};
 
 constexpr FunctionDescription kBuildIndex{nullptr, "build_index", kBuildIndexParameters};
@@ -42,7 +42,6 @@ constexpr FunctionDescription kIndexFile{nullptr, "index_file", kIndexFileParame
 
 // Keys and word tables address their bytes with unsigned 32-bit integers.
 constexpr std::uint64_t kMaxCount = 0xFFFFFFFF;
-
 
 // ---------------------------------------------------------------------------
 // Arguments.
@@ -138,7 +137,6 @@ std::vector<std::uint8_t> word_table_of(std::span<const std::string_view> words)
   write_word_table(words, table);
   return table;
 }
-
 
 // ---------------------------------------------------------------------------
 // Checking saved sections.
@@ -299,8 +297,7 @@ PyObject* read_file_header(PyObject*, PyObject* data) {
   return run_in_frame([&] {
     BufferHold held(data);
     const std::span<const std::uint8_t> bytes = held.bytes();
-    std::variant<IndexFile, std::string> read =
-        without_gil([&] { return read_index_file(bytes); });
+    std::variant<IndexFile, std::string> read = without_gil([&] { return read_index_file(bytes); });
     if (const std::string* problem = std::get_if<std::string>(&read)) throw_value_error(*problem);
     const IndexFile& file = std::get<IndexFile>(read);
     const auto place = [&](std::span<const std::uint8_t> section) {

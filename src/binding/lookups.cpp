@@ -291,7 +291,6 @@ int contains(PyObject* self, PyObject* word) {
   return answer.get() == Py_True;
 }
 
-
 PyMethodDef lookup_methods[] = {
     {"get", fastcall_entry(get), METH_FASTCALL | METH_KEYWORDS,
      "get(word, default=None)\n--\n\nThe value of `word`, or `default` when it is not stored."},

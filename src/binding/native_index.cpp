@@ -152,7 +152,8 @@ PyObject* get_node_count(PyObject* self, void*) {
 }
 
 Py_ssize_t length(PyObject* self) {
-  PyRef answer = PyRef::steal(run_in_frame([&] { return u64_to_py(state_of(self).file.word_count); }));
+  PyRef answer =
+      PyRef::steal(run_in_frame([&] { return u64_to_py(state_of(self).file.word_count); }));
   if (!answer) return -1;
   return PyLong_AsSsize_t(answer.get());
 }
@@ -162,14 +163,15 @@ Py_ssize_t length(PyObject* self) {
 PyObject* sections(PyObject* self, PyObject*) {
   return run_in_frame([&] {
     const IndexState& state = state_of(self);
-    const std::uint8_t* start = state.aligned_copy.empty()
-                                    ? state.buffer->bytes().data()
-                                    : reinterpret_cast<const std::uint8_t*>(state.aligned_copy.data());
+    const std::uint8_t* start =
+        state.aligned_copy.empty()
+            ? state.buffer->bytes().data()
+            : reinterpret_cast<const std::uint8_t*>(state.aligned_copy.data());
     PyRef whole = checked(PyMemoryView_FromObject(state.buffer->exporter()));
     const auto slice = [&](std::span<const std::uint8_t> section) {
       const Py_ssize_t from = section.data() - start;
-      return checked(PySequence_GetSlice(whole.get(), from,
-                                         from + static_cast<Py_ssize_t>(section.size())));
+      return checked(
+          PySequence_GetSlice(whole.get(), from, from + static_cast<Py_ssize_t>(section.size())));
     };
     return tuple_to_py<4>({slice(state.file.tries), slice(state.file.words),
                            slice(state.file.spelling_keys), slice(state.file.spelling_words)});

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "binding/arguments.h"
+#include "binding/native_index.h"
 #include "lib/binding.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
 #include "lib/interrupts.h"
-#include "binding/native_index.h"
 #include "prefix/utf8.h"
 #include "text/check.h"
 #include "text/correction.h"
@@ -20,8 +20,8 @@
 namespace kelvaro::py {
 namespace {
 
-constexpr const char* kCheckParameters[] = {"index", "text", "folded", "max_dist", "limit",
-                                            "suspects"};
+constexpr const char* kCheckParameters[] = {"index",    "text",  "folded",
+                                            "max_dist", "limit", "suspects"};
 constexpr const char* kTextParameters[] = {"index", "text", "folded", "max_dist"};
 
 constexpr FunctionDescription kCheck{nullptr, "check_text", kCheckParameters};
@@ -77,8 +77,8 @@ PyObject* check_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     const Views views = views_of(slots);
     options.suspect_ratio = suspects_of(slots[5]);
     const IndexState& state = state_of(slots[0]);
-    const std::vector<text::Finding> findings = without_gil(
-        [&] { return text::check_text(text_index(state), views.views(), options); });
+    const std::vector<text::Finding> findings =
+        without_gil([&] { return text::check_text(text_index(state), views.views(), options); });
     return list_to_py(findings, [&](const text::Finding& finding) {
       return tuple_to_py<4>({size_to_py(finding.start), size_to_py(finding.end),
                              PyRef::borrow(finding.suspect ? Py_True : Py_False),
@@ -126,11 +126,11 @@ PyObject* segment_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
                                 call.max_dist);
     });
     const auto piece_to_py = [&](const text::Piece& piece) {
-      return tuple_to_py<4>({size_to_py(piece.start), size_to_py(piece.end),
-                             optional_key_to_py(words, piece.word.has_value()
-                                                           ? std::optional(piece.word->key)
-                                                           : std::nullopt),
-                             u64_to_py(piece.distance)});
+      return tuple_to_py<4>(
+          {size_to_py(piece.start), size_to_py(piece.end),
+           optional_key_to_py(
+               words, piece.word.has_value() ? std::optional(piece.word->key) : std::nullopt),
+           u64_to_py(piece.distance)});
     };
     return list_to_py(segmented, [&](const text::SegmentedWord& word) {
       return tuple_to_py<3>(

@@ -38,8 +38,8 @@
 // the alphabet reads as its last character.
 #pragma once
 
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>

@@ -59,8 +59,8 @@ std::variant<IndexFile, std::string> read_index_file(std::span<const std::uint8_
   if (!current && !(read.version != kFormatVersion && crc32(body) == checksum))
     return std::string("corrupted: checksum mismatch");
   if (read.version < 1 || read.version > kFormatVersion) {
-    std::string refusal = "index format version " + std::to_string(read.version) +
-                          " is not supported";
+    std::string refusal =
+        "index format version " + std::to_string(read.version) + " is not supported";
     if (read.version > kFormatVersion) refusal += " (written by a newer kelvaro)";
     return refusal + "; this kelvaro reads versions 1 to " + std::to_string(kFormatVersion);
   }
@@ -74,7 +74,8 @@ std::variant<IndexFile, std::string> read_index_file(std::span<const std::uint8_
   std::uint64_t sizes[kSections], end = kFileHeaderSize;
   for (std::size_t i = 0; i < kSections; ++i) {
     sizes[i] = load_u64(header + 40 + 8 * i);
-    if (sizes[i] >= std::uint64_t{1} << 60) return std::string("malformed: its sections do not add up to its size");
+    if (sizes[i] >= std::uint64_t{1} << 60)
+      return std::string("malformed: its sections do not add up to its size");
     end += sizes[i] + (read.version >= 2 ? padding(sizes[i]) : 0);
   }
   if (end + kFileChecksumSize != read.file_size)
@@ -99,8 +100,7 @@ std::variant<IndexFile, std::string> read_index_file(std::span<const std::uint8_
 std::variant<IndexFile, std::string> checked_word_tables(IndexFile file) {
   for (const std::span<const std::uint8_t> table :
        {file.words, file.spelling_keys, file.spelling_words})
-    if (auto problem = word_table_problem(table))
-      return "the word table is malformed: " + *problem;
+    if (auto problem = word_table_problem(table)) return "the word table is malformed: " + *problem;
   const std::uint32_t spellings = word_table_count(file.spelling_keys);
   if (spellings != word_table_count(file.spelling_words))
     return std::string("its spelling tables disagree");

@@ -71,5 +71,4 @@ std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
 // The parts of an image that starts 8-byte aligned, or what is wrong with it.
 std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> image);
 
-
 }  // namespace kelvaro

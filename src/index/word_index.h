@@ -24,8 +24,8 @@
 #include <string_view>
 #include <vector>
 
-#include "format/index_image.h"
 #include "folded/compact_trie.h"
+#include "format/index_image.h"
 #include "prefix/queries.h"
 #include "search/sound_table.h"
 #include "search/suggestions.h"

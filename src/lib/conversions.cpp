@@ -1,4 +1,5 @@
 #include "lib/conversions.h"
+#include "lib/module_cells.h"
 
 #include <algorithm>
 #include <climits>
@@ -12,11 +13,10 @@ namespace {
 
 constexpr const char* kOutOfRange = "out of range integral type conversion attempted";
 
-PyObject* qualname_cell = nullptr;
-
 PyRef type_qualname(PyObject* object) {
-  PyRef name = PyRef::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(object)),
-                                             interned(qualname_cell, "__qualname__")));
+  PyRef name =
+      PyRef::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(object)),
+                                    interned(module_cells().qualname_name, "__qualname__")));
   if (!name || !PyUnicode_Check(name.get())) {
     PyErr_Clear();
     return PyRef();

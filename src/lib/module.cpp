@@ -4,6 +4,7 @@
 #include "lib/frame.h"
 #include "lib/functions.h"
 #include "lib/interrupts.h"
+#include "lib/module_cells.h"
 #include "lib/prefix_search.h"
 
 namespace kelvaro::py {
@@ -21,17 +22,11 @@ PyModuleDef module_definition = {
     nullptr,
 };
 
-// Filled by the first successful initialisation, kept for the life of the
-// process; a later initialisation returns the same module.
-PyObject* module_object = nullptr;
-
-PyObject* all_name_cell = nullptr;
-PyObject* name_name_cell = nullptr;
 PyObject* all_name() {
-  return interned(all_name_cell, "__all__");
+  return interned(module_cells().all_name, "__all__");
 }
 PyObject* name_name() {
-  return interned(name_name_cell, "__name__");
+  return interned(module_cells().name_name, "__name__");
 }
 
 PyRef require_str(PyRef object) {
@@ -96,7 +91,8 @@ PyMODINIT_FUNC PyInit__kelvaro() {
   using namespace kelvaro::py;
   return run_in_frame([] {
     install_interrupt_hook();
-    if (module_object == nullptr) module_object = create_module().release();
-    return PyRef::borrow(module_object);
+    PyObject*& module = module_cells().module;
+    if (module == nullptr) module = create_module().release();
+    return PyRef::borrow(module);
   });
 }

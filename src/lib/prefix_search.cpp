@@ -1,4 +1,5 @@
 #include "lib/prefix_search.h"
+#include "lib/module_cells.h"
 
 #include <atomic>
 #include <memory>
@@ -13,19 +14,14 @@ namespace {
 
 constexpr const char* kQualifiedName = "builtins.PrefixSearch";
 
-// Created once per process and never released.
-PyTypeObject* type_object = nullptr;
-
 std::atomic_ref<std::intptr_t> borrow_counter(PrefixSearchObject* object) {
   return std::atomic_ref<std::intptr_t>(object->borrow_flag);
 }
 
-PyObject* name_cell = nullptr;
-
 PyObject* refuse_construction(PyTypeObject* type, PyObject*, PyObject*) {
   return run_in_frame([&]() -> PyRef {
-    PyRef name = PyRef::steal(
-        PyObject_GetAttr(reinterpret_cast<PyObject*>(type), interned(name_cell, "__name__")));
+    PyRef name = PyRef::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type),
+                                               interned(module_cells().name_name, "__name__")));
     if (!name || !PyUnicode_Check(name.get())) {
       PyErr_Clear();
       name = PyRef::steal(PyUnicode_FromString("<unknown>"));
@@ -115,8 +111,9 @@ PyTypeObject* existing_type() {
 }  // namespace
 
 PyTypeObject* prefix_search_type() {
-  if (type_object == nullptr) type_object = create_type();
-  return type_object;
+  PyTypeObject*& type = module_cells().prefix_search;
+  if (type == nullptr) type = create_type();
+  return type;
 }
 
 PyRef new_prefix_search(Trie trie) {

@@ -30,16 +30,6 @@ PyTypeObject* prefix_search_type();
 // A new PrefixSearch that owns `trie`.
 PyRef new_prefix_search(Trie trie);
 
-// _kelvaro's PrefixSearch type, for kelvaro._native_index, which reads and makes
-// its instances: imported, so that both modules use the one type.
-inline PyRef imported_prefix_search_type() {
-  PyRef module = checked(PyImport_ImportModule("_kelvaro"));
-  PyRef type = checked(PyObject_GetAttrString(module.get(), "PrefixSearch"));
-  if (!PyType_Check(type.get()))
-    throw PyError(PyExc_TypeError, "_kelvaro.PrefixSearch is not a type");
-  return type;
-}
-
 // A new instance of `type`, which must be _kelvaro's PrefixSearch type, that
 // owns `trie`. Inline, so that kelvaro._native_index, built from the same
 // sources, makes instances exactly as _kelvaro does.

@@ -54,7 +54,8 @@ class Checker {
   const std::vector<Match>& suspicion(const Known& known) {
     static const std::vector<Match> kNone;
     const double ratio = options_.suspect_ratio;
-    if (!index_.weighted() || ratio <= 0 || known.payload == 0 || known.key.size() < kSuspectLength ||
+    if (!index_.weighted() || ratio <= 0 || known.payload == 0 ||
+        known.key.size() < kSuspectLength ||
         static_cast<double>(known.payload) * ratio > heaviest_ || options_.limit == 0u)
       return kNone;
     auto [place, added] = suspected_.try_emplace(known.key);

@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "index/word_index.h"
 #include "folded/compact_trie.h"
+#include "index/word_index.h"
 #include "search/suggestions.h"
 
 namespace kelvaro::text {

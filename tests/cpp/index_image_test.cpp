@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "bits/crc32c.h"
-#include "codec/byte_reader.h"
 #include "build/trie_builder.h"
+#include "codec/byte_reader.h"
 #include "format/word_table.h"
 #include "search/sound_key.h"
 #include "search/sound_table.h"

@@ -8,7 +8,8 @@ import os
 from typing import Any, Callable, Iterator, List, Optional
 
 from .._default import default_index
-from .._index import Index, Match
+from .._index import Index
+from .._match import Match
 from .frame import _STDIN, _count, _load_for_search, _natural, _standard_input, _write, _write_json
 
 
