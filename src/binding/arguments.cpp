@@ -5,46 +5,19 @@
 #include <limits>
 #include <thread>
 
-#include "binding/module_state.h"
+#include "lib/conversions.h"
+#include "lib/module_cells.h"
 #include "lib/py_error.h"
-#include "prefix/utf8.h"
 
 namespace kelvaro::py {
 
 std::string type_name(PyObject* object) {
   PyRef name = checked(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(object)),
-                                        module_state().name_attribute));
+                                        interned(module_cells().name_name, "__name__")));
   Py_ssize_t size;
   const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size);
   if (text == nullptr) throw PyError::fetch();
   return std::string(text, static_cast<std::size_t>(size));
-}
-
-std::u32string str_chars(PyObject* str) {
-#if !defined(PYPY_VERSION) && PY_VERSION_HEX < 0x030C0000
-  // CPython: straight from the str's own storage, with no encoded copy.
-  if (PyUnicode_IS_READY(str)) {
-    const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
-    const int kind = PyUnicode_KIND(str);
-    const void* data = PyUnicode_DATA(str);
-    std::u32string chars(static_cast<std::size_t>(length), U'\0');
-    for (Py_ssize_t i = 0; i < length; ++i)
-      chars[static_cast<std::size_t>(i)] = PyUnicode_READ(kind, data, i);
-    return chars;
-  }
-#endif
-  Py_ssize_t size;
-  if (const char* utf8 = PyUnicode_AsUTF8AndSize(str, &size))
-    return utf8::decode(std::string_view(utf8, static_cast<std::size_t>(size)));
-  // A str with a lone surrogate has no UTF-8 form; UTF-32 keeps it.
-  PyErr_Clear();
-  PyRef wide = checked(PyUnicode_AsEncodedString(str, "utf-32-le", "surrogatepass"));
-  const auto* bytes = reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(wide.get()));
-  std::u32string chars(static_cast<std::size_t>(PyBytes_GET_SIZE(wide.get())) / 4, U'\0');
-  for (std::size_t i = 0; i < chars.size(); ++i)
-    chars[i] = static_cast<char32_t>(bytes[4 * i] | bytes[4 * i + 1] << 8 | bytes[4 * i + 2] << 16 |
-                                     bytes[4 * i + 3] << 24);
-  return chars;
 }
 
 std::uint64_t to_count(PyObject* object, const char* name) {

@@ -15,11 +15,6 @@ namespace kelvaro::py {
 // type(object).__name__, as Python's own messages name a type.
 std::string type_name(PyObject* object);
 
-// The characters of a str, lone surrogates included: no stored key holds
-// one, so a surrogate is a character that matches nothing, and every
-// distance comes out as it should.
-std::u32string str_chars(PyObject* str);
-
 // A count (max_dist, limit): an int of 0 or more, not a bool; anything
 // beyond 64 bits is as good as infinite. `name` names it in messages.
 std::uint64_t to_count(PyObject* object, const char* name);

@@ -7,11 +7,11 @@
 
 #include "binding/arguments.h"
 #include "binding/lookups.h"
-#include "binding/module_state.h"
 #include "format/index_image.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
 #include "lib/interrupts.h"
+#include "lib/module_cells.h"
 #include "lib/prefix_search.h"
 
 namespace kelvaro::py {
@@ -24,7 +24,7 @@ struct NativeIndexObject {
 };
 
 PyRef new_match(PyRef word, PyRef value, PyRef distance) {
-  PyTypeObject* type = module_state().match_type;
+  PyTypeObject* type = module_cells().match;
 #ifdef PYPY_VERSION
   return checked(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(type), word.get(),
                                               value.get(), distance.get(), nullptr));
@@ -232,7 +232,7 @@ PyObject* unfolded_trie(PyObject* self, PyObject*) {
     IndexState& state = const_cast<IndexState&>(state_of(self));
     if (!state.trie) {
       Trie trie = without_gil([&] { return state.forward.unpacked(); });
-      state.trie = adopt_trie(module_state().prefix_search_type, std::move(trie));
+      state.trie = adopt_trie(module_cells().prefix_search, std::move(trie));
     }
     return PyRef(state.trie);
   });
@@ -341,8 +341,8 @@ PyRef spelling_to_py(const WordIndex& index, std::string_view key) {
 }
 
 PyTypeObject* native_index_type() {
-  static PyObject* type = nullptr;
-  if (type != nullptr) return reinterpret_cast<PyTypeObject*>(type);
+  PyTypeObject*& type = module_cells().native_index;
+  if (type != nullptr) return type;
   static PyType_Slot slots[] = {
       {Py_tp_doc, const_cast<char*>("The native part of kelvaro.Index.")},
       {Py_tp_new, reinterpret_cast<void*>(create)},
@@ -362,8 +362,8 @@ PyTypeObject* native_index_type() {
       Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
       slots,
   };
-  type = checked(PyType_FromSpec(&spec)).release();
-  return reinterpret_cast<PyTypeObject*>(type);
+  type = reinterpret_cast<PyTypeObject*>(checked(PyType_FromSpec(&spec)).release());
+  return type;
 }
 
 }  // namespace kelvaro::py

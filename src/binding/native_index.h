@@ -36,7 +36,8 @@ struct IndexState {
   std::unique_ptr<WordIndex> index;
 };
 
-// The type object, created by the module's initialisation.
+// The type object, made on first need (the module's initialisation) and
+// kept in the module's cells.
 PyTypeObject* native_index_type();
 
 // The state of a NativeIndex, or TypeError for an object whose making

@@ -2,13 +2,15 @@
 // package: its one exported entry, PyInit__native_index. It holds the index
 // type (native_index.h), the builder's functions (builder_functions.h) and
 // the running-text functions (text_functions.h); its module-level objects
-// are in module_state.h.
+// are cells of lib/module_cells.h, filled here.
+#include <string>
+
 #include "binding/builder_functions.h"
-#include "binding/module_state.h"
 #include "binding/native_index.h"
 #include "binding/text_functions.h"
 #include "lib/frame.h"
 #include "lib/interrupts.h"
+#include "lib/module_cells.h"
 
 namespace kelvaro::py {
 namespace {
@@ -25,6 +27,29 @@ PyModuleDef module_definition = {
     nullptr,
 };
 
+PyRef imported_type(const char* module_name, const char* attribute) {
+  PyRef module = checked(PyImport_ImportModule(module_name));
+  PyRef type = checked(PyObject_GetAttrString(module.get(), attribute));
+  if (!PyType_Check(type.get()))
+    throw PyError(PyExc_TypeError, std::string(module_name) + "." + attribute + " is not a type");
+  return type;
+}
+
+// The module's cells, once: a second initialisation (a reload) keeps what
+// the first one made, which lives as long as the process anyway.
+void fill_cells() {
+  ModuleCells& cells = module_cells();
+  if (cells.match != nullptr) return;
+  // Held until every one is made: a failure part way releases them all.
+  PyRef match = imported_type("kelvaro._match", "Match");
+  if (!PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(match.get()), &PyTuple_Type))
+    throw PyError(PyExc_TypeError, "kelvaro.Match must be a subclass of tuple");
+  PyRef prefix_search = imported_type("_kelvaro", "PrefixSearch");
+  native_index_type();
+  cells.match = reinterpret_cast<PyTypeObject*>(match.release());
+  cells.prefix_search = reinterpret_cast<PyTypeObject*>(prefix_search.release());
+}
+
 }  // namespace
 }  // namespace kelvaro::py
 
@@ -34,10 +59,9 @@ PyMODINIT_FUNC PyInit__native_index() {
     install_interrupt_hook();
     PyRef module = checked(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
     checked_status(PyModule_AddFunctions(module.get(), text_functions));
-    PyTypeObject* index_type = native_index_type();
-    init_module_state(index_type);
-    checked_status(PyObject_SetAttrString(module.get(), "NativeIndex",
-                                          reinterpret_cast<PyObject*>(index_type)));
+    fill_cells();
+    checked_status(PyObject_SetAttrString(
+        module.get(), "NativeIndex", reinterpret_cast<PyObject*>(module_cells().native_index)));
     return module;
   });
 }

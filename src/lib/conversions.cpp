@@ -1,9 +1,9 @@
 #include "lib/conversions.h"
-#include "lib/module_cells.h"
 
 #include <algorithm>
 #include <climits>
 
+#include "lib/module_cells.h"
 #include "lib/str_utf8.h"
 #include "prefix/internal_error.h"
 #include "prefix/utf8.h"
@@ -224,6 +224,33 @@ std::string_view to_utf8(PyObject* object) {
 
 std::u32string to_chars(PyObject* object) {
   return utf8::decode(to_utf8(object));
+}
+
+std::u32string str_chars(PyObject* str) {
+#if !defined(PYPY_VERSION) && PY_VERSION_HEX < 0x030C0000
+  // CPython: straight from the str's own storage, with no encoded copy.
+  if (PyUnicode_IS_READY(str)) {
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
+    const int kind = PyUnicode_KIND(str);
+    const void* data = PyUnicode_DATA(str);
+    std::u32string chars(static_cast<std::size_t>(length), U'\0');
+    for (Py_ssize_t i = 0; i < length; ++i)
+      chars[static_cast<std::size_t>(i)] = PyUnicode_READ(kind, data, i);
+    return chars;
+  }
+#endif
+  Py_ssize_t size;
+  if (const char* utf8 = PyUnicode_AsUTF8AndSize(str, &size))
+    return utf8::decode(std::string_view(utf8, static_cast<std::size_t>(size)));
+  // A str with a lone surrogate has no UTF-8 form; UTF-32 keeps it.
+  PyErr_Clear();
+  PyRef wide = checked(PyUnicode_AsEncodedString(str, "utf-32-le", "surrogatepass"));
+  const auto* bytes = reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(wide.get()));
+  std::u32string chars(static_cast<std::size_t>(PyBytes_GET_SIZE(wide.get())) / 4, U'\0');
+  for (std::size_t i = 0; i < chars.size(); ++i)
+    chars[i] = static_cast<char32_t>(bytes[4 * i] | bytes[4 * i + 1] << 8 | bytes[4 * i + 2] << 16 |
+                                     bytes[4 * i + 3] << 24);
+  return chars;
 }
 
 std::vector<std::uint32_t> to_u32_array(PyObject* object) {

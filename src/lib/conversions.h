@@ -32,8 +32,14 @@ std::optional<std::uint64_t> to_optional_u64(PyObject* object);
 
 // The UTF-8 form of a str, borrowed from the str object: valid while it is.
 std::string_view to_utf8(PyObject* object);
-// The characters of a str.
+// The characters of a str: _kelvaro's argument, which must have a UTF-8
+// form, so that a lone surrogate is refused as the interpreter refuses it.
 std::u32string to_chars(PyObject* object);
+// The characters of `str`, which must be a str, lone surrogates included:
+// the index's queries and texts, where a surrogate is a character that no
+// stored key holds, so every distance comes out as it should. Read from the
+// str's own storage where the interpreter allows, with no encoded copy.
+std::u32string str_chars(PyObject* str);
 
 // Array arguments: any sequence but a str, read through its iterator, one
 // element rule per kind.

@@ -1,5 +1,4 @@
 #include "lib/prefix_search.h"
-#include "lib/module_cells.h"
 
 #include <atomic>
 #include <memory>
@@ -7,6 +6,7 @@
 #include "lib/conversions.h"
 #include "lib/frame.h"
 #include "lib/methods.h"
+#include "lib/module_cells.h"
 #include "prefix/internal_error.h"
 
 namespace kelvaro::py {
