@@ -39,6 +39,7 @@
 #include "prefix/queries.h"
 #include "prefix/utf8.h"
 #include "search/sound_table.h"
+#include "search/suggestions.h"
 #include "small_words.h"
 
 namespace kelvaro::fuzz {
@@ -59,15 +60,11 @@ struct Answers {
   friend bool operator==(const Answers&, const Answers&) = default;
 };
 
-// What a search must find: the plain walk's matches, the empty word first.
+// What a search must find: the plain walk's matches on the fold (the empty
+// word first), from the unfolded trie.
 std::vector<Match> expected_search(const Trie& trie, const Lookup& lookup) {
-  std::vector<Match> all;
-  const std::optional<Payload> empty = trie.node_payloads()[0];
-  if (empty && lookup.query.size() <= lookup.max_dist)
-    all.push_back({std::string(), empty, lookup.query.size()});
-  for (Match& match :
-       walk_tree(trie, lookup.query, lookup.max_dist, std::nullopt, lookup.transpositions))
-    all.push_back(std::move(match));
+  std::vector<Match> all = expected_folded_walk(trie, lookup.query, lookup.max_dist, std::nullopt,
+                                                lookup.transpositions);
   if (lookup.sorted)
     std::stable_sort(all.begin(), all.end(), [](const Match& a, const Match& b) {
       return std::tie(a.distance, a.text) < std::tie(b.distance, b.text);
@@ -139,6 +136,11 @@ void run(std::span<const std::uint8_t> input) {
     std::vector<Match> every = index->suggest(lookup.query, lookup.max_dist, std::nullopt);
     if (lookup.limit && every.size() > *lookup.limit) every.resize(*lookup.limit);
     require(alone.back().suggest == every, "the best few suggestions are not the first of all");
+    // The weighted words' tries, walked first, and their table of deletions
+    // spare work only: the whole trie alone suggests the same.
+    require(alone.back().suggest == suggest(index->tries(), nullptr, lookup.query, lookup.max_dist,
+                                            lookup.limit, weighted),
+            "the weighted words' tries change the suggestions");
     const std::vector<Match> exact =
         expected_search(built.trie, {lookup.query, 0, std::nullopt, false, false});
     require(alone.back().value == (exact.empty() ? std::nullopt : exact.front().payload),

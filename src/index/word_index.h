@@ -5,9 +5,8 @@
 // the lookup tables that the faster searches need: the trie of the reversed
 // keys and the heaviest value at or below each node. Each method takes a
 // query already turned into characters and returns the finished answer,
-// every choice made here: the empty word (which the walks never meet, since
-// it is the root), the limit, the widening of a sorted search, and which
-// walk runs.
+// every choice made here or below: the limit, the widening of a sorted
+// search, and which walk runs (choose_walk, search/walk_choice.h).
 //
 // A WordIndex never changes once made, so any number of threads may use
 // it at once; the lookup tables are made by the first search that needs
@@ -110,14 +109,11 @@ class WordIndex {
  private:
   struct Tables;
   const Tables& tables() const;
-  // Every match within max_dist, the empty word included, in walk order.
+  // Every match within max_dist, in walk order.
   std::vector<Match> found(std::u32string_view query, std::uint64_t max_dist,
                            std::optional<std::uint64_t> limit, bool transpositions) const;
   std::vector<Match> sorted_search(std::u32string_view query, std::uint64_t max_dist,
                                    std::optional<std::uint64_t> limit, bool transpositions) const;
-  std::optional<Payload> empty_word() const { return forward_.payload(0); }
-  // Whether the split search answers for the plain walk.
-  bool splits(std::u32string_view query, std::uint64_t max_dist) const;
 
   const CompactTrie& forward_;
   Saved saved_;
