@@ -164,11 +164,31 @@ std::optional<WeightedWordsSpans> WordIndex::weighted_words() const {
 }
 
 std::size_t WordIndex::made_table_bytes() const {
+  return memory().made;
+}
+
+WordIndex::Memory WordIndex::memory() const {
+  Memory memory;
+  memory.forward = forward_.spans().bytes();
+  if (sounds_) memory.sounds = sounds_->spans().bytes();
+  // Saved tables count from the start, tables made on first need once made;
+  // the best payloads take a value per folded node either way.
   const Tables* made = tables_.load(std::memory_order_acquire);
-  if (made == nullptr) return 0;
-  std::size_t bytes = made->backward_arrays.bytes() + made->best_arrays.size() * sizeof(Payload);
-  if (made->weighted_arrays) bytes += made->weighted_words->bytes();
-  return bytes;
+  std::optional<WeightedWordsSpans> weighted_words;
+  if (saved_.backward != nullptr) {
+    memory.backward = saved_.backward->spans().bytes();
+    weighted_words = saved_.weighted_words;
+  } else if (made != nullptr) {
+    memory.backward = made->backward.spans().bytes();
+    weighted_words = made->weighted_words;
+    memory.made = made->backward_arrays.bytes() + made->best_arrays.size() * sizeof(Payload);
+    if (weighted_words) memory.made += weighted_words->bytes();
+  } else {
+    return memory;
+  }
+  memory.best = forward_.folded_count() * sizeof(Payload);
+  if (weighted_words) memory.weighted = weighted_words->bytes();
+  return memory;
 }
 
 WordIndex::WeightTotals WordIndex::weight_totals() const {

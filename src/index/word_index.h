@@ -69,8 +69,22 @@ class WordIndex {
   // the words with one, which suggestions walk first; made now if need be.
   std::optional<WeightedWordsSpans> weighted_words() const;
 
-  // The bytes of the lookup tables that this index made itself (not those
-  // it was given), 0 before they are made.
+  // The bytes of each part of the index. A lookup table counts from the
+  // start when it was saved, and once made when it is made on first need.
+  struct Memory {
+    std::size_t forward = 0;   // the index trie
+    std::size_t backward = 0;  // the reversed trie
+    std::size_t best = 0;      // the best payload of each folded node
+    std::size_t sounds = 0;    // the sound-alike table, 0 without one
+    // The weighted words' tries, best payloads and table of deletions, 0
+    // without them.
+    std::size_t weighted = 0;
+    // Of backward, best and weighted, the bytes of the tables this index
+    // made itself rather than was given.
+    std::size_t made = 0;
+  };
+  Memory memory() const;
+  // The bytes of the tables this index made itself: memory().made.
   std::size_t made_table_bytes() const;
 
   // The value of `key`, if stored.
