@@ -59,7 +59,6 @@ class WordIndex {
   bool weighted() const { return weighted_; }
   // The sound-alike table, if the index has one.
   const SoundTable* sounds() const { return sounds_ ? &*sounds_ : nullptr; }
-  const CompactTrie& forward() const { return forward_; }
 
   // The reversed trie and the best payload of each folded node of the
   // forward trie, made now if need be: what a saved index stores.

@@ -69,7 +69,8 @@ class TreeWalk {
     // A search runs several walks one after another; the buffers of the
     // last one on this thread are taken over, so that their memory is
     // allocated once rather than once per walk. A walk made while another
-    // holds them (none does so today) allocates its own.
+    // holds them (a lookup in a signal handler that the embedder runs from
+    // the outer walk's interrupt check) allocates its own.
     if (Spare& kept = spare(); !kept.lent) {
       kept.lent = true;
       borrowed_ = true;
