@@ -165,11 +165,20 @@ void run(std::span<const std::uint8_t> input) {
           "the weighted words' tries do not read back");
   for (std::size_t i = 0; i < lookups.size(); ++i)
     require(answer(*saved, lookups[i]) == alone[i], "an index read back answers otherwise");
+  // The tables take as many bytes saved as made, and only those made count
+  // as made.
+  const WordIndex::Memory made = index->memory(), kept = saved->memory();
+  require(made.made == made.backward + made.best + made.weighted && kept.made == 0 &&
+              std::tie(made.forward, made.backward, made.best, made.sounds, made.weighted) ==
+                  std::tie(kept.forward, kept.backward, kept.best, kept.sounds, kept.weighted),
+          "the tables count other bytes made than saved");
 
   // The same lookups, each several times over, on two threads, on an index
   // that has yet to make its tables.
   const std::unique_ptr<WordIndex> fresh =
       index_of(forward, {nullptr, {}, sound_table, std::nullopt});
+  require(fresh->memory().backward == 0 && fresh->memory().made == 0,
+          "tables not yet made count bytes");
   const std::size_t rounds = 8;
   std::vector<Answers> together(rounds * lookups.size());
   std::size_t handed = 0;
