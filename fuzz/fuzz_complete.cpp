@@ -4,7 +4,7 @@
 // fuzzer builds a trie the way the index builder lays it out (siblings
 // distinct and sorted, nodes numbered breadth first) and folds it, as the
 // index keeps it, then one completion query. The answer must be, in order, what the definition
-// gives: every stored word but the empty one, with the least distance of
+// gives: every stored word, the empty one too, with the least distance of
 // any of its beginnings to the prefix, kept within max_dist, sorted by
 // (distance, -payload, text) or (distance, text), and cut at the limit.
 //
@@ -105,7 +105,6 @@ std::vector<Completion> reference(const std::map<std::u32string, Payload>& words
   };
   std::vector<Found> found;
   for (const auto& [word, payload] : words) {
-    if (word.empty()) continue;
     std::uint64_t least = distance(U"", prefix, transpositions);
     for (std::size_t k = 1; k <= word.size(); ++k)
       least =

@@ -39,6 +39,7 @@
 #include "prefix/queries.h"
 #include "prefix/utf8.h"
 #include "search/sound_table.h"
+#include "search/suggestions.h"
 #include "small_words.h"
 
 namespace kelvaro::fuzz {
@@ -59,15 +60,11 @@ struct Answers {
   friend bool operator==(const Answers&, const Answers&) = default;
 };
 
-// What a search must find: the plain walk's matches, the empty word first.
+// What a search must find: the plain walk's matches on the fold (the empty
+// word first), from the unfolded trie.
 std::vector<Match> expected_search(const Trie& trie, const Lookup& lookup) {
-  std::vector<Match> all;
-  const std::optional<Payload> empty = trie.node_payloads()[0];
-  if (empty && lookup.query.size() <= lookup.max_dist)
-    all.push_back({std::string(), empty, lookup.query.size()});
-  for (Match& match :
-       walk_tree(trie, lookup.query, lookup.max_dist, std::nullopt, lookup.transpositions))
-    all.push_back(std::move(match));
+  std::vector<Match> all = expected_folded_walk(trie, lookup.query, lookup.max_dist, std::nullopt,
+                                                lookup.transpositions);
   if (lookup.sorted)
     std::stable_sort(all.begin(), all.end(), [](const Match& a, const Match& b) {
       return std::tie(a.distance, a.text) < std::tie(b.distance, b.text);
@@ -139,6 +136,11 @@ void run(std::span<const std::uint8_t> input) {
     std::vector<Match> every = index->suggest(lookup.query, lookup.max_dist, std::nullopt);
     if (lookup.limit && every.size() > *lookup.limit) every.resize(*lookup.limit);
     require(alone.back().suggest == every, "the best few suggestions are not the first of all");
+    // The weighted words' tries, walked first, and their table of deletions
+    // spare work only: the whole trie alone suggests the same.
+    require(alone.back().suggest == suggest(index->tries(), nullptr, lookup.query, lookup.max_dist,
+                                            lookup.limit, weighted),
+            "the weighted words' tries change the suggestions");
     const std::vector<Match> exact =
         expected_search(built.trie, {lookup.query, 0, std::nullopt, false, false});
     require(alone.back().value == (exact.empty() ? std::nullopt : exact.front().payload),
@@ -163,11 +165,20 @@ void run(std::span<const std::uint8_t> input) {
           "the weighted words' tries do not read back");
   for (std::size_t i = 0; i < lookups.size(); ++i)
     require(answer(*saved, lookups[i]) == alone[i], "an index read back answers otherwise");
+  // The tables take as many bytes saved as made, and only those made count
+  // as made.
+  const WordIndex::Memory made = index->memory(), kept = saved->memory();
+  require(made.made == made.backward + made.best + made.weighted && kept.made == 0 &&
+              std::tie(made.forward, made.backward, made.best, made.sounds, made.weighted) ==
+                  std::tie(kept.forward, kept.backward, kept.best, kept.sounds, kept.weighted),
+          "the tables count other bytes made than saved");
 
   // The same lookups, each several times over, on two threads, on an index
   // that has yet to make its tables.
   const std::unique_ptr<WordIndex> fresh =
       index_of(forward, {nullptr, {}, sound_table, std::nullopt});
+  require(fresh->memory().backward == 0 && fresh->memory().made == 0,
+          "tables not yet made count bytes");
   const std::size_t rounds = 8;
   std::vector<Answers> together(rounds * lookups.size());
   std::size_t handed = 0;

@@ -155,6 +155,9 @@ class CompactTrie {
     std::uint32_t folded;
   };
   static constexpr Place root() { return {0, 0}; }
+  // An index stores the empty word at the root, and its walks report it
+  // like any other word.
+  static constexpr bool kRootIsWord = true;
   // What a walk compares children's characters by: their ranks in the
   // alphabet, read without looking the characters up.
   using Key = std::uint32_t;

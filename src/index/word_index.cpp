@@ -16,6 +16,7 @@
 #include "search/completion.h"
 #include "search/split_search.h"
 #include "search/suggestions.h"
+#include "search/walk_choice.h"
 
 namespace kelvaro {
 
@@ -84,10 +85,6 @@ namespace {
 // away costs a few searches rather than one per distance.
 constexpr std::uint64_t kLastSingleStep = 4;
 
-std::optional<std::uint64_t> one_less(std::optional<std::uint64_t> limit) {
-  return limit.has_value() ? std::optional<std::uint64_t>(*limit - 1) : std::nullopt;
-}
-
 }  // namespace
 
 WordIndex::WordIndex(const CompactTrie& forward, std::span<const std::uint8_t> spelling_keys,
@@ -144,8 +141,6 @@ const WordIndex::Tables& WordIndex::tables() const {
 }
 
 std::optional<Payload> WordIndex::get(std::u32string_view key) const {
-  // The root spells the empty word; the descent never reports it.
-  if (key.empty()) return empty_word();
   const auto node = find_exact(forward_, key);
   if (!node.has_value()) return std::nullopt;
   return forward_.payload(*node);
@@ -169,11 +164,31 @@ std::optional<WeightedWordsSpans> WordIndex::weighted_words() const {
 }
 
 std::size_t WordIndex::made_table_bytes() const {
+  return memory().made;
+}
+
+WordIndex::Memory WordIndex::memory() const {
+  Memory memory;
+  memory.forward = forward_.spans().bytes();
+  if (sounds_) memory.sounds = sounds_->spans().bytes();
+  // Saved tables count from the start, tables made on first need once made;
+  // the best payloads take a value per folded node either way.
   const Tables* made = tables_.load(std::memory_order_acquire);
-  if (made == nullptr) return 0;
-  std::size_t bytes = made->backward_arrays.bytes() + made->best_arrays.size() * sizeof(Payload);
-  if (made->weighted_arrays) bytes += made->weighted_words->bytes();
-  return bytes;
+  std::optional<WeightedWordsSpans> weighted_words;
+  if (saved_.backward != nullptr) {
+    memory.backward = saved_.backward->spans().bytes();
+    weighted_words = saved_.weighted_words;
+  } else if (made != nullptr) {
+    memory.backward = made->backward.spans().bytes();
+    weighted_words = made->weighted_words;
+    memory.made = made->backward_arrays.bytes() + made->best_arrays.size() * sizeof(Payload);
+    if (weighted_words) memory.made += weighted_words->bytes();
+  } else {
+    return memory;
+  }
+  memory.best = forward_.folded_count() * sizeof(Payload);
+  if (weighted_words) memory.weighted = weighted_words->bytes();
+  return memory;
 }
 
 WordIndex::WeightTotals WordIndex::weight_totals() const {
@@ -185,41 +200,24 @@ std::string_view WordIndex::spelling(std::string_view key) const {
   return word_beside_key(spelling_keys_, spelling_words_, key).value_or(key);
 }
 
-// The one place that chooses which walks find the matches, for every kind
-// of lookup: the split search over both tries when the query is long enough
-// for each piece to be longer than its share of the edits, the plain walk
-// otherwise.
-bool WordIndex::splits(std::u32string_view query, std::uint64_t max_dist) const {
-  return max_dist > 0 && split_pays(query.size(), max_dist) &&
-         can_split(forward_, tables().backward);
-}
-
-// How a search runs.
+// How a search runs: the matches within max_dist, in walk order, at most
+// `limit` of them.
 std::vector<Match> WordIndex::found(std::u32string_view query, std::uint64_t max_dist,
                                     std::optional<std::uint64_t> limit, bool transpositions) const {
-  std::vector<Match> matches;
-  if (limit == std::uint64_t{0}) return matches;
-  // The empty word is the root, which a walk would meet first but never
-  // reports.
-  if (const std::optional<Payload> empty = empty_word(); empty && query.size() <= max_dist) {
-    matches.push_back({std::string(), empty, query.size()});
-    limit = one_less(limit);
-    if (limit == std::uint64_t{0}) return matches;
+  if (limit == std::uint64_t{0}) return {};
+  const auto backward = [&]() -> const CompactTrie& { return tables().backward; };
+  switch (choose_walk(query, max_dist, forward_, nullptr, backward)) {
+    case Walk::exact:
+      if (const auto node = find_exact(forward_, query))
+        return {{utf8::encode(query), forward_.payload(*node), 0}};
+      return {};
+    case Walk::split:
+      return split_search(forward_, tables().backward, query, max_dist, limit, transpositions);
+    case Walk::deletions:  // never chosen: the index's own words have no table of them
+    case Walk::plain:
+      break;
   }
-  std::vector<Match> walked;
-  if (max_dist == 0) {
-    // Distance 0 is an exact lookup: a descent along the query.
-    if (const auto node = find_exact(forward_, query))
-      walked.push_back({utf8::encode(query), forward_.payload(*node), 0});
-  } else if (splits(query, max_dist)) {
-    walked = split_search(forward_, tables().backward, query, max_dist, limit, transpositions);
-  } else {
-    walked = walk_tree(forward_, query, max_dist, limit, transpositions);
-  }
-  if (matches.empty()) return walked;
-  matches.insert(matches.end(), std::make_move_iterator(walked.begin()),
-                 std::make_move_iterator(walked.end()));
-  return matches;
+  return walk_tree(forward_, query, max_dist, limit, transpositions);
 }
 
 std::vector<Match> WordIndex::search(std::u32string_view query, std::uint64_t max_dist,
@@ -274,56 +272,22 @@ std::vector<Match> WordIndex::suggest(std::u32string_view word, std::uint64_t ma
                                       std::optional<std::uint64_t> limit) const {
   const IndexTries tries = this->tries();
   const Tables& lookup = tables();
+  // The weighted words' tries hold every word with a weight but the empty
+  // one, which the keys they are made of leave out: an index whose empty
+  // word has a weight has its whole trie walked.
   std::optional<IndexTries> weighted;
-  if (lookup.weighted_forward)
+  if (lookup.weighted_forward && forward_.payload(CompactTrie::root()).value_or(0) == 0)
     weighted.emplace(*lookup.weighted_forward, *lookup.weighted_backward,
-                     PerFolded(*lookup.weighted_forward, lookup.weighted_best), tries.sounds);
-  // Candidates within max_dist, a swap of neighbours counting as one edit.
-  return kelvaro::suggest(
-      tries, weighted ? &*weighted : nullptr, word, max_dist, limit, weighted_,
-      [&](const IndexTries& walked, const SplitFound& found, const SplitSkip& skip) {
-        // Fast path for the words with a weight within two edits: their
-        // table of deletions finds them in a few dozen lookups where a walk
-        // visits thousands of nodes. Each is measured, and looked up for
-        // its payload (and to be sure that it is stored).
-        if (weighted && &walked == &*weighted && DeleteTable::answers(word, max_dist)) {
-          const EditBand band(word, max_dist, word.size() + max_dist);
-          lookup.weighted_near->for_each_near(word, max_dist, [&](std::u32string&& text) {
-            const Cell distance = band.distance_to(text);
-            if (distance > max_dist) return;
-            const auto node = find_exact(walked.forward, text);
-            if (node) found(std::move(text), *walked.forward.payload(*node), distance);
-          });
-          return;
-        }
-        if (max_dist > 0 && split_pays(word.size(), max_dist) &&
-            can_split(walked.forward, walked.backward))
-          for_each_split_match(walked.forward, walked.backward, word, max_dist, true, found, skip);
-        else
-          for_each_walk_match(walked.forward, word, max_dist, true, found, skip);
-      });
+                     PerFolded(*lookup.weighted_forward, lookup.weighted_best), tries.sounds,
+                     &*lookup.weighted_near);
+  return kelvaro::suggest(tries, weighted ? &*weighted : nullptr, word, max_dist, limit, weighted_);
 }
 
 std::vector<Match> WordIndex::complete(std::u32string_view prefix, std::uint64_t max_dist,
                                        std::optional<std::uint64_t> limit,
                                        bool transpositions) const {
-  std::vector<Match> matches =
-      kelvaro::complete(forward_, PerFolded(forward_, tables().best_forward), prefix, max_dist,
-                        limit, weighted_, transpositions);
-  // The empty word, at the root, completes a prefix as short as max_dist,
-  // and takes its place by (distance, -value, word) like any other.
-  const std::optional<Payload> empty = empty_word();
-  if (!empty || prefix.size() > max_dist || limit == std::uint64_t{0}) return matches;
-  const auto place = [&](const Match& match) {
-    const std::int64_t lighter = weighted_ ? -static_cast<std::int64_t>(*match.payload) : 0;
-    return std::make_tuple(match.distance, lighter, std::string_view(match.text));
-  };
-  const Match word{std::string(), empty, prefix.size()};
-  const auto at = std::find_if(matches.begin(), matches.end(),
-                               [&](const Match& match) { return !(place(match) < place(word)); });
-  matches.insert(at, word);
-  if (limit.has_value() && matches.size() > *limit) matches.resize(*limit);
-  return matches;
+  return kelvaro::complete(forward_, PerFolded(forward_, tables().best_forward), prefix, max_dist,
+                           limit, weighted_, transpositions);
 }
 
 }  // namespace kelvaro

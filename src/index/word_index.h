@@ -5,9 +5,8 @@
 // the lookup tables that the faster searches need: the trie of the reversed
 // keys and the heaviest value at or below each node. Each method takes a
 // query already turned into characters and returns the finished answer,
-// every choice made here: the empty word (which the walks never meet, since
-// it is the root), the limit, the widening of a sorted search, and which
-// walk runs.
+// every choice made here or below: the limit, the widening of a sorted
+// search, and which walk runs (choose_walk, search/walk_choice.h).
 //
 // A WordIndex never changes once made, so any number of threads may use
 // it at once; the lookup tables are made by the first search that needs
@@ -60,7 +59,6 @@ class WordIndex {
   bool weighted() const { return weighted_; }
   // The sound-alike table, if the index has one.
   const SoundTable* sounds() const { return sounds_ ? &*sounds_ : nullptr; }
-  const CompactTrie& forward() const { return forward_; }
 
   // The reversed trie and the best payload of each folded node of the
   // forward trie, made now if need be: what a saved index stores.
@@ -70,8 +68,22 @@ class WordIndex {
   // the words with one, which suggestions walk first; made now if need be.
   std::optional<WeightedWordsSpans> weighted_words() const;
 
-  // The bytes of the lookup tables that this index made itself (not those
-  // it was given), 0 before they are made.
+  // The bytes of each part of the index. A lookup table counts from the
+  // start when it was saved, and once made when it is made on first need.
+  struct Memory {
+    std::size_t forward = 0;   // the index trie
+    std::size_t backward = 0;  // the reversed trie
+    std::size_t best = 0;      // the best payload of each folded node
+    std::size_t sounds = 0;    // the sound-alike table, 0 without one
+    // The weighted words' tries, best payloads and table of deletions, 0
+    // without them.
+    std::size_t weighted = 0;
+    // Of backward, best and weighted, the bytes of the tables this index
+    // made itself rather than was given.
+    std::size_t made = 0;
+  };
+  Memory memory() const;
+  // The bytes of the tables this index made itself: memory().made.
   std::size_t made_table_bytes() const;
 
   // The value of `key`, if stored.
@@ -110,14 +122,11 @@ class WordIndex {
  private:
   struct Tables;
   const Tables& tables() const;
-  // Every match within max_dist, the empty word included, in walk order.
+  // Every match within max_dist, in walk order.
   std::vector<Match> found(std::u32string_view query, std::uint64_t max_dist,
                            std::optional<std::uint64_t> limit, bool transpositions) const;
   std::vector<Match> sorted_search(std::u32string_view query, std::uint64_t max_dist,
                                    std::optional<std::uint64_t> limit, bool transpositions) const;
-  std::optional<Payload> empty_word() const { return forward_.payload(0); }
-  // Whether the split search answers for the plain walk.
-  bool splits(std::u32string_view query, std::uint64_t max_dist) const;
 
   const CompactTrie& forward_;
   Saved saved_;

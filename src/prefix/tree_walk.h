@@ -6,7 +6,8 @@
 // query (while the node's depth is below the query's length), then the
 // others in run order. A node is reported when it has a payload and its path
 // text is within max_dist of the query; the children of a node are entered
-// while its row holds a distance within max_dist.
+// while its row holds a distance within max_dist. The root is reported only
+// in a trie whose root spells a word (TrieT::kRootIsWord), before any other.
 //
 // In a tree-shaped trie (Trie::is_tree) nothing can fail, so the walk is free to
 // skip what cannot change the answer, and it keeps its state in four flat
@@ -68,7 +69,8 @@ class TreeWalk {
     // A search runs several walks one after another; the buffers of the
     // last one on this thread are taken over, so that their memory is
     // allocated once rather than once per walk. A walk made while another
-    // holds them (none does so today) allocates its own.
+    // holds them (a lookup in a signal handler that the embedder runs from
+    // the outer walk's interrupt check) allocates its own.
     if (Spare& kept = spare(); !kept.lent) {
       kept.lent = true;
       borrowed_ = true;
@@ -109,6 +111,12 @@ class TreeWalk {
       if (guards_[i].columns > guards_[i].budget) unmet_[0] |= 1u << i;
     Constraint root;
     if (!choose(0, b_.rows.data(), 0, unmet_[0], root)) return;
+    if constexpr (TrieT::kRootIsWord) {
+      const Cell distance = band_.last(0, b_.rows.data());
+      if (distance <= max_dist_ && trie_.has_payload(TrieT::root()) &&
+          !record(TrieT::root(), std::u32string_view(), distance))
+        return;
+    }
     push_children(TrieT::root(), 0, root.smallest, root.threshold, root.columns);
     while (!b_.pending.empty()) {
       const Pending next = b_.pending.back();
@@ -376,12 +384,15 @@ std::vector<Match> walk_tree(const TrieT& trie, std::u32string_view query, std::
 // The Place of the node that spells `query` and has a payload, as the search finds it
 // first, in a tree-shaped trie: a descent along the query, trying the children that
 // carry its next character (the last of them, then the others in run order)
-// and stopping at the first hit.
+// and stopping at the first hit. The empty query finds the root only where
+// the root spells a word, as the walk reports it.
 template <typename TrieT>
 std::optional<typename TrieT::Place> find_exact(const TrieT& trie, std::u32string_view query) {
   using Place = typename TrieT::Place;
-  // The root is never a match, so the empty query has none.
-  if (query.empty()) return std::nullopt;
+  if (query.empty()) {
+    if (TrieT::kRootIsWord && trie.has_payload(TrieT::root())) return TrieT::root();
+    return std::nullopt;
+  }
   // Siblings that never share a character (every index trie): one child
   // at most carries each character, so the descent never turns back.
   if (trie.siblings_distinct()) {

@@ -127,6 +127,9 @@ class Trie {
     children_carrying(run, std::u32string_view(wanted.data(), wanted.size()), out);
   }
   static constexpr Place root() { return 0; }
+  // A prefix search reports the nodes below the root only, whatever payload
+  // the root holds: the empty text is never one of its matches.
+  static constexpr bool kRootIsWord = false;
   Place place_at(std::size_t position, Place) const { return child_indices_[position]; }
   NodeId child_at(std::size_t position) const { return child_indices_[position]; }
   char32_t char_at(std::size_t position) const { return run_chars_[position]; }

@@ -20,7 +20,9 @@
 // Unweighted, the key is (distance, text), and a settled node that comes off
 // the queue gives all its words at once, depth first in code point order:
 // every other key in the queue is a text that differs from the node's path
-// at one of its characters, and so comes after every text below the node.
+// at one of its characters, and so comes after every text below the node
+// (the root's empty word, which begins every text, can only be queued
+// still at a greater distance).
 #include "search/completion.h"
 
 #include <algorithm>
@@ -68,7 +70,8 @@ class CompletionSearch {
     rows_.assign(band_.stride(), 0);
     band_.root_row(rows_.data());
     records_.push_back({0, 0, 0, kNoRow, kNoRecord});
-    // The root is opened whatever its distance: it is never a word itself.
+    // The root is opened whatever its distance: what lies below it may be
+    // nearer.
     open(0, CompactTrie::root(), band_.last(0, rows_.data()));
     while (!queue_.empty() && found_.size() < limit_) {
       std::pop_heap(queue_.begin(), queue_.end(), later_);
@@ -123,7 +126,11 @@ class CompletionSearch {
     return std::u32string_view(paths_).substr(records_[record].path, records_[record].depth);
   }
 
+  // The root's word is the only entry at the root, and has no parent.
+  static bool at_root(const Entry& entry) { return entry.node.node == CompactTrie::root().node; }
+
   std::u32string path_of(const Entry& entry) const {
+    if (at_root(entry)) return {};
     std::u32string path(record_path(entry.parent));
     path.push_back(entry.ch);
     return path;
@@ -133,6 +140,8 @@ class CompletionSearch {
   bool comes_after(const Entry& a, const Entry& b) const {
     if (a.least != b.least) return a.least > b.least;
     if (weighted_ && a.payload != b.payload) return a.payload < b.payload;
+    // The empty text comes before every other.
+    if (at_root(a) || at_root(b)) return !at_root(a);
     // Two entries never share a node, so their texts differ.
     if (a.parent == b.parent) return a.ch > b.ch;
     const std::u32string_view pa = record_path(a.parent);
@@ -170,7 +179,7 @@ class CompletionSearch {
   void open(std::uint32_t record, CompactTrie::Place node, Cell distance) {
     const Record here = records_[record];
     const char32_t parent_ch = here.depth > 0 ? paths_[here.path + here.depth - 1] : kNoCharacter;
-    if (here.depth > 0 && distance <= band_.bound()) {
+    if ((here.depth > 0 || CompactTrie::kRootIsWord) && distance <= band_.bound()) {
       if (const std::optional<Payload> payload = trie_.payload(node))
         push({distance, distance, *payload, node, here.parent, kNoRow, parent_ch, Kind::kWord});
     }

@@ -36,7 +36,7 @@ namespace kelvaro {
 // its payload and its distance.
 using Completion = Match;
 
-// Every stored word (a node with a payload, other than the root) that
+// Every stored word (a node with a payload, the root's empty word too) that
 // completes `prefix` within max_dist edits, ordered by (distance, -payload,
 // text) when `weighted` and by (distance, text) otherwise, texts compared by
 // code point; at most `limit` of them, all for none. `trie` must be tree-shaped,

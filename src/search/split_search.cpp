@@ -116,7 +116,9 @@ bool can_split(const CompactTrie& forward, const CompactTrie& backward) {
 bool split_pays(std::size_t query_size, std::uint64_t max_dist) {
   // Each piece must be longer than its budget, or its guard holds from the
   // root and the walk is a whole plain walk. Two edits cut the query in
-  // three, each piece held to no edit in one of the walks.
+  // three, each piece held to no edit in one of the walks. Either way the
+  // query is longer than max_dist, so the root's empty word is out of
+  // reach, and no walk of a split search ever has to report it.
   return max_dist >= 1 && (max_dist <= query_size / 2 || (max_dist == 2 && query_size >= 3));
 }
 

@@ -7,11 +7,13 @@
 #include <unordered_set>
 #include <utility>
 
+#include "prefix/edit_row.h"
 #include "prefix/tree_walk.h"
 #include "prefix/utf8.h"
 #include "search/sound_key.h"
 #include "search/split_search.h"
 #include "search/typo_cost.h"
+#include "search/walk_choice.h"
 
 namespace kelvaro {
 namespace {
@@ -133,26 +135,51 @@ class Ranking {
   std::unordered_set<std::u32string> seen_;
 };
 
+// Calls found for every text stored in `walked` within max_dist of `word`
+// (a swap of neighbours one edit), some more than once, by the walk that
+// choose_walk chooses; skip may prune nodes of the walks (TreeWalk::run).
+void walk_candidates(const IndexTries& walked, std::u32string_view word, std::uint64_t max_dist,
+                     const SplitFound& found, const SplitSkip& skip) {
+  const auto backward = [&]() -> const CompactTrie& { return walked.backward; };
+  switch (choose_walk(word, max_dist, walked.forward, walked.near, backward)) {
+    case Walk::exact:
+      if (const auto node = find_exact(walked.forward, word))
+        found(std::u32string(word), *walked.forward.payload(*node), 0);
+      return;
+    case Walk::deletions: {
+      // The table files words by hash: each is measured, and looked up for
+      // its payload (and to be sure that it is stored).
+      const EditBand band(word, max_dist, word.size() + max_dist);
+      walked.near->for_each_near(word, max_dist, [&](std::u32string&& text) {
+        const Cell distance = band.distance_to(text);
+        if (distance > max_dist) return;
+        if (const auto node = find_exact(walked.forward, text))
+          found(std::move(text), *walked.forward.payload(*node), distance);
+      });
+      return;
+    }
+    case Walk::split:
+      for_each_split_match(walked.forward, walked.backward, word, max_dist, true, found, skip);
+      return;
+    case Walk::plain:
+      for_each_walk_match(walked.forward, word, max_dist, true, found, skip);
+      return;
+  }
+}
+
 }  // namespace
 
 std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_words,
                            std::u32string_view word, std::uint64_t max_dist,
-                           std::optional<std::uint64_t> limit, bool weighted,
-                           const CandidateWalks& walks) {
+                           std::optional<std::uint64_t> limit, bool weighted) {
   if (limit == std::uint64_t{0}) return {};
   Ranking ranking(word, limit, weighted, tries.sounds != nullptr);
   // The word itself first: it leads the ranking and tightens the bound.
-  if (!word.empty()) {
-    if (const auto node = find_exact(tries.forward, word))
-      ranking.add(std::u32string(word), *tries.forward.payload(*node), 0);
-  }
-  // The empty word, at the root, which no walk reports.
-  if (const std::optional<Payload> empty = tries.forward.payload(0);
-      empty && word.size() <= max_dist)
-    ranking.add(std::u32string(), *empty, word.size());
+  if (const auto node = find_exact(tries.forward, word))
+    ranking.add(std::u32string(word), *tries.forward.payload(*node), 0);
   const auto walk = [&](const IndexTries& walked) {
-    walks(
-        walked,
+    walk_candidates(
+        walked, word, max_dist,
         [&](std::u32string&& text, Payload payload, Cell distance) {
           ranking.add(std::move(text), payload, distance);
         },
@@ -166,8 +193,8 @@ std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_w
   // without a weight (as in a large dictionary with counts for the common
   // words): every word with a weight ranks before every word without, so
   // once the words with a weight fill the ranking, the others cannot enter
-  // it and their walk is spared. (The word itself and the empty word were
-  // looked up in the whole index above.)
+  // it and their walk is spared. (The word itself was looked up in the
+  // whole index above.)
   constexpr Bound kAnyUnweighted{true, -std::numeric_limits<double>::infinity(),
                                  std::numeric_limits<std::int64_t>::min()};
   const bool weighted_first = weighted && weighted_words != nullptr && limit.has_value();

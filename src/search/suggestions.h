@@ -1,7 +1,7 @@
 // Suggestions: the likeliest corrections of a word, best first.
 //
-// The candidates are the stored words within max_dist of the word, the empty
-// word included, a swap of neighbouring characters counting as one edit. They are ranked by
+// The candidates are the stored words within max_dist of the word, a swap
+// of neighbouring characters counting as one edit. They are ranked by
 //
 //   1. the stored word equal to the word itself, which is its own best
 //      suggestion;
@@ -21,7 +21,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -30,8 +29,8 @@
 #include "folded/best_payloads.h"
 #include "folded/compact_trie.h"
 #include "prefix/queries.h"
+#include "search/delete_table.h"
 #include "search/sound_table.h"
-#include "search/split_search.h"
 
 namespace kelvaro {
 
@@ -48,20 +47,17 @@ struct IndexTries {
   PerFolded best_forward;
   // The index's sound-alike table, or none.
   const SoundTable* sounds = nullptr;
+  // The table of deletions of the words, or none: only the tries of a
+  // weighted index's words with a weight have one.
+  const DeleteTable* near = nullptr;
 };
 
-// The walks that find the candidates: walks(tries, found, skip) calls found
-// for every text stored in `tries` within max_dist of the word (with
-// transpositions), some more than once, and lets skip prune nodes (see
-// TreeWalk::run). The index chooses which walks run (WordIndex).
-using CandidateWalks = std::function<void(const IndexTries&, const SplitFound&, const SplitSkip&)>;
-
 // `weighted_words`, in a weighted index, may be the tries of its words with
-// a weight alone, which spare walking the others when the best `limit` are
-// found among them.
+// a weight alone (every one of them), which spare walking the others when
+// the best `limit` are found among them. Each set of tries is walked as
+// choose_walk says.
 std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_words,
                            std::u32string_view word, std::uint64_t max_dist,
-                           std::optional<std::uint64_t> limit, bool weighted,
-                           const CandidateWalks& walks);
+                           std::optional<std::uint64_t> limit, bool weighted);
 
 }  // namespace kelvaro

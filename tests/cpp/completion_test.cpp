@@ -69,5 +69,21 @@ TEST(Complete, EmptyPrefixCompletesToEveryWordByPayload) {
   EXPECT_EQ(found, (std::vector<Completion>{{"b", 7, 0}, {"ax", 5, 0}, {"c", 2, 0}}));
 }
 
+TEST(Complete, TheEmptyWordAtTheRootTakesItsPlaceLikeAnyOther) {
+  // The words "" 3, "a" 5 and "b" 1: against "x" each is one edit away.
+  const CompactTrieArrays arrays = compact(make_trie({0, 2, 2}, U"-ab", {3, 5, 1}, {1, 2}));
+  const CompactTrie trie(arrays.spans());
+  const std::vector<Payload> best_values = best_payloads_below(trie);
+  const PerFolded best(trie, best_values);
+  EXPECT_EQ(complete(trie, best, U"x", 1, std::nullopt, true, false),
+            (std::vector<Completion>{{"a", 5, 1}, {"", 3, 1}, {"b", 1, 1}}));
+  EXPECT_EQ(texts(complete(trie, best, U"x", 1, std::nullopt, false, false)),
+            (Texts{{"", 1}, {"a", 1}, {"b", 1}}));
+  EXPECT_EQ(texts(complete(trie, best, U"x", 1, 1, false, false)), (Texts{{"", 1}}));
+  // Out of reach of a prefix longer than max_dist.
+  EXPECT_EQ(texts(complete(trie, best, U"ab", 1, std::nullopt, true, false)),
+            (Texts{{"a", 1}, {"b", 1}}));
+}
+
 }  // namespace
 }  // namespace kelvaro
