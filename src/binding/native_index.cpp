@@ -245,19 +245,7 @@ PyObject* unfolded_trie(PyObject* self, PyObject*) {
 PyObject* memory(PyObject* self, PyObject*) {
   return run_in_frame([&] {
     const IndexState& state = state_of(self);
-    // TODO(merge): WordIndex::memory()
-    struct {
-      std::size_t forward, backward, best, sounds, weighted_words, made;
-    } parts{};
-    parts.made = state.index->made_table_bytes();
-    parts.forward = state.forward.spans().bytes();
-    if (state.backward || parts.made > 0) {
-      parts.backward = state.index->backward().spans().bytes();
-      parts.best = state.forward.folded_count() * sizeof(Payload);
-      if (const auto words = state.index->weighted_words()) parts.weighted_words = words->bytes();
-    }
-    const SoundTable* table = state.index->sounds();
-    parts.sounds = table ? table->spans().bytes() : 0;
+    const WordIndex::Memory parts = state.index->memory();
     std::size_t unfolded = 0;
     if (state.trie) {
       const Trie& trie = *reinterpret_cast<PrefixSearchObject*>(state.trie.get())->trie;
@@ -265,7 +253,7 @@ PyObject* memory(PyObject* self, PyObject*) {
     }
     return tuple_to_py<8>({u64_to_py(parts.forward), u64_to_py(parts.backward),
                            u64_to_py(parts.best), u64_to_py(parts.sounds),
-                           u64_to_py(parts.weighted_words), u64_to_py(state.file.tries.size()),
+                           u64_to_py(parts.weighted), u64_to_py(state.file.tries.size()),
                            u64_to_py(parts.made), u64_to_py(unfolded)});
   });
 }

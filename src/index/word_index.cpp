@@ -163,10 +163,6 @@ std::optional<WeightedWordsSpans> WordIndex::weighted_words() const {
   return tables().weighted_words;
 }
 
-std::size_t WordIndex::made_table_bytes() const {
-  return memory().made;
-}
-
 WordIndex::Memory WordIndex::memory() const {
   Memory memory;
   memory.forward = forward_.spans().bytes();

@@ -83,8 +83,6 @@ class WordIndex {
     std::size_t made = 0;
   };
   Memory memory() const;
-  // The bytes of the tables this index made itself: memory().made.
-  std::size_t made_table_bytes() const;
 
   // The value of `key`, if stored.
   std::optional<Payload> get(std::u32string_view key) const;
