@@ -182,6 +182,22 @@ class TestNormalization:
             with pytest.raises(ValueError, match=re.escape(message)):
                 Index.load(path, normalize=normalize)
 
+    def test_a_damaged_file_is_told_as_damaged_before_its_normalization(self, tmp_path):
+        # The normalisation is restored from the header before the checksum
+        # is read; a file whose name or body is damaged is still reported as
+        # damaged, whatever the name then says.
+        path = tmp_path / "custom.kvx"
+        Index.from_words(["a-b", "c"], normalize=strip_hyphens).save(path)
+        data = path.read_bytes()
+        name_start = HEADER.size
+        for position in (name_start + 3, len(data) - 10):
+            damaged = bytearray(data)
+            damaged[position] ^= 0x20
+            path.write_bytes(bytes(damaged))
+            for normalize in (None, strip_hyphens, str.casefold):
+                with pytest.raises(ValueError, match="corrupted: checksum mismatch"):
+                    Index.load(path, normalize=normalize)
+
     def test_the_named_function_may_be_passed(self, saved):
         assert Index.load(saved[0], normalize=str.casefold).get("TREE") == 5
 

@@ -1,11 +1,11 @@
 // Initialisation of kelvaro._native_index, the native part of the kelvaro
 // package: its one exported entry, PyInit__native_index. It holds the index
-// type (native_index.h), the builder's functions (builder_functions.h) and
-// the running-text functions (text_functions.h); its module-level objects
-// are cells of lib/module_cells.h, filled here.
+// type (native_index.h), the functions that make and read index files
+// (file_functions.h) and the running-text functions (text_functions.h); its
+// module-level objects are cells of lib/module_cells.h, filled here.
 #include <string>
 
-#include "binding/builder_functions.h"
+#include "binding/file_functions.h"
 #include "binding/native_index.h"
 #include "binding/text_functions.h"
 #include "lib/frame.h"
@@ -20,7 +20,7 @@ PyModuleDef module_definition = {
     "kelvaro._native_index",
     "The native part of kelvaro.Index: the index type and its builder. Not a public interface.",
     0,
-    builder_functions,
+    file_functions,
     nullptr,
     nullptr,
     nullptr,

@@ -1,5 +1,6 @@
 # The native part of kelvaro.Index (src/binding/native_index.cpp and
-# lookups.cpp) and the builder's functions (src/binding/builder_functions.cpp). Texts travel to the
+# lookups.cpp) and the functions that make and read index files
+# (src/binding/file_functions.cpp). Texts travel to the
 # builder joined into one str, with their lengths in characters as bytes of
 # little-endian unsigned 32-bit integers, or None when newlines separate
 # them; values travel as such bytes too.

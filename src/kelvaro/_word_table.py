@@ -1,7 +1,7 @@
 """The words of an index, read one at a time from a word table.
 
 A word table is a count, then count + 1 offsets, then the words' UTF-8 back
-to back, all integers little-endian 32-bit (see src/builder/word_table.h).
+to back, all integers little-endian 32-bit (see src/format/word_table.h).
 Reading one costs a slice per section and nothing per word, which is what
 lets a saved index of millions of words load in a fraction of a second; a
 word is decoded only when someone asks for it.

@@ -1,4 +1,4 @@
-#include "binding/builder_functions.h"
+#include "binding/file_functions.h"
 
 #include <memory>
 #include <optional>
@@ -368,7 +368,7 @@ PyObject* sound_key_of(PyObject*, PyObject* word) {
 
 }  // namespace
 
-PyMethodDef builder_functions[6] = {
+PyMethodDef file_functions[6] = {
     {"build_index", fastcall_entry(build_index), METH_FASTCALL | METH_KEYWORDS,
      "build_index(keys, words, values, sounds, weighted, normalization)\n--\n\n"},
     {"index_file", fastcall_entry(index_file), METH_FASTCALL | METH_KEYWORDS,
