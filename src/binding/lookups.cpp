@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "binding/arguments.h"
 #include "binding/native_index.h"
 #include "index/parallel.h"
 #include "lib/binding.h"

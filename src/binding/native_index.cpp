@@ -5,7 +5,6 @@
 #include <utility>
 #include <variant>
 
-#include "binding/arguments.h"
 #include "binding/lookups.h"
 #include "format/index_image.h"
 #include "lib/conversions.h"

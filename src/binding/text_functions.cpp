@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "binding/arguments.h"
 #include "binding/native_index.h"
 #include "lib/binding.h"
 #include "lib/conversions.h"
