@@ -179,8 +179,7 @@ PyObject* time_index(PyObject*, PyObject* args) {
     const SoundTableArrays sounds = make_sound_table(forward);
     WordIndex::Saved saved;
     if (!sounds.text_ends.empty()) saved.sounds = sounds.spans();
-    const WordIndex index(forward, kNoWords, kNoWords, folded.payloads.size(), weighted != 0,
-                          saved);
+    const WordIndex index(forward, kNoWords, kNoWords, weighted != 0, saved);
     index.search(U"warm", 1, std::nullopt, false, false);  // makes the lookup tables
     for (Py_ssize_t i = 0; i < count; ++i) {
       std::u32string query;

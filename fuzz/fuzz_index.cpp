@@ -95,8 +95,7 @@ void run(std::span<const std::uint8_t> input) {
   // No spellings: an empty word table is a count of 0 and one offset.
   static const std::uint8_t kNoWords[8] = {};
   const auto index_of = [&](const CompactTrie& trie, WordIndex::Saved saved) {
-    return std::make_unique<WordIndex>(trie, kNoWords, kNoWords, built.sources.size(), weighted,
-                                       saved);
+    return std::make_unique<WordIndex>(trie, kNoWords, kNoWords, weighted, saved);
   };
   // Every index finds words that sound alike too, which suggest ranks.
   const SoundTableArrays sounds = make_sound_table(forward);

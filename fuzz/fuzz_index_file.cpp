@@ -1,15 +1,14 @@
 // An index file as the loader reads it, and lookups on whatever it accepts.
 //
 // The input is the raw bytes of an index file of version 2 (the layout is
-// in src/kelvaro/_storage.py). Its last four bytes are first replaced by
+// in src/format/index_file.h). Its last four bytes are first replaced by
 // the CRC-32C of the rest, as if a damaged file had been signed again:
 // otherwise nearly every mutation would stop at the checksum. The file is
-// then checked as the loader checks it: the header, the sections adding up
-// to its size, the image by read_image and the word tables by
-// word_table_problem. Whatever passes is searched in place, as a mapped
-// file is, and no lookup on it may fail, loop or read outside the sections.
-// Each section gets a buffer of its own, so that a read past one is a read
-// past its buffer. The queries are a few fixed ones and the first words of
+// then checked by the loader itself (read_checked_index_file). Whatever
+// passes is searched in place, as a mapped file is, and no lookup on it may
+// fail, loop or read outside the sections. For the lookups each section is
+// copied into a buffer of its own, so that a read past one is a read past
+// its buffer. The queries are a few fixed ones and the first words of
 // the word tables, whole and with their first character left out.
 #include <cstdint>
 #include <cstring>
@@ -24,6 +23,7 @@
 #include "checks.h"
 #include "codec/byte_reader.h"
 #include "entry_points.h"
+#include "format/index_file.h"
 #include "format/index_image.h"
 #include "format/word_table.h"
 #include "index/word_index.h"
@@ -31,23 +31,6 @@
 
 namespace kelvaro::fuzz {
 namespace {
-
-constexpr std::uint8_t kMagic[8] = {0x89, 'K', 'V', 'X', '\r', '\n', 0x1A, '\n'};
-constexpr std::size_t kHeaderSize = 80;
-constexpr std::size_t kChecksumSize = 4;
-constexpr std::uint32_t kWeighted = 1;
-
-std::uint64_t u64_at(std::span<const std::uint8_t> bytes, std::size_t at) {
-  std::uint64_t value;
-  std::memcpy(&value, bytes.data() + at, 8);
-  return value;
-}
-
-std::uint32_t u32_at(std::span<const std::uint8_t> bytes, std::size_t at) {
-  std::uint32_t value;
-  std::memcpy(&value, bytes.data() + at, 4);
-  return value;
-}
 
 // Whatever the file holds, the package makes each match's text a str, so
 // it must be UTF-8, and a limit holds.
@@ -71,49 +54,42 @@ void check_lookups(const WordIndex& index, std::u32string_view query) {
   }
 }
 
+// A copy of `section` in a buffer of its own, 8-byte aligned.
+std::vector<std::uint64_t> own_copy(std::span<const std::uint8_t> section) {
+  std::vector<std::uint64_t> copy((section.size() + 7) / 8);
+  if (!section.empty()) std::memcpy(copy.data(), section.data(), section.size());
+  return copy;
+}
+
+std::span<const std::uint8_t> bytes_of(const std::vector<std::uint64_t>& words, std::size_t size) {
+  return {reinterpret_cast<const std::uint8_t*>(words.data()), size};
+}
+
 }  // namespace
 
 void run(std::span<const std::uint8_t> input) {
-  if (input.size() < kHeaderSize + kChecksumSize) return;
-  std::vector<std::uint8_t> file(input.begin(), input.end());
-  const std::size_t body = file.size() - kChecksumSize;
-  const std::uint32_t checksum = crc32c(std::span(file).first(body));
-  std::memcpy(file.data() + body, &checksum, kChecksumSize);
+  if (input.size() < kFileHeaderSize + kFileChecksumSize) return;
+  std::vector<std::uint64_t> file = own_copy(input);
+  const std::span<std::uint8_t> bytes(reinterpret_cast<std::uint8_t*>(file.data()), input.size());
+  const std::size_t body = bytes.size() - kFileChecksumSize;
+  const std::uint32_t checksum = crc32c(bytes.first(body));
+  std::memcpy(bytes.data() + body, &checksum, kFileChecksumSize);
+  const std::variant<CheckedIndexFile, std::string> read = read_checked_index_file(bytes);
+  const CheckedIndexFile* checked = std::get_if<CheckedIndexFile>(&read);
+  if (checked == nullptr) return;
 
-  const std::span<const std::uint8_t> bytes(file);
-  if (std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0 || u32_at(bytes, 8) != 2) return;
-  const std::uint32_t flags = u32_at(bytes, 12);
-  const std::uint64_t word_count = u64_at(bytes, 24);
-  if ((flags & ~kWeighted) != 0 || u64_at(bytes, 16) != file.size()) return;
-  // Each section starts 8-byte aligned; they and the header fill the body.
-  std::span<const std::uint8_t> sections[5];
-  std::size_t at = kHeaderSize;
-  for (std::size_t i = 0; i < 5; ++i) {
-    const std::uint64_t size = u64_at(bytes, 40 + 8 * i);
-    if (size > body - at) return;
-    sections[i] = bytes.subspan(at, size);
-    at += size;
-    const std::size_t padding = (8 - at % 8) % 8;
-    if (padding > body - at) return;
-    at += padding;
-  }
-  if (at != body) return;
-
-  std::vector<std::uint64_t> image((sections[1].size() + 7) / 8);
-  if (!sections[1].empty()) std::memcpy(image.data(), sections[1].data(), sections[1].size());
-  const std::variant<ImageParts, std::string> read =
-      read_image({reinterpret_cast<const std::uint8_t*>(image.data()), sections[1].size()});
-  const ImageParts* parts = std::get_if<ImageParts>(&read);
-  if (parts == nullptr) return;
-  std::vector<std::uint8_t> tables[3];
-  for (std::size_t i = 0; i < 3; ++i) {
-    tables[i].assign(sections[2 + i].begin(), sections[2 + i].end());
-    if (word_table_problem(tables[i]).has_value()) return;
-  }
-  const auto& [words, keys, spellings] = tables;
-  if (word_table_count(keys) != word_table_count(spellings) ||
-      word_table_count(words) != word_count || parts->forward.payloads.size() != word_count)
-    return;
+  // The accepted sections, each in a buffer of its own, read again there.
+  const IndexFile& sections = checked->file;
+  const std::vector<std::uint64_t> image = own_copy(sections.tries);
+  const std::variant<ImageParts, std::string> again =
+      read_image(bytes_of(image, sections.tries.size()));
+  const ImageParts* parts = std::get_if<ImageParts>(&again);
+  require(parts != nullptr, "the image read differently from its own buffer");
+  const std::vector<std::uint8_t> words(sections.words.begin(), sections.words.end());
+  const std::vector<std::uint8_t> keys(sections.spelling_keys.begin(),
+                                       sections.spelling_keys.end());
+  const std::vector<std::uint8_t> spellings(sections.spelling_words.begin(),
+                                            sections.spelling_words.end());
 
   const CompactTrie forward(parts->forward);
   std::optional<CompactTrie> backward;
@@ -123,7 +99,7 @@ void run(std::span<const std::uint8_t> input) {
     saved = {&*backward, parts->best_forward, std::nullopt, parts->weighted_words};
   }
   saved.sounds = parts->sounds;
-  const WordIndex index(forward, keys, spellings, word_count, (flags & kWeighted) != 0, saved);
+  const WordIndex index(forward, keys, spellings, sections.weighted, saved);
 
   for (const std::u32string_view query : {U"", U"ab", U"\u00e9a"}) check_lookups(index, query);
   for (const std::vector<std::uint8_t>* table : {&words, &keys}) {

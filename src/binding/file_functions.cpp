@@ -123,13 +123,6 @@ std::span<const std::uint8_t> bytes_of(std::span<const std::uint64_t> words) {
   return {reinterpret_cast<const std::uint8_t*>(words.data()), words.size_bytes()};
 }
 
-// The index file of these sections as bytes.
-PyRef file_to_py(const IndexFile& sections) {
-  const std::vector<std::uint64_t> file = without_gil([&] { return write_index_file(sections); });
-  return checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(file.data()),
-                                           static_cast<Py_ssize_t>(index_file_size(sections))));
-}
-
 std::vector<std::uint8_t> word_table_of(std::span<const std::string_view> words) {
   std::optional<std::size_t> size = word_table_size(words);
   if (!size) throw_value_error("the words take 4 GiB or more of UTF-8");
@@ -367,6 +360,14 @@ PyObject* sound_key_of(PyObject*, PyObject* word) {
 }
 
 }  // namespace
+
+PyRef file_to_py(const IndexFile& sections) {
+  // Written straight into the bytes object, which nothing else sees yet.
+  PyRef file = new_bytes(index_file_size(sections));
+  const std::span<std::uint8_t> out = writable(file);
+  without_gil([&] { write_index_file(sections, out); });
+  return file;
+}
 
 PyMethodDef file_functions[6] = {
     {"build_index", fastcall_entry(build_index), METH_FASTCALL | METH_KEYWORDS,

@@ -6,9 +6,13 @@
 // word, which the tests hold against their own.
 #pragma once
 
+#include "format/index_file.h"
 #include "lib/py_ref.h"
 
 namespace kelvaro::py {
+
+// The index file of these sections as a bytes object.
+PyRef file_to_py(const IndexFile& sections);
 
 // build_index, index_file, read_file_header, sound_key, check_index, and
 // the closing sentinel.

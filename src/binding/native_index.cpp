@@ -5,6 +5,7 @@
 #include <utility>
 #include <variant>
 
+#include "binding/file_functions.h"
 #include "binding/lookups.h"
 #include "format/index_image.h"
 #include "lib/conversions.h"
@@ -58,29 +59,19 @@ std::span<const std::uint8_t> aligned(std::span<const std::uint8_t> bytes,
 // checksum and header, its word tables, its tries. Runs without the
 // interpreter lock; the reason it is refused, or nothing.
 std::optional<std::string> read_state(IndexState& state, std::span<const std::uint8_t> bytes) {
-  std::variant<IndexFile, std::string> file = read_index_file(bytes);
-  if (const std::string* problem = std::get_if<std::string>(&file)) return *problem;
-  if (std::get<IndexFile>(file).version != kFormatVersion)
-    return "index format version " + std::to_string(std::get<IndexFile>(file).version) +
-           " is read by Index.load, not held as it is";
-  file = checked_word_tables(std::get<IndexFile>(file));
-  if (const std::string* problem = std::get_if<std::string>(&file)) return "malformed: " + *problem;
-  state.file = std::get<IndexFile>(file);
-  std::variant<ImageParts, std::string> read = read_image(state.file.tries);
-  if (const std::string* problem = std::get_if<std::string>(&read)) return "malformed: " + *problem;
-  const ImageParts& parts = std::get<ImageParts>(read);
-  if (parts.forward.payloads.size() != state.file.word_count)
-    return std::string("malformed: its word count disagrees");
-  state.forward = CompactTrie(parts.forward);
+  std::variant<CheckedIndexFile, std::string> read = read_checked_index_file(bytes);
+  if (const std::string* problem = std::get_if<std::string>(&read)) return *problem;
+  const auto& [file, tries] = std::get<CheckedIndexFile>(read);
+  state.file = file;
+  state.forward = CompactTrie(tries.forward);
   WordIndex::Saved saved;
-  if (parts.backward) {
-    state.backward.emplace(*parts.backward);
-    saved = {&*state.backward, parts.best_forward, std::nullopt, parts.weighted_words};
+  if (tries.backward) {
+    state.backward.emplace(*tries.backward);
+    saved = {&*state.backward, tries.best_forward, std::nullopt, tries.weighted_words};
   }
-  saved.sounds = parts.sounds;
-  state.index = std::make_unique<WordIndex>(state.forward, state.file.spelling_keys,
-                                            state.file.spelling_words, state.file.word_count,
-                                            state.file.weighted, saved);
+  saved.sounds = tries.sounds;
+  state.index = std::make_unique<WordIndex>(state.forward, file.spelling_keys, file.spelling_words,
+                                            file.weighted, saved);
   return std::nullopt;
 }
 
@@ -210,16 +201,10 @@ PyObject* image_bytes(PyObject* self, PyObject* complete) {
 PyObject* file_bytes(PyObject* self, PyObject*) {
   return run_in_frame([&] {
     const IndexState& state = state_of(self);
-    std::uint64_t size = 0;
-    const std::vector<std::uint64_t> file = without_gil([&] {
-      const std::vector<std::uint64_t> image = tries_image(state, true);
-      IndexFile sections = state.file;
-      sections.tries = {reinterpret_cast<const std::uint8_t*>(image.data()), image.size() * 8};
-      std::vector<std::uint64_t> written = write_index_file(sections);
-      size = index_file_size(sections);
-      return written;
-    });
-    return words_to_bytes(file, size);
+    const std::vector<std::uint64_t> image = without_gil([&] { return tries_image(state, true); });
+    IndexFile sections = state.file;
+    sections.tries = {reinterpret_cast<const std::uint8_t*>(image.data()), image.size() * 8};
+    return file_to_py(sections);
   });
 }
 
@@ -297,9 +282,9 @@ const IndexState& state_of(PyObject* self) {
   return *state;
 }
 
-const WordIndex& word_index_of(PyObject* object) {
+const IndexState& index_argument(PyObject* object) {
   if (!PyObject_TypeCheck(object, native_index_type())) throw downcast_error(object, "Index");
-  return *state_of(object).index;
+  return state_of(object);
 }
 
 std::u32string key_of(const IndexState& state, PyObject* text, std::string_view name) {

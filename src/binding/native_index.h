@@ -40,10 +40,10 @@ struct IndexState {
 // kept in the module's cells.
 PyTypeObject* native_index_type();
 
-// The state of a NativeIndex, or TypeError for an object whose making
-// failed or that is no NativeIndex.
+// The state of a NativeIndex, or TypeError for one whose making failed.
 const IndexState& state_of(PyObject* self);
-const WordIndex& word_index_of(PyObject* index);
+// The same for an argument that must be an index, or TypeError.
+const IndexState& index_argument(PyObject* object);
 
 // The key of a word, query or prefix: the str itself, or what the index's
 // normalize function makes of it. `name` names the argument in messages.

@@ -69,19 +69,18 @@ PyRef size_to_py(std::size_t value) {
 PyObject* check_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return run_in_frame([&] {
     const ArgumentSlots slots = bind_arguments(kCheck, args, nargs, kwnames);
-    const WordIndex& words = word_index_of(slots[0]);
+    const IndexState& state = index_argument(slots[0]);
     text::CheckOptions options;
     options.max_dist = to_count(slots[3], "max_dist");
     options.limit = limit_or(slots[4], std::nullopt);
     const Views views = views_of(slots);
     options.suspect_ratio = suspects_of(slots[5]);
-    const IndexState& state = state_of(slots[0]);
     const std::vector<text::Finding> findings =
         without_gil([&] { return text::check_text(text_index(state), views.views(), options); });
     return list_to_py(findings, [&](const text::Finding& finding) {
       return tuple_to_py<4>({size_to_py(finding.start), size_to_py(finding.end),
                              PyRef::borrow(finding.suspect ? Py_True : Py_False),
-                             matches_to_py(words, finding.suggestions)});
+                             matches_to_py(*state.index, finding.suggestions)});
     });
   });
 }
@@ -98,8 +97,8 @@ struct TextCall {
 TextCall text_call(const FunctionDescription& function, PyObject* const* args, Py_ssize_t nargs,
                    PyObject* kwnames, bool needs_weights) {
   const ArgumentSlots slots = bind_arguments(function, args, nargs, kwnames);
-  const WordIndex& words = word_index_of(slots[0]);
-  const IndexState& state = state_of(slots[0]);
+  const IndexState& state = index_argument(slots[0]);
+  const WordIndex& words = *state.index;
   const std::uint64_t max_dist = to_count(slots[3], "max_dist");
   if (needs_weights && !words.weighted())
     throw_value_error(

@@ -111,6 +111,25 @@ std::variant<IndexFile, std::string> checked_word_tables(IndexFile file) {
   return file;
 }
 
+std::variant<CheckedIndexFile, std::string> read_checked_index_file(
+    std::span<const std::uint8_t> bytes) {
+  std::variant<IndexFile, std::string> file = read_index_file(bytes);
+  if (const std::string* problem = std::get_if<std::string>(&file)) return *problem;
+  if (std::get<IndexFile>(file).version != kFormatVersion)
+    return "index format version " + std::to_string(std::get<IndexFile>(file).version) +
+           " is read by Index.load, not held as it is";
+  file = checked_word_tables(std::get<IndexFile>(file));
+  if (const std::string* problem = std::get_if<std::string>(&file)) return "malformed: " + *problem;
+  CheckedIndexFile checked{std::get<IndexFile>(file), {}};
+  std::variant<ImageParts, std::string> tries = read_image(checked.file.tries);
+  if (const std::string* problem = std::get_if<std::string>(&tries))
+    return "malformed: " + *problem;
+  checked.tries = std::get<ImageParts>(tries);
+  if (checked.tries.forward.payloads.size() != checked.file.word_count)
+    return std::string("malformed: its word count disagrees");
+  return checked;
+}
+
 static std::array<std::span<const std::uint8_t>, kSections> sections_of(const IndexFile& file) {
   return {std::span<const std::uint8_t>(
               reinterpret_cast<const std::uint8_t*>(file.normalization.data()),
@@ -124,11 +143,11 @@ std::uint64_t index_file_size(const IndexFile& file) {
   return size;
 }
 
-std::vector<std::uint64_t> write_index_file(const IndexFile& file) {
+void write_index_file(const IndexFile& file, std::span<std::uint8_t> into) {
   const auto sections = sections_of(file);
-  const std::uint64_t size = index_file_size(file);
-  std::vector<std::uint64_t> words((size + 7) / 8, 0);
-  auto* out = reinterpret_cast<std::uint8_t*>(words.data());
+  const std::uint64_t size = into.size();
+  std::uint8_t* out = into.data();
+  std::memset(out, 0, size);
   std::memcpy(out, kMagic, sizeof kMagic);
   le::store_u32(kFormatVersion, out + 8);
   le::store_u32(file.weighted ? kFlagWeighted : 0, out + 12);
@@ -142,7 +161,6 @@ std::vector<std::uint64_t> write_index_file(const IndexFile& file) {
     offset += sections[i].size() + padding(sections[i].size());
   }
   le::store_u32(crc32c(std::span<const std::uint8_t>(out, offset)), out + offset);
-  return words;
 }
 
 }  // namespace kelvaro

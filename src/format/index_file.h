@@ -34,6 +34,8 @@
 #include <variant>
 #include <vector>
 
+#include "format/index_image.h"
+
 namespace kelvaro {
 
 inline constexpr std::uint32_t kFormatVersion = 2;
@@ -66,11 +68,24 @@ std::variant<IndexFile, std::string> read_index_file(std::span<const std::uint8_
 // "malformed: ").
 std::variant<IndexFile, std::string> checked_word_tables(IndexFile file);
 
+// A file of the current version checked whole, as an index takes it: its
+// header, its word tables and the image of its tries, whose parts are read
+// in place.
+struct CheckedIndexFile {
+  IndexFile file;
+  ImageParts tries;
+};
+
+// `file`, 8-byte aligned, checked whole, or why it is refused, as a reader
+// is told ("corrupted: checksum mismatch", "malformed: ...").
+std::variant<CheckedIndexFile, std::string> read_checked_index_file(
+    std::span<const std::uint8_t> file);
+
 // The size in bytes of a file of the current version holding these sections.
 std::uint64_t index_file_size(const IndexFile& sections);
 
-// A file of the current version holding these sections, in 8-byte words so
-// that a file read back from it is aligned as its arrays need.
-std::vector<std::uint64_t> write_index_file(const IndexFile& sections);
+// Writes a file of the current version holding these sections into `out`,
+// whose size must be index_file_size(sections).
+void write_index_file(const IndexFile& sections, std::span<std::uint8_t> out);
 
 }  // namespace kelvaro

@@ -88,14 +88,12 @@ constexpr std::uint64_t kLastSingleStep = 4;
 }  // namespace
 
 WordIndex::WordIndex(const CompactTrie& forward, std::span<const std::uint8_t> spelling_keys,
-                     std::span<const std::uint8_t> spelling_words, std::uint64_t word_count,
-                     bool weighted, Saved saved)
+                     std::span<const std::uint8_t> spelling_words, bool weighted, Saved saved)
     : forward_(forward),
       saved_(saved),
       sounds_(saved.sounds ? std::optional<SoundTable>(*saved.sounds) : std::nullopt),
       spelling_keys_(spelling_keys),
       spelling_words_(spelling_words),
-      word_count_(word_count),
       weighted_(weighted) {}
 
 WordIndex::~WordIndex() = default;
@@ -227,7 +225,7 @@ std::vector<Match> WordIndex::sorted_search(std::u32string_view query, std::uint
                                             std::optional<std::uint64_t> limit,
                                             bool transpositions) const {
   std::vector<Match> matches;
-  if (!limit.has_value() || *limit >= word_count_) {
+  if (!limit.has_value() || *limit >= forward_.payloads().size()) {
     matches = found(query, max_dist, std::nullopt, transpositions);
   } else {
     // The best `limit` matches lie within any distance that has at least

@@ -46,12 +46,12 @@ class WordIndex {
     std::optional<WeightedWordsSpans> weighted_words;
   };
 
-  // `forward` is the index trie, and the spelling tables word tables of the
-  // same length, the keys in increasing order. All are borrowed: the owner
-  // keeps them alive and unchanged for the index's life.
+  // `forward` is the index trie, whose words (nodes with a payload) are the
+  // index's, and the spelling tables word tables of the same length, the
+  // keys in increasing order. All are borrowed: the owner keeps them alive
+  // and unchanged for the index's life.
   WordIndex(const CompactTrie& forward, std::span<const std::uint8_t> spelling_keys,
-            std::span<const std::uint8_t> spelling_words, std::uint64_t word_count, bool weighted,
-            Saved saved);
+            std::span<const std::uint8_t> spelling_words, bool weighted, Saved saved);
   ~WordIndex();
   WordIndex(const WordIndex&) = delete;
   WordIndex& operator=(const WordIndex&) = delete;
@@ -131,7 +131,6 @@ class WordIndex {
   std::optional<SoundTable> sounds_;
   std::span<const std::uint8_t> spelling_keys_;
   std::span<const std::uint8_t> spelling_words_;
-  std::uint64_t word_count_;
   bool weighted_;
   mutable std::mutex tables_lock_;
   mutable std::atomic<const Tables*> tables_{nullptr};

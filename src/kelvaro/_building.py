@@ -6,9 +6,7 @@ from __future__ import annotations
 import operator
 from array import array
 from collections.abc import Mapping
-from typing import Any, List, NamedTuple, Optional, Sequence, Tuple
-
-import _kelvaro
+from typing import Any, List, Optional, Sequence, Tuple
 
 from . import _arrays, _native_index, _normalization
 from ._normalization import Normalize

@@ -10,7 +10,6 @@ from typing import (
     Iterable,
     Iterator,
     Mapping,
-    NamedTuple,
     List,
     Optional,
     Tuple,
@@ -21,7 +20,6 @@ from typing import (
 import _kelvaro
 
 from . import _building, _native_index, _normalization, _storage, _text
-from ._match import Match
 from ._native_index import NativeIndex
 from ._normalization import Normalize
 from ._storage import PathArg

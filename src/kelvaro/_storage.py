@@ -177,14 +177,17 @@ def load(path: PathArg, normalize: Optional[Normalize], mapped: bool, make: Call
     before it is blamed, so that a damaged file is told as damaged."""
     path = os.fsdecode(path)
     data = _read_index_file(path, mapped)
-    if _unverified_version(data) == FORMAT_VERSION:
+    current = _unverified_version(data) == FORMAT_VERSION
+    if current:
+        name = _unverified_normalization(data)
         try:
-            restored = _restored(path, _unverified_normalization(data), normalize)
+            restored = _restored(path, name, normalize)
         except ValueError:
             _checked_header(path, data)
             raise
         image: Any = data
     else:
+        # The first version's trie is decoded, and its keys checked, here.
         header, views = _checked_header(path, data)
         restored = _restored(path, header.normalization, normalize)
         image = _first_version_image(path, header, views, restored)
@@ -192,7 +195,7 @@ def load(path: PathArg, normalize: Optional[Normalize], mapped: bool, make: Call
         index = make(image, restored)
     except ValueError as error:
         raise _refusal(path, str(error)) from None
-    if restored is not None and _unverified_normalization(data) not in _normalization.NAMED:
+    if current and restored is not None and name not in _normalization.NAMED:
         _check_custom_keys(path, index, restored)
     return index
 
