@@ -20,9 +20,10 @@
 // Unweighted, the key is (distance, text), and a settled node that comes off
 // the queue gives all its words at once, depth first in code point order:
 // every other key in the queue is a text that differs from the node's path
-// at one of its characters, and so comes after every text below the node
-// (the root's empty word, which begins every text, can only be queued
-// still at a greater distance).
+// at one of its characters, and so comes after every text below the node.
+// The root's word, the empty text, which comes before every other text,
+// waits beside the queue and is let out before the first entry that does
+// not come before it.
 #include "search/completion.h"
 
 #include <algorithm>
@@ -73,7 +74,15 @@ class CompletionSearch {
     // The root is opened whatever its distance: what lies below it may be
     // nearer.
     open(0, CompactTrie::root(), band_.last(0, rows_.data()));
-    while (!queue_.empty() && found_.size() < limit_) {
+    while (found_.size() < limit_) {
+      // The root's word, the empty text, comes before every entry of its
+      // distance (and weight): it is let out as soon as none comes first.
+      if (root_word_ && (queue_.empty() || !key_after(*root_word_, queue_.front()))) {
+        emit(std::u32string_view(), root_word_->payload, root_word_->least);
+        root_word_.reset();
+        continue;
+      }
+      if (queue_.empty()) break;
       std::pop_heap(queue_.begin(), queue_.end(), later_);
       const Entry next = queue_.back();
       queue_.pop_back();
@@ -126,22 +135,21 @@ class CompletionSearch {
     return std::u32string_view(paths_).substr(records_[record].path, records_[record].depth);
   }
 
-  // The root's word is the only entry at the root, and has no parent.
-  static bool at_root(const Entry& entry) { return entry.node.node == CompactTrie::root().node; }
-
   std::u32string path_of(const Entry& entry) const {
-    if (at_root(entry)) return {};
     std::u32string path(record_path(entry.parent));
     path.push_back(entry.ch);
     return path;
+  }
+
+  // Whether `a` comes after `b` by distance and, weighted, by weight.
+  bool key_after(const Entry& a, const Entry& b) const {
+    return a.least > b.least || (a.least == b.least && weighted_ && a.payload < b.payload);
   }
 
   // Whether `a` comes after `b`: the queue's order, made a max-heap's.
   bool comes_after(const Entry& a, const Entry& b) const {
     if (a.least != b.least) return a.least > b.least;
     if (weighted_ && a.payload != b.payload) return a.payload < b.payload;
-    // The empty text comes before every other.
-    if (at_root(a) || at_root(b)) return !at_root(a);
     // Two entries never share a node, so their texts differ.
     if (a.parent == b.parent) return a.ch > b.ch;
     const std::u32string_view pa = record_path(a.parent);
@@ -180,8 +188,17 @@ class CompletionSearch {
     const Record here = records_[record];
     const char32_t parent_ch = here.depth > 0 ? paths_[here.path + here.depth - 1] : kNoCharacter;
     if ((here.depth > 0 || CompactTrie::kRootIsWord) && distance <= band_.bound()) {
-      if (const std::optional<Payload> payload = trie_.payload(node))
-        push({distance, distance, *payload, node, here.parent, kNoRow, parent_ch, Kind::kWord});
+      if (const std::optional<Payload> payload = trie_.payload(node)) {
+        const Entry word{distance,    distance, *payload,  node,
+                         here.parent, kNoRow,   parent_ch, Kind::kWord};
+        // The root's word waits beside the queue, so that the queue's order
+        // never has to tell the empty text apart.
+        if (here.depth == 0) {
+          root_word_ = word;
+        } else {
+          push(word);
+        }
+      }
     }
     const Run run = trie_.run_of(node);
     if (run.size() == 0) return;
@@ -288,6 +305,7 @@ class CompletionSearch {
     const CompletionSearch* search;
     bool operator()(const Entry& a, const Entry& b) const { return search->comes_after(a, b); }
   } later_{this};
+  std::optional<Entry> root_word_;
   std::vector<Entry> queue_;
   std::vector<Record> records_;
   std::u32string paths_;
