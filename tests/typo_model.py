@@ -10,7 +10,7 @@ PRICES = {
     "vowel": 6,
     "neighbour key": 7,
     "sound alike": 6,
-    "case": 5,
+    "case": 2,
     "left out": 4,
     "vowel left out": 4,
     "doubled letter left out": 3,
@@ -18,6 +18,8 @@ PRICES = {
     "vowel typed too many": 6,
     "doubled letter typed too many": 5,
     "swap": 4,
+    "apostrophe left out": 3,
+    "apostrophe typed too many": 3,
 }
 # What a score subtracts for a word that sounds like the typed one, and per
 # unit of ln(value + 1) in a weighted index.
@@ -70,6 +72,8 @@ def in_or_out(text, k, way, prices=PRICES):
     kinds = [way]
     if text[k] in VOWELS:
         kinds.append("vowel " + way)
+    if text[k] == "'":
+        kinds.append("apostrophe " + way)
     if text[k] in text[max(k - 1, 0) : k] + text[k + 1 : k + 2]:
         kinds.append("doubled letter " + way)
     return min((prices[k], k) for k in kinds)
@@ -219,12 +223,20 @@ def score(meant, typed, value, weighted, sounds=True, prices=PRICES, bonus=SOUND
     return cost - frequency_weight * math.log(value + 1) if weighted else cost
 
 
+def case_only(meant, typed):
+    """Whether the two differ in case alone (or not at all)."""
+    return len(meant) == len(typed) and all(lower(a) == lower(b) for a, b in zip(meant, typed))
+
+
 def ranked(word, candidates, weighted, sounds=True):
-    """Matches (text, value, distance) in the order suggest gives them."""
+    """Matches (text, value, distance) in the order suggest gives them: the
+    word itself, then the words that differ from it in case alone, then the
+    rest by weight and score."""
 
     def place(match):
         text, value, _ = match
         s = score(text, word, value, weighted, sounds)
-        return (text != word, weighted and value == 0, s, -value if weighted else 0, text)
+        return (text != word, not case_only(text, word), weighted and value == 0, s, -value if weighted else 0,
+                text)
 
     return sorted(candidates, key=place)

@@ -6,8 +6,10 @@
 #include <string>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "prefix/edit_row.h"
+#include "prefix/interrupt.h"
 #include "prefix/tree_walk.h"
 #include "prefix/utf8.h"
 #include "search/sound_key.h"
@@ -36,6 +38,7 @@ struct Bound {
 // A candidate's place in the ranking; smaller is better.
 struct Rank {
   bool not_the_word;
+  bool not_case_only;  // differs from the word in more than case
   bool unweighted;
   double score;
   std::int64_t lighter;  // minus the payload, in a weighted index
@@ -45,12 +48,17 @@ struct Rank {
 
   friend bool operator<(const Rank& a, const Rank& b) {
     if (a.not_the_word != b.not_the_word) return !a.not_the_word;
+    if (a.not_case_only != b.not_case_only) return !a.not_case_only;
     if (a.bound() < b.bound()) return true;
     if (b.bound() < a.bound()) return false;
     return a.text < b.text;
   }
-  // Whether this candidate comes before everything a bound stands for.
-  bool before(const Bound& bound) const { return !not_the_word || this->bound() < bound; }
+  // Whether this candidate comes before everything a bound stands for:
+  // bounds stand for candidates that differ in more than case, as those
+  // that differ in case alone are added before any walk.
+  bool before(const Bound& bound) const {
+    return !not_the_word || !not_case_only || this->bound() < bound;
+  }
 };
 
 struct Candidate {
@@ -60,6 +68,47 @@ struct Candidate {
   // stays among the best.
   std::optional<Cell> distance;
 };
+
+bool same_but_case(std::u32string_view a, std::u32string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char32_t x, char32_t y) { return lower_case(x) == lower_case(y); });
+}
+
+// Calls found for every stored word that differs from `word` in case alone
+// (the word itself included): a descent along the word that follows, at
+// each node, every child whose character has the same lower-case form as
+// the word's next one.
+template <typename Found>
+void for_each_case_variant(const CompactTrie& trie, std::u32string_view word, Found&& found) {
+  if (word.empty()) return;
+  std::u32string lower(word);
+  std::transform(lower.begin(), lower.end(), lower.begin(), lower_case);
+  struct Pending {
+    CompactTrie::Place node;
+    std::u32string text;
+  };
+  std::vector<Pending> pending{{CompactTrie::root(), {}}};
+  InterruptCheck interrupts;
+  while (!pending.empty()) {
+    Pending next = std::move(pending.back());
+    pending.pop_back();
+    interrupts.tick();
+    const std::size_t depth = next.text.size();
+    if (depth == word.size()) {
+      if (const auto payload = trie.payload(next.node)) found(std::move(next.text), *payload);
+      continue;
+    }
+    const auto run = trie.run_of(next.node);
+    for (std::size_t position = run.start; position < run.end; ++position) {
+      const char32_t ch = trie.char_at(position);
+      if (lower_case(ch) != lower[depth]) continue;
+      std::u32string text = next.text;
+      text.push_back(ch);
+      pending.push_back({trie.place_at(position, next.node), std::move(text)});
+    }
+  }
+}
 
 double frequency_bonus(Payload payload) {
   return kFrequencyWeight * std::log(static_cast<double>(payload) + 1.0);
@@ -86,7 +135,9 @@ class Ranking {
     if (!seen_.insert(text).second) return;
     alike = alike || sounds_alike(text, key_);
     const double cost = costs_.cost(text) - (alike ? double{kSoundAlikeBonus} : 0.0);
-    Rank rank{text != word_, weighted_ && payload == 0,
+    const bool not_the_word = text != word_;
+    const bool not_case_only = !not_the_word || !same_but_case(text, word_);
+    Rank rank{not_the_word, not_case_only, weighted_ && payload == 0,
               weighted_ ? cost - frequency_bonus(payload) : cost,
               weighted_ ? -static_cast<std::int64_t>(payload) : 0, std::move(text)};
     if (full() && !(rank < best_.front().rank)) return;
@@ -177,6 +228,13 @@ std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_w
   // The word itself first: it leads the ranking and tightens the bound.
   if (const auto node = find_exact(tries.forward, word))
     ranking.add(std::u32string(word), *tries.forward.payload(*node), 0);
+  // Then the words that differ from it in case alone, within max_dist, which
+  // rank before every other candidate: with them in, the walks' bounds need
+  // stand only for the rest.
+  for_each_case_variant(tries.forward, word, [&](std::u32string&& text, Payload payload) {
+    const Cell distance = edit_distance(text, word, true);
+    if (distance <= max_dist) ranking.add(std::move(text), payload, distance);
+  });
   const auto walk = [&](const IndexTries& walked) {
     walk_candidates(
         walked, word, max_dist,

@@ -5,17 +5,24 @@
 //
 //   1. the stored word equal to the word itself, which is its own best
 //      suggestion;
-//   2. in a weighted index (payloads are frequencies or weights, higher is
+//   2. the stored words that differ from it in case alone ("Zoe" for
+//      "zoe"), whatever their weight: the commonest slip of all is a name
+//      typed in lower case, and no count of another word outweighs it (a
+//      casefolded index stores one spelling per key, so there this never
+//      applies);
+//   3. in a weighted index (payloads are frequencies or weights, higher is
 //      likelier), words with a weight before words without one (payload 0);
-//   3. their score: the typo cost of the word for the candidate (typo_cost.h,
+//   4. their score: the typo cost of the word for the candidate (typo_cost.h,
 //      tens for one ordinary edit), less, in a weighted index, the natural
 //      logarithm of the payload plus one (times kFrequencyWeight);
-//   4. in a weighted index, the larger payload;
-//   5. the candidate's text, by code point.
+//   5. in a weighted index, the larger payload;
+//   6. the candidate's text, by code point.
 //
-// Only the best `limit` are wanted, so the walks skip every subtree of the
-// forward trie that cannot hold anything better than the limit-th candidate
-// found so far: no word below a node is nearer than the node's least
+// The words that differ in case alone are looked up first, by a descent
+// that follows every case of each character; the walks' bounds then stand
+// for the other candidates only. Only the best `limit` are wanted, so the
+// walks skip every subtree of the forward trie that cannot hold anything
+// better than the limit-th candidate found so far: no word below a node is nearer than the node's least
 // distance, each edit of which costs at least kLeastTypoCostPerEdit
 // (typo_cost.h), and none is heavier than the heaviest payload below it.
 #pragma once

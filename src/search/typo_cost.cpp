@@ -85,16 +85,18 @@ std::uint32_t substitution(char32_t meant, char32_t typed, char32_t a, char32_t 
 // The prices of one way of getting a letter wrong by itself: leaving it
 // out of the text, or typing it too many.
 struct InOrOut {
-  Typo letter, vowel, doubled;
+  Typo letter, vowel, doubled, apostrophe;
 };
-constexpr InOrOut kLeftOut{Typo::kLeftOut, Typo::kVowelLeftOut, Typo::kDoubledLeftOut};
+constexpr InOrOut kLeftOut{Typo::kLeftOut, Typo::kVowelLeftOut, Typo::kDoubledLeftOut,
+                           Typo::kApostropheLeftOut};
 constexpr InOrOut kTypedTooMany{Typo::kTypedTooMany, Typo::kVowelTypedTooMany,
-                                Typo::kDoubledTypedTooMany};
+                                Typo::kDoubledTypedTooMany, Typo::kApostropheTypedTooMany};
 
 // The price of getting text[k] (lower case) wrong the given way.
 std::uint32_t in_or_out(std::u32string_view text, std::size_t k, InOrOut way) {
   std::uint32_t cost = typo_price(way.letter);
   if (is_vowel(text[k])) cost = std::min(cost, typo_price(way.vowel));
+  if (text[k] == kApostrophe) cost = std::min(cost, typo_price(way.apostrophe));
   if ((k > 0 && text[k - 1] == text[k]) || (k + 1 < text.size() && text[k + 1] == text[k]))
     cost = std::min(cost, typo_price(way.doubled));
   return cost;
@@ -119,8 +121,10 @@ std::uint32_t left_out_price(std::u32string_view meant, std::size_t k) {
 
 std::uint32_t least_in_or_out_price() {
   return std::min({typo_price(Typo::kLeftOut), typo_price(Typo::kVowelLeftOut),
-                   typo_price(Typo::kDoubledLeftOut), typo_price(Typo::kTypedTooMany),
-                   typo_price(Typo::kVowelTypedTooMany), typo_price(Typo::kDoubledTypedTooMany)});
+                   typo_price(Typo::kDoubledLeftOut), typo_price(Typo::kApostropheLeftOut),
+                   typo_price(Typo::kTypedTooMany), typo_price(Typo::kVowelTypedTooMany),
+                   typo_price(Typo::kDoubledTypedTooMany),
+                   typo_price(Typo::kApostropheTypedTooMany)});
 }
 
 TypoRows::TypoRows(std::u32string_view typed) : typed_(typed), lower_(typed) {

@@ -10,20 +10,29 @@
 //     a neighbouring key on a QWERTY keyboard                 7
 //     letters that can sound alike (c-s c-k s-z k-q g-j
 //     f-v b-p d-t m-n)                                        6
-//     the same letter in the other case                       5
+//     the same letter in the other case                       2
 //   a letter of the word left out of the text                 4
 //     a vowel                                                 4
 //     a letter beside the same letter (a doubled letter)      3
+//     an apostrophe                                           3
 //   a letter typed too many                                   9
 //     a vowel                                                 6
 //     a letter beside the same letter (a doubled letter)      5
+//     an apostrophe                                           3
 //   two neighbouring letters swapped                          4
 //
 // Leaving a letter out and typing one too many are priced apart: people
 // drop letters far more often than they add them. The prices are fitted to
 // real misspellings by maximum likelihood (tools/fit_typo_weights.py), as
 // are the sound bonuses below and the weight of a word's frequency
-// (suggestions.h).
+// (suggestions.h). Two are set by rule, as the misspellings fitted to are
+// all lower case and without apostrophes: a difference of case alone is the
+// cheapest change there is (typing a name in lower case is the commonest
+// slip of all), and an apostrophe left out or put in ("dont", "its'") is
+// as cheap as the cheapest letter left out. Case stays at two tenths, no
+// less, so that no operation costs under two tenths per counted edit and
+// the searches prune as before; suggestions.h ranks a difference of case
+// alone before every other candidate besides.
 //
 // Where several prices apply, the least does. Letters are compared in lower
 // case for everything but the case rule; every letter that Unicode gives a
@@ -56,6 +65,8 @@ enum class Typo : std::size_t {
   kVowelTypedTooMany,
   kDoubledTypedTooMany,
   kSwap,
+  kApostropheLeftOut,
+  kApostropheTypedTooMany,
 };
 
 struct TypoPrice {
@@ -69,12 +80,12 @@ struct TypoPrice {
 };
 
 // Every price the typo cost uses, in the order of Typo.
-inline constexpr std::array<TypoPrice, 12> kTypoPrices{{
+inline constexpr std::array<TypoPrice, 14> kTypoPrices{{
     {Typo::kOther, 10, 1},
     {Typo::kVowel, 6, 1},
     {Typo::kNeighbourKey, 7, 1},
     {Typo::kSoundAlike, 6, 1},
-    {Typo::kCase, 5, 1},
+    {Typo::kCase, 2, 1},
     {Typo::kLeftOut, 4, 1},
     {Typo::kVowelLeftOut, 4, 1},
     {Typo::kDoubledLeftOut, 3, 1},
@@ -82,7 +93,12 @@ inline constexpr std::array<TypoPrice, 12> kTypoPrices{{
     {Typo::kVowelTypedTooMany, 6, 1},
     {Typo::kDoubledTypedTooMany, 5, 1},
     {Typo::kSwap, 4, 2},
+    {Typo::kApostropheLeftOut, 3, 1},
+    {Typo::kApostropheTypedTooMany, 3, 1},
 }};
+
+// The apostrophe that the cheap apostrophe prices apply to.
+inline constexpr char32_t kApostrophe = U'\'';
 
 // What a candidate's score subtracts when it sounds like the typed text
 // (sound_key.h). Small: the sound-alike table's real work is to bring in
