@@ -9,22 +9,22 @@ PRICES = {
     "other": 10,
     "vowel": 6,
     "neighbour key": 7,
-    "sound alike": 6,
+    "sound alike": 5,
     "case": 2,
-    "left out": 4,
-    "vowel left out": 4,
+    "left out": 5,
+    "vowel left out": 3,
     "doubled letter left out": 3,
     "typed too many": 9,
     "vowel typed too many": 6,
-    "doubled letter typed too many": 5,
-    "swap": 4,
+    "doubled letter typed too many": 4,
+    "swap": 3,
     "apostrophe left out": 3,
     "apostrophe typed too many": 3,
 }
 # What a score subtracts for a word that sounds like the typed one, and per
 # unit of ln(value + 1) in a weighted index.
 SOUND_ALIKE_BONUS = 1
-FREQUENCY_WEIGHT = 0.70
+FREQUENCY_WEIGHT = 0.94
 VOWELS = set("aeiou")
 SOUNDS = {frozenset(pair) for pair in ["cs", "ck", "sz", "kq", "gj", "fv", "bp", "dt", "mn"]}
 

@@ -48,7 +48,10 @@ Google count over the single-word table's sum):
   shan't -> shall not), 'm -> am, 're -> are, 've -> have, 'll -> will,
   'd -> would, 's -> is;
 - a possessive X's is POSSESSIVE_SHARE of X's count;
-- a word ending in 's can be either, and gets the sum.
+- a word ending in 's can be either, and gets the sum, where the list
+  stores the stem with 'll too (it's, he's, that's, who's, as it'll, he'll,
+  that'll, who'll): after other words ("dog's", "certain's") 's is a
+  possessive.
 The shares are fixed, not fitted: people write "do not" and "don't" about
 equally, and a noun stands in its possessive form about once in twenty.
 
@@ -227,10 +230,15 @@ def build(args: argparse.Namespace, out_dir: str) -> str:
         pairs[pair] = count
     pair_counts = {p: count / google_sum * SCALE for p, count in pairs.items()}
 
-    # Contractions from their expansions' pairs.
+    # Contractions from their expansions' pairs. X's reads as "X is" only
+    # where the list stores X'll too (it's, he's, that's, who's): after a
+    # noun or an adjective ("dog's", "certain's") it is a possessive.
     ruled = 0
+    stored = set(keys)
     for key in keys:
         pair = contraction_pair(key)
+        if key.endswith("'s") and key[:-2] + "'ll" not in stored:
+            pair = None
         if key not in counts and pair is not None and pair in pair_counts:
             estimate = CONTRACTION_SHARE * pair_counts[pair]
             if key.endswith("'s") and key[:-2] in counts:

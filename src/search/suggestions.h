@@ -42,7 +42,7 @@
 namespace kelvaro {
 
 // What a score subtracts per unit of ln(payload + 1) in a weighted index.
-inline constexpr double kFrequencyWeight = 0.70;
+inline constexpr double kFrequencyWeight = 0.94;
 
 // An index's tries and what the walks prune by: both tries tree-shaped with
 // distinct, sorted siblings, and best_forward best_payloads_below of the

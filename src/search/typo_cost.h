@@ -9,17 +9,17 @@
 //     a vowel for a vowel (a e i o u)                         6
 //     a neighbouring key on a QWERTY keyboard                 7
 //     letters that can sound alike (c-s c-k s-z k-q g-j
-//     f-v b-p d-t m-n)                                        6
+//     f-v b-p d-t m-n)                                        5
 //     the same letter in the other case                       2
-//   a letter of the word left out of the text                 4
-//     a vowel                                                 4
+//   a letter of the word left out of the text                 5
+//     a vowel                                                 3
 //     a letter beside the same letter (a doubled letter)      3
 //     an apostrophe                                           3
 //   a letter typed too many                                   9
 //     a vowel                                                 6
-//     a letter beside the same letter (a doubled letter)      5
+//     a letter beside the same letter (a doubled letter)      4
 //     an apostrophe                                           3
-//   two neighbouring letters swapped                          4
+//   two neighbouring letters swapped                          3
 //
 // Leaving a letter out and typing one too many are priced apart: people
 // drop letters far more often than they add them. The prices are fitted to
@@ -29,10 +29,10 @@
 // all lower case and without apostrophes: a difference of case alone is the
 // cheapest change there is (typing a name in lower case is the commonest
 // slip of all), and an apostrophe left out or put in ("dont", "its'") is
-// as cheap as the cheapest letter left out. Case stays at two tenths, no
-// less, so that no operation costs under two tenths per counted edit and
-// the searches prune as before; suggestions.h ranks a difference of case
-// alone before every other candidate besides.
+// as cheap as the cheapest letter left out. Case is two tenths, no less, as
+// a swap (two counted edits) costs three: no operation costs under one and a
+// half tenths per counted edit, which the searches prune by; suggestions.h
+// ranks a difference of case alone before every other candidate besides.
 //
 // Where several prices apply, the least does. Letters are compared in lower
 // case for everything but the case rule; every letter that Unicode gives a
@@ -84,15 +84,15 @@ inline constexpr std::array<TypoPrice, 14> kTypoPrices{{
     {Typo::kOther, 10, 1},
     {Typo::kVowel, 6, 1},
     {Typo::kNeighbourKey, 7, 1},
-    {Typo::kSoundAlike, 6, 1},
+    {Typo::kSoundAlike, 5, 1},
     {Typo::kCase, 2, 1},
-    {Typo::kLeftOut, 4, 1},
-    {Typo::kVowelLeftOut, 4, 1},
+    {Typo::kLeftOut, 5, 1},
+    {Typo::kVowelLeftOut, 3, 1},
     {Typo::kDoubledLeftOut, 3, 1},
     {Typo::kTypedTooMany, 9, 1},
     {Typo::kVowelTypedTooMany, 6, 1},
-    {Typo::kDoubledTypedTooMany, 5, 1},
-    {Typo::kSwap, 4, 2},
+    {Typo::kDoubledTypedTooMany, 4, 1},
+    {Typo::kSwap, 3, 2},
     {Typo::kApostropheLeftOut, 3, 1},
     {Typo::kApostropheTypedTooMany, 3, 1},
 }};
