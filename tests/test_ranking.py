@@ -20,15 +20,16 @@ words_and_weights = st.dictionaries(
 probes = st.text(st.sampled_from("abcdef"), max_size=8)
 limits = st.one_of(st.none(), st.integers(0, 8))
 # Letters that meet every price of the typo cost: vowels, neighbouring keys,
-# letters that sound alike, doubled letters, and case, outside ASCII too.
-mixed_case = st.text(st.sampled_from("aesckAEÉé"), max_size=4)
+# letters that sound alike, doubled letters, apostrophes, and case, outside
+# ASCII too.
+mixed_case = st.text(st.sampled_from("aesckAEÉé'"), max_size=4)
 
 
 @st.composite
 def with_typos(draw, word):
     for _ in range(draw(st.integers(1, 2))):
         at = draw(st.integers(0, len(word)))
-        letter = draw(st.sampled_from("aesckAEÉé"))
+        letter = draw(st.sampled_from("aesckAEÉé'"))
         word = draw(st.sampled_from([
             word[:at] + letter + word[at:],
             word[:at] + word[at + 1 :],
@@ -130,7 +131,8 @@ class TestSuggest:
         table = readme.split("| operation | cost |")[1].split("\n\n")[0]
         costs = [int(row.rsplit("|", 2)[1]) for row in table.strip().splitlines()[1:]]
         assert costs == list(PRICES.values())
-        assert [typo_cost(meant, "tset") for meant in ("test", "Tset", "tet", "tsset", "tsxet")] == [4, 5, 9, 3, 4]
+        assert [typo_cost(meant, "tset") for meant in ("test", "Tset", "tet", "tsset", "tsxet")] == [3, 2, 9, 3, 5]
+        assert [typo_cost(meant, typed) for meant, typed in [("don't", "dont"), ("its", "it's")]] == [2, 2]
 
     def test_weights_against_typos(self):
         index = Index.from_words({"the": 1000, "then": 10, "ten": 0, "tech": 50}, weighted=True)

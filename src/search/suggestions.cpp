@@ -228,12 +228,14 @@ std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_w
   // The word itself first: it leads the ranking and tightens the bound.
   if (const auto node = find_exact(tries.forward, word))
     ranking.add(std::u32string(word), *tries.forward.payload(*node), 0);
-  // Then the words that differ from it in case alone, within max_dist, which
-  // rank before every other candidate: with them in, the walks' bounds need
-  // stand only for the rest.
+  // Then the words that differ from it in case alone, which rank before
+  // every other candidate: with them in, the walks' bounds need stand only
+  // for the rest. They are candidates within max_dist, or, where the index
+  // finds sound-alikes, however far: case does not change how a word sounds.
+  const bool any_distance = tries.sounds != nullptr && ranking.key().has_value() && max_dist >= 1;
   for_each_case_variant(tries.forward, word, [&](std::u32string&& text, Payload payload) {
     const Cell distance = edit_distance(text, word, true);
-    if (distance <= max_dist) ranking.add(std::move(text), payload, distance);
+    if (distance <= max_dist || any_distance) ranking.add(std::move(text), payload, distance, any_distance);
   });
   const auto walk = [&](const IndexTries& walked) {
     walk_candidates(

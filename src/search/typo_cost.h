@@ -14,11 +14,11 @@
 //   a letter of the word left out of the text                 5
 //     a vowel                                                 3
 //     a letter beside the same letter (a doubled letter)      3
-//     an apostrophe                                           3
+//     an apostrophe                                           2
 //   a letter typed too many                                   9
 //     a vowel                                                 6
 //     a letter beside the same letter (a doubled letter)      4
-//     an apostrophe                                           3
+//     an apostrophe                                           2
 //   two neighbouring letters swapped                          3
 //
 // Leaving a letter out and typing one too many are priced apart: people
@@ -28,11 +28,11 @@
 // (suggestions.h). Two are set by rule, as the misspellings fitted to are
 // all lower case and without apostrophes: a difference of case alone is the
 // cheapest change there is (typing a name in lower case is the commonest
-// slip of all), and an apostrophe left out or put in ("dont", "its'") is
-// as cheap as the cheapest letter left out. Case is two tenths, no less, as
-// a swap (two counted edits) costs three: no operation costs under one and a
-// half tenths per counted edit, which the searches prune by; suggestions.h
-// ranks a difference of case alone before every other candidate besides.
+// slip of all), and an apostrophe left out or put in ("dont", "its'") costs
+// as little. Both are two tenths, no less, as a swap (two counted edits)
+// costs three: no operation costs under one and a half tenths per counted
+// edit, which the searches prune by. suggestions.h ranks a difference of
+// case alone before every other candidate besides.
 //
 // Where several prices apply, the least does. Letters are compared in lower
 // case for everything but the case rule; every letter that Unicode gives a
@@ -93,8 +93,8 @@ inline constexpr std::array<TypoPrice, 14> kTypoPrices{{
     {Typo::kVowelTypedTooMany, 6, 1},
     {Typo::kDoubledTypedTooMany, 4, 1},
     {Typo::kSwap, 3, 2},
-    {Typo::kApostropheLeftOut, 3, 1},
-    {Typo::kApostropheTypedTooMany, 3, 1},
+    {Typo::kApostropheLeftOut, 2, 1},
+    {Typo::kApostropheTypedTooMany, 2, 1},
 }};
 
 // The apostrophe that the cheap apostrophe prices apply to.
