@@ -137,9 +137,12 @@ class Ranking {
     const double cost = costs_.cost(text) - (alike ? double{kSoundAlikeBonus} : 0.0);
     const bool not_the_word = text != word_;
     const bool not_case_only = !not_the_word || !same_but_case(text, word_);
-    Rank rank{not_the_word, not_case_only, weighted_ && payload == 0,
+    Rank rank{not_the_word,
+              not_case_only,
+              weighted_ && payload == 0,
               weighted_ ? cost - frequency_bonus(payload) : cost,
-              weighted_ ? -static_cast<std::int64_t>(payload) : 0, std::move(text)};
+              weighted_ ? -static_cast<std::int64_t>(payload) : 0,
+              std::move(text)};
     if (full() && !(rank < best_.front().rank)) return;
     best_.push_back({std::move(rank), payload, distance});
     std::push_heap(best_.begin(), best_.end(), worse_last);
@@ -235,7 +238,8 @@ std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_w
   const bool any_distance = tries.sounds != nullptr && ranking.key().has_value() && max_dist >= 1;
   for_each_case_variant(tries.forward, word, [&](std::u32string&& text, Payload payload) {
     const Cell distance = edit_distance(text, word, true);
-    if (distance <= max_dist || any_distance) ranking.add(std::move(text), payload, distance, any_distance);
+    if (distance <= max_dist || any_distance)
+      ranking.add(std::move(text), payload, distance, any_distance);
   });
   const auto walk = [&](const IndexTries& walked) {
     walk_candidates(

@@ -22,9 +22,10 @@
 // that follows every case of each character; the walks' bounds then stand
 // for the other candidates only. Only the best `limit` are wanted, so the
 // walks skip every subtree of the forward trie that cannot hold anything
-// better than the limit-th candidate found so far: no word below a node is nearer than the node's least
-// distance, each edit of which costs at least kLeastTypoCostPerEdit
-// (typo_cost.h), and none is heavier than the heaviest payload below it.
+// better than the limit-th candidate found so far: no word below a node is
+// nearer than the node's least distance, each edit of which costs at least
+// kLeastTypoCostPerEdit (typo_cost.h), and none is heavier than the
+// heaviest payload below it.
 #pragma once
 
 #include <cstdint>
