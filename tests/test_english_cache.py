@@ -59,7 +59,8 @@ class TestBuiltOnceThenMapped:
         folder, builds = cache
         first = _default.cached_english()
         path = _default.english_file()
-        assert builds == [1] and cached_files(folder) == [os.path.basename(path)]
+        note = f".english-{_cache.__version__}.digest"
+        assert builds == [1] and cached_files(folder) == sorted([note, os.path.basename(path)])
         assert os.path.dirname(path) == str(folder)
         written = os.stat(path).st_mtime_ns
         second = _default.cached_english()
@@ -96,6 +97,27 @@ class TestTheName:
         assert _cache.file_for("english", sources) != name
         monkeypatch.setattr(_cache, "__version__", "9.9.9")
         assert "-9.9.9-" in _cache.file_for("english", sources)
+
+    def test_the_digest_is_read_again_only_when_a_source_file_changes(self, tmp_path, monkeypatch):
+        folder = tmp_path / "cache"
+        monkeypatch.setenv(_cache.ENVIRONMENT, str(folder))
+        taken = []
+        digest = _cache.digest
+        monkeypatch.setattr(_cache, "digest", lambda sources: taken.append(1) or digest(sources))
+        source = tmp_path / "words"
+        source.write_bytes(b"one")
+        name = _cache.file_for("english", [source])
+        assert _cache.file_for("english", [source]) == name and len(taken) == 2  # no folder, no note
+        folder.mkdir()
+        assert [_cache.file_for("english", [source]) for _ in range(3)] == [name] * 3 and len(taken) == 3
+        # Another file in its place, even of the same size, is read again.
+        replacement = tmp_path / "replacement"
+        replacement.write_bytes(b"two")
+        os.replace(replacement, source)
+        assert _cache.file_for("english", [source]) != name and len(taken) == 4
+        (note,) = [path for path in folder.iterdir() if path.name.endswith(".digest")]
+        note.write_bytes(b"\xff garbage")
+        assert _cache.file_for("english", [source]) == _cache.file_for("english", [source]) and len(taken) == 5
 
     def test_every_shipped_data_file_and_the_native_builder_are_sources(self):
         sources = _default._sources()
@@ -139,8 +161,8 @@ class TestTwoProcessesAtOnce:
         assert [stderr for _, stderr in results] == ["", ""]
         expected = [[m.word for m in reference.suggest(word)] for word in SUGGESTED]
         assert [json.loads(stdout) for stdout, _ in results] == [expected, expected]
-        names = cached_files(folder)
-        assert len(names) == 1 and names[0].endswith(".kvx")
+        names = [name for name in cached_files(folder) if not name.endswith(".digest")]
+        assert len(names) == 1 and names[0].endswith(".kvx")  # and no temporary file left
         assert Index.load(folder / names[0]) == reference
 
 
@@ -207,12 +229,15 @@ class TestFailures:
         month_ago = time.time() - 31 * 24 * 3600
         old, recent = folder / "english-0.0.1-aaaa.kvx", folder / "english-0.0.2-bbbb.kvx"
         abandoned, other = folder / ".english-0.0.2-bbbb.kvx.123456.tmp", folder / "notes.kvx"
-        for path in (old, recent, abandoned, other):
+        old_note = folder / ".english-0.0.1.digest"
+        for path in (old, recent, abandoned, other, old_note):
             path.write_bytes(b"x")
             os.utime(path, (month_ago, month_ago))
         os.utime(recent, None)
         _default.cached_english()
-        assert cached_files(folder) == sorted([os.path.basename(_default.english_file()), recent.name, other.name])
+        path = _default.english_file()
+        note = f".english-{_cache.__version__}.digest"
+        assert cached_files(folder) == sorted([os.path.basename(path), note, recent.name, other.name])
 
 
 class TestInfo:

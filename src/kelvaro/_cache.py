@@ -22,7 +22,7 @@ from __future__ import annotations
 import os
 import sys
 import time
-from typing import Callable, Iterable, Optional
+from typing import Callable, Iterable, List, Optional
 
 from ._index import Index
 from ._version import __version__
@@ -34,6 +34,7 @@ except ImportError:  # pragma: no cover - interpreters without it
 
 ENVIRONMENT = "KELVARO_CACHE_DIR"
 SUFFIX = ".kvx"
+NOTE_SUFFIX = ".digest"
 # Files of other versions or data that nobody has rewritten for this long
 # are removed when a new file is written beside them; younger ones may
 # belong to another installation still in use.
@@ -64,7 +65,45 @@ def folder() -> str:
 def file_for(stem: str, sources: Iterable[str]) -> str:
     """Where the index named `stem` and made from the files `sources` is
     cached. Raises OSError when a source cannot be read."""
-    return os.path.join(folder(), f"{stem}-{__version__}-{digest(sources)}{SUFFIX}")
+    place = folder()
+    return os.path.join(place, f"{stem}-{__version__}-{_remembered_digest(place, stem, list(sources))}{SUFFIX}")
+
+
+def _remembered_digest(place: str, stem: str, sources: List[str]) -> str:
+    """digest(sources), taken from a note in the cache folder while the
+    sources are the very files it was taken of (the same paths, sizes,
+    modification times and inodes): a start then stats a few files instead
+    of reading megabytes. The note is only an aid: unreadable, damaged or
+    out of date, the digest is taken again, and it is written only into a
+    folder that exists, so that naming the file never makes the folder."""
+    stats = [(path, os.stat(path)) for path in sources]
+    identity = repr([(path, s.st_size, s.st_mtime_ns, s.st_ino) for path, s in stats])
+    seen = blake2b(identity.encode("utf-8", "surrogateescape"), digest_size=12).hexdigest()
+    note = os.path.join(place, f".{stem}-{__version__}{NOTE_SUFFIX}")
+    try:
+        with open(note, "rb") as file:
+            remembered_seen, _, remembered = file.read(128).decode("ascii").partition(" ")
+        if remembered_seen == seen and len(remembered) == 24:
+            return remembered
+    except (OSError, ValueError):
+        pass
+    found = digest(sources)
+    if os.path.isdir(place):
+        _write_note(note, f"{seen} {found}")
+    return found
+
+
+def _write_note(path: str, text: str) -> None:
+    temporary = f"{path}.{os.urandom(6).hex()}.tmp"
+    try:
+        with open(temporary, "w", encoding="ascii") as file:
+            file.write(text)
+        os.replace(temporary, path)
+    except OSError:
+        try:
+            os.remove(temporary)
+        except OSError:
+            pass
 
 
 def digest(sources: Iterable[str]) -> str:
@@ -117,21 +156,23 @@ def _save(path: str, index: Index) -> bool:
 
 
 def _remove_stale(directory: str, kept: str) -> None:
-    """Removes the files of other versions or data under the same stem that
-    have not been written for a month, and temporary files that a writer
-    left when it died."""
+    """Removes the files (and digest notes) of other versions or data under
+    the same stem that have not been written for a month, and temporary
+    files that a writer left when it died."""
     stem = kept[: kept.index("-") + 1]
+    note = "." + kept[: kept.rindex("-")] + NOTE_SUFFIX
     now = time.time()
     try:
         names = os.listdir(directory)
     except OSError:
         return
     for name in names:
-        if name == kept:
+        if name in (kept, note):
             continue
-        if name.startswith(stem) and name.endswith(SUFFIX):
+        hidden = name.startswith("." + stem)
+        if name.startswith(stem) and name.endswith(SUFFIX) or hidden and name.endswith(NOTE_SUFFIX):
             age = _STALE_SECONDS
-        elif name.startswith("." + stem) and name.endswith(".tmp"):
+        elif hidden and name.endswith(".tmp"):
             age = _ABANDONED_SECONDS
         else:
             continue

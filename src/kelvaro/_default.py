@@ -77,7 +77,7 @@ def _data_folder() -> str:
 def _is_english(index: Index) -> bool:
     """Whether a file under the English index's name holds an index made as
     _build_english makes it; its words were checked by the loader."""
-    return index.weighted and index.normalize is str.casefold
+    return index.weighted and index.normalize == str.casefold
 
 
 def _build_english() -> Index:

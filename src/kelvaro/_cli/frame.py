@@ -102,7 +102,7 @@ def _columns() -> int:
         columns = int(os.environ["COLUMNS"])
     except (KeyError, ValueError):
         columns = 0
-    if columns <= 0:
+    if columns <= 0 and sys.__stdout__ is not None:
         try:
             columns = os.get_terminal_size(sys.__stdout__.fileno()).columns
         except (AttributeError, ValueError, OSError):
