@@ -189,11 +189,19 @@ class TestFailures:
         assert builds == [1] and not index._mapped() and index == reference
         assert cached_files(folder) == []
 
-    def test_no_cache_file_to_name_builds_in_memory(self, cache, monkeypatch):
+    @pytest.mark.parametrize("missing", ["the data folder", "a home"])
+    def test_no_cache_file_to_name_builds_in_memory(self, cache, monkeypatch, tmp_path, missing):
         _, builds = cache
-        monkeypatch.setattr(_default, "_data_folder", lambda: "/nonexistent/kelvaro/data")
+        if missing == "a home":
+            monkeypatch.delenv(_cache.ENVIRONMENT)
+            monkeypatch.delenv("HOME")
+            monkeypatch.setattr(os.path, "expanduser", lambda path: path)
+            monkeypatch.chdir(tmp_path)
+        else:
+            monkeypatch.setattr(_default, "_data_folder", lambda: "/nonexistent/kelvaro/data")
         assert _default.english_file() is None
         assert not _default.cached_english()._mapped() and builds == [1]
+        assert os.listdir(tmp_path) == []
 
     @pytest.mark.parametrize("damage", ["garbage", "empty", "truncated", "a flipped byte", "another index", "a folder"])
     def test_a_damaged_or_foreign_file_is_built_again_and_replaced(self, cache, reference, damage):

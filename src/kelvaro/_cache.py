@@ -19,6 +19,7 @@ other index, is built again.
 
 from __future__ import annotations
 
+import errno
 import os
 import sys
 import time
@@ -45,11 +46,15 @@ _ABANDONED_SECONDS = 3600
 
 def folder() -> str:
     """The folder of kelvaro's cache: KELVARO_CACHE_DIR when it is set, else
-    the platform's own place for caches."""
+    the platform's own place for caches. Raises OSError when there is
+    neither."""
     override = os.environ.get(ENVIRONMENT)
     if override:
         return os.path.abspath(os.path.expanduser(override))
     home = os.path.expanduser("~")
+    if not os.path.isabs(home):
+        # No home to find: a relative folder would land wherever we run.
+        raise OSError(errno.ENOENT, "no home folder to keep a cache in")
     if sys.platform == "win32":
         local = os.environ.get("LOCALAPPDATA") or os.path.join(home, "AppData", "Local")
         return os.path.join(local, "kelvaro", "Cache")
