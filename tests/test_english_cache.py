@@ -209,15 +209,16 @@ class TestFailures:
         path = _default.english_file()
         folder.mkdir()
         good = reference._file()
-        if damage == "garbage":
-            open(path, "wb").write(b"\x89KVX is not what this is" * 100)
-        elif damage == "empty":
-            open(path, "wb").close()
-        elif damage == "truncated":
-            open(path, "wb").write(good[: len(good) // 2])
-        elif damage == "a flipped byte":
-            middle = len(good) // 2
-            open(path, "wb").write(good[:middle] + bytes([good[middle] ^ 0x10]) + good[middle + 1 :])
+        middle = len(good) // 2
+        written = {
+            "garbage": b"\x89KVX is not what this is" * 100,
+            "empty": b"",
+            "truncated": good[:middle],
+            "a flipped byte": good[:middle] + bytes([good[middle] ^ 0x10]) + good[middle + 1 :],
+        }
+        if damage in written:
+            with open(path, "wb") as file:
+                file.write(written[damage])
         elif damage == "another index":
             Index.from_words(["a", "b"], normalize=str.casefold).save(path)
         else:
@@ -273,6 +274,7 @@ class TestInfo:
         record = json.loads(self.kelvaro("--json"))
         assert record["index"] == "english" and record["cache_file"] == path and record["cached"] is True
         assert record["words"] == len(index) and record["file_size"] == os.path.getsize(path)
-        open(path, "r+b").write(b"\0")
+        with open(path, "r+b") as file:
+            file.write(b"\0")
         assert "the next use builds it again" in self.kelvaro().splitlines()[2]
         assert json.loads(self.kelvaro("--json"))["cached"] is False
