@@ -30,6 +30,10 @@ of the work that asked for it:
     shared by 8 processes, and the lookups against kelvaro as it was before
     issue 18 (bench/bench_memory.py, whose docstring says how; --before-python
     names the environment of the version before).
+  - Starting up with the English index, cached and mapped: kelvaro check of
+    a small file against aspell and hunspell, default_index() and a first
+    suggestion against symspellpy's load, and 8 processes holding it
+    (bench/section_start.py, whose docstring says how).
 
 Dictionaries: Debian's wamerican-huge, and 300,000 generated words over
 3,000 CJK ideographs. Queries: dictionary words with 0 to 2 random
@@ -69,6 +73,7 @@ from section_threads import batch_rows, issue_17  # noqa: E402
 import bench_memory  # noqa: E402
 import bench_spelling  # noqa: E402
 import bench_text  # noqa: E402
+import section_start  # noqa: E402
 
 
 def versions():
@@ -130,6 +135,8 @@ def main():
             sys.exit(f"missing {path}: apt-get install wamerican-huge wamerican-insane")
     workdir = args.workdir or tempfile.mkdtemp(prefix="kelvaro-bench-")
     os.makedirs(workdir, exist_ok=True)
+    # The English index is cached here, never in the user's own cache.
+    os.environ["KELVARO_CACHE_DIR"] = os.path.join(workdir, "cache")
     started = time.perf_counter()
     queries = 60 if args.quick else 400
     deep = 40 if args.quick else 300  # distance 3 on Index.search
@@ -179,6 +186,8 @@ def main():
     text = bench_text.section(args.quick, os.path.join(workdir, "text"), log)
     log("memory and the mapped index")
     mapped = bench_memory.section(args.quick, os.path.join(workdir, "memory"), log, args.before_python)
+    log("starting up with the English index")
+    start = section_start.issue_27(args.quick, os.path.join(workdir, "start"), log)
     elapsed = time.perf_counter() - started
 
     header = [
@@ -205,7 +214,7 @@ def main():
     ]
     sections = (issue_10(datasets, lookup_rows, pypy_times, pypy_name, walk_rows, construction, rss_trie)
                 + issue_12(datasets, search_rows, build_times, rss_index, million) + spelling + completion
-                + issue_17(datasets, batches, search_rows, marisa_in, completion_median) + text + mapped)
+                + issue_17(datasets, batches, search_rows, marisa_in, completion_median) + text + mapped + start)
     with open(args.output, "w", encoding="utf-8") as f:
         f.write("\n".join(header + sections))
     log(f"wrote {args.output} in {elapsed / 60:.1f} minutes")

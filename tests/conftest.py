@@ -1,4 +1,7 @@
+import os
 import platform
+import shutil
+import tempfile
 
 import pytest
 from hypothesis import settings
@@ -9,6 +12,25 @@ import _kelvaro
 # run everything many times slower: no example has a deadline.
 settings.register_profile("kelvaro", deadline=None)
 settings.load_profile("kelvaro")
+
+
+def pytest_configure(config):
+    """The tests never touch the user's own cache: the English index is
+    cached in a folder of the session's, which every test and every
+    process a test starts inherits."""
+    folder = tempfile.mkdtemp(prefix="kelvaro-test-cache-")
+    config._kelvaro_cache = (folder, os.environ.get("KELVARO_CACHE_DIR"))
+    os.environ["KELVARO_CACHE_DIR"] = folder
+
+
+def pytest_unconfigure(config):
+    folder, before = config._kelvaro_cache
+    shutil.rmtree(folder, ignore_errors=True)
+    if before is None:
+        os.environ.pop("KELVARO_CACHE_DIR", None)
+    else:
+        os.environ["KELVARO_CACHE_DIR"] = before
+
 
 IS_PYPY = platform.python_implementation() == "PyPy"
 cpython_only = pytest.mark.skipif(IS_PYPY, reason="relies on CPython's own behaviour")

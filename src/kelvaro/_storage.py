@@ -23,7 +23,6 @@ import errno
 import fcntl
 import mmap
 import os
-import secrets
 import stat
 import struct
 from typing import Any, BinaryIO, Callable, List, NamedTuple, Optional, Tuple, TypeVar, Union
@@ -127,7 +126,7 @@ def _naming(path: str, error: OSError) -> OSError:
 def _create_beside(path: str) -> Tuple[str, int]:
     directory, name = os.path.split(path)
     while True:
-        temporary = os.path.join(directory, f".{name}.{secrets.token_hex(6)}.tmp")
+        temporary = os.path.join(directory, f".{name}.{os.urandom(6).hex()}.tmp")
         try:
             # Created like any other new file, so the umask decides its mode
             # unless it replaces a file whose mode is kept.

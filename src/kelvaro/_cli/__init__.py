@@ -4,7 +4,7 @@
     kelvaro search [-i INDEX] QUERY... [-d DIST] [-k LIMIT] [--transpositions] [--json]
     kelvaro suggest [-i INDEX] WORD... [-d DIST] [-k LIMIT] [--json]
     kelvaro complete [-i INDEX] PREFIX... [-d DIST] [-k LIMIT] [--json]
-    kelvaro info INDEX [--json]
+    kelvaro info [INDEX] [--json]
     kelvaro check [FILE...|-] [-i INDEX] [--ignore WORDS] [-r] [--json | --diff]
 
 Every failure is one line on standard error and a non-zero exit status: 2

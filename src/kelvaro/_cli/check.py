@@ -7,11 +7,9 @@ from __future__ import annotations
 import argparse
 import collections
 import functools
-import json
 import os
 import sys
-from concurrent.futures import Future, ThreadPoolExecutor
-from typing import IO, Any, Deque, Iterator, List, Optional, Tuple
+from typing import IO, TYPE_CHECKING, Any, Deque, Iterator, List, Optional, Tuple
 
 from .. import _progress, _text
 from .._default import default_index
@@ -31,6 +29,12 @@ from .frame import (
     _UsageError,
     _write,
 )
+
+if TYPE_CHECKING:
+    # Imported when a file has more than one chunk to check: for a small
+    # file, concurrent.futures (with logging and traceback) would take as
+    # long to import as the whole check takes.
+    from concurrent.futures import Future, ThreadPoolExecutor
 
 # A file is read and checked this many bytes at a time, cut after a line (or
 # a blank, in a line longer than that), so that memory stays the same
@@ -187,14 +191,14 @@ class _FileChecker:
         # the interpreter lock, so while one chunk's findings are written the
         # next few are checked. At most _CHUNKS_AHEAD chunks wait, so memory
         # stays bounded whatever the file's size.
-        pending: Deque[Tuple[Future[List[_text.Misspelling]], str, int, int]] = collections.deque()
+        pending: Deque[Tuple["Future[List[_text.Misspelling]]", str, int, int]] = collections.deque()
 
         def report_oldest() -> bool:
             checked, text, first_line, first_column = pending.popleft()
             return self._report(name, text, first_line, first_column, checked.result())
 
         try:
-            for number, chunk in enumerate(_chunks(file)):
+            for number, (chunk, last) in enumerate(_with_last(_chunks(file))):
                 if number == 0:
                     if b"\0" in chunk[:8192]:
                         raise _Skipped("a binary file")
@@ -211,7 +215,7 @@ class _FileChecker:
                     raise _Skipped(f"not UTF-8 text (line {bad_line})") from None
                 if diff is not None:
                     found = diff.add(text, self._corrections(text)) or found
-                elif (workers := _workers()) is None:
+                elif (number == 0 and last) or (workers := _workers()) is None:
                     found = self._report(name, text, line, column, self._check_text(text)) or found
                 else:
                     pending.append((workers.submit(self._check_text, text), text, line, column))
@@ -250,6 +254,8 @@ class _FileChecker:
             words = [match.word for match in miss.suggestions]
             if args.json:
                 record = {"path": name, "line": at_line, "column": col, "word": miss.word, "suggestions": words, "suspect": miss.suspect}
+                import json
+
                 # ASCII with \u escapes: valid JSON whatever the locale's encoding.
                 _write(json.dumps(record) + "\n")
                 continue
@@ -278,11 +284,25 @@ _CHUNKS_AHEAD = 2 * _cores()
 
 
 @functools.lru_cache(maxsize=None)
-def _workers() -> Optional[ThreadPoolExecutor]:
+def _workers() -> Optional["ThreadPoolExecutor"]:
     """The threads that check chunks, one per core, made on first need;
     none on a single core, where the chunks are checked as they come."""
+    from concurrent.futures import ThreadPoolExecutor
+
     cores = _cores()
     return ThreadPoolExecutor(max_workers=cores, thread_name_prefix="kelvaro-check") if cores > 1 else None
+
+
+def _with_last(chunks: Iterator[bytes]) -> Iterator[Tuple[bytes, bool]]:
+    """Each chunk, and whether it is the last: a file of one chunk is
+    checked on this thread, with no pool to start."""
+    previous = next(chunks, None)
+    if previous is None:
+        return
+    for chunk in chunks:
+        yield previous, False
+        previous = chunk
+    yield previous, True
 
 
 def _chunks(file: IO[bytes]) -> Iterator[bytes]:

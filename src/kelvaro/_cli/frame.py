@@ -10,13 +10,13 @@ frame stays free of cycles; the package itself puts the commands together.
 from __future__ import annotations
 
 import argparse
-import json
 import os
 import sys
 from typing import IO, Any, Callable, Optional, Sequence
 
 from .. import _normalization, _progress, _storage
 from .._index import Index
+from .._version import __version__
 
 # Word lists at least this large get a progress bar, on a terminal.
 _LARGE_INPUT = 1 << 20
@@ -79,8 +79,35 @@ def _run(parser: Callable[[], argparse.ArgumentParser], argv: Optional[Sequence[
 class _OneLineParser(argparse.ArgumentParser):
     """Reports a mistake in one line, with a pointer to --help."""
 
+    def __init__(self, *args: Any, **kwargs: Any) -> None:
+        kwargs.setdefault("formatter_class", _Formatter)
+        super().__init__(*args, **kwargs)
+
     def error(self, message: str) -> Any:
         self.exit(2, f"{self.prog}: error: {message} (see {self.prog} --help)\n")
+
+
+class _Formatter(argparse.HelpFormatter):
+    """argparse's own, told the terminal's width the way shutil finds it.
+    argparse makes a formatter for every argument added, on every run, and
+    left to itself each one asks shutil, whose import (bz2 and lzma with it)
+    costs more than a small file's check."""
+
+    def __init__(self, prog: str, indent_increment: int = 2, max_help_position: int = 24, width: Optional[int] = None) -> None:
+        super().__init__(prog, indent_increment, max_help_position, _columns() - 2 if width is None else width)
+
+
+def _columns() -> int:
+    try:
+        columns = int(os.environ["COLUMNS"])
+    except (KeyError, ValueError):
+        columns = 0
+    if columns <= 0 and sys.__stdout__ is not None:
+        try:
+            columns = os.get_terminal_size(sys.__stdout__.fileno()).columns
+        except (AttributeError, ValueError, OSError):
+            columns = 0
+    return columns or 80
 
 
 def _natural(text: str) -> int:
@@ -104,12 +131,9 @@ def _ratio(text: str) -> float:
 
 
 def _version() -> str:
-    try:
-        from importlib.metadata import version
-
-        return version("kelvaro")
-    except Exception:
-        return "unknown"
+    # From the package, not importlib.metadata, whose import alone takes
+    # longer than a whole check of a small file with a cached index.
+    return __version__
 
 
 # ---------------------------------------------------------------------------
@@ -176,6 +200,8 @@ def _write(text: str) -> None:
 
 
 def _write_json(record: Any) -> None:
+    import json  # only for --json: a start-up's worth of milliseconds otherwise
+
     # Characters that standard output cannot encode are escaped the JSON way.
     _write(json.dumps(record, ensure_ascii=not _utf8(sys.stdout)) + "\n")
 
