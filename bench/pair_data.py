@@ -24,23 +24,40 @@ def symspell_folder() -> Optional[str]:
 
 def symspell_pairs(counts: Dict[str, int]) -> List[Tuple[str, str, int]]:
     """(first, second, count) for every bigram of symspellpy whose two words
-    are keys of `counts` (casefolded words and their counts)."""
+    are keys of `counts` (casefolded words and their counts), each count
+    made the share of its first word's count that the bigram has in
+    symspellpy's tables, times the first word's count here.
+
+    symspellpy's bigram counts come from a larger corpus than its unigram
+    counts: a common word's bigrams add up to as much as 56 times its
+    unigram count. Dividing by that factor keeps every word's shares below
+    one, so that a pair is never likelier than its first word."""
     folder = symspell_folder()
     if folder is None:
         return []
-    unigrams = {}
+    unigrams: Dict[str, int] = {}
     with open(os.path.join(folder, "frequency_dictionary_en_82_765.txt"), encoding="utf-8") as f:
         for line in f:
             word, count = line.split()
             unigrams[word] = int(count)
-    shared = [w for w in unigrams if counts.get(w, 0) > 0]
-    scale = sum(counts[w] for w in shared) / sum(unigrams[w] for w in shared)
-    pairs = []
+    bigrams = []
+    rows: Dict[str, int] = {}
     with open(os.path.join(folder, "frequency_bigramdictionary_en_243_342.txt"), encoding="utf-8") as f:
         for line in f:
             first, second, count = line.split()
-            if first in counts and second in counts:
-                pairs.append((first, second, max(1, round(int(count) * scale))))
+            bigrams.append((first, second, int(count)))
+            rows[first] = rows.get(first, 0) + int(count)
+    commonest = sorted(unigrams, key=unigrams.__getitem__, reverse=True)[:200]
+    factor = max(rows.get(word, 0) / unigrams[word] for word in commonest)
+    shared = [w for w in unigrams if counts.get(w, 0) > 0]
+    overall = sum(counts[w] for w in shared) / sum(unigrams[w] for w in shared)
+    pairs = []
+    for first, second, count in bigrams:
+        if first not in counts or second not in counts:
+            continue
+        share = count / factor / unigrams.get(first, count / factor)
+        scaled = share * counts[first] if counts[first] else count / factor * overall
+        pairs.append((first, second, max(1, round(scaled))))
     return pairs
 
 

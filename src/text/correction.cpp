@@ -43,7 +43,11 @@ class Corrector {
     best[0] = 0;
     for (std::size_t i = 0; i < n; ++i) {
       interrupts_.tick(8);
-      Reading alone = read_alone(words[i]);
+      // The stored words beside it, which its candidates must fit.
+      const Word* before = i > 0 && blanks_between(words[i - 1], words[i]) ? &words[i - 1] : nullptr;
+      const Word* after =
+          i + 1 < n && blanks_between(words[i], words[i + 1]) ? &words[i + 1] : nullptr;
+      Reading alone = read_alone(words[i], before, after);
       if (best[i] + alone.cost < best[i + 1]) {
         best[i + 1] = best[i] + alone.cost;
         from[i + 1] = i;
@@ -93,13 +97,45 @@ class Corrector {
     return true;
   }
 
-  Reading read_alone(const Word& word) {
+  // A stored word as context, if it is one.
+  std::optional<Context> context_of(const Word* word) const {
+    if (word == nullptr || !word->known.has_value()) return std::nullopt;
+    const std::optional<std::uint32_t> number = index_.words.word_number(word->known->key);
+    if (!number.has_value()) return std::nullopt;
+    return Context{*number, word->known->payload};
+  }
+
+  // The cost of `key` in place of a word between `before` and `after`:
+  // its own after the word before, and what it changes of the cost of the
+  // word after.
+  double fit(const std::u32string& key, Payload payload, const Word* before,
+             const Word* after) const {
+    const std::optional<std::uint32_t> number = index_.words.word_number(key);
+    if (!number.has_value()) return costs_.of(payload);
+    const Context self{*number, payload};
+    double cost = costs_.after(context_of(before), self, key.size());
+    if (const std::optional<Context> next = context_of(after))
+      cost += costs_.after(self, *next, after->known->key.size()) -
+              costs_.of_piece(next->payload, after->known->key.size());
+    return cost;
+  }
+
+  Reading read_alone(const Word& word, const Word* before, const Word* after) {
     if (word.known.has_value()) return {costs_.of(word.known->payload), {}};
     const std::size_t length = word.end - word.start;
     Reading best{costs_.of_unknown(length), {}};
     const std::u32string typed = typed_key(views_, word.start, word.end);
-    const std::optional<Match>& found = best_suggestion(typed, max_dist_);
-    if (found.has_value() && !drops_a_word(utf8::decode(found->text), typed)) {
+    if (costs_.has_pairs()) {
+      // Each of the likeliest few, by its fit with the words beside it.
+      for (const Match& match : candidates(typed)) {
+        const std::u32string key = utf8::decode(match.text);
+        if (drops_a_word(key, typed)) continue;
+        const double cost =
+            fit(key, match.payload.value_or(0), before, after) + typo_cost(key, typed);
+        if (cost < best.cost) best = {cost, {{word.start, word.end, key}}};
+      }
+    } else if (const std::optional<Match>& found = best_suggestion(typed, max_dist_);
+               found.has_value() && !drops_a_word(utf8::decode(found->text), typed)) {
       const std::u32string key = utf8::decode(found->text);
       const double cost = costs_.of(found->payload.value_or(0)) + typo_cost(key, typed);
       if (cost < best.cost) best = {cost, {{word.start, word.end, key}}};
@@ -160,6 +196,15 @@ class Corrector {
             {{whole.start, whole.end, key}}};
   }
 
+  // The likeliest few suggestions within max_dist, for the context to
+  // choose among.
+  const std::vector<Match>& candidates(const std::u32string& typed) {
+    auto [place, added] = candidates_.try_emplace(typed);
+    if (added && max_dist_ > 0) place->second = index_.words.suggest(typed, max_dist_, kCandidates);
+    return place->second;
+  }
+  static constexpr std::uint64_t kCandidates = 5;
+
   const std::optional<Match>& best_suggestion(const std::u32string& typed, std::uint64_t max_dist) {
     max_dist = std::min(max_dist, max_dist_);
     auto [place, added] = suggested_[max_dist == max_dist_].try_emplace(typed);
@@ -177,6 +222,7 @@ class Corrector {
   // The best suggestion of each text searched, within one edit and within
   // max_dist.
   std::unordered_map<std::u32string, std::optional<Match>> suggested_[2];
+  std::unordered_map<std::u32string, std::vector<Match>> candidates_;
   InterruptCheck interrupts_;
 };
 
