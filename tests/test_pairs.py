@@ -10,8 +10,8 @@ from hypothesis import strategies as st
 
 from kelvaro import Index, _native_index
 
-WORDS = {"the": 5000, "dog": 300, "cat": 300, "was": 2000, "which": 900, "wich": 1, "asleep": 40}
-PAIRS = {("the", "dog"): 120, ("the", "cat"): 100, ("dog", "was"): 30, ("which", "was"): 400}
+WORDS = {"the": 5000, "dog": 300, "cat": 300, "was": 2000, "which": 20000, "wich": 1, "asleep": 40}
+PAIRS = {("the", "dog"): 120, ("the", "cat"): 100, ("dog", "was"): 30, ("which", "was"): 9000}
 
 
 def with_pairs(pairs=PAIRS, **options):

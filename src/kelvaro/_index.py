@@ -191,9 +191,11 @@ class Index(NativeIndex):
         no normalisation ("The" for "the"). A hyphenated word that is not
         stored is checked part by part.
 
-        In a weighted index a stored word is reported too, with
-        suspect=True, when a word one edit away is at least `suspects` times
-        as common ("wich" for "which"); suspects=None reports none.
+        In a weighted index a stored word of four letters or more is
+        reported too, with suspect=True, when a word one plain edit away is
+        at least `suspects` times as likely ("wich" for "which"): in its
+        context, between the stored words beside it, when the index counts
+        word pairs; else overall, by weight. suspects=None reports none.
         """
         return _text.check(self, text, max_dist, limit, suspects)
 

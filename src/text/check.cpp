@@ -119,8 +119,8 @@ class Checker {
         const std::optional<std::uint32_t> number = index_.words.word_number(key);
         if (!number.has_value()) continue;
         const Context other{*number, *match.payload};
-        // Only a word seen beside one of the neighbours is known to fit.
-        if (!(left && costs_.counted(*left, other)) && !(right && costs_.counted(other, *right)))
+        // Only a word seen beside each of the neighbours is known to fit.
+        if ((left && !costs_.counted(*left, other)) || (right && !costs_.counted(other, *right)))
           continue;
         if (written - in_context(left, other, key.size(), right, right_length) < std::log(ratio))
           continue;
