@@ -233,3 +233,14 @@ class TestSuspects:
             assert finding.suspect
             assert finding.suggestions
             assert all(plain_distance(finding.word, m.word) == 1 for m in finding.suggestions)
+
+
+def test_reading_a_pair_file():
+    import gzip
+
+    from kelvaro._pairs import read_pairs
+
+    text = "the\tdog\t12\nthe\tunicorn\t3\nnot a pair\nwas\tasleep\tmany\ndog\twas\t0\n"
+    pairs = read_pairs(gzip.compress(text.encode()), {w.casefold() for w in WORDS})
+    assert pairs == [("the", "dog", 12), ("dog", "was", 0)]
+    assert Index.from_words(WORDS, weighted=True, pairs=pairs).pair_count("the", "dog") == 12

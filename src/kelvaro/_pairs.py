@@ -16,8 +16,14 @@ Pair = Tuple[str, str, int]
 
 def read_pairs(data: bytes, stored: Container[str]) -> List[Pair]:
     """The pairs of a compressed pair file whose words are both in `stored`
-    (the index's words as given): a pair of another word list's words is
-    left out, as is a line that is not a pair and a count."""
+    (the index's keys: its words as its normalisation makes them, so that
+    Index.from_words takes every pair): a pair of another word list's words
+    is left out, as is a line that is not two words and a count.
+
+    The English index takes them as
+        pairs = read_pairs(data, {word.casefold() for word in counts})
+        Index.from_words(counts, normalize=str.casefold, weighted=True, pairs=pairs)
+    """
     pairs: List[Pair] = []
     for line in gzip.decompress(data).decode("utf-8").splitlines():
         fields = line.split("\t")
