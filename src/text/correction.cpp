@@ -44,7 +44,8 @@ class Corrector {
     for (std::size_t i = 0; i < n; ++i) {
       interrupts_.tick(8);
       // The stored words beside it, which its candidates must fit.
-      const Word* before = i > 0 && blanks_between(words[i - 1], words[i]) ? &words[i - 1] : nullptr;
+      const Word* before =
+          i > 0 && blanks_between(words[i - 1], words[i]) ? &words[i - 1] : nullptr;
       const Word* after =
           i + 1 < n && blanks_between(words[i], words[i + 1]) ? &words[i + 1] : nullptr;
       Reading alone = read_alone(words[i], before, after);

@@ -148,9 +148,8 @@ class Segmenter {
       beam.push_back(std::move(step));
       return;
     }
-    Step& dearest = *std::max_element(beam.begin(), beam.end(), [](const Step& a, const Step& b) {
-      return a.cost < b.cost;
-    });
+    Step& dearest = *std::max_element(beam.begin(), beam.end(),
+                                      [](const Step& a, const Step& b) { return a.cost < b.cost; });
     if (step.cost < dearest.cost) dearest = std::move(step);
   }
 
@@ -223,8 +222,8 @@ class Segmenter {
         for (std::size_t i = low; i <= high; ++i) {
           if (row[i] == 0 || row[i] > max_dist_) continue;
           const double typo = typo_cost(path, std::u32string_view(typed).substr(0, i));
-          relax(from, from + i, typo, Known{path, *payload},
-                trie_.word_number(node).value_or(0), row[i]);
+          relax(from, from + i, typo, Known{path, *payload}, trie_.word_number(node).value_or(0),
+                row[i]);
         }
       }
       if (least < max_dist_) {
