@@ -174,6 +174,16 @@ class TestSegmentation:
         assert plain.segment("nowhere") in ("now here", "no where")
 
 
+def test_a_pair_decides_a_correction():
+    words = {"the": 1000, "dog": 100, "dug": 100, "he": 1000, "filler": 100000}
+    both = Index.from_words(words, weighted=True, pairs={("the", "dog"): 50, ("he", "dug"): 50})
+    assert both.correct("the dxg and he dxg") == "the dog and he dug"
+    swapped = Index.from_words(words, weighted=True, pairs={("the", "dug"): 50, ("he", "dog"): 50})
+    assert swapped.correct("the dxg and he dxg") == "the dug and he dog"
+    # Both misspelt: the second is read again after the first's reading.
+    assert swapped.correct("teh dxg") == "the dug"
+
+
 def _cut_cost(words, pieces):
     return sum(_piece_cost(words, piece) for piece in pieces)
 

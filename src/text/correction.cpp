@@ -25,6 +25,8 @@ struct Word {
   std::size_t start;
   std::size_t end;
   std::optional<Known> known;
+  // For a word not stored, what a first reading took it for.
+  std::optional<Known> guess;
 };
 
 class Corrector {
@@ -33,17 +35,37 @@ class Corrector {
       : index_(index), views_(views), costs_(costs), max_dist_(max_dist) {}
 
   std::vector<Edit> run() {
-    const std::vector<Word> words = this->words();
+    std::vector<Word> words = this->words();
+    Readings readings = read(words);
+    // With counts of pairs, a misspelling beside another is read again with
+    // the other's reading as its context ("thay arte" is "they are").
+    if (costs_.has_pairs() && guess(words, readings)) readings = read(words);
+    std::vector<Edit> edits;
+    for (std::size_t i = words.size(); i > 0; i = readings.from[i]) {
+      Reading& step = readings.step[i];
+      if (step.words.empty()) continue;
+      edits.push_back({words[readings.from[i]].start, words[i - 1].end, std::move(step.words)});
+    }
+    std::reverse(edits.begin(), edits.end());
+    return edits;
+  }
+
+ private:
+  // The cheapest reading of the first i words, for every i: how the last
+  // of its steps began (i - 1, or i - 2 for a join), and that step.
+  struct Readings {
+    std::vector<std::size_t> from;
+    std::vector<Reading> step;
+  };
+
+  Readings read(const std::vector<Word>& words) {
     const std::size_t n = words.size();
-    // best[i]: the cheapest reading of the first i words, and how the last
-    // of its steps began (i - 1, or i - 2 for a join).
     std::vector<double> best(n + 1, kNever);
-    std::vector<std::size_t> from(n + 1, 0);
-    std::vector<Reading> step(n + 1);
+    Readings readings{std::vector<std::size_t>(n + 1, 0), std::vector<Reading>(n + 1)};
     best[0] = 0;
     for (std::size_t i = 0; i < n; ++i) {
       interrupts_.tick(8);
-      // The stored words beside it, which its candidates must fit.
+      // The words beside it, which its candidates must fit.
       const Word* before =
           i > 0 && blanks_between(words[i - 1], words[i]) ? &words[i - 1] : nullptr;
       const Word* after =
@@ -51,28 +73,39 @@ class Corrector {
       Reading alone = read_alone(words[i], before, after);
       if (best[i] + alone.cost < best[i + 1]) {
         best[i + 1] = best[i] + alone.cost;
-        from[i + 1] = i;
-        step[i + 1] = std::move(alone);
+        readings.from[i + 1] = i;
+        readings.step[i + 1] = std::move(alone);
       }
       if (i + 1 < n && blanks_between(words[i], words[i + 1])) {
         Reading joined = read_joined(words[i], words[i + 1]);
         if (best[i] + joined.cost < best[i + 2]) {
           best[i + 2] = best[i] + joined.cost;
-          from[i + 2] = i;
-          step[i + 2] = std::move(joined);
+          readings.from[i + 2] = i;
+          readings.step[i + 2] = std::move(joined);
         }
       }
     }
-    std::vector<Edit> edits;
-    for (std::size_t i = n; i > 0; i = from[i]) {
-      if (step[i].words.empty()) continue;
-      edits.push_back({words[from[i]].start, words[i - 1].end, std::move(step[i].words)});
-    }
-    std::reverse(edits.begin(), edits.end());
-    return edits;
+    return readings;
   }
 
- private:
+  // Each misspelling read as one stored word takes that word as its guess,
+  // the context of its neighbours; whether one beside another did.
+  bool guess(std::vector<Word>& words, const Readings& readings) const {
+    bool any = false;
+    for (std::size_t i = words.size(); i > 0; i = readings.from[i]) {
+      const Reading& step = readings.step[i];
+      if (readings.from[i] != i - 1 || step.words.size() != 1 || !step.words[0].key) continue;
+      Word& word = words[i - 1];
+      const std::optional<Payload> payload = index_.words.get(*step.words[0].key);
+      if (!payload.has_value()) continue;
+      word.guess = Known{*step.words[0].key, *payload};
+      const bool beside_another =
+          (i >= 2 && !words[i - 2].known) || (i < words.size() && !words[i].known);
+      any = any || beside_another;
+    }
+    return any;
+  }
+
   // The words of the text; a hyphenated word that is not stored, part by part.
   std::vector<Word> words() const {
     std::vector<Word> words;
@@ -100,10 +133,12 @@ class Corrector {
 
   // A stored word as context, if it is one.
   std::optional<Context> context_of(const Word* word) const {
-    if (word == nullptr || !word->known.has_value()) return std::nullopt;
-    const std::optional<std::uint32_t> number = index_.words.word_number(word->known->key);
+    if (word == nullptr) return std::nullopt;
+    const std::optional<Known>& known = word->known ? word->known : word->guess;
+    if (!known.has_value()) return std::nullopt;
+    const std::optional<std::uint32_t> number = index_.words.word_number(known->key);
     if (!number.has_value()) return std::nullopt;
-    return Context{*number, word->known->payload};
+    return Context{*number, known->payload};
   }
 
   // The cost of `key` in place of a word between `before` and `after`:
@@ -115,9 +150,10 @@ class Corrector {
     if (!number.has_value()) return costs_.of(payload);
     const Context self{*number, payload};
     double cost = costs_.after(context_of(before), self, key.size());
-    if (const std::optional<Context> next = context_of(after))
-      cost += costs_.after(self, *next, after->known->key.size()) -
-              costs_.of_piece(next->payload, after->known->key.size());
+    if (const std::optional<Context> next = context_of(after)) {
+      const std::size_t length = (after->known ? after->known : after->guess)->key.size();
+      cost += costs_.after(self, *next, length) - costs_.of_piece(next->payload, length);
+    }
     return cost;
   }
 
