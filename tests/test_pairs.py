@@ -219,6 +219,11 @@ class TestSuspects:
         known = with_pairs({**PAIRS, ("wich", "was"): 1})
         assert known.check("the dog, wich was asleep") == []
         assert index.check("the dog, wich was asleep", suspects=None) == []
+        # correct replaces what check calls a slip, and nothing without pairs.
+        assert index.correct("the dog, wich was asleep") == "the dog, which was asleep"
+        assert known.correct("the dog, wich was asleep") == "the dog, wich was asleep"
+        plain = Index.from_words(WORDS, weighted=True)
+        assert plain.correct("the dog, wich was asleep") == "the dog, wich was asleep"
 
     def test_only_one_plain_edit_away(self):
         # "opened" is two edits from "append", a swap two from "form".

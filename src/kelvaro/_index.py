@@ -212,8 +212,11 @@ class Index(NativeIndex):
         likeliest reading: its best suggestion within `max_dist` edits, the
         words it runs together, or the word it makes with a neighbour it was
         split from. Spacing and punctuation are kept, and the case of the
-        replaced word is carried over. A text with no misspelling comes
-        back unchanged."""
+        replaced word is carried over. In an index with counts of word
+        pairs, the candidates are weighed by their fit with the words beside
+        them, and a stored word that check reports as a suspect (at its
+        default ratio) is replaced too; otherwise a text with no misspelling
+        comes back unchanged."""
         return _text.correct(self, text, max_dist)
 
     def memory_usage(self) -> Dict[str, int]:

@@ -8,21 +8,11 @@
 
 #include "prefix/interrupt.h"
 #include "prefix/utf8.h"
+#include "text/suspects.h"
 #include "text/tokenizer.h"
 
 namespace kelvaro::text {
 namespace {
-
-// Whether b is one insertion, deletion or substitution from a: the plain
-// edit distance, in which a swap of neighbours is two.
-bool one_edit_apart(std::u32string_view a, std::u32string_view b) {
-  if (a.size() > b.size()) std::swap(a, b);
-  if (b.size() - a.size() > 1) return false;
-  std::size_t head = 0;
-  while (head < a.size() && a[head] == b[head]) ++head;
-  if (a.size() == b.size()) return head < a.size() && a.substr(head + 1) == b.substr(head + 1);
-  return a.substr(head) == b.substr(head + 1);
-}
 
 // A text repeats its words: each distinct one is searched once.
 class Checker {
@@ -71,70 +61,18 @@ class Checker {
   // few more than wanted, since the likeliest need not be far likelier.
   const std::vector<Match>& neighbours(const std::u32string& key) {
     auto [place, added] = neighbours_.try_emplace(key);
-    if (!added) return place->second;
-    const std::uint64_t wanted = options_.limit.value_or(5) + 4;
-    for (Match& match : index_.words.suggest(key, 1, wanted)) {
-      if (!match.payload.has_value()) continue;
-      if (one_edit_apart(key, utf8::decode(match.text))) place->second.push_back(std::move(match));
-    }
+    if (added) place->second = one_edit_words(index_, key, options_.limit.value_or(5) + 4);
     return place->second;
   }
 
-  std::optional<Context> context_of(const Known* word) const {
-    if (word == nullptr) return std::nullopt;
-    const std::optional<std::uint32_t> number = index_.words.word_number(word->key);
-    if (!number.has_value()) return std::nullopt;
-    return Context{*number, word->payload};
-  }
-
-  // The cost of `word` between its neighbours: its own after the word
-  // before, and the word after's after it.
-  double in_context(const std::optional<Context>& before, Context word, std::size_t length,
-                    const std::optional<Context>& after, std::size_t after_length) const {
-    double cost = costs_.after(before, word, length);
-    if (after.has_value()) cost += costs_.after(word, *after, after_length);
-    return cost;
-  }
-
-  // The words one edit from a stored word that are far likelier than it,
-  // or nothing: in context, with counts of pairs; else overall.
+  // The words one edit from a stored word that are far likelier than it.
   std::vector<Match> suspicion(const Known& known, const Known* before, const Known* after) {
-    const double ratio = options_.suspect_ratio;
-    if (!index_.weighted() || ratio <= 0 || known.key.size() < kSuspectLength ||
-        options_.limit == 0u)
-      return {};
     const std::uint64_t wanted = options_.limit.value_or(5);
-    std::vector<Match> likelier;
-    const std::optional<Context> left = context_of(before), right = context_of(after);
-    const std::optional<Context> self = context_of(&known);
-    if (costs_.has_pairs() && self.has_value() && (left.has_value() || right.has_value())) {
-      // A word seen beside either neighbour is taken as written: a typo
-      // that makes a real word makes a pair that the counts do not know.
-      if ((left && costs_.counted(*left, *self)) || (right && costs_.counted(*self, *right)))
-        return {};
-      const std::size_t right_length = after != nullptr ? after->key.size() : 0;
-      const double written = in_context(left, *self, known.key.size(), right, right_length);
-      for (const Match& match : neighbours(known.key)) {
-        const std::u32string key = utf8::decode(match.text);
-        const std::optional<std::uint32_t> number = index_.words.word_number(key);
-        if (!number.has_value()) continue;
-        const Context other{*number, *match.payload};
-        // Only a word seen beside each of the neighbours is known to fit.
-        if ((left && !costs_.counted(*left, other)) || (right && !costs_.counted(other, *right)))
-          continue;
-        if (written - in_context(left, other, key.size(), right, right_length) < std::log(ratio))
-          continue;
-        if (likelier.size() < wanted) likelier.push_back(match);
-      }
-      return likelier;
-    }
-    // Words of unknown weight are not known to be rare.
-    if (known.payload == 0 || static_cast<double>(known.payload) * ratio > heaviest_) return {};
-    for (const Match& match : neighbours(known.key)) {
-      if (static_cast<double>(*match.payload) < ratio * known.payload) continue;
-      if (likelier.size() < wanted) likelier.push_back(match);
-    }
-    return likelier;
+    if (wanted == 0 ||
+        !may_be_suspect(index_, costs_, known, before, after, options_.suspect_ratio, heaviest_))
+      return {};
+    return likelier_words(index_, costs_, known, before, after, neighbours(known.key),
+                          options_.suspect_ratio, wanted);
   }
 
   const TextIndex& index_;

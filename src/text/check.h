@@ -8,11 +8,10 @@
 #include <vector>
 
 #include "prefix/queries.h"
+#include "text/suspects.h"
 #include "text/text_index.h"
 
 namespace kelvaro::text {
-
-inline constexpr std::size_t kSuspectLength = 4;
 
 struct CheckOptions {
   std::uint64_t max_dist = 2;

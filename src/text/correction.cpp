@@ -9,6 +9,7 @@
 #include "search/suggestions.h"
 #include "search/typo_cost.h"
 #include "text/segmentation.h"
+#include "text/suspects.h"
 #include "text/tokenizer.h"
 
 namespace kelvaro::text {
@@ -157,8 +158,33 @@ class Corrector {
     return cost;
   }
 
+  // The stored word, or what a first reading took it for.
+  static const Known* known_or_guess(const Word* word) {
+    if (word == nullptr) return nullptr;
+    if (word->known.has_value()) return &*word->known;
+    return word->guess.has_value() ? &*word->guess : nullptr;
+  }
+
+  // A stored word as written, or with counts of pairs, the word one edit
+  // away that check would report it as a slip for, likeliest first.
+  Reading read_stored(const Word& word, const Word* before, const Word* after) {
+    const Known& known = *word.known;
+    Reading as_written{costs_.of(known.payload), {}};
+    const Known* left = known_or_guess(before);
+    const Known* right = known_or_guess(after);
+    if (!costs_.has_pairs() || (left == nullptr && right == nullptr) ||
+        !may_be_suspect(index_, costs_, known, left, right, kSuspectRatio, kNever))
+      return as_written;
+    auto [place, added] = one_edit_.try_emplace(known.key);
+    if (added) place->second = one_edit_words(index_, known.key, 5);
+    const std::vector<Match> likelier =
+        likelier_words(index_, costs_, known, left, right, place->second, kSuspectRatio, 1);
+    if (likelier.empty()) return as_written;
+    return {as_written.cost, {{word.start, word.end, utf8::decode(likelier[0].text)}}};
+  }
+
   Reading read_alone(const Word& word, const Word* before, const Word* after) {
-    if (word.known.has_value()) return {costs_.of(word.known->payload), {}};
+    if (word.known.has_value()) return read_stored(word, before, after);
     const std::size_t length = word.end - word.start;
     Reading best{costs_.of_unknown(length), {}};
     const std::u32string typed = typed_key(views_, word.start, word.end);
@@ -260,6 +286,7 @@ class Corrector {
   // max_dist.
   std::unordered_map<std::u32string, std::optional<Match>> suggested_[2];
   std::unordered_map<std::u32string, std::vector<Match>> candidates_;
+  std::unordered_map<std::u32string, std::vector<Match>> one_edit_;
   InterruptCheck interrupts_;
 };
 
