@@ -8,18 +8,16 @@ from __future__ import annotations
 
 import functools
 import os
-from importlib import util
 from typing import Dict, List, Optional, Tuple
 
 
 def symspell_folder() -> Optional[str]:
-    spec = util.find_spec("symspellpy")
-    if spec is None or not spec.submodule_search_locations:
-        for root in ("/work/main/.venv-bench/lib/python3.11/site-packages/symspellpy",):
-            if os.path.isdir(root):
-                return root
+    """Where symspellpy's tables are, if it is installed."""
+    try:
+        import symspellpy
+    except ImportError:
         return None
-    return list(spec.submodule_search_locations)[0]
+    return os.path.dirname(symspellpy.__file__)
 
 
 def symspell_pairs(counts: Dict[str, int]) -> List[Tuple[str, str, int]]:

@@ -233,6 +233,12 @@ class TestSuspects:
         words["appends"] = 10**7
         assert [m.word for m in Index.from_words(words, weighted=True).check("append form")] == ["append"]
 
+    def test_an_apostrophe_alone_is_no_slip(self):
+        words = {"its": 10**7, "it's": 1, "user's": 1, "users": 10**7, "the": 10**8}
+        index = Index.from_words(words, weighted=True, pairs={("the", "users"): 10**6})
+        assert index.check("it's the user's", suspects=2) == []
+        assert Index.from_words(words, weighted=True).check("it's user's", suspects=2) == []
+
     @settings(max_examples=40, deadline=None)
     @given(
         st.dictionaries(st.text("abcd", min_size=4, max_size=6), st.integers(1, 10**6), min_size=2, max_size=10),

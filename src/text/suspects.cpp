@@ -42,7 +42,18 @@ std::vector<Match> one_edit_words(const TextIndex& index, const std::u32string& 
   std::vector<Match> found;
   for (Match& match : index.words.suggest(key, 1, wanted)) {
     if (!match.payload.has_value()) continue;
-    if (one_edit_apart(key, utf8::decode(match.text))) found.push_back(std::move(match));
+    const std::u32string other = utf8::decode(match.text);
+    // Words that differ by an apostrophe alone ("it's" and "its", "user's"
+    // and "users") are told apart by grammar, not spelling: neither is a
+    // slip of the fingers for the other.
+    const std::u32string_view longer = other.size() > key.size() ? other : key;
+    const std::u32string_view shorter = other.size() > key.size() ? key : other;
+    if (longer.size() == shorter.size() + 1) {
+      std::size_t at = 0;
+      while (at < shorter.size() && shorter[at] == longer[at]) ++at;
+      if (longer[at] == U'\'') continue;
+    }
+    if (one_edit_apart(key, other)) found.push_back(std::move(match));
   }
   return found;
 }

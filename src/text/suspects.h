@@ -24,8 +24,9 @@ inline constexpr double kSuspectRatio = 10000;
 bool one_edit_apart(std::u32string_view a, std::u32string_view b);
 
 // The stored words one plain edit from the stored key `key`, with a
-// payload, in the order of suggest (likeliest first); `wanted` bounds how
-// many suggestions are looked at.
+// payload, in the order of suggest (likeliest first), but for those that
+// differ from it by an apostrophe alone; `wanted` bounds how many
+// suggestions are looked at.
 std::vector<Match> one_edit_words(const TextIndex& index, const std::u32string& key,
                                   std::uint64_t wanted);
 
