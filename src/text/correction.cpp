@@ -37,10 +37,16 @@ class Corrector {
 
   std::vector<Edit> run() {
     std::vector<Word> words = this->words();
-    Readings readings = read(words);
+    Readings readings = read(words, {});
     // With counts of pairs, a misspelling beside another is read again with
-    // the other's reading as its context ("thay arte" is "they are").
-    if (costs_.has_pairs() && guess(words, readings)) readings = read(words);
+    // the other's reading as its context ("thay arte" is "they are"); the
+    // words beside no guess keep their first reading.
+    if (costs_.has_pairs() && guess(words, readings)) {
+      std::vector<bool> again(words.size(), false);
+      for (std::size_t i = 0; i < words.size(); ++i)
+        again[i] = (i > 0 && words[i - 1].guess) || (i + 1 < words.size() && words[i + 1].guess);
+      readings = read(words, again);
+    }
     std::vector<Edit> edits;
     for (std::size_t i = words.size(); i > 0; i = readings.from[i]) {
       Reading& step = readings.step[i];
@@ -59,7 +65,10 @@ class Corrector {
     std::vector<Reading> step;
   };
 
-  Readings read(const std::vector<Word>& words) {
+  // `again` says which words to read again when they were read before
+  // (none, the first time).
+  Readings read(const std::vector<Word>& words, const std::vector<bool>& again) {
+    if (again.empty()) first_.assign(words.size(), Reading{});
     const std::size_t n = words.size();
     std::vector<double> best(n + 1, kNever);
     Readings readings{std::vector<std::size_t>(n + 1, 0), std::vector<Reading>(n + 1)};
@@ -71,7 +80,13 @@ class Corrector {
           i > 0 && blanks_between(words[i - 1], words[i]) ? &words[i - 1] : nullptr;
       const Word* after =
           i + 1 < n && blanks_between(words[i], words[i + 1]) ? &words[i + 1] : nullptr;
-      Reading alone = read_alone(words[i], before, after);
+      Reading alone;
+      if (again.empty() || again[i]) {
+        alone = read_alone(words[i], before, after);
+        if (again.empty()) first_[i] = alone;
+      } else {
+        alone = first_[i];
+      }
       if (best[i] + alone.cost < best[i + 1]) {
         best[i + 1] = best[i] + alone.cost;
         readings.from[i + 1] = i;
@@ -287,6 +302,8 @@ class Corrector {
   std::unordered_map<std::u32string, std::optional<Match>> suggested_[2];
   std::unordered_map<std::u32string, std::vector<Match>> candidates_;
   std::unordered_map<std::u32string, std::vector<Match>> one_edit_;
+  // Each word's reading alone in the first reading.
+  std::vector<Reading> first_;
   InterruptCheck interrupts_;
 };
 

@@ -19,14 +19,9 @@ inline constexpr std::size_t kSuspectLength = 4;
 // DEFAULT_SUSPECTS) is the same.
 inline constexpr double kSuspectRatio = 10000;
 
-// Whether b is one insertion, deletion or substitution from a: the plain
-// edit distance, in which a swap of neighbours is two.
-bool one_edit_apart(std::u32string_view a, std::u32string_view b);
-
-// The stored words one plain edit from the stored key `key`, with a
-// payload, in the order of suggest (likeliest first), but for those that
-// differ from it by an apostrophe alone; `wanted` bounds how many
-// suggestions are looked at.
+// The stored words one plain edit from the stored key `key`, but for
+// those that differ from it by an apostrophe alone: the `wanted` heaviest,
+// heaviest first.
 std::vector<Match> one_edit_words(const TextIndex& index, const std::u32string& key,
                                   std::uint64_t wanted);
 
