@@ -9,21 +9,19 @@ the second is to follow it.
 from __future__ import annotations
 
 import gzip
-from typing import Container, List, Tuple
+from importlib import resources
+from typing import Container, Iterable, List, Optional, Tuple
 
 Pair = Tuple[str, str, int]
+
+ENGLISH_PAIRS = "english-pairs.txt.gz"
 
 
 def read_pairs(data: bytes, stored: Container[str]) -> List[Pair]:
     """The pairs of a compressed pair file whose words are both in `stored`
     (the index's keys: its words as its normalisation makes them, so that
     Index.from_words takes every pair): a pair of another word list's words
-    is left out, as is a line that is not two words and a count.
-
-    The English index takes them as
-        pairs = read_pairs(data, {word.casefold() for word in counts})
-        Index.from_words(counts, normalize=str.casefold, weighted=True, pairs=pairs)
-    """
+    is left out, as is a line that is not two words and a count."""
     pairs: List[Pair] = []
     for line in gzip.decompress(data).decode("utf-8").splitlines():
         fields = line.split("\t")
@@ -33,3 +31,16 @@ def read_pairs(data: bytes, stored: Container[str]) -> List[Pair]:
         if first in stored and second in stored:
             pairs.append((first, second, int(count)))
     return pairs
+
+
+def english_pairs(words: Iterable[str]) -> Optional[List[Pair]]:
+    """The English pairs that the package ships, over the English index's
+    words (casefolded, as it stores them), or None when it ships none. The
+    English index takes them as
+        Index.from_words(counts, normalize=str.casefold, weighted=True,
+                         pairs=english_pairs(counts))
+    """
+    source = resources.files("kelvaro").joinpath("data").joinpath(ENGLISH_PAIRS)
+    if not source.is_file():
+        return None
+    return read_pairs(source.read_bytes(), {word.casefold() for word in words})
