@@ -22,7 +22,7 @@ from ._native_index import NativeIndex as Index
 # overall, by weight. Fitted on the even half of the bench's clean sentences
 # of the Python documentation (bench/bench_text.py) with symspellpy's
 # bigrams: at 1,000 a suspect every 1,000 words there ("formats",
-# "deprecation"), at 10,000 one every 2,000 ("ides", for "IDEs"); the odd
+# "deprecation"), at 10,000 one every 2,000 ("namer"; "ides" for "IDEs"); the odd
 # half had none at 10,000. "wich" in "wich was" is 10,000 times less
 # likely than "which", and "persue" too; "wether" and the other slips of
 # the README are not. Without pairs the word must be that much rarer than
