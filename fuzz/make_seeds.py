@@ -181,6 +181,12 @@ def index_files():
         ),
         "wide-characters": kelvaro.Index.from_words(["", "a", "\u00e9t\u00e9", "\u20ac", "\U0001f600x", "\u4e00\u4e8c"]),
         "no-words": kelvaro.Index.from_words([]),
+        # Counts of word pairs, the image's last tagged section.
+        "word-pairs": kelvaro.Index.from_words(
+            {"the": 9, "cat": 3, "cart": 1, "sat": 2},
+            weighted=True,
+            pairs={("the", "cat"): 4, ("cat", "sat"): 2, ("the", "cart"): 1},
+        ),
     }
     with tempfile.TemporaryDirectory() as directory:
         path = os.path.join(directory, "index")

@@ -1,5 +1,6 @@
 #include "binding/file_functions.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <span>
@@ -25,18 +26,21 @@
 #include "lib/interrupts.h"
 #include "lib/prefix_search.h"
 #include "prefix/internal_error.h"
+#include "prefix/tree_walk.h"
+#include "prefix/utf8.h"
+#include "search/pair_table.h"
 #include "search/sound_key.h"
 
 namespace kelvaro::py {
 namespace {
 
-constexpr const char* kBuildIndexParameters[] = {"keys",   "words",    "values",
-                                                 "sounds", "weighted", "normalization"};
+constexpr const char* kBuildIndexParameters[] = {"keys",     "words",         "values", "sounds",
+                                                 "weighted", "normalization", "pairs"};
 constexpr const char* kCheckIndexParameters[] = {"trie", "words", "spellings", "texts"};
 constexpr const char* kIndexFileParameters[] = {"normalization", "tries",      "words",
                                                 "spellings",     "node_count", "weighted"};
 
-constexpr FunctionDescription kBuildIndex{nullptr, "build_index", kBuildIndexParameters};
+constexpr FunctionDescription kBuildIndex{nullptr, "build_index", kBuildIndexParameters, 7, 6};
 constexpr FunctionDescription kCheckIndex{nullptr, "check_index", kCheckIndexParameters};
 constexpr FunctionDescription kIndexFile{nullptr, "index_file", kIndexFileParameters};
 
@@ -85,6 +89,22 @@ std::optional<JoinedTexts> to_optional_joined_texts(PyObject* object) {
   return to_joined_texts(object);
 }
 
+// None, or (first words, second words, counts): two joined texts of
+// stored keys and their counts.
+struct JoinedPairs {
+  JoinedTexts firsts, seconds;
+  std::vector<std::uint32_t> counts;
+};
+
+std::optional<JoinedPairs> to_optional_joined_pairs(PyObject* object) {
+  if (object == Py_None) return std::nullopt;
+  if (!PyTuple_Check(object) || PyTuple_GET_SIZE(object) != 3)
+    throw PyError(PyExc_TypeError, "expected None or (firsts, seconds, counts)");
+  return JoinedPairs{to_joined_texts(PyTuple_GET_ITEM(object, 0)),
+                     to_joined_texts(PyTuple_GET_ITEM(object, 1)),
+                     to_u32_values(PyTuple_GET_ITEM(object, 2))};
+}
+
 // The texts, each a view into the joined str.
 std::vector<std::string_view> split_checked(const JoinedTexts& joined) {
   if (joined.text.size() >= kMaxCount) throw_value_error("the texts take 4 GiB or more of UTF-8");
@@ -107,15 +127,67 @@ std::span<std::uint8_t> writable(const PyRef& bytes) {
                    static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
 }
 
+// Counts of word pairs as the builder takes them: the stored keys of each
+// pair's words, and its count.
+struct PairInput {
+  std::vector<std::string_view> firsts, seconds;
+  std::vector<std::uint32_t> counts;
+};
+
+// The pair table of `pairs` over the words of `trie`: a pair given twice
+// counts the sum of its counts (held at 4294967295), and a pair counted 0
+// is left out. The caller has checked that every word is stored.
+struct PairArrays {
+  std::vector<std::uint64_t> keys;
+  std::vector<std::uint32_t> counts;
+};
+
+struct UnknownPairWord {};
+
+PairArrays pair_arrays(const CompactTrie& trie, const PairInput& pairs) {
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> counted;
+  counted.reserve(pairs.counts.size());
+  const auto number = [&](std::string_view key) {
+    const auto node = find_exact(trie, utf8::decode(key));
+    const std::optional<std::uint32_t> found = node ? trie.word_number(*node) : std::nullopt;
+    if (!found) throw UnknownPairWord{};
+    return *found;
+  };
+  for (std::size_t i = 0; i < pairs.counts.size(); ++i) {
+    if (pairs.counts[i] == 0) continue;
+    counted.emplace_back(pair_key(number(pairs.firsts[i]), number(pairs.seconds[i])),
+                         pairs.counts[i]);
+  }
+  std::sort(counted.begin(), counted.end());
+  PairArrays out;
+  for (const auto& [key, count] : counted) {
+    if (!out.keys.empty() && out.keys.back() == key) {
+      const std::uint64_t sum = std::uint64_t{out.counts.back()} + count;
+      out.counts.back() = static_cast<std::uint32_t>(std::min<std::uint64_t>(sum, kMaxCount));
+      continue;
+    }
+    out.keys.push_back(key);
+    out.counts.push_back(count);
+  }
+  return out;
+}
+
 // The image of an index trie's compact form, with no lookup tables yet,
-// and with `sounds` its sound-alike table, if any of its words has a key.
-std::vector<std::uint64_t> image_of(const Trie& trie, bool sounds = false) {
+// with `sounds` its sound-alike table, if any of its words has a key, and
+// the table of `pairs`, if any.
+std::vector<std::uint64_t> image_of(const Trie& trie, bool sounds = false,
+                                    const PairInput* pairs = nullptr) {
   return without_gil([&] {
     const CompactTrieArrays arrays = compact(trie);
-    if (!sounds) return write_image(arrays.spans(), nullptr, {}, nullptr);
-    const SoundTableArrays table = make_sound_table(CompactTrie(arrays.spans()));
-    const SoundTableSpans spans = table.spans();
-    return write_image(arrays.spans(), nullptr, {}, table.text_ends.empty() ? nullptr : &spans);
+    const CompactTrie folded(arrays.spans());
+    SoundTableArrays table;
+    if (sounds) table = make_sound_table(folded);
+    const SoundTableSpans sound_spans = table.spans();
+    PairArrays pair_table;
+    if (pairs != nullptr) pair_table = pair_arrays(folded, *pairs);
+    const PairTableSpans pair_spans{pair_table.keys, pair_table.counts};
+    return write_image(arrays.spans(), nullptr, {},
+                       table.text_ends.empty() ? nullptr : &sound_spans, nullptr, &pair_spans);
   });
 }
 
@@ -223,6 +295,19 @@ PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     const bool sounds = convert_argument(kBuildIndex, slots, 3, to_bool);
     const bool weighted = convert_argument(kBuildIndex, slots, 4, to_bool);
     const std::string_view normalization = convert_argument(kBuildIndex, slots, 5, to_utf8);
+    const std::optional<JoinedPairs> joined_pairs =
+        slots[6] == nullptr ? std::nullopt
+                            : convert_argument(kBuildIndex, slots, 6, to_optional_joined_pairs);
+    std::optional<PairInput> pairs;
+    if (joined_pairs) {
+      pairs.emplace();
+      pairs->firsts = split_checked(joined_pairs->firsts);
+      pairs->seconds = split_checked(joined_pairs->seconds);
+      pairs->counts = joined_pairs->counts;
+      if (pairs->firsts.size() != pairs->counts.size() ||
+          pairs->seconds.size() != pairs->counts.size())
+        throw_value_error("one count per pair is needed");
+    }
     std::vector<std::string_view> keys = split_checked(joined_keys);
     std::vector<std::string_view> words;
     if (joined_words) words = split_checked(*joined_words);
@@ -235,7 +320,13 @@ PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     // The keys are views into the strs of the arguments, which live and
     // never change for the call.
     BuiltTrie built = without_gil([&] { return kelvaro::build_trie(keys, payloads); });
-    const std::vector<std::uint64_t> image = image_of(built.trie, sounds);
+    const std::vector<std::uint64_t> image = [&] {
+      try {
+        return image_of(built.trie, sounds, pairs ? &*pairs : nullptr);
+      } catch (const UnknownPairWord&) {
+        throw_value_error("a pair names a word the index does not hold");
+      }
+    }();
     std::vector<std::uint8_t> word_table;
     SpellingTables spellings;
     if (!joined_words) {
@@ -371,7 +462,7 @@ PyRef file_to_py(const IndexFile& sections) {
 
 PyMethodDef file_functions[6] = {
     {"build_index", fastcall_entry(build_index), METH_FASTCALL | METH_KEYWORDS,
-     "build_index(keys, words, values, sounds, weighted, normalization)\n--\n\n"},
+     "build_index(keys, words, values, sounds, weighted, normalization, pairs=None)\n--\n\n"},
     {"index_file", fastcall_entry(index_file), METH_FASTCALL | METH_KEYWORDS,
      "index_file(normalization, tries, words, spellings, node_count, weighted)\n--\n\n"},
     {"read_file_header", read_file_header, METH_O, "read_file_header(data)\n--\n\n"},

@@ -108,7 +108,9 @@ constexpr FunctionDescription method(const char* name, std::span<const char* con
   return {nullptr, name, parameters, positional, 1};
 }
 
+constexpr const char* kPairCountParameters[] = {"first", "second"};
 constexpr FunctionDescription kGet = method("get", kGetParameters, 2);
+constexpr FunctionDescription kPairCount{nullptr, "pair_count", kPairCountParameters, 2, 2};
 constexpr FunctionDescription kSearch = method("search", kSearchParameters, 3);
 constexpr FunctionDescription kSuggest = method("suggest", kSuggestParameters, 3);
 constexpr FunctionDescription kComplete = method("complete", kCompleteParameters, 3);
@@ -290,9 +292,24 @@ int contains(PyObject* self, PyObject* word) {
   return answer.get() == Py_True;
 }
 
+// pair_count(first, second): the count of the pair of words, or None.
+PyObject* pair_count(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_in_frame([&] {
+    const ArgumentSlots slots = bind_arguments(kPairCount, args, nargs, kwnames);
+    const IndexState& state = state_of(self);
+    const std::u32string first = key_of(state, slots[0], "first");
+    const std::u32string second = key_of(state, slots[1], "second");
+    const std::optional<std::uint32_t> count = state.index->pair_count(first, second);
+    return count ? u32_to_py(*count) : PyRef::borrow(Py_None);
+  });
+}
+
 PyMethodDef lookup_methods[] = {
     {"get", fastcall_entry(get), METH_FASTCALL | METH_KEYWORDS,
      "get(word, default=None)\n--\n\nThe value of `word`, or `default` when it is not stored."},
+    {"pair_count", fastcall_entry(pair_count), METH_FASTCALL | METH_KEYWORDS,
+     "pair_count(first, second)\n--\n\nHow often `second` follows `first`, as the index counts "
+     "it, or None."},
     {"search", fastcall_entry(search), METH_FASTCALL | METH_KEYWORDS,
      "search(query, max_dist=1, limit=None, *, sorted=False, transpositions=False)\n--\n\n"
      "Every stored word within `max_dist` edits (insertions, deletions,\n"

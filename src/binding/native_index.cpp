@@ -70,6 +70,7 @@ std::optional<std::string> read_state(IndexState& state, std::span<const std::ui
     saved = {&*state.backward, tries.best_forward, std::nullopt, tries.weighted_words};
   }
   saved.sounds = tries.sounds;
+  saved.pairs = tries.pairs;
   state.index = std::make_unique<WordIndex>(state.forward, file.spelling_keys, file.spelling_words,
                                             file.weighted, saved);
   return std::nullopt;
@@ -173,11 +174,12 @@ PyObject* sections(PyObject* self, PyObject*) {
 std::vector<std::uint64_t> tries_image(const IndexState& state, bool complete) {
   const WordIndex& index = *state.index;
   const SoundTableSpans* sound_spans = index.sounds() ? &index.sounds()->spans() : nullptr;
-  if (!complete) return write_image(state.forward.spans(), nullptr, {}, sound_spans);
+  if (!complete)
+    return write_image(state.forward.spans(), nullptr, {}, sound_spans, nullptr, index.pairs());
   const CompactTrieSpans reversed = index.backward().spans();
   const std::optional<WeightedWordsSpans> weighted = index.weighted_words();
   return write_image(state.forward.spans(), &reversed, index.best_forward(), sound_spans,
-                     weighted ? &*weighted : nullptr);
+                     weighted ? &*weighted : nullptr, index.pairs());
 }
 
 PyRef words_to_bytes(std::span<const std::uint64_t> words, std::size_t size) {
@@ -225,7 +227,7 @@ PyObject* unfolded_trie(PyObject* self, PyObject*) {
 // _memory(): the bytes of (the forward trie, the reversed trie, the best
 // payloads, the sound table, the weighted words' tries and best payloads,
 // the tries' image, the lookup tables the index made itself, the unfolded
-// trie if made).
+// trie if made, the counts of word pairs).
 PyObject* memory(PyObject* self, PyObject*) {
   return run_in_frame([&] {
     const IndexState& state = state_of(self);
@@ -235,10 +237,18 @@ PyObject* memory(PyObject* self, PyObject*) {
       const Trie& trie = *reinterpret_cast<PrefixSearchObject*>(state.trie.get())->trie;
       unfolded = trie.node_shifts().size() * (4 + 4 + 8 + 4 + 4 + 2);
     }
-    return tuple_to_py<8>({u64_to_py(parts.forward), u64_to_py(parts.backward),
+    return tuple_to_py<9>({u64_to_py(parts.forward), u64_to_py(parts.backward),
                            u64_to_py(parts.best), u64_to_py(parts.sounds),
                            u64_to_py(parts.weighted), u64_to_py(state.file.tries.size()),
-                           u64_to_py(parts.made), u64_to_py(unfolded)});
+                           u64_to_py(parts.made), u64_to_py(unfolded), u64_to_py(parts.pairs)});
+  });
+}
+
+// _pair_total(): how many word pairs the index counts.
+PyObject* pair_total(PyObject* self, PyObject*) {
+  return run_in_frame([&] {
+    const PairTableSpans* pairs = state_of(self).index->pairs();
+    return u64_to_py(pairs != nullptr ? pairs->keys.size() : 0);
   });
 }
 
@@ -248,6 +258,7 @@ PyMethodDef own_methods[] = {
     {"_sections", sections, METH_NOARGS, "Views of the tries, words and spelling tables."},
     {"_trie", unfolded_trie, METH_NOARGS, "The trie unfolded, made on first need."},
     {"_memory", memory, METH_NOARGS, "Bytes of the image, the tables made, the unfolded trie."},
+    {"_pair_total", pair_total, METH_NOARGS, "The number of word pairs counted."},
 };
 
 PyGetSetDef getters[] = {

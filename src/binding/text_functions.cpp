@@ -63,6 +63,19 @@ PyRef size_to_py(std::size_t value) {
   return u64_to_py(value);
 }
 
+// The costs of the index's words, and of pairs of them if it counts pairs.
+text::WordCosts word_costs(const IndexState& state) {
+  const WordIndex& words = *state.index;
+  text::WordCosts costs = without_gil([&] {
+    if (!words.weighted())
+      return text::WordCosts::uniform(static_cast<double>(state.file.word_count));
+    const WordIndex::WeightTotals totals = words.weight_totals();
+    return text::WordCosts::weighted(totals.total, totals.least);
+  });
+  if (words.weighted()) costs.use_pairs(words.pairs());
+  return costs;
+}
+
 // check_text(index, text, folded, max_dist, limit, suspects): the words of
 // the text that the index does not hold, and the suspects, as (start, end,
 // suspect, suggestions).
@@ -75,8 +88,9 @@ PyObject* check_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     options.limit = limit_or(slots[4], std::nullopt);
     const Views views = views_of(slots);
     options.suspect_ratio = suspects_of(slots[5]);
-    const std::vector<text::Finding> findings =
-        without_gil([&] { return text::check_text(text_index(state), views.views(), options); });
+    const text::WordCosts costs = word_costs(state);
+    const std::vector<text::Finding> findings = without_gil(
+        [&] { return text::check_text(text_index(state), views.views(), costs, options); });
     return list_to_py(findings, [&](const text::Finding& finding) {
       return tuple_to_py<4>({size_to_py(finding.start), size_to_py(finding.end),
                              PyRef::borrow(finding.suspect ? Py_True : Py_False),
@@ -104,13 +118,7 @@ TextCall text_call(const FunctionDescription& function, PyObject* const* args, P
     throw_value_error(
         "segment needs an index weighted by how common its words are (weighted=True)");
   Views views = views_of(slots);
-  const text::WordCosts costs = without_gil([&] {
-    if (!words.weighted())
-      return text::WordCosts::uniform(static_cast<double>(state.file.word_count));
-    const WordIndex::WeightTotals totals = words.weight_totals();
-    return text::WordCosts::weighted(totals.total, totals.least);
-  });
-  return {state, std::move(views), costs, max_dist};
+  return {state, std::move(views), word_costs(state), max_dist};
 }
 
 // segment_text(index, text, folded, max_dist): (start, end, pieces) of every

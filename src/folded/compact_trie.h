@@ -197,6 +197,10 @@ class CompactTrie {
     if (place.node != label_end_[place.folded]) return std::nullopt;
     return folded_payload(place.folded);
   }
+  std::optional<std::uint32_t> word_number(Place place) const {
+    if (!has_payload(place)) return std::nullopt;
+    return static_cast<std::uint32_t>(has_word_.rank(place.folded));
+  }
   std::uint8_t nearest_word(Place place) const { return reach_of(place, 0); }
   std::uint8_t deepest_below(Place place) const { return reach_of(place, 1); }
 
@@ -226,6 +230,12 @@ class CompactTrie {
     return folded_payload(folded_of(node));
   }
   bool has_payload(NodeId node) const { return is_end(node) && has_word_.test(folded_of(node)); }
+  // A word's number: the index of its payload, its rank among the words
+  // in the order of their folded nodes. None for a node without a word.
+  std::optional<std::uint32_t> word_number(NodeId node) const {
+    if (!has_payload(node)) return std::nullopt;
+    return static_cast<std::uint32_t>(has_word_.rank(folded_of(node)));
+  }
 
   // As Trie's: how far below the node the nearest word and the deepest
   // node lie, held to kFarthest.

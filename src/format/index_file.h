@@ -12,7 +12,9 @@
 //               five section sizes, u64 each, in the order below
 //   sections  normalization   its name in UTF-8 ("" for none)
 //             tries           version 2: the image of the tries and their
-//                             lookup tables (index_image.h); version 1: the
+//                             lookup tables (index_image.h), and the
+//                             index's counts of word pairs, if any, as its
+//                             last tagged section; version 1: the
 //                             trie in the binary form of _kelvaro's to_bytes
 //             words           word table of the words as given
 //             spelling keys   word table of the keys that normalization changed

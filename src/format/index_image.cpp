@@ -113,7 +113,8 @@ std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
                                        const CompactTrieSpans* backward,
                                        std::span<const Payload> best_forward,
                                        const SoundTableSpans* sounds,
-                                       const WeightedWordsSpans* weighted_words) {
+                                       const WeightedWordsSpans* weighted_words,
+                                       const PairTableSpans* pairs) {
   Writer out;
   out.number(backward != nullptr ? 2 : 1);
   write_trie(out, forward);
@@ -137,6 +138,11 @@ std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
     out.array(near.tags);
     out.array(near.text_ends);
     out.array(near.texts);
+  }
+  if (pairs != nullptr && !pairs->keys.empty()) {
+    out.number(3);
+    out.array(pairs->keys);
+    out.array(pairs->counts);
   }
   return out.take();
 }
@@ -162,8 +168,11 @@ std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> i
   while (!in.done()) {
     // Each section at most once, in order.
     const std::uint64_t last = tag;
-    if (!in.number(tag) || tag <= last || tag > 2) return "it has bytes past its end";
-    if (tag == 1) {
+    if (!in.number(tag) || tag <= last || tag > 3) return "it has bytes past its end";
+    if (tag == 3) {
+      PairTableSpans& pairs = parts.pairs.emplace();
+      if (!in.array(pairs.keys) || !in.array(pairs.counts)) return "it is cut short";
+    } else if (tag == 1) {
       SoundTableSpans& sounds = parts.sounds.emplace();
       if (auto problem = read_trie(in, sounds.keys)) return "its sound keys: " + *problem;
       if (!in.array(sounds.word_starts) || !in.array(sounds.text_ends) || !in.array(sounds.texts))
@@ -193,6 +202,10 @@ std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> i
     if (auto problem = delete_table_problem(parts.weighted_words->near))
       return "its table of deletions: " + *problem;
   }
+  // After the trie's shape, which makes its count of payloads its words'.
+  if (parts.pairs)
+    if (auto problem = pair_table_problem(*parts.pairs, parts.forward.payloads.size()))
+      return "its word pairs: " + *problem;
   return parts;
 }
 

@@ -20,7 +20,13 @@
 //             u64 2, the two tries as above, their best payloads as above,
 //             and the table of their deletions (delete_table.h):
 //             bucket_starts, entries, tags, text_ends and texts, each a u64
-//             count and the elements, padded
+//             count and the elements, padded;
+//     for an index given counts of word pairs, the pair table
+//             (pair_table.h): u64 3, then its keys (u64 each) and their
+//             counts (u32 each), each a u64 count and the elements, padded
+//
+// A kelvaro older than a section refuses an image that holds it, as bytes
+// past its end; every image it wrote reads here as it did there.
 //
 // Integers are little-endian. Reading checks every count against the bytes
 // there are and every trie with view_problem, so that no walk of a hostile
@@ -36,6 +42,7 @@
 
 #include "folded/compact_trie.h"
 #include "search/delete_table.h"
+#include "search/pair_table.h"
 #include "search/sound_table.h"
 
 namespace kelvaro {
@@ -59,6 +66,7 @@ struct ImageParts {
   std::span<const Payload> best_forward;
   std::optional<SoundTableSpans> sounds;
   std::optional<WeightedWordsSpans> weighted_words;
+  std::optional<PairTableSpans> pairs;
 };
 
 // The image, in 8-byte words so that it is aligned as the arrays need.
@@ -66,7 +74,8 @@ std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
                                        const CompactTrieSpans* backward,
                                        std::span<const Payload> best_forward,
                                        const SoundTableSpans* sounds,
-                                       const WeightedWordsSpans* weighted_words = nullptr);
+                                       const WeightedWordsSpans* weighted_words = nullptr,
+                                       const PairTableSpans* pairs = nullptr);
 
 // The parts of an image that starts 8-byte aligned, or what is wrong with it.
 std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> image);

@@ -144,6 +144,20 @@ std::optional<Payload> WordIndex::get(std::u32string_view key) const {
   return forward_.payload(*node);
 }
 
+std::optional<std::uint32_t> WordIndex::word_number(std::u32string_view key) const {
+  const auto node = find_exact(forward_, key);
+  if (!node.has_value()) return std::nullopt;
+  return forward_.word_number(*node);
+}
+
+std::optional<std::uint32_t> WordIndex::pair_count(std::u32string_view first,
+                                                   std::u32string_view second) const {
+  if (!saved_.pairs) return std::nullopt;
+  const std::optional<std::uint32_t> a = word_number(first), b = word_number(second);
+  if (!a || !b) return std::nullopt;
+  return kelvaro::pair_count(*saved_.pairs, *a, *b);
+}
+
 IndexTries WordIndex::tries() const {
   const Tables& lookup = tables();
   return {forward_, lookup.backward, PerFolded(forward_, lookup.best_forward), sounds()};
@@ -165,6 +179,7 @@ WordIndex::Memory WordIndex::memory() const {
   Memory memory;
   memory.forward = forward_.spans().bytes();
   if (sounds_) memory.sounds = sounds_->spans().bytes();
+  if (saved_.pairs) memory.pairs = saved_.pairs->bytes();
   // Saved tables count from the start, tables made on first need once made;
   // the best payloads take a value per folded node either way.
   const Tables* made = tables_.load(std::memory_order_acquire);

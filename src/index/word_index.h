@@ -26,6 +26,7 @@
 #include "folded/compact_trie.h"
 #include "format/index_image.h"
 #include "prefix/queries.h"
+#include "search/pair_table.h"
 #include "search/sound_table.h"
 #include "search/suggestions.h"
 
@@ -44,6 +45,9 @@ class WordIndex {
     // With the reversed trie, the tries of the words with a weight, if the
     // index has them (weighted_words()).
     std::optional<WeightedWordsSpans> weighted_words;
+    // Counts of word pairs, which an index has from when it is built or
+    // never, like the sound table.
+    std::optional<PairTableSpans> pairs;
   };
 
   // `forward` is the index trie, whose words (nodes with a payload) are the
@@ -59,6 +63,14 @@ class WordIndex {
   bool weighted() const { return weighted_; }
   // The sound-alike table, if the index has one.
   const SoundTable* sounds() const { return sounds_ ? &*sounds_ : nullptr; }
+  // The counts of word pairs, if the index has them.
+  const PairTableSpans* pairs() const { return saved_.pairs ? &*saved_.pairs : nullptr; }
+  // The number of a stored key (CompactTrie::word_number), which pairs
+  // are keyed by.
+  std::optional<std::uint32_t> word_number(std::u32string_view key) const;
+  // The count of the pair of stored keys (first, second), if counted.
+  std::optional<std::uint32_t> pair_count(std::u32string_view first,
+                                          std::u32string_view second) const;
 
   // The reversed trie and the best payload of each folded node of the
   // forward trie, made now if need be: what a saved index stores.
@@ -78,6 +90,7 @@ class WordIndex {
     // The weighted words' tries, best payloads and table of deletions, 0
     // without them.
     std::size_t weighted = 0;
+    std::size_t pairs = 0;  // the counts of word pairs, 0 without them
     // Of backward, best and weighted, the bytes of the tables this index
     // made itself rather than was given.
     std::size_t made = 0;

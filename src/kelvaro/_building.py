@@ -15,10 +15,19 @@ MAX_VALUE = 0xFFFFFFFF
 
 
 def build(
-    words: Any, values: Any, normalize: Optional[Normalize], weighted: bool = False, sounds: bool = True
+    words: Any,
+    values: Any,
+    normalize: Optional[Normalize],
+    weighted: bool = False,
+    sounds: bool = True,
+    pairs: Any = None,
 ) -> bytes:
     """The image of the index of `words`: the bytes its file holds."""
     spellings, value_list = _spellings_and_values(words, values)
+    if pairs is not None and not weighted:
+        # Pairs are counts, weighed against the words' counts: without
+        # weights there is nothing to weigh them against.
+        raise TypeError("pairs need weighted=True: counts of pairs are weighed against the words' weights")
     if value_list is None:
         # Positions as weights would rank a list sorted commonest first
         # backwards.
@@ -38,13 +47,53 @@ def build(
         keys, originals = joined_words, None
     else:
         keys, originals = _joined_keys(spellings, joined_words, normalize), joined_words
+    joined_pairs = None if pairs is None else _joined_pairs(pairs, spellings, normalize)
     try:
-        return _native_index.build_index(keys, originals, packed, sounds, weighted, _normalization.name_of(normalize))
+        return _native_index.build_index(
+            keys, originals, packed, sounds, weighted, _normalization.name_of(normalize), joined_pairs
+        )
     except UnicodeEncodeError:
         raise _surrogate_error(spellings, normalize) from None
 
 
 Joined = Tuple[str, Optional[bytes]]
+
+
+def _joined_pairs(pairs: Any, spellings: List[Any], normalize: Optional[Normalize]) -> Tuple[Joined, Joined, bytes]:
+    """The pairs as the native builder takes them: their words' keys joined,
+    and their counts. A word must be one of the index's (as its key), so
+    that a pair is never silently dropped."""
+    if isinstance(pairs, (str, bytes)):
+        raise TypeError(f"pairs must be a mapping or an iterable of (first, second, count), not {type(pairs).__name__}")
+    if isinstance(pairs, Mapping):
+        items = []
+        for key, count in pairs.items():
+            if not (isinstance(key, tuple) and len(key) == 2):
+                raise TypeError(f"a key of pairs must be a (first, second) tuple, not {_describe(key)}")
+            items.append((key[0], key[1], count))
+    else:
+        items = _listed("pairs", pairs)
+    for i, item in enumerate(items):
+        if not (isinstance(item, (tuple, list)) and len(item) == 3):
+            raise TypeError(f"pairs[{i}] must be a (first, second, count) triple, not {_describe(item)}")
+    firsts = [item[0] for item in items]
+    seconds = [item[1] for item in items]
+    for word in firsts + seconds:
+        if not isinstance(word, str):
+            raise TypeError(f"a word of a pair must be a str, not {_describe(word)}")
+    counts = _saturated(firsts, [item[2] for item in items])
+    for (first, second, _), count in zip(items, counts):
+        if type(count) is bool:
+            raise TypeError(f"the count of ({first!r}, {second!r}) must be an int, not bool")
+    packed = _packed_values([f"({a!r}, {b!r})" for a, b, _ in items], counts) if items else b""
+    stored = set(spellings) if normalize is None else set(_normalized(spellings, normalize))
+    first_keys = firsts if normalize is None else _normalized(firsts, normalize)
+    second_keys = seconds if normalize is None else _normalized(seconds, normalize)
+    for (first, second), keys in zip(zip(firsts, seconds), zip(first_keys, second_keys)):
+        for word, key in zip((first, second), keys):
+            if key not in stored:
+                raise ValueError(f"the pair ({first!r}, {second!r}) names {word!r}, which the index does not hold")
+    return _joined(first_keys, firsts), _joined(second_keys, seconds), packed
 
 
 def _joined_keys(spellings: List[Any], joined_words: Joined, normalize: Normalize) -> Joined:

@@ -25,6 +25,10 @@ from ._normalization import Normalize
 from ._storage import PathArg
 from ._word_table import WordTable
 
+# Counts of word pairs: (first, second) to count, or (first, second, count)
+# triples.
+PairCounts = Union[Mapping[Tuple[str, str], int], Iterable[Tuple[str, str, int]]]
+
 
 class Index(NativeIndex):
     """An immutable dictionary of words, each with a value from 0 to
@@ -62,6 +66,7 @@ class Index(NativeIndex):
         normalize: Optional[Callable[[str], str]] = None,
         weighted: bool = False,
         sounds: bool = True,
+        pairs: Optional[PairCounts] = None,
     ) -> Index: ...
 
     @overload
@@ -73,6 +78,7 @@ class Index(NativeIndex):
         normalize: Optional[Callable[[str], str]] = None,
         weighted: bool = False,
         sounds: bool = True,
+        pairs: Optional[PairCounts] = None,
     ) -> Index: ...
 
     @overload
@@ -85,6 +91,7 @@ class Index(NativeIndex):
         normalize: Optional[Callable[[str], str]] = None,
         weighted: bool = False,
         sounds: bool = True,
+        pairs: Optional[PairCounts] = None,
     ) -> Index: ...
 
     @classmethod
@@ -96,6 +103,7 @@ class Index(NativeIndex):
         normalize: Optional[Callable[[str], str]] = None,
         weighted: bool = False,
         sounds: bool = True,
+        pairs: Optional[PairCounts] = None,
     ) -> Index:
         """An index of `words`: an iterable of str, a mapping of word to
         value, or an iterable of (word, value) pairs.
@@ -116,11 +124,20 @@ class Index(NativeIndex):
         finds words that sound like the word it is given, however far they
         are spelled from it. With sounds=False, or for words of other
         alphabets, suggest finds only words within its edit distance.
+
+        pairs, in a weighted index, are counts of word pairs in running
+        text, on the scale of the words' weights: a mapping of (first,
+        second) to count, or an iterable of (first, second, count). Both
+        words must be stored (normalised like the words; ValueError names
+        one that is not), pairs that normalise alike add their counts, and
+        a count is an int held at 4294967295. check, correct and segment
+        weigh words in their context by them; pair_count reads them back.
         """
         normalize = _normalization.check(normalize)
         weighted = _flag("weighted", weighted)
         sounds = _flag("sounds", sounds)
-        return cls._create(_building.build(words, values, normalize, weighted, sounds), normalize)
+        image = _building.build(words, values, normalize, weighted, sounds, pairs)
+        return cls._create(image, normalize)
 
     @classmethod
     def load(
@@ -174,9 +191,11 @@ class Index(NativeIndex):
         no normalisation ("The" for "the"). A hyphenated word that is not
         stored is checked part by part.
 
-        In a weighted index a stored word is reported too, with
-        suspect=True, when a word one edit away is at least `suspects` times
-        as common ("wich" for "which"); suspects=None reports none.
+        In a weighted index a stored word of four letters or more is
+        reported too, with suspect=True, when a word one plain edit away is
+        at least `suspects` times as likely ("wich" for "which"): in its
+        context, between the stored words beside it, when the index counts
+        word pairs; else overall, by weight. suspects=None reports none.
         """
         return _text.check(self, text, max_dist, limit, suspects)
 
@@ -193,8 +212,11 @@ class Index(NativeIndex):
         likeliest reading: its best suggestion within `max_dist` edits, the
         words it runs together, or the word it makes with a neighbour it was
         split from. Spacing and punctuation are kept, and the case of the
-        replaced word is carried over. A text with no misspelling comes
-        back unchanged."""
+        replaced word is carried over. In an index with counts of word
+        pairs, the candidates are weighed by their fit with the words beside
+        them, and a stored word that check reports as a suspect (at its
+        default ratio) is replaced too; otherwise a text with no misspelling
+        comes back unchanged."""
         return _text.correct(self, text, max_dist)
 
     def memory_usage(self) -> Dict[str, int]:
@@ -202,7 +224,7 @@ class Index(NativeIndex):
         share of them read in place from a mapped index file: the operating
         system shares those pages between every process that maps the
         file."""
-        forward, reversed_trie, best, sounds, weighted, image, made, unfolded = self._memory()
+        forward, reversed_trie, best, sounds, weighted, image, made, unfolded, pairs = self._memory()
         _, word_data, key_data, spelling_data = self._sections()
         words = len(word_data)
         spellings = len(key_data) + len(spelling_data)
@@ -212,6 +234,7 @@ class Index(NativeIndex):
             "best payloads": best,
             "sound table": sounds,
             "weighted words": weighted,
+            "word pairs": pairs,
             "words": words,
             "spellings": spellings,
             "unfolded trie": unfolded,
@@ -243,6 +266,9 @@ class Index(NativeIndex):
         suffix = f", normalize={normalization}" if self.normalize is not None else ""
         if self.weighted:
             suffix += ", weighted"
+        pair_total = self._pair_total()
+        if pair_total:
+            suffix += f", {pair_total} pair{'' if pair_total == 1 else 's'}"
         count = len(self)
         return f"<kelvaro.Index of {count} word{'' if count == 1 else 's'}{suffix}>"
 

@@ -16,13 +16,19 @@ from . import _native_index
 from ._match import Match
 from ._native_index import NativeIndex as Index
 
-# A stored word of four letters or more is a suspect when a word one edit
-# away is at least this many times as common. At 1,000, "wich" ("which" is
-# 1,240 times as common) is one, and over a megabyte of the Python
-# documentation five other words are; at 100, "wether" (270) and "persue"
-# (121) are too, but so are "hand" (beside "and"), "width" ("with") and a
-# hundred more real words of that text.
-DEFAULT_SUSPECTS = 1000.0
+# A stored word of four letters or more is a suspect when a word one plain
+# edit away is at least this many times as likely: in its context, between
+# the stored words beside it, in an index with counts of word pairs; else
+# overall, by weight. Fitted on the even half of the bench's clean sentences
+# of the Python documentation (bench/bench_text.py) with symspellpy's
+# bigrams: at 1,000 a suspect every 1,000 words there ("formats",
+# "deprecation"), at 10,000 one every 2,000 ("namer"; "ides" for "IDEs"); the odd
+# half had none at 10,000. "wich" in "wich was" is 10,000 times less
+# likely than "which", and "persue" too; "wether" and the other slips of
+# the README are not. Without pairs the word must be that much rarer than
+# its neighbour overall: "wich", 1,240 times rarer than "which" in web
+# counts, is then a suspect only from suspects=1000 down.
+DEFAULT_SUSPECTS = 10000.0
 
 _SURROGATE = re.compile("[\ud800-\udfff]")
 

@@ -1,11 +1,14 @@
 #include "text/check.h"
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <unordered_map>
 #include <utility>
 
 #include "prefix/interrupt.h"
 #include "prefix/utf8.h"
+#include "text/suspects.h"
 #include "text/tokenizer.h"
 
 namespace kelvaro::text {
@@ -14,17 +17,21 @@ namespace {
 // A text repeats its words: each distinct one is searched once.
 class Checker {
  public:
-  Checker(const TextIndex& index, TextViews views, const CheckOptions& options)
-      : index_(index), views_(views), options_(options) {
+  Checker(const TextIndex& index, TextViews views, const WordCosts& costs,
+          const CheckOptions& options)
+      : index_(index), views_(views), costs_(costs), options_(options) {
     const auto& best = index.tries.best_forward;
     heaviest_ = best.empty() ? 0 : static_cast<double>(best[0]);
   }
 
-  void token(std::size_t start, std::size_t end, std::vector<Finding>& out) {
+  // The word from start to end, with the stored words beside it (if only
+  // blanks part them) as its context.
+  void token(std::size_t start, std::size_t end, const std::optional<Known>& known,
+             const Known* before, const Known* after, std::vector<Finding>& out) {
     interrupts_.tick(16);
-    if (std::optional<Known> known = find_word(index_, views_, start, end)) {
-      if (const std::vector<Match>& likelier = suspicion(*known); !likelier.empty())
-        out.push_back({start, end, true, likelier});
+    if (known.has_value()) {
+      std::vector<Match> likelier = suspicion(*known, before, after);
+      if (!likelier.empty()) out.push_back({start, end, true, std::move(likelier)});
       return;
     }
     // Each part of a hyphenated word on its own.
@@ -33,11 +40,11 @@ class Checker {
     for (std::size_t at = start; at < end; ++at) {
       if (!is_hyphen(views_.written[at])) continue;
       hyphenated = true;
-      token(part, at, out);
+      token(part, at, find_word(index_, views_, part, at), nullptr, nullptr, out);
       part = at + 1;
     }
     if (hyphenated) {
-      token(part, end, out);
+      token(part, end, find_word(index_, views_, part, end), nullptr, nullptr, out);
       return;
     }
     out.push_back({start, end, false, suggestions(typed_key(views_, start, end))});
@@ -50,46 +57,59 @@ class Checker {
     return place->second;
   }
 
-  // The far commoner words one edit from a stored word, or nothing.
-  const std::vector<Match>& suspicion(const Known& known) {
-    static const std::vector<Match> kNone;
-    const double ratio = options_.suspect_ratio;
-    if (!index_.weighted() || ratio <= 0 || known.payload == 0 ||
-        known.key.size() < kSuspectLength ||
-        static_cast<double>(known.payload) * ratio > heaviest_ || options_.limit == 0u)
-      return kNone;
-    auto [place, added] = suspected_.try_emplace(known.key);
-    if (!added) return place->second;
-    const std::string key = utf8::encode(known.key);
-    // The suggestions rank by typo cost and weight together; a few more than
-    // wanted leave room for the lighter ones that do not count.
-    const std::uint64_t wanted = options_.limit.value_or(5);
-    for (Match& match : index_.words.suggest(known.key, 1, wanted + 4)) {
-      if (match.text == key || !match.payload.has_value() ||
-          static_cast<double>(*match.payload) < ratio * known.payload)
-        continue;
-      if (place->second.size() < wanted) place->second.push_back(std::move(match));
-    }
+  // The stored words one plain edit from a stored word, likeliest first; a
+  // few more than wanted, since the likeliest need not be far likelier.
+  const std::vector<Match>& neighbours(const std::u32string& key) {
+    auto [place, added] = neighbours_.try_emplace(key);
+    if (added) place->second = one_edit_words(index_, key, options_.limit.value_or(5) + 4);
     return place->second;
+  }
+
+  // The words one edit from a stored word that are far likelier than it.
+  std::vector<Match> suspicion(const Known& known, const Known* before, const Known* after) {
+    const std::uint64_t wanted = options_.limit.value_or(5);
+    if (wanted == 0 ||
+        !may_be_suspect(index_, costs_, known, before, after, options_.suspect_ratio, heaviest_))
+      return {};
+    return likelier_words(index_, costs_, known, before, after, neighbours(known.key),
+                          options_.suspect_ratio, wanted);
   }
 
   const TextIndex& index_;
   TextViews views_;
+  const WordCosts& costs_;
   const CheckOptions& options_;
   double heaviest_;
   std::unordered_map<std::u32string, std::vector<Match>> suggested_;
-  std::unordered_map<std::u32string, std::vector<Match>> suspected_;
+  std::unordered_map<std::u32string, std::vector<Match>> neighbours_;
   InterruptCheck interrupts_;
 };
 
+bool only_blanks(std::u32string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char32_t ch) { return ch == U' ' || ch == U'\t'; });
+}
+
 }  // namespace
 
-std::vector<Finding> check_text(const TextIndex& index, TextViews views,
+std::vector<Finding> check_text(const TextIndex& index, TextViews views, const WordCosts& costs,
                                 const CheckOptions& options) {
   std::vector<Finding> findings;
-  Checker checker(index, views, options);
-  for (const Token& token : tokenize(views.written))
-    checker.token(token.start, token.end, findings);
+  Checker checker(index, views, costs, options);
+  const std::vector<Token> tokens = tokenize(views.written);
+  std::vector<std::optional<Known>> known(tokens.size());
+  for (std::size_t i = 0; i < tokens.size(); ++i)
+    known[i] = find_word(index, views, tokens[i].start, tokens[i].end);
+  const auto beside = [&](std::size_t left, std::size_t right) {
+    return only_blanks(
+        views.written.substr(tokens[left].end, tokens[right].start - tokens[left].end));
+  };
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    const Known* before = i > 0 && known[i - 1] && beside(i - 1, i) ? &*known[i - 1] : nullptr;
+    const Known* after =
+        i + 1 < tokens.size() && known[i + 1] && beside(i, i + 1) ? &*known[i + 1] : nullptr;
+    checker.token(tokens[i].start, tokens[i].end, known[i], before, after, findings);
+  }
   return findings;
 }
 

@@ -8,21 +8,25 @@
 #include <vector>
 
 #include "prefix/queries.h"
+#include "text/suspects.h"
 #include "text/text_index.h"
 
 namespace kelvaro::text {
-
-inline constexpr std::size_t kSuspectLength = 4;
 
 struct CheckOptions {
   std::uint64_t max_dist = 2;
   std::optional<std::uint64_t> limit = 3;
   // In a weighted index, a stored word of kSuspectLength characters or more
-  // is a suspect when a word one edit away weighs at least this many times
-  // as much; 0 turns suspects off. Words of unknown weight (0) are never
-  // suspects: they are not known to be rare. Shorter words are not either:
-  // each lies one edit from dozens of common words ("ord" from "or", "tut"
-  // from "but"), and is far likelier an abbreviation than a typo.
+  // is a suspect when a word one plain edit away (a swap of neighbours is
+  // two; sound-alikes and farther words never count) is at least this many
+  // times as likely. With counts of word pairs and a stored word beside it,
+  // likely means in its context, between the words beside it (the
+  // candidate must be counted beside one of them); else, overall, by
+  // weight, and then words of unknown weight (0) are never suspects: they
+  // are not known to be rare. 0 turns suspects off. Shorter words are never
+  // suspects: each lies one edit from dozens of common words ("ord" from
+  // "or", "tut" from "but"), and is far likelier an abbreviation than a
+  // typo.
   double suspect_ratio = 0;
 };
 
@@ -37,7 +41,7 @@ struct Finding {
 
 // The findings in `views`, in text order. A hyphenated word that is not
 // stored is checked part by part.
-std::vector<Finding> check_text(const TextIndex& index, TextViews views,
+std::vector<Finding> check_text(const TextIndex& index, TextViews views, const WordCosts& costs,
                                 const CheckOptions& options);
 
 }  // namespace kelvaro::text

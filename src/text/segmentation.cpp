@@ -18,13 +18,24 @@ char32_t plain(char32_t ch) {
   return is_apostrophe(ch) ? U'\'' : ch;
 }
 
-// The best cut of the text up to each position, and the piece that ends it.
+// A cut of the text up to a position, and the piece that ends it: the
+// step it extends is entry `slot` of the beam at `from`.
 struct Step {
   double cost = kNever;
   std::size_t from = 0;
+  std::size_t slot = 0;
   std::optional<Known> word;
   std::uint64_t distance = 0;
+  // The last word, which the next is weighed after; none after a piece
+  // that is no word.
+  std::optional<Context> context;
 };
+
+// The cheapest cuts up to a position, one for each last word. Without
+// counts of word pairs the next word's cost does not depend on the last,
+// so one cut is all there is to keep; with them, a few (a beam), since a
+// dearer cut may end in a word the rest of the text fits better.
+constexpr std::size_t kBeamWithPairs = 6;
 
 class Segmenter {
  public:
@@ -40,6 +51,7 @@ class Segmenter {
         max_dist_(max_dist),
         piece_cost_(piece_cost),
         longest_(std::max<std::size_t>(trie_.height(), 1)),
+        beam_(costs.has_pairs() ? kBeamWithPairs : 1),
         steps_(length_ + 1) {}
 
   Segmentation run() {
@@ -47,46 +59,98 @@ class Segmenter {
     // words may spend, which prunes most of their walks.
     pass(0);
     if (max_dist_ > 0) {
-      bound_ = steps_[length_].cost;
-      steps_.assign(length_ + 1, Step{});
+      bound_ = best(length_);
+      steps_.assign(length_ + 1, {});
       pass(max_dist_);
     }
     Segmentation result;
-    result.cost = steps_[length_].cost - piece_cost_;
-    for (std::size_t at = length_; at > 0; at = steps_[at].from)
-      result.pieces.push_back(
-          {start_ + steps_[at].from, start_ + at, steps_[at].word, steps_[at].distance});
+    const std::vector<Step>& last = steps_[length_];
+    std::size_t slot = static_cast<std::size_t>(
+        std::min_element(last.begin(), last.end(),
+                         [](const Step& a, const Step& b) { return a.cost < b.cost; }) -
+        last.begin());
+    result.cost = last[slot].cost - piece_cost_;
+    for (std::size_t at = length_; at > 0;) {
+      const Step& step = steps_[at][slot];
+      result.pieces.push_back({start_ + step.from, start_ + at, step.word, step.distance});
+      at = step.from;
+      slot = step.slot;
+    }
     std::reverse(result.pieces.begin(), result.pieces.end());
     return result;
   }
 
  private:
   void pass(std::uint64_t max_dist) {
-    steps_[0].cost = 0;
+    steps_[0] = {Step{0, 0, 0, std::nullopt, 0, std::nullopt}};
     for (std::size_t from = 0; from < length_; ++from) {
-      if (steps_[from].cost == kNever) continue;
+      if (steps_[from].empty()) continue;
       descend(from, views_.folded);
       if (!index_.normalized) descend(from, views_.written);
       // Near words start where the text does or a word ends: after a piece
       // that is no word, the cut is already as dear as a cut gets.
-      if (max_dist > 0 && (from == 0 || steps_[from].word.has_value()) &&
-          steps_[from].cost + piece_cost_ < bound())
-        walk_near(from);
+      const bool after_word =
+          from == 0 || std::any_of(steps_[from].begin(), steps_[from].end(),
+                                   [](const Step& step) { return step.word.has_value(); });
+      if (max_dist > 0 && after_word && best(from) + piece_cost_ < bound()) walk_near(from);
       // A piece that is no word, so that every position can be reached.
       const std::size_t farthest = std::min(length_ - from, longest_);
-      for (std::size_t size = 1; size <= farthest; ++size)
-        relax(from, from + size, costs_.of_unknown(size), std::nullopt, 0);
+      for (std::size_t size = 1; size <= farthest; ++size) {
+        const double cost = best(from) + costs_.of_unknown(size) + piece_cost_;
+        keep(from + size, {cost, from, best_slot(from), std::nullopt, 0, std::nullopt});
+      }
     }
   }
 
-  // What no better cut can cost as much as.
-  double bound() const { return std::min(bound_, steps_[length_].cost); }
+  double best(std::size_t at) const {
+    double least = kNever;
+    for (const Step& step : steps_[at]) least = std::min(least, step.cost);
+    return least;
+  }
+  std::size_t best_slot(std::size_t at) const {
+    std::size_t slot = 0;
+    for (std::size_t i = 1; i < steps_[at].size(); ++i)
+      if (steps_[at][i].cost < steps_[at][slot].cost) slot = i;
+    return slot;
+  }
 
-  void relax(std::size_t from, std::size_t to, double cost, std::optional<Known> word,
+  // What no better cut can cost as much as.
+  double bound() const { return std::min(bound_, best(length_)); }
+
+  // The word from `from` to `to`, after each cut that ends at `from`.
+  void relax(std::size_t from, std::size_t to, double extra, Known word, std::uint32_t number,
              std::uint64_t distance) {
-    const double total = steps_[from].cost + cost + piece_cost_;
-    if (!(total < steps_[to].cost)) return;
-    steps_[to] = {total, from, std::move(word), distance};
+    const Context context{number, word.payload};
+    const std::size_t length = to - from;
+    for (std::size_t slot = 0; slot < steps_[from].size(); ++slot) {
+      const Step& before = steps_[from][slot];
+      const double total =
+          before.cost + (costs_.after(before.context, context, length) + extra) + piece_cost_;
+      keep(to, {total, from, slot, word, distance, context});
+    }
+  }
+
+  // A cut into the beam at `at`: in place of a dearer one with the same
+  // last word, or of the dearest when the beam is full.
+  void keep(std::size_t at, Step&& step) {
+    std::vector<Step>& beam = steps_[at];
+    const auto same_last = [&](const Step& other) {
+      if (!step.context.has_value() || !other.context.has_value())
+        return step.context.has_value() == other.context.has_value();
+      return step.context->number == other.context->number;
+    };
+    for (Step& other : beam) {
+      if (!same_last(other)) continue;
+      if (step.cost < other.cost) other = std::move(step);
+      return;
+    }
+    if (beam.size() < beam_) {
+      beam.push_back(std::move(step));
+      return;
+    }
+    Step& dearest = *std::max_element(beam.begin(), beam.end(),
+                                      [](const Step& a, const Step& b) { return a.cost < b.cost; });
+    if (step.cost < dearest.cost) dearest = std::move(step);
   }
 
   // Every stored word that the view spells from `from` on.
@@ -102,7 +166,7 @@ class Segmenter {
       node = trie_.child_at(*place);
       key.push_back(ch);
       if (const std::optional<Payload> payload = trie_.payload(node))
-        relax(from, to + 1, costs_.of_piece(*payload, key.size()), Known{key, *payload}, 0);
+        relax(from, to + 1, 0, Known{key, *payload}, trie_.word_number(node).value_or(0), 0);
     }
   }
 
@@ -136,7 +200,7 @@ class Segmenter {
       interrupts_.tick();
       // No word at or below the node is likelier than the heaviest there.
       if (depth > max_dist_ + columns ||
-          steps_[from].cost + piece_cost_ + costs_.of(best_forward_[node]) >= bound())
+          best(from) + piece_cost_ + costs_.of(best_forward_[node]) >= bound())
         continue;
       path.resize(depth - 1);
       const char32_t ch = trie_.node_char(node);
@@ -158,8 +222,8 @@ class Segmenter {
         for (std::size_t i = low; i <= high; ++i) {
           if (row[i] == 0 || row[i] > max_dist_) continue;
           const double typo = typo_cost(path, std::u32string_view(typed).substr(0, i));
-          relax(from, from + i, costs_.of_piece(*payload, path.size()) + typo,
-                Known{path, *payload}, row[i]);
+          relax(from, from + i, typo, Known{path, *payload}, trie_.word_number(node).value_or(0),
+                row[i]);
         }
       }
       if (least < max_dist_) {
@@ -187,7 +251,8 @@ class Segmenter {
   std::uint64_t max_dist_;
   double piece_cost_;
   std::size_t longest_;
-  std::vector<Step> steps_;
+  std::size_t beam_;
+  std::vector<std::vector<Step>> steps_;
   double bound_ = kNever;
   std::vector<std::uint64_t> rows_;
   struct PendingNode {

@@ -16,6 +16,7 @@
 
 #include "folded/compact_trie.h"
 #include "index/word_index.h"
+#include "search/pair_table.h"
 #include "search/suggestions.h"
 
 namespace kelvaro::text {
@@ -63,6 +64,13 @@ std::optional<Known> find_word(const TextIndex& index, TextViews views, std::siz
 // The payload stored at `key`, if any.
 std::optional<Payload> payload_of(const IndexTries& tries, std::u32string_view key);
 
+// A stored word as the context of the next: its number, which pairs are
+// keyed by, and its weight.
+struct Context {
+  std::uint32_t number;
+  Payload payload;
+};
+
 // ln(500): the cost of a word with a chance of one in 500.
 inline constexpr double kCommonPiece = 6.2146;
 
@@ -97,6 +105,33 @@ class WordCosts {
     const double cost = of(payload);
     return length == 1 && cost > kCommonPiece ? unknown_ : cost;
   }
+  // A word after another, in an index with counts of word pairs: minus the
+  // logarithm of the share of the word before's count that the pair has
+  // (the pair's count over the larger of the two, should the counts
+  // disagree), and where the pair is not counted, the word's own cost and
+  // kBackoff: a pair that never made the counts is a little less likely
+  // than the word alone says. Without pairs or a word before, the word's
+  // own cost (of_piece).
+  double after(const std::optional<Context>& before, Context word, std::size_t length) const {
+    const double alone = of_piece(word.payload, length);
+    if (pairs_ == nullptr || !before.has_value()) return alone;
+    const std::optional<std::uint32_t> count = pair_count(*pairs_, before->number, word.number);
+    if (!count.has_value() || (length == 1 && alone == unknown_)) return alone + kBackoff;
+    const double whole = static_cast<double>(std::max(before->payload, *count));
+    return std::log(whole) - std::log(static_cast<double>(*count));
+  }
+  // Whether the pair (first, second) is counted.
+  bool counted(Context first, Context second) const {
+    return pairs_ != nullptr && pair_count(*pairs_, first.number, second.number).has_value();
+  }
+  void use_pairs(const PairTableSpans* pairs) { pairs_ = pairs; }
+  bool has_pairs() const { return pairs_ != nullptr; }
+
+  // What a pair that is not counted costs beyond its second word's own
+  // cost: ln(1 / 0.4), the discount of the usual backoff of counts of word
+  // pairs to counts of words.
+  static constexpr double kBackoff = 0.92;
+
   // A run of `length` characters that is no word at all: dearer than the
   // rarest word, by an edit and more with every character, so that a text
   // is cut into unknown pieces only where no word fits.
@@ -111,6 +146,7 @@ class WordCosts {
   double log_total_;
   double unknown_;
   bool weighted_;
+  const PairTableSpans* pairs_ = nullptr;
 };
 
 // The cost of a space typed where none belongs or left out where one does:

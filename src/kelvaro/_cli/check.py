@@ -82,7 +82,8 @@ def register(commands: Any) -> None:
         type=_ratio,
         default=_text.DEFAULT_SUSPECTS,
         help="report a stored word of four letters or more as a suspect when a word one edit away is RATIO times as "
-        f"common or more; 0 reports none (default {_text.DEFAULT_SUSPECTS:g})",
+        "likely or more (in its context, when the index counts word pairs); 0 reports none "
+        f"(default {_text.DEFAULT_SUSPECTS:g})",
     )
     output = check.add_mutually_exclusive_group()
     output.add_argument("--json", action="store_true", help="print one JSON object per word found")
