@@ -265,6 +265,9 @@ def test_reading_a_pair_file():
     pairs = read_pairs(gzip.compress(text.encode()), {w.casefold() for w in WORDS})
     assert pairs == [("the", "dog", 12), ("dog", "was", 0)]
     assert Index.from_words(WORDS, weighted=True, pairs=pairs).pair_count("the", "dog") == 12
-    # Until the package ships English pairs, there are none to read.
-    shipped = english_pairs(["the", "dog"])
-    assert shipped is None or all(isinstance(count, int) for _, _, count in shipped)
+    # The shipped pairs spell their words as the word list does, capitals
+    # kept, and only pairs of the words asked for come back.
+    shipped = english_pairs(["which", "was", "I", "am", "the"])
+    assert shipped is not None
+    assert {(first, second) for first, second, _ in shipped} >= {("which", "was"), ("I", "am")}
+    assert all(first in {"which", "was", "I", "am", "the"} for first, _, _ in shipped)

@@ -82,7 +82,7 @@ def _data_folder() -> str:
 def _is_english(index: Index) -> bool:
     """Whether a file under the English index's name holds an index made as
     _build_english makes it; its words were checked by the loader."""
-    return index.weighted and index.normalize == str.casefold
+    return index.weighted and index.normalize == str.casefold and index._pair_total() > 0
 
 
 def _build_english() -> Index:
@@ -95,4 +95,6 @@ def _build_english() -> Index:
     for line in gzip.decompress(data).decode("utf-8").splitlines():
         word, _, count = line.partition("\t")
         counts[word] = int(count)
-    return Index.from_words(counts, normalize=str.casefold, weighted=True)
+    from ._pairs import english_pairs
+
+    return Index.from_words(counts, normalize=str.casefold, weighted=True, pairs=english_pairs(counts))

@@ -35,7 +35,8 @@ def read_pairs(data: bytes, stored: Container[str]) -> List[Pair]:
 
 def english_pairs(words: Iterable[str]) -> Optional[List[Pair]]:
     """The English pairs that the package ships, over the English index's
-    words (casefolded, as it stores them), or None when it ships none. The
+    words (spelled as the word list spells them, which is how the pair
+    file spells them too), or None when it ships none. The
     English index takes them as
         Index.from_words(counts, normalize=str.casefold, weighted=True,
                          pairs=english_pairs(counts))
@@ -43,4 +44,4 @@ def english_pairs(words: Iterable[str]) -> Optional[List[Pair]]:
     source = resources.files("kelvaro").joinpath("data").joinpath(ENGLISH_PAIRS)
     if not source.is_file():
         return None
-    return read_pairs(source.read_bytes(), {word.casefold() for word in words})
+    return read_pairs(source.read_bytes(), set(words))
