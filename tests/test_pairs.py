@@ -225,6 +225,14 @@ class TestSuspects:
         plain = Index.from_words(WORDS, weighted=True)
         assert plain.correct("the dog, wich was asleep") == "the dog, wich was asleep"
 
+    def test_the_likeliest_in_context_comes_first(self):
+        # "with" is the commoner word, "which" the likelier before "was".
+        words = {**WORDS, "with": 90000}
+        pairs = {**PAIRS, ("with", "was"): 50}
+        index = Index.from_words(words, weighted=True, pairs=pairs)
+        (found,) = index.check("the dog, wich was asleep", suspects=10)
+        assert [m.word for m in found.suggestions] == ["which", "with"]
+
     def test_only_one_plain_edit_away(self):
         # "opened" is two edits from "append", a swap two from "form".
         words = {"append": 1, "opened": 10**7, "from": 10**7, "form": 1, "fro": 3}

@@ -81,6 +81,9 @@ std::vector<Match> likelier_words(const TextIndex& index, const WordCosts& costs
       return likelier;
     const std::size_t right_length = after != nullptr ? after->key.size() : 0;
     const double written = in_context(costs, left, *self, word.key.size(), right, right_length);
+    // Likeliest in this context first: "which" before "with" in "wich was",
+    // though "with" is the commoner word.
+    std::vector<std::pair<double, const Match*>> fitting;
     for (const Match& match : neighbours) {
       const std::u32string key = utf8::decode(match.text);
       const std::optional<std::uint32_t> number = index.words.word_number(key);
@@ -89,10 +92,15 @@ std::vector<Match> likelier_words(const TextIndex& index, const WordCosts& costs
       // Only a word seen beside each of the neighbours is known to fit.
       if ((left && !costs.counted(*left, other)) || (right && !costs.counted(other, *right)))
         continue;
-      if (written - in_context(costs, left, other, key.size(), right, right_length) <
-          std::log(ratio))
-        continue;
-      if (likelier.size() < wanted) likelier.push_back(match);
+      const double cost = in_context(costs, left, other, key.size(), right, right_length);
+      if (written - cost < std::log(ratio)) continue;
+      fitting.emplace_back(cost, &match);
+    }
+    std::stable_sort(fitting.begin(), fitting.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [cost, match] : fitting) {
+      if (likelier.size() == wanted) break;
+      likelier.push_back(*match);
     }
     return likelier;
   }
