@@ -41,7 +41,6 @@ import tempfile
 import time
 
 import kelvaro
-from pair_data import english_with_pairs
 from report_format import table
 
 SOURCES = "/usr/share/doc/python3.11/html/_sources"
@@ -277,7 +276,7 @@ def section(quick=False, workdir=None, log=lambda message: print(message, file=s
         return out + [f"Not measured: the yardstick's source {SOURCES} is missing (apt-get install python3.11-doc).", ""]
     workdir = workdir or tempfile.mkdtemp(prefix="kelvaro-text-")
     os.makedirs(workdir, exist_ok=True)
-    index = english_with_pairs()
+    index = kelvaro.default_index()
     index.check("warm up the tables")
     lines = sentences(150 if quick else 1000)
     checker = symspell_checker()
@@ -328,10 +327,7 @@ def section(quick=False, workdir=None, log=lambda message: print(message, file=s
 def pair_note(index):
     if not index._pair_total():
         return ", without counts of word pairs"
-    if kelvaro.default_index()._pair_total():
-        return f" and the {index._pair_total():,} word pairs it ships"
-    return (f" and, until the package ships its own, {index._pair_total():,} word pairs from symspellpy's bigram "
-            "table (bench/pair_data.py)")
+    return f" and the {index._pair_total():,} word pairs it ships"
 
 
 def main():
