@@ -281,6 +281,7 @@ bench-walk-timer: $(BENCH_VENV)/.ready
 
 bench: bench-word-lists bench-text-tools $(BENCH_VENV)/.ready bench-pypy bench-before bench-before-19 \
   bench-walk-timer
+	$(BENCH_VENV)/bin/$(PIP_INSTALL)
 	$(BENCH_VENV)/bin/python bench/benchmark.py --walk-timer-dir $(BENCH_BUILD) \
 	  $$(command -v $(PYPY) >/dev/null 2>&1 && echo --pypy $(BENCH_PYPY_VENV)/bin/python) \
 	  $(BENCH_BEFORE_ARGS) $(BENCH_BEFORE_19_ARGS) \
@@ -289,6 +290,7 @@ bench: bench-word-lists bench-text-tools $(BENCH_VENV)/.ready bench-pypy bench-b
 # Issue 19's rows alone, printed, in a few minutes: BENCH_ARGS=--quick for
 # fewer queries against the version before.
 bench-spelling: bench-text-tools $(BENCH_VENV)/.ready bench-before-19 bench-walk-timer
+	$(BENCH_VENV)/bin/$(PIP_INSTALL)
 	$(BENCH_VENV)/bin/python bench/bench_spelling.py --walk-timer-dir $(BENCH_BUILD) \
 	  $(BENCH_BEFORE_19_ARGS) --workdir $(BENCH_BUILD)/data/spelling $(BENCH_ARGS)
 
