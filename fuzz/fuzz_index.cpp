@@ -102,7 +102,7 @@ void run(std::span<const std::uint8_t> input) {
   const SoundTableSpans sound_table = sounds.spans();
   const SoundTableSpans* sound_spans = &sound_table;
   const std::unique_ptr<WordIndex> index =
-      index_of(forward, {nullptr, {}, sound_table, std::nullopt});
+      index_of(forward, {nullptr, {}, sound_table, std::nullopt, std::nullopt});
 
   std::vector<Lookup> lookups;
   for (int count = 1 + reader.byte() % 4; count > 0; --count) {
@@ -159,7 +159,7 @@ void run(std::span<const std::uint8_t> input) {
           "an image does not read back");
   const CompactTrie read_forward(parts->forward), read_backward(*parts->backward);
   const std::unique_ptr<WordIndex> saved = index_of(
-      read_forward, {&read_backward, parts->best_forward, parts->sounds, parts->weighted_words});
+      read_forward, {&read_backward, parts->best_forward, parts->sounds, parts->weighted_words, parts->pairs});
   require(parts->weighted_words.has_value() == weighted_words.has_value(),
           "the weighted words' tries do not read back");
   for (std::size_t i = 0; i < lookups.size(); ++i)
@@ -175,7 +175,7 @@ void run(std::span<const std::uint8_t> input) {
   // The same lookups, each several times over, on two threads, on an index
   // that has yet to make its tables.
   const std::unique_ptr<WordIndex> fresh =
-      index_of(forward, {nullptr, {}, sound_table, std::nullopt});
+      index_of(forward, {nullptr, {}, sound_table, std::nullopt, std::nullopt});
   require(fresh->memory().backward == 0 && fresh->memory().made == 0,
           "tables not yet made count bytes");
   const std::size_t rounds = 8;
