@@ -128,13 +128,13 @@ class Corrector {
     for (const Token& token : tokenize(views_.written)) {
       std::optional<Known> known = find_word(index_, views_, token.start, token.end);
       if (known.has_value()) {
-        words.push_back({token.start, token.end, std::move(known)});
+        words.push_back({token.start, token.end, std::move(known), std::nullopt});
         continue;
       }
       std::size_t part = token.start;
       for (std::size_t at = token.start; at <= token.end; ++at) {
         if (at < token.end && !is_hyphen(views_.written[at])) continue;
-        words.push_back({part, at, find_word(index_, views_, part, at)});
+        words.push_back({part, at, find_word(index_, views_, part, at), std::nullopt});
         part = at + 1;
       }
     }
