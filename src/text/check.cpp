@@ -8,7 +8,7 @@
 
 #include "prefix/interrupt.h"
 #include "prefix/utf8.h"
-#include "text/suspects.h"
+#include "text/real_word_typos.h"
 #include "text/tokenizer.h"
 
 namespace kelvaro::text {

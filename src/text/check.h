@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "prefix/queries.h"
-#include "text/suspects.h"
+#include "text/real_word_typos.h"
 #include "text/text_index.h"
 
 namespace kelvaro::text {

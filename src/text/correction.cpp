@@ -8,8 +8,8 @@
 #include "prefix/utf8.h"
 #include "search/suggestions.h"
 #include "search/typo_cost.h"
+#include "text/real_word_typos.h"
 #include "text/segmentation.h"
-#include "text/suspects.h"
 #include "text/tokenizer.h"
 
 namespace kelvaro::text {

@@ -1,4 +1,4 @@
-#include "text/suspects.h"
+#include "text/real_word_typos.h"
 
 #include <algorithm>
 #include <cmath>
