@@ -47,7 +47,7 @@ def build(
         keys, originals = joined_words, None
     else:
         keys, originals = _joined_keys(spellings, joined_words, normalize), joined_words
-    joined_pairs = None if pairs is None else _joined_pairs(pairs, spellings, normalize)
+    joined_pairs = None if pairs is None else _joined_pairs(pairs, split_joined(keys, len(spellings)), normalize)
     try:
         return _native_index.build_index(
             keys, originals, packed, sounds, weighted, _normalization.name_of(normalize), joined_pairs
@@ -59,7 +59,19 @@ def build(
 Joined = Tuple[str, Optional[bytes]]
 
 
-def _joined_pairs(pairs: Any, spellings: List[Any], normalize: Optional[Normalize]) -> Tuple[Joined, Joined, bytes]:
+def split_joined(joined: Joined, count: int) -> List[str]:
+    """The `count` texts that _joined joined, back."""
+    text, lengths = joined
+    if lengths is None:
+        return text.split("\n") if count else []
+    texts, at = [], 0
+    for length in _arrays.from_bytes(lengths):
+        texts.append(text[at : at + length])
+        at += length
+    return texts
+
+
+def _joined_pairs(pairs: Any, stored_keys: List[str], normalize: Optional[Normalize]) -> Tuple[Joined, Joined, bytes]:
     """The pairs as the native builder takes them: their words' keys joined,
     and their counts. A word must be one of the index's (as its key), so
     that a pair is never silently dropped."""
@@ -86,7 +98,7 @@ def _joined_pairs(pairs: Any, spellings: List[Any], normalize: Optional[Normaliz
         if type(count) is bool:
             raise TypeError(f"the count of ({first!r}, {second!r}) must be an int, not bool")
     packed = _packed_values([f"({a!r}, {b!r})" for a, b, _ in items], counts) if items else b""
-    stored = set(spellings) if normalize is None else set(_normalized(spellings, normalize))
+    stored = set(stored_keys)
     first_keys = firsts if normalize is None else _normalized(firsts, normalize)
     second_keys = seconds if normalize is None else _normalized(seconds, normalize)
     for (first, second), keys in zip(zip(firsts, seconds), zip(first_keys, second_keys)):

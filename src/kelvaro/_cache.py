@@ -25,6 +25,7 @@ import sys
 import time
 from typing import Callable, Iterable, List, Optional
 
+from . import _storage
 from ._index import Index
 from ._version import __version__
 
@@ -99,16 +100,10 @@ def _remembered_digest(place: str, stem: str, sources: List[str]) -> str:
 
 
 def _write_note(path: str, text: str) -> None:
-    temporary = f"{path}.{os.urandom(6).hex()}.tmp"
     try:
-        with open(temporary, "w", encoding="ascii") as file:
-            file.write(text)
-        os.replace(temporary, path)
-    except OSError:
-        try:
-            os.remove(temporary)
-        except OSError:
-            pass
+        _storage.save(path, text.encode("ascii"))
+    except (OSError, ValueError):
+        pass
 
 
 def digest(sources: Iterable[str]) -> str:

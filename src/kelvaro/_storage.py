@@ -27,7 +27,7 @@ import stat
 import struct
 from typing import Any, BinaryIO, Callable, List, NamedTuple, Optional, Tuple, TypeVar, Union
 
-from . import _arrays, _native_index, _normalization
+from . import _building, _native_index, _normalization
 from ._normalization import Normalize
 from ._word_table import WordTable
 
@@ -379,7 +379,7 @@ def _first_version_image(path: str, header: Header, sections: List[memoryview], 
     )
 
 
-Joined = Tuple[str, Optional[bytes]]
+Joined = _building.Joined
 
 # What check_index hands back with the words: none, every word, or those
 # that a case mapping could have changed.
@@ -402,23 +402,10 @@ def _check_keys(path: str, name: str, normalize: Normalize, count: int, words: J
     if name in _normalization.NAMED and words[1] is None and keys[1] is None:
         if normalize(words[0]) == keys[0]:
             return
-    for word, key in zip(_split(words, count), _split(keys, count)):
+    for word, key in zip(_building.split_joined(words, count), _building.split_joined(keys, count)):
         made = normalize(word)
         if made == key:
             continue
         if name in _normalization.NAMED:
             raise _refusal(path, f"malformed: {word!r} is not stored under its {name} form")
         raise _made_another_key(path, word, made, key)
-
-
-def _split(joined: Joined, count: int) -> List[str]:
-    text, lengths = joined
-    if lengths is None:
-        return text.split("\n") if count else []
-    pieces, start = [], 0
-    for length in _arrays.from_bytes(lengths):
-        pieces.append(text[start : start + length])
-        start += length
-    return pieces
-
-

@@ -20,14 +20,13 @@ from ._native_index import NativeIndex as Index
 # edit away is at least this many times as likely: in its context, between
 # the stored words beside it, in an index with counts of word pairs; else
 # overall, by weight. Fitted on the even half of the bench's clean sentences
-# of the Python documentation (bench/bench_text.py) with symspellpy's
-# bigrams: at 1,000 a suspect every 1,000 words there ("formats",
-# "deprecation"), at 10,000 one every 2,000 ("namer"; "ides" for "IDEs"); the odd
-# half had none at 10,000. "wich" in "wich was" is 10,000 times less
-# likely than "which", and "persue" too; "wether" and the other slips of
-# the README are not. Without pairs the word must be that much rarer than
-# its neighbour overall: "wich", 1,240 times rarer than "which" in web
-# counts, is then a suspect only from suspects=1000 down.
+# of the Python documentation (bench/bench_text.py): at 1,000 a suspect
+# every 1,000 words there ("formats", "deprecation"); at 10,000, with the
+# English index's pairs, one in 8,000 words ("ides", the bench's "IDEs"),
+# and none in the odd half. "wich" in "wich was" and "persue" are suspects.
+# Without pairs the word must be that much rarer than its neighbour
+# overall. The native corrector replaces suspects at the same ratio
+# (kSuspectRatio).
 DEFAULT_SUSPECTS = 10000.0
 
 _SURROGATE = re.compile("[\ud800-\udfff]")

@@ -85,11 +85,6 @@ class Checker {
   InterruptCheck interrupts_;
 };
 
-bool only_blanks(std::u32string_view text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char32_t ch) { return ch == U' ' || ch == U'\t'; });
-}
-
 }  // namespace
 
 std::vector<Finding> check_text(const TextIndex& index, TextViews views, const WordCosts& costs,
@@ -101,8 +96,7 @@ std::vector<Finding> check_text(const TextIndex& index, TextViews views, const W
   for (std::size_t i = 0; i < tokens.size(); ++i)
     known[i] = find_word(index, views, tokens[i].start, tokens[i].end);
   const auto beside = [&](std::size_t left, std::size_t right) {
-    return only_blanks(
-        views.written.substr(tokens[left].end, tokens[right].start - tokens[left].end));
+    return only_blanks_between(views.written, tokens[left].end, tokens[right].start);
   };
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     const Known* before = i > 0 && known[i - 1] && beside(i - 1, i) ? &*known[i - 1] : nullptr;

@@ -142,19 +142,7 @@ class Corrector {
   }
 
   bool blanks_between(const Word& left, const Word& right) const {
-    for (std::size_t at = left.end; at < right.start; ++at)
-      if (views_.written[at] != U' ' && views_.written[at] != U'\t') return false;
-    return true;
-  }
-
-  // A stored word as context, if it is one.
-  std::optional<Context> context_of(const Word* word) const {
-    if (word == nullptr) return std::nullopt;
-    const std::optional<Known>& known = word->known ? word->known : word->guess;
-    if (!known.has_value()) return std::nullopt;
-    const std::optional<std::uint32_t> number = index_.words.word_number(known->key);
-    if (!number.has_value()) return std::nullopt;
-    return Context{*number, known->payload};
+    return only_blanks_between(views_.written, left.end, right.start);
   }
 
   // The cost of `key` in place of a word between `before` and `after`:
@@ -165,9 +153,10 @@ class Corrector {
     const std::optional<std::uint32_t> number = index_.words.word_number(key);
     if (!number.has_value()) return costs_.of(payload);
     const Context self{*number, payload};
-    double cost = costs_.after(context_of(before), self, key.size());
-    if (const std::optional<Context> next = context_of(after)) {
-      const std::size_t length = (after->known ? after->known : after->guess)->key.size();
+    double cost = costs_.after(context_of(index_, known_or_guess(before)), self, key.size());
+    const Known* next_word = known_or_guess(after);
+    if (const std::optional<Context> next = context_of(index_, next_word)) {
+      const std::size_t length = next_word->key.size();
       cost += costs_.after(self, *next, length) - costs_.of_piece(next->payload, length);
     }
     return cost;

@@ -10,13 +10,6 @@
 namespace kelvaro::text {
 namespace {
 
-std::optional<Context> context_of(const TextIndex& index, const Known* word) {
-  if (word == nullptr) return std::nullopt;
-  const std::optional<std::uint32_t> number = index.words.word_number(word->key);
-  if (!number.has_value()) return std::nullopt;
-  return Context{*number, word->payload};
-}
-
 // The cost of `word` between its neighbours: its own after the word
 // before, and the word after's after it.
 double in_context(const WordCosts& costs, const std::optional<Context>& before, Context word,
@@ -28,6 +21,13 @@ double in_context(const WordCosts& costs, const std::optional<Context>& before, 
 }
 
 }  // namespace
+
+std::optional<Context> context_of(const TextIndex& index, const Known* word) {
+  if (word == nullptr) return std::nullopt;
+  const std::optional<std::uint32_t> number = index.words.word_number(word->key);
+  if (!number.has_value()) return std::nullopt;
+  return Context{*number, word->payload};
+}
 
 std::vector<Match> one_edit_words(const TextIndex& index, const std::u32string& key,
                                   std::uint64_t wanted) {

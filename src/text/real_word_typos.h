@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ inline constexpr std::size_t kSuspectLength = 4;
 // when correct replaces it; check's default (the package's
 // DEFAULT_SUSPECTS) is the same.
 inline constexpr double kSuspectRatio = 10000;
+
+// A stored word as the context of its neighbours (its number, which pairs
+// are counted by, and its weight); none for no word.
+std::optional<Context> context_of(const TextIndex& index, const Known* word);
 
 // The stored words one plain edit from the stored key `key`, but for
 // those that differ from it by an apostrophe alone: the `wanted` heaviest,

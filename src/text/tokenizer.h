@@ -33,6 +33,16 @@ struct Token {
   std::size_t end;
 };
 
+// Whether only spaces and tabs part two words of `text`, the one ending at
+// `left_end` and the one starting at `right_start`: then each is the
+// other's context. A line break or punctuation between them is not.
+inline bool only_blanks_between(std::u32string_view text, std::size_t left_end,
+                                std::size_t right_start) {
+  for (std::size_t at = left_end; at < right_start; ++at)
+    if (text[at] != U' ' && text[at] != U'\t') return false;
+  return true;
+}
+
 // The words of `text`, in order. With `join_hyphens` false a hyphen ends a
 // word, so that "well-known" is two.
 std::vector<Token> tokenize(std::u32string_view text, bool join_hyphens = true);
