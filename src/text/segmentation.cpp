@@ -64,12 +64,8 @@ class Segmenter {
       pass(max_dist_);
     }
     Segmentation result;
-    const std::vector<Step>& last = steps_[length_];
-    std::size_t slot = static_cast<std::size_t>(
-        std::min_element(last.begin(), last.end(),
-                         [](const Step& a, const Step& b) { return a.cost < b.cost; }) -
-        last.begin());
-    result.cost = last[slot].cost - piece_cost_;
+    std::size_t slot = best_slot(length_);
+    result.cost = steps_[length_][slot].cost - piece_cost_;
     for (std::size_t at = length_; at > 0;) {
       const Step& step = steps_[at][slot];
       result.pieces.push_back({start_ + step.from, start_ + at, step.word, step.distance});
@@ -95,17 +91,18 @@ class Segmenter {
       if (max_dist > 0 && after_word && best(from) + piece_cost_ < bound()) walk_near(from);
       // A piece that is no word, so that every position can be reached.
       const std::size_t farthest = std::min(length_ - from, longest_);
+      const std::size_t slot = best_slot(from);
+      const double before = steps_[from][slot].cost;
       for (std::size_t size = 1; size <= farthest; ++size) {
-        const double cost = best(from) + costs_.of_unknown(size) + piece_cost_;
-        keep(from + size, {cost, from, best_slot(from), std::nullopt, 0, std::nullopt});
+        const double cost = before + costs_.of_unknown(size) + piece_cost_;
+        keep(from + size, {cost, from, slot, std::nullopt, 0, std::nullopt});
       }
     }
   }
 
+  // The cheapest cut up to `at`: its cost (kNever for none), its slot.
   double best(std::size_t at) const {
-    double least = kNever;
-    for (const Step& step : steps_[at]) least = std::min(least, step.cost);
-    return least;
+    return steps_[at].empty() ? kNever : steps_[at][best_slot(at)].cost;
   }
   std::size_t best_slot(std::size_t at) const {
     std::size_t slot = 0;
