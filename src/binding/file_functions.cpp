@@ -30,6 +30,7 @@
 #include "prefix/utf8.h"
 #include "search/pair_table.h"
 #include "search/sound_key.h"
+#include "search/typo_cost.h"
 
 namespace kelvaro::py {
 namespace {
@@ -450,6 +451,25 @@ PyObject* sound_key_of(PyObject*, PyObject* word) {
   });
 }
 
+constexpr const char* kTypoCostParameters[] = {"meant", "typed"};
+constexpr FunctionDescription kTypoCost{nullptr, "typo_cost", kTypoCostParameters};
+
+// typo_cost(meant, typed) -> int: the price, in tenths of an ordinary edit,
+// of typing `typed` for `meant`, as suggestions rank them; what the check
+// weighs a word's likelihood as a typo by.
+PyObject* typo_cost_of(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_in_frame([&] {
+    const ArgumentSlots slots = bind_arguments(kTypoCost, args, nargs, kwnames);
+    for (std::size_t at = 0; at < 2; ++at)
+      if (!PyUnicode_Check(slots[at]))
+        throw_type_error(std::string(kTypoCostParameters[at]) + " must be a str, not " +
+                         type_name(slots[at]));
+    const std::u32string meant = str_chars(slots[0]);
+    const std::u32string typed = str_chars(slots[1]);
+    return u64_to_py(kelvaro::typo_cost(meant, typed));
+  });
+}
+
 }  // namespace
 
 PyRef file_to_py(const IndexFile& sections) {
@@ -460,13 +480,15 @@ PyRef file_to_py(const IndexFile& sections) {
   return file;
 }
 
-PyMethodDef file_functions[6] = {
+PyMethodDef file_functions[7] = {
     {"build_index", fastcall_entry(build_index), METH_FASTCALL | METH_KEYWORDS,
      "build_index(keys, words, values, sounds, weighted, normalization, pairs=None)\n--\n\n"},
     {"index_file", fastcall_entry(index_file), METH_FASTCALL | METH_KEYWORDS,
      "index_file(normalization, tries, words, spellings, node_count, weighted)\n--\n\n"},
     {"read_file_header", read_file_header, METH_O, "read_file_header(data)\n--\n\n"},
     {"sound_key", sound_key_of, METH_O, "sound_key(word)\n--\n\n"},
+    {"typo_cost", fastcall_entry(typo_cost_of), METH_FASTCALL | METH_KEYWORDS,
+     "typo_cost(meant, typed)\n--\n\n"},
     {"check_index", fastcall_entry(check_index), METH_FASTCALL | METH_KEYWORDS,
      "check_index(trie, words, spellings, texts)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},

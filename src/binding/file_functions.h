@@ -16,6 +16,6 @@ PyRef file_to_py(const IndexFile& sections);
 
 // build_index, index_file, read_file_header, sound_key, check_index, and
 // the closing sentinel.
-extern PyMethodDef file_functions[6];
+extern PyMethodDef file_functions[7];
 
 }  // namespace kelvaro::py

@@ -252,6 +252,17 @@ PyObject* pair_total(PyObject* self, PyObject*) {
   });
 }
 
+// _weight_total(): the sum of the stored words' weights, as a float (0.0 in
+// an unweighted index): what a weight is a share of.
+PyObject* weight_total(PyObject* self, PyObject*) {
+  return run_in_frame([&] {
+    const WordIndex& words = *state_of(self).index;
+    const double total =
+        words.weighted() ? without_gil([&] { return words.weight_totals().total; }) : 0.0;
+    return checked(PyFloat_FromDouble(total));
+  });
+}
+
 PyMethodDef own_methods[] = {
     {"_image", image_bytes, METH_O, "The image of the tries, with the lookup tables if asked."},
     {"_file", file_bytes, METH_NOARGS, "The index file, lookup tables included."},
@@ -259,6 +270,7 @@ PyMethodDef own_methods[] = {
     {"_trie", unfolded_trie, METH_NOARGS, "The trie unfolded, made on first need."},
     {"_memory", memory, METH_NOARGS, "Bytes of the image, the tables made, the unfolded trie."},
     {"_pair_total", pair_total, METH_NOARGS, "The number of word pairs counted."},
+    {"_weight_total", weight_total, METH_NOARGS, "The sum of the stored words' weights."},
 };
 
 PyGetSetDef getters[] = {
