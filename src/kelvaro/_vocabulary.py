@@ -1,0 +1,291 @@
+"""Which unknown words of a tree of files are typos: the project's own
+vocabulary, and the confidence of each finding.
+
+A checker that reports every word its dictionary lacks is unusable on code:
+identifiers, technical words and the project's own terms outnumber typos a
+hundred to one. This module weighs, for each distinct unknown word of the
+files checked, two readings against each other, with the likelihoods the
+index already has:
+
+- a typo: a word w that the index holds (or that the project uses often)
+  typed as x. Its likelihood is p(w) * exp(-typo_cost(w, x) / 0.94), summed
+  over the candidates: the same weighing by which suggestions are ranked
+  (typo prices in tenths of an edit, and 0.94 per unit of ln count). p(w)
+  mixes w's share of the English counts with its share of the tree's words:
+  a typo is most often of a word the project itself uses.
+- something meant: a word joined from stored words ("searchpath",
+  "islower"), a stored word with a prefix, an inflection or a British
+  spelling ("unparsed", "mixins", "initialise"), a stored word with one
+  letter put before or after it, as identifiers do ("nrows", "xlabel"), a
+  possessive or contraction of a known word, or a word the index has never
+  seen, at a small fixed likelihood (NOVEL, larger for short words, which
+  are mostly abbreviations).
+
+The confidence is the typo reading's share of the two. A word used again
+and again is the project's: every further occurrence multiplies the odds of
+the meant reading by REPEAT, since one slip repeated exactly is rare, so a
+term used throughout a tree ("maint", "nodejs") is never reported, while a
+rare word a cheap slip away from a common one still is ("recieve" twice
+beside a hundred "receive").
+
+Only words reported get suggestions kept, and each distinct word is weighed
+once.
+"""
+
+from __future__ import annotations
+
+import array
+import collections
+import math
+import re
+from typing import Dict, Iterable, List, NamedTuple, Optional, Sequence, Tuple
+
+from . import _native_index
+from ._match import Match
+from ._native_index import NativeIndex as Index
+
+# The weight of ln(count) against the typo cost in tenths: the ranking's own
+# (kFrequencyWeight in search/suggestions.h).
+FREQUENCY_WEIGHT = 0.94
+# The likelihood of a word of four letters or more that is neither a typo
+# nor made of known words: a name, a new term. Fitted on the bench's fitting
+# trees for at most two reports per 1,000 clean lines.
+NOVEL = 1e-10
+# Shorter words are abbreviations far more often: so many more times likely
+# to be meant, per letter fewer.
+SHORT_WORD_FACTOR = 26.0
+# How much likelier the meant reading gets with every further occurrence of
+# the word in the tree.
+REPEAT = 30.0
+# The likelihood that two or three stored words are written as one, per
+# their own (an identifier's "searchpath").
+JOINED = 1e-3
+# The likelihood that a stored word takes an affix, an inflection or another
+# spelling, per its own.
+FORM = 1e-2
+# The share of a word's probability that comes from its use in the tree,
+# against its English count.
+TREE_SHARE = 0.8
+# A finding is reported when the typo reading is at least this likely.
+REPORTED = 0.5
+# A fix is applied (--write, --diff) when its reading is at least this many
+# times as likely as the next one.
+UNAMBIGUOUS = 3.0
+# Candidates weighed per word: more than are shown, as the tree may reorder.
+CANDIDATES = 8
+# Words seen this often are the project's whatever they look like, and are
+# not weighed at all: at REPEAT ** 2 against, no slip is that likely.
+ALWAYS_MEANT = 3
+# A project term must be used this often to be a candidate correction for a
+# word the index cannot correct.
+PROJECT_TERM = 3
+
+_PREFIXES = ("un", "re", "sub", "pre", "non", "multi", "auto", "meta", "super", "inter")
+# British endings and their American forms (the index holds American
+# spelling).
+_BRITISH = (
+    ("isation", "ization"), ("isations", "izations"), ("ising", "izing"), ("ised", "ized"), ("ise", "ize"),
+    ("ises", "izes"), ("yse", "yze"), ("ysed", "yzed"), ("our", "or"), ("ours", "ors"), ("oured", "ored"),
+    ("ouring", "oring"), ("tre", "ter"), ("tres", "ters"), ("ogue", "og"), ("ogues", "ogs"),
+    ("lled", "led"), ("lling", "ling"), ("eing", "ing"),
+)  # fmt: skip
+_SIBILANT_PLURAL = re.compile("(?:s|x|z|ch|sh)es$")
+_VOWELS = frozenset("aeiou")
+
+
+class Verdict(NamedTuple):
+    """How likely an unknown word is a typo, its likeliest corrections, and
+    the one a fix applies (None when two readings are close)."""
+
+    confidence: float
+    suggestions: List[Match]
+    fix: Optional[str]
+
+
+class ProjectWords:
+    """The unknown words of the files checked, counted as they stream, and
+    the verdict on each once all are in.
+
+    add() and add_counts() are called from one thread; verdict() after the
+    last file."""
+
+    def __init__(self, index: Index, max_dist: int, limit: Optional[int]) -> None:
+        self._index = index
+        self._max_dist = max_dist
+        self._limit = limit
+        self._fold = index.normalize if index.normalize is not None else str.lower
+        self._unknown: collections.Counter[str] = collections.Counter()
+        self._counts: List["array.array[int]"] = []
+        self._verdicts: Dict[str, Optional[Verdict]] = {}
+        self._tokens = 0
+        self._terms: Optional[Index] = None
+        self._counted = False
+        weighted = index.weighted
+        self._english_total = float(index._weight_total()) if weighted else 0.0  # type: ignore[attr-defined]
+        self._uniform = 0.0 if weighted else 1.0 / max(1, len(index))
+
+    # -- pass 1 --------------------------------------------------------------
+
+    def new_counts(self) -> "array.array[int]":
+        """A zeroed count per stored word, for one worker's check calls."""
+        counts = array.array("I", bytes(4 * len(self._index)))
+        return counts
+
+    def add_counts(self, counts: "array.array[int]") -> None:
+        """A worker's counts of stored words, once it is done."""
+        self._counts.append(counts)
+        self._tokens += sum(counts)
+
+    def add(self, words: Iterable[str]) -> None:
+        """Unknown words as found in the text, one per occurrence."""
+        for word in words:
+            self._unknown[self._fold(word)] += 1
+
+    # -- between the passes --------------------------------------------------
+
+    def verdict(self, word: str) -> Optional[Verdict]:
+        """The verdict on an unknown word, None when it is not reported."""
+        key = self._fold(word)
+        if key not in self._verdicts:
+            self.weigh([key])
+        return self._verdicts[key]
+
+    def weigh(self, keys: Sequence[str]) -> None:
+        """Verdicts on many words at once: their candidates are searched in
+        one batch, on every core."""
+        todo = [key for key in dict.fromkeys(keys) if key not in self._verdicts]
+        if not todo:
+            return
+        terms = self._project_terms()
+        weighed = [key for key in todo if self._weighable(key)]
+        for key in todo:
+            self._verdicts[key] = None
+        # Two edits in a word of four letters or fewer rewrite half of it:
+        # such words are weighed one edit away, which is also far quicker.
+        for short in (True, False):
+            keys = [key for key in weighed if (len(key) <= 4) == short]
+            distance = min(self._max_dist, 1) if short else self._max_dist
+            found = self._index.suggest_many(keys, distance, CANDIDATES) if keys else []
+            for key, candidates in zip(keys, found):
+                if terms is not None:
+                    candidates = candidates + terms.suggest(key, distance, CANDIDATES)
+                self._verdicts[key] = self._judge(key, candidates)
+
+    # -- the rule -------------------------------------------------------------
+
+    def _weighable(self, key: str) -> bool:
+        letters = key.replace("'", "").replace("\u2019", "")
+        return len(letters) >= 3 and letters.isalpha() and self._unknown[key] < ALWAYS_MEANT
+
+    def _judge(self, key: str, candidates: List[Match]) -> Optional[Verdict]:
+        scored: Dict[str, Tuple[float, Match]] = {}
+        for match in candidates:
+            meant = self._fold(match.word)
+            if meant == key or meant in scored:
+                continue
+            likelihood = self._p(meant) * math.exp(-_native_index.typo_cost(meant, key) / FREQUENCY_WEIGHT)
+            scored[meant] = (likelihood, match)
+        typo = sum(likelihood for likelihood, _ in scored.values())
+        if typo <= 0:
+            return None
+        meant_reading = self._joined(key) + self._form(key) + self._novel(key)
+        meant_reading *= REPEAT ** (self._unknown[key] - 1) if self._unknown[key] > 1 else 1.0
+        confidence = typo / (typo + meant_reading)
+        if confidence < REPORTED:
+            return None
+        ranked = sorted(scored.values(), key=lambda scored_match: -scored_match[0])
+        shown = [match for _, match in ranked[: self._limit]] if self._limit is not None else [m for _, m in ranked]
+        fix = None
+        if len(ranked) == 1 or ranked[0][0] >= UNAMBIGUOUS * ranked[1][0]:
+            fix = ranked[0][1].word
+        return Verdict(confidence, shown, fix)
+
+    def _p(self, key: str) -> float:
+        """The probability of a word: English counts and the tree's, mixed."""
+        english = 0.0
+        value = self._index.get(key)
+        if value is not None:
+            english = value / self._english_total if self._english_total > 0 else self._uniform
+        tree = self._tree_count(key) / self._tokens if self._tokens else 0.0
+        return (1 - TREE_SHARE) * english + TREE_SHARE * tree
+
+    def _tree_count(self, key: str) -> int:
+        number = self._index._word_number(key)  # type: ignore[attr-defined]
+        if number is None:
+            count = self._unknown.get(key, 0)
+            return count if count >= PROJECT_TERM else 0
+        return sum(counts[number] for counts in self._counts)
+
+    def _known(self, key: str) -> bool:
+        return key in self._index or self._unknown.get(key, 0) >= PROJECT_TERM
+
+    def _joined(self, key: str) -> float:
+        pieces = self._index.segment(key).split()
+        if not 2 <= len(pieces) <= 3 or any(len(piece) < 2 for piece in pieces):
+            return 0.0
+        likelihood = JOINED
+        for piece in pieces:
+            likelihood *= self._p(self._fold(piece))
+        return likelihood
+
+    def _form(self, key: str) -> float:
+        best = 0.0
+        for stem in _stems(key):
+            if len(stem) >= 3 and self._known(stem):
+                best = max(best, self._p(stem) or self._uniform_term())
+        return best * FORM
+
+    def _uniform_term(self) -> float:
+        return 1.0 / self._tokens if self._tokens else 0.0
+
+    def _novel(self, key: str) -> float:
+        letters = sum(1 for ch in key if ch.isalpha())
+        return NOVEL * SHORT_WORD_FACTOR ** max(0, 4 - letters)
+
+    def _project_terms(self) -> Optional[Index]:
+        """The project's own frequent terms, as an index to correct their
+        typos by; made once, when the first verdict is asked for, as is the
+        total of the tree's words."""
+        if not self._counted:
+            self._counted = True
+            self._tokens += sum(self._unknown.values())
+            terms = {key: count for key, count in self._unknown.items() if count >= PROJECT_TERM and key.isalpha()}
+            if terms:
+                from ._index import Index as FullIndex
+
+                self._terms = FullIndex.from_words(terms, weighted=True)
+        return self._terms
+
+
+def _stems(key: str) -> Iterable[str]:
+    """The stored words `key` may be a form of: its stem under a plural or
+    verb ending, without a prefix, in American spelling, before an
+    apostrophe, or without one letter added at either end (not a doubled
+    letter, the commonest slip)."""
+    apostrophe = max(key.find("'"), key.find("\u2019"))
+    if apostrophe > 0:
+        yield key[:apostrophe]
+        return
+    if key.endswith("s") and not key.endswith("ss"):
+        yield key[:-1]
+        if _SIBILANT_PLURAL.search(key):
+            yield key[:-2]
+    for ending in ("ed", "ing", "er", "ers", "able"):
+        if key.endswith(ending):
+            stem = key[: -len(ending)]
+            if len(stem) >= 3 and stem[-1] not in _VOWELS:
+                yield stem
+                yield stem + "e"
+                # stopping, stopped: a doubled last consonant after a vowel
+                if len(stem) >= 4 and stem[-1] == stem[-2] and stem[-3] in _VOWELS:
+                    yield stem[:-1]
+    for prefix in _PREFIXES:
+        if key.startswith(prefix) and len(key) - len(prefix) >= 4:
+            yield key[len(prefix) :]
+    for british, american in _BRITISH:
+        if key.endswith(british):
+            yield key[: -len(british)] + american
+    # nrows, xlabel, ivar: one letter before a stored word, as identifiers
+    # are made; a letter doubled there is a slip.
+    if len(key) >= 5 and key[0] != key[1]:
+        yield key[1:]
