@@ -42,6 +42,7 @@ from typing import Dict, Iterable, List, NamedTuple, Optional, Sequence, Tuple
 
 from . import _native_index
 from ._match import Match
+from ._text import Misspelling
 from ._native_index import NativeIndex as Index
 
 # The weight of ln(count) against the typo cost in tenths: the ranking's own
@@ -53,10 +54,14 @@ FREQUENCY_WEIGHT = 0.94
 NOVEL = 1e-10
 # Shorter words are abbreviations far more often: so many more times likely
 # to be meant, per letter fewer.
-SHORT_WORD_FACTOR = 26.0
+SHORT_WORD_FACTOR = 200.0
 # How much likelier the meant reading gets with every further occurrence of
 # the word in the tree.
 REPEAT = 30.0
+# How much likelier a word is meant when it is only ever written as a name
+# (looks_like_a_name): people, places and products are most of the unknown
+# words of prose, and a typo rarely takes a capital inside a sentence.
+NAME = 1000.0
 # The likelihood that two or three stored words are written as one, per
 # their own (an identifier's "searchpath").
 JOINED = 1e-3
@@ -66,11 +71,17 @@ FORM = 1e-2
 # The share of a word's probability that comes from its use in the tree,
 # against its English count.
 TREE_SHARE = 0.8
+# The confidence of a suspect: a stored word that the context makes at
+# least the suspect ratio less likely than a word one edit away.
+SUSPECT = 0.6
 # A finding is reported when the typo reading is at least this likely.
 REPORTED = 0.5
 # A fix is applied (--write, --diff) when its reading is at least this many
 # times as likely as the next one.
 UNAMBIGUOUS = 3.0
+# The most that the words beside a finding may change a reading's odds by,
+# either way: a pair counted once must not outweigh the typo's own price.
+CONTEXT_LIMIT = 100.0
 # Candidates weighed per word: more than are shown, as the tree may reorder.
 CANDIDATES = 8
 # Words seen this often are the project's whatever they look like, and are
@@ -87,7 +98,7 @@ _BRITISH = (
     ("isation", "ization"), ("isations", "izations"), ("ising", "izing"), ("ised", "ized"), ("ise", "ize"),
     ("ises", "izes"), ("yse", "yze"), ("ysed", "yzed"), ("our", "or"), ("ours", "ors"), ("oured", "ored"),
     ("ouring", "oring"), ("tre", "ter"), ("tres", "ters"), ("ogue", "og"), ("ogues", "ogs"),
-    ("lled", "led"), ("lling", "ling"), ("eing", "ing"),
+    ("lled", "led"), ("lling", "ling"), ("eing", "ing"), ("ysing", "yzing"), ("yses", "yzes"),
 )  # fmt: skip
 _SIBILANT_PLURAL = re.compile("(?:s|x|z|ch|sh)es$")
 _VOWELS = frozenset("aeiou")
@@ -117,6 +128,10 @@ class ProjectWords:
         self._unknown: collections.Counter[str] = collections.Counter()
         self._counts: List["array.array[int]"] = []
         self._verdicts: Dict[str, Optional[Verdict]] = {}
+        # The readings of each reported word, likeliest first.
+        self._scored: Dict[str, List[Tuple[float, Match]]] = {}
+        # The unknown words written somewhere other than as a name.
+        self._not_names: set[str] = set()
         self._tokens = 0
         self._terms: Optional[Index] = None
         self._counted = False
@@ -136,14 +151,61 @@ class ProjectWords:
         self._counts.append(counts)
         self._tokens += sum(counts)
 
-    def add(self, words: Iterable[str]) -> None:
-        """Unknown words as found in the text, one per occurrence."""
-        for word in words:
-            self._unknown[self._fold(word)] += 1
+    def add(self, word: str, name_like: bool = False) -> None:
+        """An unknown word as found in the text, once per occurrence;
+        `name_like` when it is written as a name there (looks_like_a_name)."""
+        key = self._fold(word)
+        self._unknown[key] += 1
+        if not name_like:
+            self._not_names.add(key)
 
     # -- between the passes --------------------------------------------------
 
-    def verdict(self, word: str) -> Optional[Verdict]:
+    def verdict(self, found: Misspelling, before: Optional[str] = None, after: Optional[str] = None) -> Optional[Verdict]:
+        """The verdict on a finding of the check, None when it is not
+        reported; `before` and `after` are the words beside it, when only
+        blanks part them (words_beside), by which its corrections are
+        ordered. A suspect, a stored word far rarer in its place than a word
+        one edit away, keeps the check's own judgement."""
+        if found.suspect:
+            return Verdict(SUSPECT, found.suggestions, None) if found.suggestions else None
+        verdict = self.verdict_on(found.word)
+        if verdict is None or (before is None and after is None) or not self._index.weighted:
+            return verdict
+        return self._in_context(self._fold(found.word), verdict, before, after)
+
+    def _in_context(self, key: str, verdict: Verdict, before: Optional[str], after: Optional[str]) -> Verdict:
+        """The verdict with its readings weighed again by how often each
+        follows the word before and precedes the word after, in the index's
+        counts of word pairs: "I whould" is "I would", "it whould" too."""
+        scored = self._scored[key]
+        if len(scored) < 2:
+            return verdict
+        weighed = []
+        for likelihood, match in scored:
+            meant = self._fold(match.word)
+            if before is not None:
+                likelihood *= self._lift(before, meant)
+            if after is not None:
+                likelihood *= self._lift(meant, after)
+            weighed.append((likelihood, match))
+        weighed.sort(key=lambda scored_match: -scored_match[0])
+        return self._verdict(verdict.confidence, weighed)
+
+    def _lift(self, first: str, second: str) -> float:
+        """How much likelier the two words are together than apart, by the
+        index's counts of word pairs: p(first second) / (p(first) p(second)),
+        which is both p(second | first) / p(second) and p(first | second) /
+        p(first); 1 for a pair the index does not count."""
+        pair = self._index.pair_count(first, second)
+        if not pair or self._english_total <= 0:
+            return 1.0
+        apart = (self._index.get(first) or 0) * (self._index.get(second) or 0)
+        if not apart:
+            return 1.0
+        return min(CONTEXT_LIMIT, max(1 / CONTEXT_LIMIT, pair * self._english_total / apart))
+
+    def verdict_on(self, word: str) -> Optional[Verdict]:
         """The verdict on an unknown word, None when it is not reported."""
         key = self._fold(word)
         if key not in self._verdicts:
@@ -190,13 +252,19 @@ class ProjectWords:
             return None
         meant_reading = self._joined(key) + self._form(key) + self._novel(key)
         meant_reading *= REPEAT ** (self._unknown[key] - 1) if self._unknown[key] > 1 else 1.0
+        if key not in self._not_names:
+            meant_reading *= NAME
         confidence = typo / (typo + meant_reading)
         if confidence < REPORTED:
             return None
         ranked = sorted(scored.values(), key=lambda scored_match: -scored_match[0])
+        self._scored[key] = ranked
+        return self._verdict(confidence, ranked)
+
+    def _verdict(self, confidence: float, ranked: List[Tuple[float, Match]]) -> Verdict:
         shown = [match for _, match in ranked[: self._limit]] if self._limit is not None else [m for _, m in ranked]
         fix = None
-        if len(ranked) == 1 or ranked[0][0] >= UNAMBIGUOUS * ranked[1][0]:
+        if ranked and (len(ranked) == 1 or ranked[0][0] >= UNAMBIGUOUS * ranked[1][0]):
             fix = ranked[0][1].word
         return Verdict(confidence, shown, fix)
 
@@ -257,6 +325,47 @@ class ProjectWords:
         return self._terms
 
 
+def words_beside(text: str, start: int, end: int) -> Tuple[Optional[str], Optional[str]]:
+    """The words just before and after text[start:end] when only spaces or
+    tabs part them from it: its context. A line break or punctuation between
+    is no context."""
+    left = start
+    while left > 0 and text[left - 1] in " \t":
+        left -= 1
+    right = end
+    while right < len(text) and text[right] in " \t":
+        right += 1
+    before = _WORD_BEFORE.search(text, max(0, left - 40), left) if left < start else None
+    after = _WORD_AFTER.match(text, right) if right > end else None
+    return (before.group() if before else None), (after.group() if after else None)
+
+
+_WORD_BEFORE = re.compile(r"[^\W\d_]+(?:['\u2019][^\W\d_]+)?$")
+_WORD_AFTER = re.compile(r"[^\W\d_]+(?:['\u2019][^\W\d_]+)?")
+
+
+def looks_like_a_name(text: str, start: int, end: int) -> bool:
+    """Whether text[start:end] is written as a name: a capital and then
+    lower case, inside a sentence, or beside another word so written on its
+    line ("Ada Lovelace", "- Ada Lovelace")."""
+    word = text[start:end]
+    if not (word[:1].isupper() and word[1:].islower()):
+        return False
+    line_start = text.rfind("\n", max(0, start - 80), start) + 1
+    before = text[max(line_start, start - 80) : start].rstrip(" \t")
+    if before and before[-1] not in ".!?:\"'*-#>([":
+        return True
+    line_end = text.find("\n", end, end + 80)
+    after = text[end : line_end if line_end >= 0 else end + 80].strip()
+    previous = before.rsplit(None, 1)[-1] if before else ""
+    following = after.split(None, 1)[0].rstrip(".,;:!?)") if after else ""
+    return any(_capitalised(neighbour) for neighbour in (previous, following))
+
+
+def _capitalised(word: str) -> bool:
+    return word[:1].isupper() and word[1:].isalpha() and word[1:].islower()
+
+
 def _stems(key: str) -> Iterable[str]:
     """The stored words `key` may be a form of: its stem under a plural or
     verb ending, without a prefix, in American spelling, before an
@@ -285,6 +394,8 @@ def _stems(key: str) -> Iterable[str]:
     for british, american in _BRITISH:
         if key.endswith(british):
             yield key[: -len(british)] + american
+    if "our" in key[1:]:  # colour, behaviour, favourite
+        yield key[0] + key[1:].replace("our", "or")
     # nrows, xlabel, ivar: one letter before a stored word, as identifiers
     # are made; a letter doubled there is a slip.
     if len(key) >= 5 and key[0] != key[1]:
