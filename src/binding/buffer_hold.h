@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "lib/py_error.h"
 
@@ -14,9 +15,10 @@ namespace kelvaro::py {
 
 class BufferHold {
  public:
-  // Throws PyError when `object` exports no contiguous buffer.
-  explicit BufferHold(PyObject* object) {
-    if (PyObject_GetBuffer(object, &view_, PyBUF_SIMPLE) != 0) throw PyError::fetch();
+  // Throws PyError when `object` exports no contiguous buffer, or none as
+  // `flags` ask for (PyBUF_ND | PyBUF_FORMAT: with its items' format).
+  explicit BufferHold(PyObject* object, int flags = PyBUF_SIMPLE) {
+    if (PyObject_GetBuffer(object, &view_, flags) != 0) throw PyError::fetch();
   }
   ~BufferHold() { PyBuffer_Release(&view_); }
   BufferHold(const BufferHold&) = delete;
@@ -28,6 +30,14 @@ class BufferHold {
   std::span<const std::uint8_t> bytes() const {
     return {static_cast<const std::uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len)};
   }
+  bool read_only() const { return view_.readonly != 0; }
+  // The bytes of a buffer that is not read-only.
+  std::span<std::uint8_t> writable_bytes() const {
+    return {static_cast<std::uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len)};
+  }
+  // The struct format of an item, as PyBUF_FORMAT asks for ("B" without).
+  std::string_view format() const { return view_.format != nullptr ? view_.format : "B"; }
+  std::size_t item_size() const { return static_cast<std::size_t>(view_.itemsize); }
 
  private:
   Py_buffer view_{};

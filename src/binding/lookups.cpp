@@ -111,6 +111,8 @@ constexpr FunctionDescription method(const char* name, std::span<const char* con
 constexpr const char* kPairCountParameters[] = {"first", "second"};
 constexpr FunctionDescription kGet = method("get", kGetParameters, 2);
 constexpr FunctionDescription kPairCount{nullptr, "pair_count", kPairCountParameters, 2, 2};
+constexpr const char* kWordNumberParameters[] = {"word"};
+constexpr FunctionDescription kWordNumber{nullptr, "_word_number", kWordNumberParameters, 1, 1};
 constexpr FunctionDescription kSearch = method("search", kSearchParameters, 3);
 constexpr FunctionDescription kSuggest = method("suggest", kSuggestParameters, 3);
 constexpr FunctionDescription kComplete = method("complete", kCompleteParameters, 3);
@@ -304,9 +306,24 @@ PyObject* pair_count(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
   });
 }
 
+// _word_number(word): the number of a stored word, which the counts of a
+// check are kept by, or None; the word is found as get finds it.
+PyObject* word_number(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return run_in_frame([&] {
+    const ArgumentSlots slots = bind_arguments(kWordNumber, args, nargs, kwnames);
+    const IndexState& state = state_of(self);
+    const std::u32string key = key_of(state, slots[0], "word");
+    const std::optional<std::uint32_t> number = state.index->word_number(key);
+    return number ? u32_to_py(*number) : PyRef::borrow(Py_None);
+  });
+}
+
 PyMethodDef lookup_methods[] = {
     {"get", fastcall_entry(get), METH_FASTCALL | METH_KEYWORDS,
      "get(word, default=None)\n--\n\nThe value of `word`, or `default` when it is not stored."},
+    {"_word_number", fastcall_entry(word_number), METH_FASTCALL | METH_KEYWORDS,
+     "_word_number(word)\n--\n\nThe number of a stored word, its place in the counts of a "
+     "check, or None."},
     {"pair_count", fastcall_entry(pair_count), METH_FASTCALL | METH_KEYWORDS,
      "pair_count(first, second)\n--\n\nHow often `second` follows `first`, as the index counts "
      "it, or None."},

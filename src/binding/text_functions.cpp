@@ -2,10 +2,13 @@
 
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "binding/buffer_hold.h"
 #include "binding/native_index.h"
 #include "lib/binding.h"
 #include "lib/conversions.h"
@@ -19,8 +22,9 @@
 namespace kelvaro::py {
 namespace {
 
-constexpr const char* kCheckParameters[] = {"index",    "text",  "folded",
-                                            "max_dist", "limit", "suspects"};
+constexpr const char* kCheckParameters[] = {"index", "text",     "folded", "max_dist",
+                                            "limit", "suspects", "code",   "suggest_unknown",
+                                            "counts"};
 constexpr const char* kTextParameters[] = {"index", "text", "folded", "max_dist"};
 
 constexpr FunctionDescription kCheck{nullptr, "check_text", kCheckParameters};
@@ -76,9 +80,35 @@ text::WordCosts word_costs(const IndexState& state) {
   return costs;
 }
 
-// check_text(index, text, folded, max_dist, limit, suspects): the words of
-// the text that the index does not hold, and the suspects, as (start, end,
-// suspect, suggestions).
+// The counts of check_text, held for the call: None, or a writable buffer
+// of one native unsigned 32-bit integer per stored word, as
+// memoryview(array('I', ...)) gives, or its bytes (a bytearray).
+std::unique_ptr<BufferHold> counts_argument(const IndexState& state, PyObject* counts) {
+  std::unique_ptr<BufferHold> held;
+  if (counts == Py_None) return held;
+  const std::string wanted = "counts must be a writable buffer of unsigned 32-bit integers";
+  if (!PyObject_CheckBuffer(counts)) throw_type_error(wanted + ", not " + type_name(counts));
+  // Asked for read-only, so that a read-only buffer is told apart from one
+  // that is not contiguous (BufferError, in Python's words).
+  held = std::make_unique<BufferHold>(counts, PyBUF_ND | PyBUF_FORMAT);
+  if (held->read_only()) throw_type_error(wanted + ", not a read-only " + type_name(counts));
+  // The native order's forms of a 4-byte unsigned integer, or raw bytes.
+  std::string_view format = held->format();
+  if (!format.empty() && (format[0] == '@' || format[0] == '=')) format.remove_prefix(1);
+  const bool whole = held->item_size() == 4 && (format == "I" || format == "L");
+  if (!whole && held->item_size() != 1)
+    throw_type_error(wanted + ", not items of format '" + std::string(held->format()) + "'");
+  const std::uint64_t words = state.file.word_count;
+  if (held->writable_bytes().size() != words * sizeof(std::uint32_t))
+    throw_value_error("counts must hold one count per stored word, " + std::to_string(words) +
+                      " (" + std::to_string(words * sizeof(std::uint32_t)) + " bytes), not " +
+                      std::to_string(held->writable_bytes().size()) + " bytes");
+  return held;
+}
+
+// check_text(index, text, folded, max_dist, limit, suspects, code,
+// suggest_unknown, counts): the words of the text that the index does not
+// hold, and the suspects, as (start, end, suspect, suggestions).
 PyObject* check_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return run_in_frame([&] {
     const ArgumentSlots slots = bind_arguments(kCheck, args, nargs, kwnames);
@@ -88,9 +118,16 @@ PyObject* check_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     options.limit = limit_or(slots[4], std::nullopt);
     const Views views = views_of(slots);
     options.suspect_ratio = suspects_of(slots[5]);
+    options.code = flag_or(slots[6], "code", false);
+    options.suggest_unknown = flag_or(slots[7], "suggest_unknown", true);
+    const std::unique_ptr<BufferHold> held = counts_argument(state, slots[8]);
+    std::optional<text::WordCounts> counts;
+    if (held) counts.emplace(held->writable_bytes());
     const text::WordCosts costs = word_costs(state);
-    const std::vector<text::Finding> findings = without_gil(
-        [&] { return text::check_text(text_index(state), views.views(), costs, options); });
+    const std::vector<text::Finding> findings = without_gil([&] {
+      return text::check_text(text_index(state), views.views(), costs, options,
+                              counts ? &*counts : nullptr);
+    });
     return list_to_py(findings, [&](const text::Finding& finding) {
       return tuple_to_py<4>({size_to_py(finding.start), size_to_py(finding.end),
                              PyRef::borrow(finding.suspect ? Py_True : Py_False),
@@ -170,9 +207,10 @@ PyObject* correct_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 
 PyMethodDef text_functions[4] = {
     {"check_text", fastcall_entry(check_text), METH_FASTCALL | METH_KEYWORDS,
-     "check_text(index, text, folded, max_dist, limit, suspects)\n--\n\n"
+     "check_text(index, text, folded, max_dist, limit, suspects, code, suggest_unknown, "
+     "counts)\n--\n\n"
      "(start, end, suspect, suggestions) of every word of text not stored, and of every "
-     "suspect."},
+     "suspect; counts, if not None, gains one per stored word read."},
     {"segment_text", fastcall_entry(segment_text), METH_FASTCALL | METH_KEYWORDS,
      "segment_text(index, text, folded, max_dist)\n--\n\n"
      "(start, end, pieces) of every word of text better cut into pieces (start, end, key, "

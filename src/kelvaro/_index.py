@@ -179,6 +179,7 @@ class Index(NativeIndex):
         limit: Optional[int] = 3,
         *,
         suspects: Optional[float] = _text.DEFAULT_SUSPECTS,
+        code: bool = False,
     ) -> List[_text.Misspelling]:
         """The words of `text` that the index does not hold, in order, each
         a Misspelling(start, end, word, suggestions, suspect) with
@@ -191,13 +192,22 @@ class Index(NativeIndex):
         no normalisation ("The" for "the"). A hyphenated word that is not
         stored is checked part by part.
 
+        With code=True the text is read as source code: identifiers are
+        split into their words ("parseHTTPResponse2" is parse, HTTP,
+        Response; "__init__" is init), an acronym's plural counts as the
+        acronym ("IDs"), and what is no word is skipped: numbers with their
+        units ("10ms"), hex runs and hashes, UUIDs, base64, paths, escapes
+        ("\\n"), printf placeholders ("%s"; "%(name)s" reads name), HTML
+        entities, colours ("#fff") and words of one letter. On ordinary
+        prose it finds what the default finds.
+
         In a weighted index a stored word of four letters or more is
         reported too, with suspect=True, when a word one plain edit away is
         at least `suspects` times as likely ("wich" for "which"): in its
         context, between the stored words beside it, when the index counts
         word pairs; else overall, by weight. suspects=None reports none.
         """
-        return _text.check(self, text, max_dist, limit, suspects)
+        return _text.check(self, text, max_dist, limit, suspects, code)
 
     def segment(self, text: str, max_dist: int = 0) -> str:
         """`text` with its run-together words split by spaces, the likeliest

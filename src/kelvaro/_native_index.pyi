@@ -50,6 +50,7 @@ class NativeIndex:
     ) -> List[Match]: ...
     def suggest(self, word: str, max_dist: int = 2, limit: Optional[int] = 5) -> List[Match]: ...
     def pair_count(self, first: str, second: str) -> Optional[int]: ...
+    def _word_number(self, word: str) -> Optional[int]: ...
     def complete(
         self, prefix: str, max_dist: int = 1, limit: Optional[int] = 10, *, transpositions: bool = False
     ) -> List[Match]: ...
@@ -139,9 +140,16 @@ def check_text(
     max_dist: object,
     limit: object,
     suspects: object,
+    code: object,
+    suggest_unknown: object,
+    counts: object,
 ) -> list[tuple[int, int, bool, list[Match]]]:
     """(start, end, suspect, suggestions) of every word of text not stored,
-    and of every suspect when suspects is not None."""
+    and of every suspect when suspects is not None; read as code when code
+    is True; words not stored with no suggestions when suggest_unknown is
+    False. counts is None or a writable buffer of len(index) unsigned
+    32-bit integers, one per word number (NativeIndex._word_number), and
+    each stored word read adds one to its own."""
 
 def segment_text(
     index: NativeIndex, text: object, folded: object, max_dist: object

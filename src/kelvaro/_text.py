@@ -50,9 +50,25 @@ Misspelling.__module__ = "kelvaro"
 Correction = Tuple[int, int, str]
 
 
-def check(index: Index, text: object, max_dist: object, limit: object, suspects: object) -> List[Misspelling]:
+def check(
+    index: Index,
+    text: object,
+    max_dist: object,
+    limit: object,
+    suspects: object,
+    code: object = False,
+    suggest_unknown: object = True,
+    counts: object = None,
+) -> List[Misspelling]:
+    """Index.check, and for the command's two passes: with
+    suggest_unknown=False a word not stored comes back with no suggestions
+    (none searched), and `counts`, a writable buffer of one unsigned 32-bit
+    count per stored word (memoryview(array("I", bytes(4 * len(index))))),
+    gains one at a stored word's number (NativeIndex._word_number) for
+    every time the text holds it. The check runs without the interpreter
+    lock, so each thread must pass counts of its own."""
     text, folded = _views(index, text)
-    found = _native_index.check_text(index, text, folded, max_dist, limit, suspects)
+    found = _native_index.check_text(index, text, folded, max_dist, limit, suspects, code, suggest_unknown, counts)
     return [Misspelling(start, end, text[start:end], suggestions, suspect) for start, end, suspect, suggestions in found]
 
 
@@ -83,7 +99,7 @@ def _views(index: Index, text: object) -> Tuple[str, str]:
     native call to refuse in its turn among the other arguments."""
     if not isinstance(text, str):
         return text, text  # type: ignore[return-value]
-    if _SURROGATE.search(text):
+    if not text.isascii() and _SURROGATE.search(text):
         text = _SURROGATE.sub("\ufffd", text)
     fold: Callable[[str], str] = index.normalize if index.normalize is not None else str.lower
     folded = _folded(fold, text)

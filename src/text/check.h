@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "prefix/queries.h"
@@ -28,6 +30,34 @@ struct CheckOptions {
   // "or", "tut" from "but"), and is far likelier an abbreviation than a
   // typo.
   double suspect_ratio = 0;
+  // Read the text as code (text/code_tokens.h) rather than as prose.
+  bool code = false;
+  // Whether a word not stored is given suggestions; without, it is
+  // reported with none and nothing is searched for it (suspects keep
+  // their likelier words).
+  bool suggest_unknown = true;
+};
+
+// How often each stored word was read, one unsigned 32-bit count per word
+// in the index's word order (WordIndex::word_number), in the caller's
+// memory, which need not be aligned. A count stops at its largest value.
+// Only one check may add to the same counts at a time.
+class WordCounts {
+ public:
+  explicit WordCounts(std::span<std::uint8_t> bytes) : bytes_(bytes) {}
+
+  std::size_t size() const { return bytes_.size() / sizeof(std::uint32_t); }
+  void add(std::uint32_t number) {
+    std::uint8_t* at = bytes_.data() + std::size_t{number} * sizeof(std::uint32_t);
+    std::uint32_t count;
+    std::memcpy(&count, at, sizeof count);
+    if (count == UINT32_MAX) return;
+    ++count;
+    std::memcpy(at, &count, sizeof count);
+  }
+
+ private:
+  std::span<std::uint8_t> bytes_;
 };
 
 struct Finding {
@@ -40,8 +70,9 @@ struct Finding {
 };
 
 // The findings in `views`, in text order. A hyphenated word that is not
-// stored is checked part by part.
+// stored is checked part by part. With `counts` (as many as the index has
+// words), each word read that is stored adds one to its word's count.
 std::vector<Finding> check_text(const TextIndex& index, TextViews views, const WordCosts& costs,
-                                const CheckOptions& options);
+                                const CheckOptions& options, WordCounts* counts = nullptr);
 
 }  // namespace kelvaro::text

@@ -16,17 +16,12 @@ constexpr ClassRange kRanges[] = {
 #include "text/char_classes.inc"
 };
 
-bool is_blank(char32_t ch) {
-  return ch == U' ' || ch == U'\t' || ch == U'\n' || ch == U'\r' || ch == U'\f' || ch == U'\v' ||
-         ch == U'\u00a0' || ch == U'\u2028' || ch == U'\u2029' || ch == U'\u3000' ||
-         (ch >= U'\u2000' && ch <= U'\u200a');
-}
-
 bool is_word_char(CharClass kind) {
   return kind != CharClass::kOther;
 }
 
-// A run of non-blank characters that is a URL or an e-mail address.
+}  // namespace
+
 bool is_address(std::u32string_view run) {
   if (run.find(U"://") != std::u32string_view::npos) return true;
   if (run.size() > 4 && (run.starts_with(U"www.") || run.starts_with(U"WWW."))) return true;
@@ -35,14 +30,7 @@ bool is_address(std::u32string_view run) {
          is_word_char(char_class(run[at - 1])) && is_word_char(char_class(run[at + 1]));
 }
 
-}  // namespace
-
-CharClass char_class(char32_t ch) {
-  if (ch < 0x80) {
-    if ((ch >= U'a' && ch <= U'z') || (ch >= U'A' && ch <= U'Z')) return CharClass::kLetter;
-    if (ch >= U'0' && ch <= U'9') return CharClass::kDigit;
-    return CharClass::kOther;
-  }
+CharClass char_class_above_ascii(char32_t ch) {
   const auto after = std::upper_bound(std::begin(kRanges), std::end(kRanges), ch,
                                       [](char32_t c, const ClassRange& r) { return c < r.first; });
   if (after == std::begin(kRanges)) return CharClass::kOther;

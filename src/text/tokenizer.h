@@ -19,7 +19,16 @@ namespace kelvaro::text {
 
 enum class CharClass : std::uint8_t { kOther, kLetter, kMark, kDigit };
 
-CharClass char_class(char32_t ch);
+// The class of a character above ASCII, by the Unicode tables.
+CharClass char_class_above_ascii(char32_t ch);
+
+// ASCII, which most text is, without a table.
+inline CharClass char_class(char32_t ch) {
+  if (ch >= 0x80) return char_class_above_ascii(ch);
+  if ((ch >= U'a' && ch <= U'z') || (ch >= U'A' && ch <= U'Z')) return CharClass::kLetter;
+  if (ch >= U'0' && ch <= U'9') return CharClass::kDigit;
+  return CharClass::kOther;
+}
 
 inline bool is_apostrophe(char32_t ch) {
   return ch == U'\'' || ch == U'\u2019';
@@ -27,6 +36,19 @@ inline bool is_apostrophe(char32_t ch) {
 inline bool is_hyphen(char32_t ch) {
   return ch == U'-' || ch == U'\u2010';
 }
+
+// Blanks part runs of text: spaces, tabs, line ends and the Unicode spaces.
+inline bool is_blank(char32_t ch) {
+  if (ch > U' ') {
+    return ch >= 0x80 && (ch == U'\u00a0' || ch == U'\u2028' || ch == U'\u2029' ||
+                          ch == U'\u3000' || (ch >= U'\u2000' && ch <= U'\u200a'));
+  }
+  return ch == U' ' || ch == U'\t' || ch == U'\n' || ch == U'\r' || ch == U'\f' || ch == U'\v';
+}
+
+// Whether a run of non-blank characters is a URL or an e-mail address,
+// which no dictionary checks.
+bool is_address(std::u32string_view run);
 
 struct Token {
   std::size_t start;
