@@ -27,10 +27,8 @@ def project(*texts: str, limit: Optional[int] = 3) -> _vocabulary.ProjectWords:
     words = _vocabulary.ProjectWords(index, 2, limit)
     counts = words.new_counts()
     for text in texts:
-        found = _text.check(index, text, 2, limit, None, code=True, suggest_unknown=False, counts=counts)
-        for miss in found:
-            if not miss.suspect:
-                words.add(miss.word)
+        for found in _text.check(index, text, 2, limit, None, code=True, suggest_unknown=False, counts=counts):
+            words.add(found, text)
     words.add_counts(counts)
     return words
 

@@ -54,14 +54,14 @@ FREQUENCY_WEIGHT = 0.94
 NOVEL = 1e-10
 # Shorter words are abbreviations far more often: so many more times likely
 # to be meant, per letter fewer.
-SHORT_WORD_FACTOR = 200.0
+SHORT_WORD_FACTOR = 3000.0
 # How much likelier the meant reading gets with every further occurrence of
 # the word in the tree.
 REPEAT = 30.0
 # How much likelier a word is meant when it is only ever written as a name
 # (looks_like_a_name): people, places and products are most of the unknown
 # words of prose, and a typo rarely takes a capital inside a sentence.
-NAME = 1000.0
+NAME = 10000.0
 # The likelihood that two or three stored words are written as one, per
 # their own (an identifier's "searchpath").
 JOINED = 1e-3
@@ -82,6 +82,8 @@ UNAMBIGUOUS = 3.0
 # The most that the words beside a finding may change a reading's odds by,
 # either way: a pair counted once must not outweigh the typo's own price.
 CONTEXT_LIMIT = 100.0
+# Words this long are also weighed as typos two edits away.
+LONG_WORD = 6
 # Candidates weighed per word: more than are shown, as the tree may reorder.
 CANDIDATES = 8
 # Words seen this often are the project's whatever they look like, and are
@@ -113,6 +115,24 @@ class Verdict(NamedTuple):
     fix: Optional[str]
 
 
+class Occurrence(NamedTuple):
+    """A finding, and the text around it: `around[at:]` starts with it."""
+
+    found: Misspelling
+    around: str
+    at: int
+
+
+# The characters kept on either side of a finding: enough for the words
+# beside it and for telling a name.
+_AROUND = 80
+
+
+def _written_as_name(occurrence: Occurrence) -> bool:
+    found = occurrence.found
+    return looks_like_a_name(occurrence.around, occurrence.at, occurrence.at + len(found.word))
+
+
 class ProjectWords:
     """The unknown words of the files checked, counted as they stream, and
     the verdict on each once all are in.
@@ -130,7 +150,11 @@ class ProjectWords:
         self._verdicts: Dict[str, Optional[Verdict]] = {}
         # The readings of each reported word, likeliest first.
         self._scored: Dict[str, List[Tuple[float, Match]]] = {}
-        # The unknown words written somewhere other than as a name.
+        # Where each unknown word was seen, while it is seen rarely enough
+        # to be weighed.
+        self._seen: Dict[str, List[Occurrence]] = collections.defaultdict(list)
+        # The unknown words written somewhere other than as a name, among
+        # those weighed.
         self._not_names: set[str] = set()
         self._tokens = 0
         self._terms: Optional[Index] = None
@@ -151,28 +175,48 @@ class ProjectWords:
         self._counts.append(counts)
         self._tokens += sum(counts)
 
-    def add(self, word: str, name_like: bool = False) -> None:
-        """An unknown word as found in the text, once per occurrence;
-        `name_like` when it is written as a name there (looks_like_a_name)."""
-        key = self._fold(word)
-        self._unknown[key] += 1
-        if not name_like:
-            self._not_names.add(key)
+    def add(self, found: Misspelling, text: str) -> Occurrence:
+        """A finding of the check in `text`, counted if it is a word the
+        index lacks; what verdict() takes once every file is in. Only the
+        few lines around it are kept."""
+        left = max(0, found.start - _AROUND)
+        occurrence = Occurrence(found, text[left : found.end + _AROUND], found.start - left)
+        if not found.suspect:
+            key = self._fold(found.word)
+            self._unknown[key] += 1
+            seen = self._seen[key]
+            if len(seen) < ALWAYS_MEANT:
+                seen.append(occurrence)
+        return occurrence
 
     # -- between the passes --------------------------------------------------
 
-    def verdict(self, found: Misspelling, before: Optional[str] = None, after: Optional[str] = None) -> Optional[Verdict]:
-        """The verdict on a finding of the check, None when it is not
-        reported; `before` and `after` are the words beside it, when only
-        blanks part them (words_beside), by which its corrections are
-        ordered. A suspect, a stored word far rarer in its place than a word
-        one edit away, keeps the check's own judgement."""
+    def verdict(self, occurrence: Occurrence) -> Optional[Verdict]:
+        """The verdict on a finding, None when it is not reported. Its
+        corrections are ordered by the words beside it. A suspect, a stored
+        word far rarer in its place than a word one edit away, keeps the
+        check's own judgement, if the tree agrees."""
+        found = occurrence.found
         if found.suspect:
-            return Verdict(SUSPECT, found.suggestions, None) if found.suggestions else None
+            return self._suspect(found)
         verdict = self.verdict_on(found.word)
-        if verdict is None or (before is None and after is None) or not self._index.weighted:
+        if verdict is None or not self._index.weighted:
+            return verdict
+        before, after = words_beside(occurrence.around, occurrence.at, occurrence.at + len(found.word))
+        if before is None and after is None:
             return verdict
         return self._in_context(self._fold(found.word), verdict, before, after)
+
+    def _suspect(self, found: Misspelling) -> Optional[Verdict]:
+        """A stored word far rarer in its place than a word one edit away
+        ("wich was" for "which was"), reported when the project, too, says
+        it is a slip: written in lower case (a capital makes it a name), used
+        once or twice in the tree, and the likelier word used in it."""
+        key = self._fold(found.word)
+        if not found.suggestions or not found.word.islower() or self._tree_count(key) >= ALWAYS_MEANT:
+            return None
+        likelier = [match for match in found.suggestions if self._tree_count(self._fold(match.word)) > 0]
+        return Verdict(SUSPECT, likelier, None) if likelier else None
 
     def _in_context(self, key: str, verdict: Verdict, before: Optional[str], after: Optional[str]) -> Verdict:
         """The verdict with its readings weighed again by how often each
@@ -212,26 +256,33 @@ class ProjectWords:
             self.weigh([key])
         return self._verdicts[key]
 
-    def weigh(self, keys: Sequence[str]) -> None:
+    def weigh(self, words: Sequence[str]) -> None:
         """Verdicts on many words at once: their candidates are searched in
-        one batch, on every core."""
-        todo = [key for key in dict.fromkeys(keys) if key not in self._verdicts]
+        batches, on every core."""
+        todo = [key for key in dict.fromkeys(map(self._fold, words)) if key not in self._verdicts]
         if not todo:
             return
         terms = self._project_terms()
         weighed = [key for key in todo if self._weighable(key)]
         for key in todo:
             self._verdicts[key] = None
-        # Two edits in a word of four letters or fewer rewrite half of it:
-        # such words are weighed one edit away, which is also far quicker.
-        for short in (True, False):
-            keys = [key for key in weighed if (len(key) <= 4) == short]
-            distance = min(self._max_dist, 1) if short else self._max_dist
-            found = self._index.suggest_many(keys, distance, CANDIDATES) if keys else []
-            for key, candidates in zip(keys, found):
-                if terms is not None:
-                    candidates = candidates + terms.suggest(key, distance, CANDIDATES)
-                self._verdicts[key] = self._judge(key, candidates)
+        for key in weighed:
+            if any(not _written_as_name(seen) for seen in self._seen[key]):
+                self._not_names.add(key)
+        # Every word one edit away (a swap counting one), which is quick; and
+        # for a word of LONG_WORD letters or more not written as a name, the
+        # likeliest words two edits away, as suggestions rank them: real
+        # misspellings of long words are often two edits off ("neccesary"),
+        # while two edits in a short word rewrite half of it. The search two
+        # edits away is the costly part, so names and short words skip it.
+        near = self._index.search_many(weighed, 1, transpositions=True) if weighed else []
+        far_keys = [key for key in weighed if len(key) >= LONG_WORD and key in self._not_names]
+        far = dict(zip(far_keys, self._index.suggest_many(far_keys, self._max_dist, CANDIDATES))) if self._max_dist > 1 else {}
+        for key, candidates in zip(weighed, near):
+            candidates = candidates + far.get(key, [])
+            if terms is not None:
+                candidates = candidates + terms.suggest(key, min(self._max_dist, 2), CANDIDATES)
+            self._verdicts[key] = self._judge(key, candidates)
 
     # -- the rule -------------------------------------------------------------
 
@@ -345,10 +396,13 @@ _WORD_AFTER = re.compile(r"[^\W\d_]+(?:['\u2019][^\W\d_]+)?")
 
 
 def looks_like_a_name(text: str, start: int, end: int) -> bool:
-    """Whether text[start:end] is written as a name: a capital and then
-    lower case, inside a sentence, or beside another word so written on its
-    line ("Ada Lovelace", "- Ada Lovelace")."""
+    """Whether text[start:end] is written as a name: all in capitals, as
+    acronyms are, or a capital and then lower case, inside a sentence or
+    beside another word so written on its line ("Ada Lovelace", "- Ada
+    Lovelace")."""
     word = text[start:end]
+    if len(word) > 1 and word.isupper():
+        return True  # an acronym: USD, EPUB
     if not (word[:1].isupper() and word[1:].islower()):
         return False
     line_start = text.rfind("\n", max(0, start - 80), start) + 1
