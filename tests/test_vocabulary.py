@@ -3,7 +3,7 @@ words of a tree are reported, as a user of kelvaro check would judge them."""
 
 from __future__ import annotations
 
-from typing import Dict, Optional, Sequence
+from typing import Optional
 
 import pytest
 from hypothesis import given, settings
@@ -31,11 +31,6 @@ def project(*texts: str, limit: Optional[int] = 3) -> _vocabulary.ProjectWords:
             words.add(found, text)
     words.add_counts(counts)
     return words
-
-
-def verdicts(words: _vocabulary.ProjectWords, keys: Sequence[str]) -> Dict[str, Optional[_vocabulary.Verdict]]:
-    words.weigh(list(keys))
-    return {key: words.verdict_on(key) for key in keys}
 
 
 @pytest.mark.parametrize(
@@ -100,17 +95,22 @@ def test_every_repeat_lowers_the_confidence(repeats: int) -> None:
     assert confidence(repeats + 1) <= confidence(repeats)
 
 
-def test_a_fix_is_the_first_suggestion_and_only_when_it_stands_out() -> None:
-    words = project(TREE, "Then mesage it; the workre; a tets.\n")
-    words.weigh(["mesage", "workre", "tets"])
-    for key in ("mesage", "workre", "tets"):
-        verdict = words.verdict_on(key)
-        if verdict is None:
-            continue
-        assert verdict.fix is None or verdict.fix == verdict.suggestions[0].word
-    # "tets" is as near "tests" as "sets", "bets", "lets": no fix.
-    tets = words.verdict_on("tets")
-    assert tets is not None and tets.fix is None
+@pytest.mark.parametrize(
+    "typo, fix",
+    [
+        ("becuase", "because"),  # one reading far ahead of the rest
+        ("tehm", "them"),
+        ("ther", None),  # "their", "other", "there": too close to choose
+        ("inut", None),  # "input", "int"
+    ],
+)
+def test_a_fix_is_the_first_suggestion_and_only_when_it_stands_out(typo: str, fix: Optional[str]) -> None:
+    words = project(TREE, f"And {typo} so.\n")
+    verdict = words.verdict_on(typo)
+    assert verdict is not None
+    assert verdict.fix == fix
+    if fix is not None:
+        assert verdict.suggestions[0].word == fix
 
 
 def test_suggestions_follow_the_limit_and_are_only_made_for_reported_words() -> None:
