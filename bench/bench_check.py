@@ -320,7 +320,7 @@ def report_lines(trees: Sequence[Tree], outcomes: Dict[str, Dict[str, Outcome]],
     typos = [t for o in outcomes[next(iter(outcomes))].values() for t in o.typos]
     lines_total = sum(o.lines for o in outcomes[next(iter(outcomes))].values())
     lines = [
-        "## Checking real trees (issue 28)",
+        "## Issue 28: kelvaro check on real trees",
         "",
         "bench/bench_check.py, whose docstring says how (`make bench-check` runs it alone). Trees: "
         + "; ".join(f"{t.name} ({t.kind}, `{t.requirement}`, {outcomes[next(iter(outcomes))][t.name].lines:,} lines)"
@@ -330,16 +330,15 @@ def report_lines(trees: Sequence[Tree], outcomes: Dict[str, Dict[str, Outcome]],
         f"{check_trees.TYPO_EVERY} lines, in comments, docstrings and prose. Times: best of {runs}, process "
         "start included, the sum over the trees.",
         "",
-        f"All {len(trees)} trees together ({lines_total:,} lines):" if len(trees) > 1 else "The tree:",
-        "",
     ]
+    lines += _targets(overall)
+    lines += [f"### All {len(trees)} trees together ({lines_total:,} lines)" if len(trees) > 1 else "### The tree", ""]
     lines += table(["checker"] + HEADER, [[name] + _row(f) for name, f in overall.items()])
     per_tree = []
     for tree in trees:
         for name, by_tree in outcomes.items():
             per_tree.append([tree.name, name] + _row(figures([by_tree[tree.name]])))
-    lines += ["Each tree:", ""] + table(["tree", "checker"] + HEADER, per_tree)
-    lines += _targets(overall)
+    lines += ["### Each tree", ""] + table(["tree", "checker"] + HEADER, per_tree)
     return lines
 
 
@@ -360,7 +359,7 @@ def _targets(overall: Dict[str, Figures]) -> List[str]:
     targets.add("time < codespell's",
                 f"{time_text(k.seconds)} against {time_text(codespell.seconds)}" if codespell else "codespell not run",
                 k.seconds < codespell.seconds if codespell else None)
-    return ["Targets of issue 28, for `kelvaro check` by default:", ""] + targets.lines()
+    return ["### Targets", "", "For `kelvaro check` with its default options, over all the trees:", ""] + targets.lines()
 
 
 def noise_lines(outcomes: Dict[str, Dict[str, Outcome]], count: int) -> List[str]:

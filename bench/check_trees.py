@@ -10,7 +10,7 @@ into a cache folder that is never written again: typos go into a copy.
 Typos, from a fixed seed, one per TYPO_EVERY lines of a tree, at most one on
 a line: half keyboard slips of an English word (a letter dropped, doubled,
 two neighbours swapped, or one replaced by a neighbouring key on a QWERTY
-keyboard), half misspellings from Norvig's test set 2 whose right word
+keyboard; the English word written in lower case), half misspellings from Norvig's test set 2 whose right word
 occurs in the tree. They go only where a person writes prose: in the
 comments and docstrings of Python (found with the tokenize module), and in
 the text of documentation outside code blocks, directives, inline code and
@@ -330,7 +330,9 @@ def inject(files: Dict[str, str], is_word: Callable[[str], bool], pairs: Sequenc
         tries += 1
         place = rng.choice(places)
         path, row, _, word = place
-        if (path, row) in used_lines or word.casefold() in used_rights or not is_word(word.casefold()):
+        # A slip of a lower-case English word: a name's slips would measure
+        # which names a dictionary holds.
+        if (path, row) in used_lines or word.casefold() in used_rights or not word.islower() or not is_word(word):
             continue
         typo = keyboard_slip(word, rng)
         if fits(typo):
