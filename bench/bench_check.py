@@ -128,6 +128,7 @@ class Kelvaro(Checker):
     name = "kelvaro check"
 
     def __init__(self, python: str) -> None:
+        python = os.path.abspath(python)  # not resolved: a virtual environment's python is a link
         script = os.path.join(os.path.dirname(python), "kelvaro")
         self.base = [script] if os.path.exists(script) else [python, "-m", "kelvaro"]
         self.python = python
@@ -315,7 +316,8 @@ HEADER = ["typos found", "common misspellings", "keyboard slips", "first suggest
           "reports on the clean tree per 1,000 lines", "time for the tree"]
 
 
-def report_lines(trees: Sequence[Tree], outcomes: Dict[str, Dict[str, Outcome]], runs: int) -> List[str]:
+def report_lines(trees: Sequence[Tree], outcomes: Dict[str, Dict[str, Outcome]], runs: int,
+                 kelvaro_python: str = sys.executable) -> List[str]:
     overall = {name: figures(list(by_tree.values())) for name, by_tree in outcomes.items()}
     typos = [t for o in outcomes[next(iter(outcomes))].values() for t in o.typos]
     lines_total = sum(o.lines for o in outcomes[next(iter(outcomes))].values())
@@ -328,7 +330,7 @@ def report_lines(trees: Sequence[Tree], outcomes: Dict[str, Dict[str, Outcome]],
         + f". {len(typos)} typos put in ({sum(t.kind == 'misspelling' for t in typos)} common misspellings from "
         f"Norvig's set 2, {sum(t.kind == 'slip' for t in typos)} keyboard slips), about one per "
         f"{check_trees.TYPO_EVERY} lines, in comments, docstrings and prose. Times: best of {runs}, process "
-        "start included, the sum over the trees.",
+        "start included, the sum over the trees. " + _versions(kelvaro_python),
         "",
     ]
     lines += _targets(overall)
@@ -340,6 +342,20 @@ def report_lines(trees: Sequence[Tree], outcomes: Dict[str, Dict[str, Outcome]],
             per_tree.append([tree.name, name] + _row(figures([by_tree[tree.name]])))
     lines += ["### Each tree", ""] + table(["tree", "checker"] + HEADER, per_tree)
     return lines
+
+
+def _versions(kelvaro_python: str) -> str:
+    import importlib.metadata
+
+    # The kelvaro of another interpreter is named by its path.
+    same = os.path.abspath(kelvaro_python) == os.path.abspath(sys.executable)
+    found = [] if same else [f"kelvaro of {kelvaro_python}"]
+    for name in (("kelvaro",) if not found else ()) + PEERS_PINNED:
+        try:
+            found.append(f"{name} {importlib.metadata.version(name)}")
+        except importlib.metadata.PackageNotFoundError:
+            pass
+    return "Versions: " + ", ".join(found) + "."
 
 
 def _targets(overall: Dict[str, Figures]) -> List[str]:
@@ -446,7 +462,7 @@ def main() -> None:
     started = time.perf_counter()
     checkers = checkers_for(args.kelvaro_python, args.aspell, log)
     outcomes = measure(trees, checkers, workdir, args.runs, log)
-    lines = report_lines(trees, outcomes, args.runs)
+    lines = report_lines(trees, outcomes, args.runs, args.kelvaro_python)
     if args.show_noise:
         lines += noise_lines(outcomes, args.show_noise)
     if args.show_missed:
