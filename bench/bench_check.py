@@ -7,8 +7,9 @@ clean tree and on the tree with typos, both copied into a temporary folder
 outside any repository (so that no .gitignore above them hides them):
 
   kelvaro check -r --json TREE    the kelvaro of --kelvaro-python (default:
-                                  this interpreter), its default options,
-                                  its English index cached beforehand
+                                  this interpreter), its default options
+                                  (or those of --kelvaro-option), its
+                                  English index cached beforehand
   typos --format json TREE        PyPI's typos, a Rust program
   codespell TREE                  PyPI's codespell, its default dictionary
   aspell -a per file              with --aspell only: slow, and as loud as
@@ -127,17 +128,18 @@ class Checker:
 class Kelvaro(Checker):
     name = "kelvaro check"
 
-    def __init__(self, python: str) -> None:
+    def __init__(self, python: str, options: Sequence[str] = ()) -> None:
         python = os.path.abspath(python)  # not resolved: a virtual environment's python is a link
         script = os.path.join(os.path.dirname(python), "kelvaro")
         self.base = [script] if os.path.exists(script) else [python, "-m", "kelvaro"]
         self.python = python
+        self.options = list(options)
 
     def warm(self) -> None:
         subprocess.run([self.python, "-c", "import kelvaro; kelvaro.default_index().suggest('speling')"], check=True)
 
     def command(self, tree: str) -> List[str]:
-        return self.base + ["check", "-r", "--json", tree]
+        return self.base + ["check", "-r", "--json", *self.options, tree]
 
     def parse(self, output: str, files: Dict[str, str]) -> List[Report]:
         reports = []
@@ -408,8 +410,9 @@ def missed_lines(outcomes: Dict[str, Dict[str, Outcome]]) -> List[str]:
     return lines
 
 
-def checkers_for(kelvaro_python: str, aspell: bool, log_: Callable[[str], None]) -> List[Checker]:
-    kelvaro = Kelvaro(kelvaro_python)
+def checkers_for(kelvaro_python: str, aspell: bool, log_: Callable[[str], None],
+                 kelvaro_options: Sequence[str] = ()) -> List[Checker]:
+    kelvaro = Kelvaro(kelvaro_python, kelvaro_options)
     log_("warming kelvaro's English index")
     kelvaro.warm()
     found: List[Checker] = [kelvaro]
@@ -445,6 +448,8 @@ def main() -> None:
     parser.add_argument("--workdir", default=os.path.join(HERE, "..", "build", "bench", "data", "check"),
                         help="where the downloaded trees are kept")
     parser.add_argument("--kelvaro-python", default=sys.executable, help="the Python whose kelvaro is measured")
+    parser.add_argument("--kelvaro-option", action="append", default=[], metavar="OPTION",
+                        help="an option for kelvaro check, such as --kelvaro-option=--strict (repeatable)")
     parser.add_argument("--tree", action="append", choices=[t.name for t in TREES], help="only this tree (repeatable)")
     parser.add_argument("--runs", type=int, default=3, help="timed runs on each clean tree (default 3)")
     parser.add_argument("--aspell", action="store_true", help="run aspell -a per file too (slow)")
@@ -460,9 +465,11 @@ def main() -> None:
     _cache_for(workdir)
     trees = [t for t in TREES if not args.tree or t.name in args.tree]
     started = time.perf_counter()
-    checkers = checkers_for(args.kelvaro_python, args.aspell, log)
+    checkers = checkers_for(args.kelvaro_python, args.aspell, log, args.kelvaro_option)
     outcomes = measure(trees, checkers, workdir, args.runs, log)
     lines = report_lines(trees, outcomes, args.runs, args.kelvaro_python)
+    if args.kelvaro_option:
+        lines[2:2] = [f"kelvaro check was run with {' '.join(args.kelvaro_option)}, not its default options.", ""]
     if args.show_noise:
         lines += noise_lines(outcomes, args.show_noise)
     if args.show_missed:
