@@ -203,7 +203,9 @@ def document_sites(text: str, markdown: bool) -> Iterator[Tuple[int, int, str]]:
                 if not stripped or indent > literal_indent:
                     continue
                 literal_indent = None
-            if stripped.endswith("::"):
+            # A literal block, or a directive (code-block, note, ...): what
+            # is indented below it is left alone, prose or not.
+            if stripped.endswith("::") or (stripped.startswith("..") and "::" in stripped):
                 literal_indent = indent
             if stripped.startswith(("..", "|", "+", "=", "-", ":")):
                 continue
