@@ -185,7 +185,10 @@ fuzz: fuzz-build
 # was at BENCH_BEFORE too, installed in an environment of its own;
 # `make bench-memory` runs those rows alone and prints them. Issue 19's rows
 # (bench/bench_spelling.py) do the same with BENCH_BEFORE_19, and
-# `make bench-spelling` runs them alone, in a few minutes.
+# `make bench-spelling` runs them alone, in a few minutes. Issue 28's rows
+# (bench/bench_check.py: kelvaro check on real trees beside typos and
+# codespell) run alone with `make bench-check`, in a few minutes;
+# BENCH_CHECK_ARGS passes it options, such as --tree click --show-missed.
 BENCH_VENV ?= .venv-bench
 BENCH_PYPY_VENV ?= .venv-bench-pypy
 BENCH_BUILD ?= $(BUILD_ROOT)/bench
@@ -193,7 +196,7 @@ BENCH_WORD_LISTS := /usr/share/dict/american-english-huge /usr/share/dict/americ
 BENCH_ARGS ?=
 
 .PHONY: bench bench-word-lists bench-pypy bench-text-tools bench-before bench-before-19 bench-memory \
-  bench-walk-timer bench-spelling
+  bench-walk-timer bench-spelling bench-check
 
 $(BENCH_VENV)/.ready: bench/requirements.txt
 	$(PYTHON) -m venv $(BENCH_VENV)
@@ -295,6 +298,14 @@ bench-spelling: bench-text-tools $(BENCH_VENV)/.ready bench-before-19 bench-walk
 	$(BENCH_VENV)/bin/$(PIP_INSTALL)
 	$(BENCH_VENV)/bin/python bench/bench_spelling.py --walk-timer-dir $(BENCH_BUILD) \
 	  $(BENCH_BEFORE_19_ARGS) --workdir $(BENCH_BUILD)/data/spelling $(BENCH_ARGS)
+
+# Issue 28's rows alone, printed: the trees are downloaded into
+# $(BENCH_BUILD)/data/check the first time.
+BENCH_CHECK_ARGS ?=
+
+bench-check: $(BENCH_VENV)/.ready
+	$(BENCH_VENV)/bin/$(PIP_INSTALL)
+	$(BENCH_VENV)/bin/python bench/bench_check.py --workdir $(BENCH_BUILD)/data/check $(BENCH_CHECK_ARGS)
 
 # Issue 18's rows alone, printed: BENCH_ARGS=--quick for smaller indexes.
 bench-memory: bench-word-lists $(BENCH_VENV)/.ready bench-before

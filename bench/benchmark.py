@@ -34,6 +34,8 @@ of the work that asked for it:
     a small file against aspell and hunspell, default_index() and a first
     suggestion against symspellpy's load, and 8 processes holding it
     (bench/section_start.py, whose docstring says how).
+  - kelvaro check on real trees with typos put in, against typos and
+    codespell (bench/bench_check.py, whose docstring says how).
 
 Dictionaries: Debian's wamerican-huge, and 300,000 generated words over
 3,000 CJK ideographs. Queries: dictionary words with 0 to 2 random
@@ -72,6 +74,7 @@ from section_completion import issue_14  # noqa: E402
 from section_threads import batch_rows, issue_17  # noqa: E402
 import bench_memory  # noqa: E402
 import bench_spelling  # noqa: E402
+import bench_check  # noqa: E402
 import bench_text  # noqa: E402
 import section_start  # noqa: E402
 
@@ -188,6 +191,8 @@ def main():
     mapped = bench_memory.section(args.quick, os.path.join(workdir, "memory"), log, args.before_python)
     log("starting up with the English index")
     start = section_start.issue_27(args.quick, os.path.join(workdir, "start"), log)
+    log("checking real trees")
+    trees = bench_check.section(args.quick, os.path.join(workdir, "check"), log)
     elapsed = time.perf_counter() - started
 
     header = [
@@ -214,7 +219,7 @@ def main():
     ]
     sections = (issue_10(datasets, lookup_rows, pypy_times, pypy_name, walk_rows, construction, rss_trie)
                 + issue_12(datasets, search_rows, build_times, rss_index, million) + spelling + completion
-                + issue_17(datasets, batches, search_rows, marisa_in, completion_median) + text + mapped + start)
+                + issue_17(datasets, batches, search_rows, marisa_in, completion_median) + text + mapped + start + trees)
     with open(args.output, "w", encoding="utf-8") as f:
         f.write("\n".join(header + sections))
     log(f"wrote {args.output} in {elapsed / 60:.1f} minutes")
