@@ -423,11 +423,11 @@ def build(args: argparse.Namespace, out_dir: str) -> tuple[str, list[str]]:
     if args.report:
         def line(k: str) -> str:
             w = corrections.get(k)
-            neighbour = f", {w} {seen[w] / seen[k]:.1f} times as often" if w else ""
-            return (f"  {commonest_spelling(prose_spellings[k], spellings[k], k)}: {occurrences[k]} times, {spread(k)} files "
-                    f"of {sources_of(k)} sources, {lexer_modules[k]} lexers{neighbour}")
+            neighbour = f", {w} {seen[w] / max(1, seen[k]):.1f} times as often" if w else ""
+            return (f"  {commonest_spelling(prose_spellings[k], spellings[k], k)}: {occurrences[k]} times, "
+                    f"{spread(k)} files of {sources_of(k)} sources, {lexer_modules[k]} lexers{neighbour}")
         # The typo rule's edge: by the ratio to the likeliest correction.
-        edge = sorted(corrections, key=lambda k: (seen[corrections[k]] / seen[k], k))
+        edge = sorted(corrections, key=lambda k: (seen[corrections[k]] / max(1, seen[k]), k))
         report += ["kept, nearest the typo rule:"] + [line(k) for k in edge if k in kept][-args.report:]
         report += ["dropped as likely typos, nearest the rule:"] + [line(k) for k in edge
                                                                      if k in near and k not in kept][:args.report]
