@@ -18,7 +18,7 @@ import sys
 from typing import TYPE_CHECKING, Any, Dict, FrozenSet, List, Optional, Pattern, Sequence, Tuple
 
 if TYPE_CHECKING:
-    from pathspec import PathSpec
+    from pathspec import GitIgnoreSpec
 
 CONFIG_NAME = ".kelvaro.toml"
 PYPROJECT_NAME = "pyproject.toml"
@@ -48,7 +48,7 @@ class Config:
         self.patterns = tuple(patterns)
         self.index = index
         self._exclude_lines = tuple(exclude)
-        self._exclude: Optional["PathSpec"] = None
+        self._exclude: Optional["GitIgnoreSpec"] = None
 
     def excluded(self, path: str, directory: bool) -> bool:
         """Whether `path` (absolute) is among the file's `exclude` globs."""
@@ -63,7 +63,7 @@ class Config:
         return bool(self._exclude.match_file(relative + "/" if directory else relative))
 
 
-def gitignore_spec(lines: Sequence[str]) -> "PathSpec":
+def gitignore_spec(lines: Sequence[str]) -> "GitIgnoreSpec":
     import pathspec
 
     return pathspec.GitIgnoreSpec.from_lines(lines)

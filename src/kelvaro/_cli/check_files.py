@@ -18,7 +18,7 @@ from .check_config import Config, Configs, gitignore_spec
 from .frame import _STDIN
 
 if TYPE_CHECKING:
-    from pathspec import PathSpec
+    from pathspec import GitIgnoreSpec
 
 LOCK_FILES = frozenset(
     {"package-lock.json", "yarn.lock", "Cargo.lock", "poetry.lock", "Pipfile.lock", "pnpm-lock.yaml", "composer.lock", "go.sum"}
@@ -42,7 +42,7 @@ class Target(NamedTuple):
 
 
 # A .gitignore's rules and the folder they are relative to.
-_Rules = Tuple[str, "PathSpec"]
+_Rules = Tuple[str, "GitIgnoreSpec"]
 
 
 def targets(arguments: List[str], recursive: bool, configs: Configs) -> Iterator[Target]:

@@ -11,7 +11,7 @@ from __future__ import annotations
 
 import os
 import stat
-from typing import IO, List, Optional
+from typing import IO, List, Optional, Tuple
 
 from .. import _text
 
@@ -20,7 +20,7 @@ class FileChanged(Exception):
     """The file changed while it was being corrected: it is left as it is."""
 
 
-def identity(status: os.stat_result) -> tuple:
+def identity(status: os.stat_result) -> Tuple[int, int, int]:
     """What tells whether a file changed between two looks at it."""
     return (status.st_ino, status.st_size, status.st_mtime_ns)
 
