@@ -32,7 +32,7 @@ MINIFIED_SUFFIXES = (".min.js", ".min.css", ".lock")
 # hundred.
 MINIFIED_PROBE = 8192
 MINIFIED_LINE = 1000
-MINIFIED_BLANKS = 20
+MINIFIED_BLANKS = 10
 
 
 class Target(NamedTuple):
