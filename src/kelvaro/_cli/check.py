@@ -448,7 +448,9 @@ class _Run:
         except OSError as error:
             if isinstance(error, _OutputError):
                 raise
-            _note(_os_error_text(error))
+            # A failure while writing names the file, not the temporary one.
+            writing = self._args.write and error.filename != file.target.path
+            _note(f"{file.name}: {error.strerror or error}, left as it is" if writing else _os_error_text(error))
             self._status = 1
 
     def _rewrite_from(self, file: _File, fixes: Optional[List[_text.Correction]], handle: IO[bytes], read: Optional[os.stat_result]) -> None:
