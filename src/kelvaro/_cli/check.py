@@ -17,7 +17,7 @@ import functools
 import os
 import re
 import sys
-from typing import IO, TYPE_CHECKING, Any, Deque, Dict, Iterator, List, NamedTuple, Optional, Set, Tuple, Union
+from typing import IO, TYPE_CHECKING, Any, Deque, Dict, Iterator, List, Optional, Set, Tuple, Union
 
 from .. import _progress, _text, _vocabulary
 from .._default import default_index
@@ -192,14 +192,19 @@ def _note(message: str) -> None:
 _DIRECTIVE = re.compile(r"kelvaro:\s*ignore(-next-line)?")
 
 
-class _Chunk(NamedTuple):
-    """A piece of a file to check, and where it lies in the file."""
+class _Chunk:
+    """A piece of a file to check, and where it lies in the file. (A plain
+    class: a NamedTuple's creation alone costs a small file's check a
+    fifth of a millisecond.)"""
 
-    text: str
-    line: int  # the number of its first line
-    column: int  # where in its line it starts, when a long line was cut
-    base: int  # the offset of its first character in the file's text
-    ignore_first: bool  # its first line is silenced by the chunk before
+    __slots__ = ("text", "line", "column", "base", "ignore_first")
+
+    def __init__(self, text: str, line: int, column: int, base: int, ignore_first: bool) -> None:
+        self.text = text
+        self.line = line  # the number of its first line
+        self.column = column  # where in its line it starts, when a long line was cut
+        self.base = base  # the offset of its first character in the file's text
+        self.ignore_first = ignore_first  # its first line is silenced by the chunk before
 
 
 # One word found in pass 1: (line, column, start, end, word, suspect,
@@ -325,7 +330,7 @@ class _Run:
                 self._take(file, self._scan(index, file, piece))
             else:
                 self._pending.append((file, workers.submit(self._scan, index, file, piece)))
-                if len(self._pending) > _CHUNKS_AHEAD:
+                if len(self._pending) > _chunks_ahead():
                     self._take_oldest()
             self._progress.advance(len(chunk))
             newlines = text.count("\n")
@@ -590,8 +595,12 @@ def _cores() -> int:
     return os.cpu_count() or 1
 
 
-# Chunks checked ahead of the one whose findings are being written.
-_CHUNKS_AHEAD = 2 * _cores()
+@functools.lru_cache(maxsize=None)
+def _chunks_ahead() -> int:
+    """Chunks checked ahead of the one whose findings are being taken:
+    asked only once a pool checks them, since asking the system for the
+    cores can take milliseconds, as long as a small file's check."""
+    return 2 * _cores()
 
 
 @functools.lru_cache(maxsize=None)

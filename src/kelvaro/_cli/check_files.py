@@ -12,7 +12,7 @@ looks_minified). A file named on the command line is always checked.
 from __future__ import annotations
 
 import os
-from typing import TYPE_CHECKING, Iterator, List, NamedTuple, Optional, Tuple
+from typing import TYPE_CHECKING, Iterator, List, Optional, Tuple
 
 from .check_config import Config, Configs, gitignore_spec
 from .frame import _STDIN
@@ -35,10 +35,13 @@ MINIFIED_LINE = 1000
 MINIFIED_BLANKS = 10
 
 
-class Target(NamedTuple):
-    path: str
-    named: bool  # named on the command line: checked whatever it is
-    config: Config
+class Target:
+    __slots__ = ("path", "named", "config")
+
+    def __init__(self, path: str, named: bool, config: Config) -> None:
+        self.path = path
+        self.named = named  # named on the command line: checked whatever it is
+        self.config = config
 
 
 # A .gitignore's rules and the folder they are relative to.

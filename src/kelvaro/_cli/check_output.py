@@ -3,21 +3,24 @@
 
 from __future__ import annotations
 
-from typing import List, NamedTuple
+from typing import List
 
 from .frame import _write
 
 FORMATS = ("text", "json", "github")
 
 
-class Finding(NamedTuple):
-    path: str  # as shown
-    line: int
-    column: int  # in characters, from 1
-    word: str
-    suggestions: List[str]
-    suspect: bool
-    confidence: float
+class Finding:
+    __slots__ = ("path", "line", "column", "word", "suggestions", "suspect", "confidence")
+
+    def __init__(self, path: str, line: int, column: int, word: str, suggestions: List[str], suspect: bool, confidence: float) -> None:
+        self.path = path  # as shown
+        self.line = line
+        self.column = column  # in characters, from 1
+        self.word = word
+        self.suggestions = suggestions
+        self.suspect = suspect
+        self.confidence = confidence
 
 
 def write(format: str, finding: Finding) -> None:
