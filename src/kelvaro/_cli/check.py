@@ -223,6 +223,7 @@ class _File:
         self.read: Optional[os.stat_result] = None  # how it looked when pass 1 read it
         self.kept: Optional[List[bytes]] = None  # standard input's chunks, for --diff
         self.unreadable = False
+        self.skipped = False  # not text: what it held before is reported, not corrected
 
 
 class _Run:
@@ -276,6 +277,7 @@ class _Run:
                 self._read(file, one)
             except _Skipped as skipped:
                 self._pending.append((file, f"{file.name}: {skipped}, skipped"))
+                file.skipped = True
             except OSError as error:
                 if isinstance(error, _OutputError):
                     raise
@@ -406,20 +408,22 @@ class _Run:
         args = self._args
         for file in self._files:
             words = self._words_of(file.index_key) if file.occurrences else None
+            # A file skipped part way (not UTF-8 further on) is not corrected.
+            fixing = (args.diff or args.write) and not file.skipped
             fixes: List[_text.Correction] = []
             for line, column, start, end, word, suspect, suggestions in file.occurrences:
                 assert words is not None
                 verdict = words.verdict(_text.Misspelling(start, end, word, suggestions, suspect))
                 if verdict is None:
                     continue
-                if verdict.fix is not None and (args.diff or args.write):
+                self._status = 1
+                if verdict.fix is not None and fixing:
                     fixes.append((start, end, _text._with_case_of(word, verdict.fix)))
                     if args.write:
                         continue  # fixed, not shown
-                if args.write or not args.diff:
+                if not args.diff:
                     self._report(file, line, column, word, [match.word for match in verdict.suggestions], suspect, verdict.confidence)
-                self._status = 1
-            if fixes and (args.diff or args.write):
+            if fixes:
                 self._rewrite(file, fixes)
 
     def _report(self, file: _File, line: int, column: int, word: str, suggestions: List[str], suspect: bool, confidence: float) -> None:
