@@ -99,3 +99,33 @@ def test_the_minified_rule(head, minified):
 def test_github_annotations_are_escaped(path, word, suggestions, expected):
     finding = check_output.Finding(path, 3, 5, word, suggestions, False, 1.0)
     assert check_output.github_annotation(finding, f"{word} -> {', '.join(suggestions) or '(no suggestions)'}") == expected
+
+
+@pytest.mark.parametrize(
+    "files, args, loaded",
+    [
+        ({"t.txt": "teh fox\n"}, ["t.txt"], set()),
+        ({"t.txt": "teh fox\n", "u.txt": "fox\n"}, ["t.txt", "u.txt"], {"concurrent.futures"}),
+        ({"t.txt": "teh fox\n", ".kelvaro.toml": "words = ['teh']\n"}, ["t.txt"], {"toml"}),
+        ({"t.txt": "teh fox\n", ".kelvaro.toml": "exclude = ['x/']\n"}, ["-r", "."], {"toml", "pathspec", "concurrent.futures"}),
+        ({"t.txt": "teh fox\n", ".gitignore": "x/\n"}, ["-r", "."], {"pathspec", "concurrent.futures"}),
+    ],
+)
+def test_what_the_command_imports(tmp_path, files, args, loaded):
+    """A small file's check costs little more than the interpreter's start:
+    a thread pool, a TOML reader and pathspec only when they are needed."""
+    import subprocess
+    import sys
+
+    for name, content in files.items():
+        (tmp_path / name).write_text(content)
+    Index.from_words(["the", "fox"]).save(tmp_path / "words.kvx")
+    script = (
+        "import sys\n"
+        "from kelvaro import _cli\n"
+        f"_cli.main(['check', '--strict', '-i', 'words.kvx', *{args!r}])\n"
+        "names = {'concurrent.futures': 'concurrent.futures', 'tomllib': 'toml', 'tomli': 'toml', 'pathspec': 'pathspec'}\n"
+        "print(sorted({shown for name, shown in names.items() if name in sys.modules}))\n"
+    )
+    result = subprocess.run([sys.executable, "-c", script], cwd=tmp_path, capture_output=True, text=True, timeout=120)
+    assert result.stdout.splitlines()[-1] == repr(sorted(loaded))
