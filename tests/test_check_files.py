@@ -24,7 +24,9 @@ def reported(root, monkeypatch, capsys, *args):
     Index.from_words({"the": 5, "fox": 4, "jumps": 3, "over": 2, "dog": 1}, weighted=True).save(root / "words.kvx")
     monkeypatch.chdir(root)
     _cli.main(["check", "--strict", "-k", "0", "-i", "words.kvx", *args])
-    return sorted(set(line.split(":")[0] for line in capsys.readouterr().out.splitlines()))
+    captured = capsys.readouterr()
+    assert captured.err == ""
+    return sorted(set(line.split(":")[0] for line in captured.out.splitlines()))
 
 
 def test_what_r_skips(tmp_path, monkeypatch, capsys):
@@ -53,6 +55,8 @@ def test_what_r_skips(tmp_path, monkeypatch, capsys):
     (tmp_path / "sub" / ".gitignore").write_text("secret.txt\n!keep.log\n")
     (tmp_path / ".git" / "info").mkdir(parents=True)
     (tmp_path / ".git" / "info" / "exclude").write_text("/private.txt\n")
+    (tmp_path / "web" / "image.png").write_bytes(b"\x89PNG\0\0")  # binary: skipped without a word
+    (tmp_path / "linked").symlink_to(tmp_path / "sub")  # a link to a folder is not followed
     assert reported(tmp_path, monkeypatch, capsys, "-r", ".") == ["./kept.txt", "./sub/keep.log", "./sub/kept.py", "./web/prose.md"]
     # Checked from below the repository's root, the .gitignore above still holds.
     assert reported(tmp_path / "sub", monkeypatch, capsys, "-r", ".") == ["./keep.log", "./kept.py"]

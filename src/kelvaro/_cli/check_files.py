@@ -84,12 +84,13 @@ def _walk(shown: str, absolute: str, rules: List[_Rules], configs: Configs) -> I
     config = configs.for_folder(absolute)
     try:
         with os.scandir(absolute) as entries:
-            listed = sorted((entry.name, entry.is_dir(follow_symlinks=False)) for entry in entries)
+            listed = sorted((entry.name, _is_dir(entry), entry.is_symlink()) for entry in entries)
     except OSError:
         return
     folders = []
-    for name, directory in listed:
-        if name.startswith(".") or (not directory and skipped_name(name)):
+    for name, directory, link in listed:
+        # A link to a folder is not followed, as os.walk does not: no loops.
+        if name.startswith(".") or (directory and link) or (not directory and skipped_name(name)):
             continue
         path = os.path.join(absolute, name)
         if _ignored(rules, path, directory) or config.excluded(path, directory):
@@ -100,6 +101,13 @@ def _walk(shown: str, absolute: str, rules: List[_Rules], configs: Configs) -> I
             yield Target(os.path.join(shown, name), False, config)
     for name in folders:
         yield from _walk(os.path.join(shown, name), os.path.join(absolute, name), rules, configs)
+
+
+def _is_dir(entry: "os.DirEntry[str]") -> bool:
+    try:
+        return entry.is_dir()
+    except OSError:
+        return False
 
 
 def _rules_above(folder: str, config: Config) -> List[_Rules]:
