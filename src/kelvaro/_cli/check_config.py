@@ -55,7 +55,7 @@ class Config:
         if not self._exclude_lines or self.folder is None:
             return False
         if self._exclude is None:
-            self._exclude = gitignore_spec(self._exclude_lines)
+            self._exclude = gitignore_matcher(self._exclude_lines)
         relative = os.path.relpath(path, self.folder)
         if relative.startswith(os.pardir):
             return False
@@ -63,7 +63,7 @@ class Config:
         return bool(self._exclude.match_file(relative + "/" if directory else relative))
 
 
-def gitignore_spec(lines: Sequence[str]) -> "GitIgnoreSpec":
+def gitignore_matcher(lines: Sequence[str]) -> "GitIgnoreSpec":
     import pathspec
 
     return pathspec.GitIgnoreSpec.from_lines(lines)

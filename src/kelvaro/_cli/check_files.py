@@ -14,7 +14,7 @@ from __future__ import annotations
 import os
 from typing import TYPE_CHECKING, Iterator, List, Optional, Tuple
 
-from .check_config import Config, Configs, gitignore_spec
+from .check_config import Config, Configs, gitignore_matcher
 from .frame import _STDIN
 
 if TYPE_CHECKING:
@@ -152,15 +152,15 @@ def _read_rules(folder: str, name: str) -> Optional[_Rules]:
             lines = file.read().decode("utf-8", "replace").splitlines()
     except OSError:
         return None
-    return folder, gitignore_spec(lines)
+    return folder, gitignore_matcher(lines)
 
 
 def _ignored(rules: List[_Rules], path: str, directory: bool) -> bool:
     """Whether version control ignores `path`: the deepest .gitignore with
     a rule for it decides, a rule with ! taking it back."""
-    for folder, spec in reversed(rules):
+    for folder, matcher in reversed(rules):
         relative = os.path.relpath(path, folder).replace(os.sep, "/")
-        decided = spec.check_file(relative + "/" if directory else relative).include
+        decided = matcher.check_file(relative + "/" if directory else relative).include
         if decided is not None:
             return bool(decided)
     return False
