@@ -322,8 +322,8 @@ class TestCheck:
         status, out, _ = self.check(tree, "-r", "sub", "--json")
         assert status == 1 and all(line.isascii() for line in out)
         assert [json.loads(line) for line in out] == [
-            {"path": os.path.join("sub", "caf\u00e9.txt"), "line": 1, "column": 5, "word": "caf\u00e9", "suggestions": [], "suspect": False},
-            {"path": os.path.join("sub", "caf\u00e9.txt"), "line": 1, "column": 10, "word": "\u00e9t\u00e9", "suggestions": [], "suspect": False},
+            {"path": os.path.join("sub", "caf\u00e9.txt"), "line": 1, "column": 5, "word": "caf\u00e9", "suggestions": [], "suspect": False, "confidence": 1.0},
+            {"path": os.path.join("sub", "caf\u00e9.txt"), "line": 1, "column": 10, "word": "\u00e9t\u00e9", "suggestions": [], "suspect": False, "confidence": 1.0},
         ]
         assert self.check(tree, stdin="the fox\nteh\n")[:2] == (1, ["<stdin>:2:1: teh -> the"])
 

@@ -5,7 +5,8 @@
     kelvaro suggest [-i INDEX] WORD... [-d DIST] [-k LIMIT] [--json]
     kelvaro complete [-i INDEX] PREFIX... [-d DIST] [-k LIMIT] [--json]
     kelvaro info [INDEX] [--json]
-    kelvaro check [FILE...|-] [-i INDEX] [--ignore WORDS] [-r] [--json | --diff]
+    kelvaro check [FILE...|-] [-i INDEX] [--ignore WORDS] [-r] [--strict]
+                  [--format {text,json,github} | --json] [--diff | --write]
 
 Every failure is one line on standard error and a non-zero exit status: 2
 for a mistake in the command line, 1 for anything else, 130 for Ctrl-C.
