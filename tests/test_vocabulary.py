@@ -28,7 +28,7 @@ def project(*texts: str, limit: Optional[int] = 3) -> _vocabulary.ProjectWords:
     counts = words.new_counts()
     for text in texts:
         for found in _text.check(index, text, 2, limit, None, code=True, suggest_unknown=False, counts=counts):
-            words.add(found, text)
+            words.add(_vocabulary.occurrence_of(found, text))
     words.add_counts(counts)
     return words
 

@@ -128,6 +128,13 @@ class Occurrence(NamedTuple):
 _AROUND = 80
 
 
+def occurrence_of(found: Misspelling, text: str) -> Occurrence:
+    """A finding of the check in `text`, with the few lines around it, which
+    is all the vocabulary keeps of the text. Any thread may make them."""
+    left = max(0, found.start - _AROUND)
+    return Occurrence(found, text[left : found.end + _AROUND], found.start - left)
+
+
 def _written_as_name(occurrence: Occurrence) -> bool:
     found = occurrence.found
     return looks_like_a_name(occurrence.around, occurrence.at, occurrence.at + len(found.word))
@@ -137,8 +144,8 @@ class ProjectWords:
     """The unknown words of the files checked, counted as they stream, and
     the verdict on each once all are in.
 
-    add() and add_counts() are called from one thread; verdict() after the
-    last file."""
+    add() and add_counts() are called from one thread; weigh() and verdict()
+    after the last file."""
 
     def __init__(self, index: Index, max_dist: int, limit: Optional[int]) -> None:
         self._index = index
@@ -175,19 +182,16 @@ class ProjectWords:
         self._counts.append(counts)
         self._tokens += sum(counts)
 
-    def add(self, found: Misspelling, text: str) -> Occurrence:
-        """A finding of the check in `text`, counted if it is a word the
-        index lacks; what verdict() takes once every file is in. Only the
-        few lines around it are kept."""
-        left = max(0, found.start - _AROUND)
-        occurrence = Occurrence(found, text[left : found.end + _AROUND], found.start - left)
+    def add(self, occurrence: Occurrence) -> None:
+        """A finding of the check (occurrence_of), counted if it is a word
+        the index lacks."""
+        found = occurrence.found
         if not found.suspect:
             key = self._fold(found.word)
             self._unknown[key] += 1
             seen = self._seen[key]
             if len(seen) < ALWAYS_MEANT:
                 seen.append(occurrence)
-        return occurrence
 
     # -- between the passes --------------------------------------------------
 
