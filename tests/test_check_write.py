@@ -11,6 +11,7 @@ import tempfile
 import pytest
 
 from kelvaro import Index, _cli, _vocabulary
+from kelvaro._match import Match
 
 PROSE_WORDS = {
     "the": 900, "quick": 50, "brown": 40, "fox": 30, "jumps": 20, "over": 60, "lazy": 10, "dog": 25,
@@ -119,13 +120,23 @@ def test_write_leaves_the_file_as_diff_and_patch_make_it(prose, capsys, strict):
     assert (prose / "crlf.txt").read_bytes() == (prose / "copy" / "crlf.txt").read_bytes() != CRLF.encode()
     assert stat.S_IMODE(os.stat(prose / "crlf.txt").st_mode) == 0o640
     assert status == 1 and err[0].startswith("kelvaro: crlf.txt: ") and err[0].endswith(" words corrected")
-    # The word with no clear fix is still shown; those fixed are not.
-    assert out == ([] if strict else ["crlf.txt:4:3: wich -> which, witch, with"])
+    assert out == []  # every word found had a clear fix
     assert sorted(os.listdir(prose)) == ["copy", "crlf.txt", "prose.kvx", "prose.txt"]
     # Run again, nothing is left to fix and nothing is written.
     before = os.stat(prose / "crlf.txt")
     check(capsys, "crlf.txt", "--write", *strict)
     assert os.stat(prose / "crlf.txt").st_mtime_ns == before.st_mtime_ns
+
+
+def test_write_shows_the_words_it_could_not_fix(prose, capsys, monkeypatch):
+    (prose / "t.txt").write_text("the qiuck dgo\n")
+    unclear = _vocabulary.Verdict(0.9, [Match("quick", 50, 2), Match("quack", 50, 2)], None)
+    clear = _vocabulary.Verdict(0.9, [Match("dog", 25, 2)], "dog")
+    monkeypatch.setattr(_vocabulary.ProjectWords, "verdict", lambda self, kept: clear if kept.found.word == "dgo" else unclear)
+    status, out, err = check(capsys, "t.txt", "--write")
+    assert (status, out) == (1, ["t.txt:1:5: qiuck -> quick, quack"])
+    assert (prose / "t.txt").read_text() == "the qiuck dog\n"
+    assert err == ["kelvaro: t.txt: 1 word corrected"]
 
 
 def fail(*args, **kwargs):
@@ -194,9 +205,10 @@ def test_the_default_check_in_two_passes(tmp_path, monkeypatch, capsys):
     for number, name in enumerate(names):
         (tmp_path / name).write_text(f"teh fox\nbrwn {number}\n" * 3)
     heard, asked = [], []
-    monkeypatch.setattr(_vocabulary.ProjectWords, "add", lambda self, word: heard.append(word))
-    verdict = _vocabulary.ProjectWords.verdict
-    monkeypatch.setattr(_vocabulary.ProjectWords, "verdict", lambda self, miss: asked.append(len(heard)) or verdict(self, miss))
+    monkeypatch.setattr(_vocabulary.ProjectWords, "add", lambda self, occurrence: heard.append(occurrence.found.word))
+    # Every word reported, whatever the vocabulary would say: the order is what is tested.
+    reported = _vocabulary.Verdict(1.0, [], None)
+    monkeypatch.setattr(_vocabulary.ProjectWords, "verdict", lambda self, kept: asked.append(len(heard)) or reported)
     status, out, _ = check(capsys, *names, "--json")
     assert status == 1 and set(asked) == {18}
     import json

@@ -319,7 +319,9 @@ class TestCheck:
         assert self.check(tree, *args) == (status, out, err)
 
     def test_json_is_ascii_and_standard_input(self, tree):
-        status, out, _ = self.check(tree, "-r", "sub", "--json")
+        # Words with no likely correction are the project's: only --strict shows them.
+        assert self.check(tree, "-r", "sub", "--json")[:2] == (0, [])
+        status, out, _ = self.check(tree, "-r", "sub", "--json", "--strict")
         assert status == 1 and all(line.isascii() for line in out)
         assert [json.loads(line) for line in out] == [
             {"path": os.path.join("sub", "caf\u00e9.txt"), "line": 1, "column": 5, "word": "caf\u00e9", "suggestions": [], "suspect": False, "confidence": 1.0},
@@ -338,15 +340,22 @@ class TestCheck:
         subprocess.run(["patch", "-p1", "--quiet"], input=diff, cwd=tree, check=True, timeout=60)
         assert (tree / "crlf.txt").read_bytes() == before.replace(b"quikc", b"quick").replace(b"dgo", b"dog").replace(b"teh", b"the")
 
-    def test_chunks_cut_anywhere_find_the_same(self, tree, monkeypatch, capsys):
+    @pytest.mark.parametrize(
+        "strict, text, found",
+        [
+            (["--strict"], "the quikc fox " * 40 + "\n" + "the fox \u00e9t\u00e9 dgo\n" * 30, 40 + 60),
+            # By default a word repeated is the project's: one of each here.
+            ([], "the fox " * 300 + "teh quikc\n" + "the dog over the fox\n" * 30 + "brwon dgo\n", 4),
+        ],
+    )
+    def test_chunks_cut_anywhere_find_the_same(self, tree, monkeypatch, capsys, strict, text, found):
         from kelvaro import _cli
         from kelvaro._cli import check as check_command
 
-        text = "the quikc fox " * 40 + "\n" + "the fox \u00e9t\u00e9 dgo\n" * 30
         (tree / "long.txt").write_text(text)
-        argv = ["check", "-i", str(tree / "words.kvx"), str(tree / "long.txt")]
+        argv = ["check", "-i", str(tree / "words.kvx"), str(tree / "long.txt"), *strict]
         assert _cli.main(argv) == 1
         whole = capsys.readouterr().out
         monkeypatch.setattr(check_command, "_TEXT_CHUNK", 7)
         assert _cli.main(argv) == 1
-        assert capsys.readouterr().out == whole and whole.count("\n") == 40 + 60
+        assert capsys.readouterr().out == whole and whole.count("\n") == found

@@ -102,10 +102,9 @@ def register(commands: Any) -> None:
         "--suspects",
         metavar="RATIO",
         type=_ratio,
-        default=_text.DEFAULT_SUSPECTS,
         help="report a stored word of four letters or more as a suspect when a word one edit away is RATIO times as "
-        "likely or more (in its context, when the index counts word pairs); 0 reports none "
-        f"(default {_text.DEFAULT_SUSPECTS:g})",
+        "likely or more (in its context, when the index counts word pairs), and the tree uses that word; 0 reports "
+        f"none (default: none, and {_text.DEFAULT_SUSPECTS:g} with --strict)",
     )
     check.add_argument(
         "--strict",
@@ -208,8 +207,9 @@ class _Chunk:
 
 
 # One word found in pass 1: (line, column, start, end, word, suspect,
-# suggestions), start and end offsets in the file's text (after a BOM).
-_Occurrence = Tuple[int, int, int, int, str, bool, List[Match]]
+# suggestions, what the vocabulary keeps of it), start and end offsets in
+# the file's text (after a BOM); the last is None with --strict.
+_Occurrence = Tuple[int, int, int, int, str, bool, List[Match], Optional[_vocabulary.Occurrence]]
 
 
 class _File:
@@ -236,7 +236,10 @@ class _Run:
     def __init__(self, args: argparse.Namespace, targets: List[check_files.Target]) -> None:
         self._args = args
         self._strict: bool = args.strict
-        self._suspects = args.suspects if args.suspects > 0 else None
+        # Suspects are real words, and a tree's rare words are mostly meant:
+        # by default they are looked for only when asked.
+        suspects = args.suspects if args.suspects is not None else _text.DEFAULT_SUSPECTS if self._strict else 0
+        self._suspects = suspects if suspects > 0 else None
         self._files = [_File(target, args.index if args.index is not None else target.config.index) for target in targets]
         self._indexes: Dict[Optional[str], Index] = {}
         self._words: Dict[Optional[str], _vocabulary.ProjectWords] = {}
@@ -351,14 +354,15 @@ class _Run:
 
     def _take(self, file: _File, found: List[_Occurrence]) -> None:
         if self._strict:
-            for line, column, _, _, word, suspect, suggestions in found:
+            for line, column, _, _, word, suspect, suggestions, _ in found:
                 self._report(file, line, column, word, [match.word for match in suggestions], suspect, 1.0)
             return
         file.occurrences += found
         words = self._words_of(file.index_key)
         for occurrence in found:
-            if not occurrence[5]:
-                words.add(occurrence[4])
+            kept = occurrence[7]
+            assert kept is not None
+            words.add(kept)
 
     def _scan(self, index: Index, file: _File, chunk: _Chunk) -> List[_Occurrence]:
         """The words of one chunk to report or to weigh: on a worker thread."""
@@ -379,7 +383,10 @@ class _Run:
             line = chunk.line + silenced.line_of(miss.start)
             # The chunk may begin inside a long line.
             column = miss.start - start_of_line + 1 + (chunk.column if start_of_line == 0 else 0)
-            found.append((line, column, chunk.base + miss.start, chunk.base + miss.end, miss.word, miss.suspect, miss.suggestions))
+            kept = None if self._strict else _vocabulary.occurrence_of(miss, text)
+            found.append(
+                (line, column, chunk.base + miss.start, chunk.base + miss.end, miss.word, miss.suspect, miss.suggestions, kept)
+            )
         return found
 
     def _counts_for(self, index: Index, key: Optional[str]) -> "array[int]":
@@ -406,14 +413,18 @@ class _Run:
 
     def _second_pass(self) -> None:
         args = self._args
+        # Every distinct word weighed at once: its candidates are searched in
+        # batches, on every core.
+        for key, words in self._words.items():
+            words.weigh([occurrence[4] for file in self._files if file.index_key == key for occurrence in file.occurrences])
         for file in self._files:
             words = self._words_of(file.index_key) if file.occurrences else None
             # A file skipped part way (not UTF-8 further on) is not corrected.
             fixing = (args.diff or args.write) and not file.skipped
             fixes: List[_text.Correction] = []
-            for line, column, start, end, word, suspect, suggestions in file.occurrences:
-                assert words is not None
-                verdict = words.verdict(_text.Misspelling(start, end, word, suggestions, suspect))
+            for line, column, start, end, word, suspect, _, kept in file.occurrences:
+                assert words is not None and kept is not None
+                verdict = words.verdict(kept)
                 if verdict is None:
                     continue
                 self._status = 1
@@ -526,10 +537,10 @@ class _Run:
 
 
 def _find(index: Index, text: str, max_dist: int, limit: int, suspects: Optional[float], counts: "array[int]") -> List[_text.Misspelling]:
-    """The unknown words and suspects of `text`, those stored counted in
-    `counts`. Until the native half learns code's tokens and counts, the
-    prose check, with no suggestions but the suspects'."""
-    return _text.check(index, text, max_dist, 0, suspects)
+    """The unknown words and suspects of `text`, read as code, with no
+    suggestions but the suspects' (the vocabulary makes them for what it
+    reports); the stored words counted in `counts`."""
+    return _text.check(index, text, max_dist, limit, suspects, code=True, suggest_unknown=False, counts=counts)
 
 
 def _silences_next(text: str, ignore_first: bool) -> bool:
