@@ -3,7 +3,7 @@ holds, what it says, and what the command line adds."""
 import pytest
 
 from kelvaro import Index, _cli
-from kelvaro._cli import check as check_command
+from kelvaro._cli import check_chunks
 
 WORDS = {"the": 90, "quick": 50, "brown": 40, "fox": 30, "dog": 20, "over": 10}
 
@@ -130,7 +130,7 @@ INLINE = [
 @pytest.mark.parametrize("text, reported", INLINE)
 def test_inline_ignores(tmp_path, monkeypatch, capsys, text, reported, chunk):
     if chunk is not None:  # directives that meet the next line across a chunk's end
-        monkeypatch.setattr(check_command, "_TEXT_CHUNK", chunk)
+        monkeypatch.setattr(check_chunks, "TEXT_CHUNK", chunk)
     (tmp_path / "t.txt").write_text(text)
     make_tree(tmp_path, {"words.kvx": "ignore next line"})
     monkeypatch.chdir(tmp_path)

@@ -350,12 +350,12 @@ class TestCheck:
     )
     def test_chunks_cut_anywhere_find_the_same(self, tree, monkeypatch, capsys, strict, text, found):
         from kelvaro import _cli
-        from kelvaro._cli import check as check_command
+        from kelvaro._cli import check_chunks
 
         (tree / "long.txt").write_text(text)
         argv = ["check", "-i", str(tree / "words.kvx"), str(tree / "long.txt"), *strict]
         assert _cli.main(argv) == 1
         whole = capsys.readouterr().out
-        monkeypatch.setattr(check_command, "_TEXT_CHUNK", 7)
+        monkeypatch.setattr(check_chunks, "TEXT_CHUNK", 7)
         assert _cli.main(argv) == 1
         assert capsys.readouterr().out == whole and whole.count("\n") == found

@@ -38,12 +38,14 @@ import array
 import collections
 import math
 import re
-from typing import Dict, Iterable, List, NamedTuple, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, Dict, Iterable, List, NamedTuple, Optional, Sequence, Tuple
 
 from . import _native_index
 from ._match import Match
 from ._text import Misspelling
-from ._native_index import NativeIndex as Index
+
+if TYPE_CHECKING:
+    from ._index import Index
 
 # The weight of ln(count) against the typo cost in tenths: the ranking's own
 # (kFrequencyWeight in search/suggestions.h).
@@ -167,7 +169,7 @@ class ProjectWords:
         self._terms: Optional[Index] = None
         self._counted = False
         weighted = index.weighted
-        self._english_total = float(index._weight_total()) if weighted else 0.0  # type: ignore[attr-defined]
+        self._english_total = float(index._weight_total()) if weighted else 0.0
         self._uniform = 0.0 if weighted else 1.0 / max(1, len(index))
 
     # -- pass 1 --------------------------------------------------------------
@@ -333,7 +335,7 @@ class ProjectWords:
         return (1 - TREE_SHARE) * english + TREE_SHARE * tree
 
     def _tree_count(self, key: str) -> int:
-        number = self._index._word_number(key)  # type: ignore[attr-defined]
+        number = self._index._word_number(key)
         if number is None:
             count = self._unknown.get(key, 0)
             return count if count >= PROJECT_TERM else 0
@@ -374,9 +376,9 @@ class ProjectWords:
             self._tokens += sum(self._unknown.values())
             terms = {key: count for key, count in self._unknown.items() if count >= PROJECT_TERM and key.isalpha()}
             if terms:
-                from ._index import Index as FullIndex
+                from ._index import Index
 
-                self._terms = FullIndex.from_words(terms, weighted=True)
+                self._terms = Index.from_words(terms, weighted=True)
         return self._terms
 
 
