@@ -9,7 +9,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from kelvaro import _text, _vocabulary, default_index
+from kelvaro import _text, _vocabulary, _word_shapes, default_index
 
 # Prose in the voice of a code base's comments, in which the words around
 # the findings are used several times each, as a tree uses its words.
@@ -119,3 +119,34 @@ def test_suggestions_follow_the_limit_and_are_only_made_for_reported_words() -> 
     assert verdict is not None and len(verdict.suggestions) == 1
     none = project(TREE, "Then mesage it.\n", limit=0).verdict_on("mesage")
     assert none is None or none.suggestions == []
+
+
+@pytest.mark.parametrize(
+    "text, word, name",
+    [
+        ("Thanks to Ada Lovelace for it.", "Lovelace", True),  # beside another name
+        ("- Danilo Bellini\n", "Danilo", True),  # a list of names
+        ("It was made in Oslo last year.", "Oslo", True),  # a capital inside a sentence
+        ("Done. Servaying the field.", "Servaying", False),  # a sentence's first word
+        ("Bellini\nServaying the field.", "Servaying", False),  # a name on the line above is no neighbour
+        ("Prices in USD only.", "USD", True),  # an acronym
+        ("the recieve step", "recieve", False),
+    ],
+)
+def test_what_is_written_as_a_name(text: str, word: str, name: bool) -> None:
+    start = text.index(word)
+    assert _word_shapes.looks_like_a_name(text, start, start + len(word)) is name
+
+
+@pytest.mark.parametrize(
+    "text, word, beside",
+    [
+        ("I whould go", "whould", ("I", "go")),
+        ("end. whould\tgo", "whould", (None, "go")),  # punctuation parts them
+        ("I\nwhould, go", "whould", (None, None)),  # so does a line break
+        ("don't whould it's", "whould", ("don't", "it's")),
+    ],
+)
+def test_the_words_beside_a_finding(text: str, word: str, beside: tuple) -> None:
+    start = text.index(word)
+    assert _word_shapes.words_beside(text, start, start + len(word)) == beside
