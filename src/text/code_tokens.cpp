@@ -277,12 +277,10 @@ class CodeTokenizer {
         letters = 0;
       } else if (!capital && capitals >= 2) {
         if (ch == U's' && !(at + 1 < end && continues_small(text_[at + 1]))) {
-          // "IDs", "URLsFor": an acronym's plural is one word.
+          // "IDs", "URLsFor": an acronym's plural is one word, and ends the
+          // run (a joiner after it joins nothing: "IDs'").
           emit(start, at + 1, letters + 1);
-          start = ++at;
-          letters = capitals = 0;
-          after_small = false;
-          continue;
+          return at + 1;
         }
         // "HTTPServer": the last of the capitals begins the next word.
         emit(start, last_letter, letters - 1);
