@@ -44,7 +44,7 @@ def read(text):
         ("and/or /etc //TODO", ["and", "or", "etc", "TODO"]),
         ("http://e.com/teh www.teh.org me@teh.org", []),
         ("\"\\nUsage\\t\\x41\\u00e9\\N{DASH}", ["Usage"]),
-        ("\\nusage \\section", []),  # an escape or a TeX command: neither is read
+        ("\\nusage \\section \\\\xc3\\\\section", []),  # an escape or a TeX command: neither is read
         ("%s %-10d %5.2f %lu %% %(name)s {0} {title!r}", ["name", "title"]),
         ("%sfoo %PATH%", ["PATH"]),
         ("&amp; &#39; &#x27; &value", ["value"]),
