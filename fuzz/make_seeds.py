@@ -16,6 +16,8 @@ that fuzz_split.cpp and fuzz_index.cpp share.
 
 index_file/ small index files as Index.save writes them: with and without
             weights, spellings, the empty word and the saved lookup tables
+
+code_tokens/ lines of code and prose in the layout of fuzz_code_tokens.cpp
 """
 import os
 import sys
@@ -201,6 +203,27 @@ def index_files():
             yield "forward-trie-only", saved_file.read()
 
 
+# The alphabet of fuzz_code_tokens.cpp: each input byte is its character
+# at the byte's value modulo its length.
+CODE_ALPHABET = (
+    "abcdefnrsuxzABCDEFNSUXZ0123456789 \n\t_-.'\u2019/\\%&#;:(){}!=\"@+~*,"
+    "\u00e9\u00c9\u0301\u4e2d\u01c5\u00df\U0001D518"
+)
+
+
+def code_token_seeds():
+    """Lines of code and prose in the layout of fuzz_code_tokens.cpp,
+    written with the alphabet's characters (others become spaces)."""
+    texts = {
+        "identifiers": "parseHTTPResponse2 XMLHttpRequest __init__ IDs URLsFor os.path.join kebab-case",
+        "numbers": "10ms 0x1F 1e-9 3.14 1_000 2nd utf8mb4 get2ndItem #fff deadbeef42",
+        "escapes": "f'Hello\\nUsage\\x41\\u00e9 %(name)s %-10d %sfoo &amp; {0} C:\\Users ./a/b",
+        "prose": "Don't stop: a well-known rule, said the caf\u00e9's owner.",
+    }
+    for name, text in texts.items():
+        yield name, bytes(CODE_ALPHABET.index(c) if c in CODE_ALPHABET else CODE_ALPHABET.index(" ") for c in text)
+
+
 # --- writing -------------------------------------------------------------------
 
 
@@ -230,6 +253,8 @@ def main():
     for name, data in index_files():
         assert len(data) <= 4096, name
         write("index_file", name, data)
+    for name, data in code_token_seeds():
+        write("code_tokens", name, data)
 
 
 if __name__ == "__main__":

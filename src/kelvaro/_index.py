@@ -198,8 +198,10 @@ class Index(NativeIndex):
         acronym ("IDs"), and what is no word is skipped: numbers with their
         units ("10ms"), hex runs and hashes, UUIDs, base64, paths, escapes
         ("\\n"), printf placeholders ("%s"; "%(name)s" reads name), HTML
-        entities, colours ("#fff") and words of one letter. On ordinary
-        prose it finds what the default finds.
+        entities, colours ("#fff") and words of one letter. On prose it
+        finds what the default finds, but for words of one letter, words
+        with digits ("mp3" reads mp) and words with capitals inside
+        ("iPhone"), which it splits.
 
         In a weighted index a stored word of four letters or more is
         reported too, with suspect=True, when a word one plain edit away is

@@ -48,6 +48,9 @@ class WordCounts {
 
   std::size_t size() const { return bytes_.size() / sizeof(std::uint32_t); }
   void add(std::uint32_t number) {
+    // A number past the end (a file whose count of words disagrees with its
+    // trie) counts nowhere rather than writing outside the caller's memory.
+    if (number >= size()) return;
     std::uint8_t* at = bytes_.data() + std::size_t{number} * sizeof(std::uint32_t);
     std::uint32_t count;
     std::memcpy(&count, at, sizeof count);

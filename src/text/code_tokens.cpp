@@ -277,12 +277,10 @@ class CodeTokenizer {
         letters = 0;
       } else if (!capital && capitals >= 2) {
         if (ch == U's' && !(at + 1 < end && continues_small(text_[at + 1]))) {
-          // "IDs", "URLsFor": an acronym's plural is one word.
+          // "IDs", "URLsFor": an acronym's plural is one word, and ends the
+          // run (a joiner after it joins nothing: "IDs'").
           emit(start, at + 1, letters + 1);
-          start = ++at;
-          letters = capitals = 0;
-          after_small = false;
-          continue;
+          return at + 1;
         }
         // "HTTPServer": the last of the capitals begins the next word.
         emit(start, last_letter, letters - 1);
@@ -356,17 +354,18 @@ class CodeTokenizer {
     return at;
   }
 
-  // After a backslash: "\\" is one backslash; "\x41", "\u00e9",
-  // "\U0001F600" and "\N{DEGREE SIGN}" are characters by their codes;
-  // "\n", "\t", "\d" are one letter, and the letters after them are read
-  // ("\nUsage" reads Usage). Before a small letter ("\nusage", "\section")
-  // the letters could be an escape and a word, or a TeX command: which, only
-  // a reader knows, so none of them is read.
+  // After a backslash: "\x41", "\u00e9", "\U0001F600" and
+  // "\N{DEGREE SIGN}" are characters by their codes; "\n", "\t", "\d" are
+  // one letter, and the letters after them are read ("\nUsage" reads
+  // Usage). Before a small letter ("\nusage", "\section") the letters could
+  // be an escape and a word, or a TeX command: which, only a reader knows,
+  // so none of them is read. Backslashes doubled in a literal ("\\n",
+  // "\\section") escape what follows them as one does.
   std::size_t after_escape(std::size_t at, std::size_t end) const {
-    const std::size_t next = at + 1;
+    std::size_t next = at + 1;
+    while (next < end && text_[next] == U'\\') ++next;
     if (next >= end) return next;
     const char32_t ch = text_[next];
-    if (ch == U'\\') return next + 1;
     const std::size_t code = ch == U'x' ? 2 : ch == U'u' ? 4 : ch == U'U' ? 8 : 0;
     if (code > 0 && next + 1 < end && is_hex_digit(text_[next + 1])) {
       std::size_t e = next + 1;
