@@ -150,3 +150,16 @@ def test_what_is_written_as_a_name(text: str, word: str, name: bool) -> None:
 def test_the_words_beside_a_finding(text: str, word: str, beside: tuple) -> None:
     start = text.index(word)
     assert _word_shapes.words_beside(text, start, start + len(word)) == beside
+
+
+def test_the_distance_bounds_what_is_shown_not_what_is_weighed() -> None:
+    index = default_index()
+    text = TREE + "Then mesage it.\n"
+    for max_dist, shown in ((0, []), (1, ["message"])):
+        words = _vocabulary.ProjectWords(index, max_dist, 1)
+        counts = words.new_counts()
+        for found in _text.check(index, text, max_dist, 1, None, code=True, suggest_unknown=False, counts=counts):
+            words.add(_vocabulary.occurrence_of(found, text))
+        words.add_counts(counts)
+        verdict = words.verdict_on("mesage")
+        assert verdict is not None and [match.word for match in verdict.suggestions] == shown
