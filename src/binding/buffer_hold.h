@@ -15,8 +15,9 @@ namespace kelvaro::py {
 
 class BufferHold {
  public:
-  // Throws PyError when `object` exports no contiguous buffer, or none as
-  // `flags` ask for (PyBUF_ND | PyBUF_FORMAT: with its items' format).
+  // Throws PyError when `object` exports no buffer as
+  // `flags` ask for (PyBUF_STRIDES | PyBUF_FORMAT: with its items' format
+  // and its layout, which may have gaps).
   explicit BufferHold(PyObject* object, int flags = PyBUF_SIMPLE) {
     if (PyObject_GetBuffer(object, &view_, flags) != 0) throw PyError::fetch();
   }
@@ -31,6 +32,10 @@ class BufferHold {
     return {static_cast<const std::uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len)};
   }
   bool read_only() const { return view_.readonly != 0; }
+  // (PyPy declares the view it reads without const.)
+  bool contiguous() const {
+    return PyBuffer_IsContiguous(const_cast<Py_buffer*>(&view_), 'C') != 0;
+  }
   // The bytes of a buffer that is not read-only.
   std::span<std::uint8_t> writable_bytes() const {
     return {static_cast<std::uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len)};

@@ -88,10 +88,11 @@ std::unique_ptr<BufferHold> counts_argument(const IndexState& state, PyObject* c
   if (counts == Py_None) return held;
   const std::string wanted = "counts must be a writable buffer of unsigned 32-bit integers";
   if (!PyObject_CheckBuffer(counts)) throw_type_error(wanted + ", not " + type_name(counts));
-  // Asked for read-only, so that a read-only buffer is told apart from one
-  // that is not contiguous (BufferError, in Python's words).
-  held = std::make_unique<BufferHold>(counts, PyBUF_ND | PyBUF_FORMAT);
+  // Asked for read-only and with strides, so that a read-only buffer and
+  // one with gaps are each told apart.
+  held = std::make_unique<BufferHold>(counts, PyBUF_STRIDES | PyBUF_FORMAT);
   if (held->read_only()) throw_type_error(wanted + ", not a read-only " + type_name(counts));
+  if (!held->contiguous()) throw_value_error("counts must be contiguous");
   // The native order's forms of a 4-byte unsigned integer, or raw bytes.
   std::string_view format = held->format();
   if (!format.empty() && (format[0] == '@' || format[0] == '=')) format.remove_prefix(1);

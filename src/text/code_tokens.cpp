@@ -139,8 +139,9 @@ class CodeTokenizer {
     const char32_t ch = text_[at];
     const char32_t before = at > 0 ? text_[at - 1] : U' ';
     if (is_path_char(ch) && !is_path_char(before)) {
-      const std::size_t path_end = path_run_end(at, end);
-      if (is_path(text_.substr(at, path_end - at))) return path_end;
+      bool separator = false;
+      const std::size_t path_end = path_run_end(at, end, separator);
+      if (separator && is_path(text_.substr(at, path_end - at))) return path_end;
     }
     if (is_word_char(before)) return at;
     if (is_base64_char(ch) && !is_base64_char(before)) {
@@ -152,12 +153,17 @@ class CodeTokenizer {
     return hash_end(at, end);
   }
 
-  std::size_t path_run_end(std::size_t at, std::size_t end) const {
+  // The end of the run of path characters from `at`, and whether it holds
+  // a slash or backslash, without which it is no path.
+  std::size_t path_run_end(std::size_t at, std::size_t end, bool& separator) const {
     // A drive, "C:\" or "C:/", is the one place a colon belongs to a path.
     if (at + 2 < end && is_ascii_letter(text_[at]) && text_[at + 1] == U':' &&
-        (text_[at + 2] == U'\\' || text_[at + 2] == U'/'))
+        (text_[at + 2] == U'\\' || text_[at + 2] == U'/')) {
       at += 3;
-    while (at < end && is_path_char(text_[at])) ++at;
+      separator = true;
+    }
+    for (; at < end && is_path_char(text_[at]); ++at)
+      separator = separator || text_[at] == U'/' || text_[at] == U'\\';
     return at;
   }
 
@@ -233,16 +239,19 @@ class CodeTokenizer {
       if (ch >= U'A' && ch <= U'Z') return 1;
       return is_ascii_digit(ch) ? 2 : 3;
     };
-    std::size_t e = at, changes = 0;
-    std::array<bool, 4> seen{};
-    while (e < end && is_base64_char(text_[e])) {
-      seen[kind(text_[e])] = true;
-      if (e > at && kind(text_[e]) != kind(text_[e - 1])) ++changes;
-      ++e;
-    }
+    std::size_t e = at;
+    while (e < end && is_base64_char(text_[e])) ++e;
     const std::size_t length = e - at;
+    // Most runs are short words: they are measured no further.
+    if (length < 16) return at;
+    std::size_t changes = 0;
+    std::array<bool, 4> seen{};
+    for (std::size_t i = at; i < e; ++i) {
+      seen[kind(text_[i])] = true;
+      if (i > at && kind(text_[i]) != kind(text_[i - 1])) ++changes;
+    }
     while (e < end && text_[e] == U'=') ++e;  // padding
-    if (length < 16 || !seen[0] || !seen[1] || changes * 5 < (length - 1) * 2) return at;
+    if (!seen[0] || !seen[1] || changes * 5 < (length - 1) * 2) return at;
     return e == end || !is_word_char(text_[e]) ? e : at;
   }
 
