@@ -401,13 +401,13 @@ class CodeTokenizer {
     if (next < end && text_[next] == U'(') {
       const std::size_t close = text_.find(U')', next + 1);
       if (close >= end) return next;
-      const std::size_t spec_end = conversion_end(close + 1, end);
-      if (spec_end == 0) return next;
+      const std::size_t placeholder_end = conversion_end(close + 1, end);
+      if (placeholder_end == 0) return next;
       scan(next + 1, close);
-      return spec_end;
+      return placeholder_end;
     }
-    const std::size_t spec_end = conversion_end(next, end);
-    return spec_end == 0 ? next : spec_end;
+    const std::size_t placeholder_end = conversion_end(next, end);
+    return placeholder_end == 0 ? next : placeholder_end;
   }
 
   // The end of a placeholder's flags to conversion from `at`, or 0.
