@@ -107,6 +107,7 @@ class TestBatches:
         assert index.search_many(iter(QUERIES)) == loop_of_search(index, QUERIES)
         assert index.search_many([]) == [] and index.get_many([]) == []
         assert index.search_many(["tre"], threads=4) == [index.search("tre")]
+        assert index.search_many(["tre"], threads=2**70) == [index.search("tre")]
 
     @pytest.mark.parametrize(
         "call, queries, kwargs, error, message",
@@ -116,6 +117,10 @@ class TestBatches:
             ("search_many", ["a", 5], {}, TypeError, r"queries\[1\] must be a str, not int"),
             ("suggest_many", ["a", None], {}, TypeError, r"words\[1\] must be a str, not NoneType"),
             ("complete_many", ["a"], {"threads": 0}, ValueError, "threads must be 1 or more, not 0"),
+            # Past a long long: too many threads is as many as help, too few is an error.
+            ("search_many", ["a"], {"threads": -(2**70)}, ValueError, f"threads must be 1 or more, not {-(2**70)}"),
+            ("suggest_many", ["a"], {"threads": -(2**64)}, ValueError, "threads must be 1 or more"),
+            ("get_many", ["a"], {"threads": -(2**63) - 1}, ValueError, "threads must be 1 or more"),
             ("get_many", ["a"], {"threads": 1.5}, TypeError, "threads must be an int or None, not float"),
             ("search_many", ["a"], {"max_dist": -1}, ValueError, "max_dist must be 0 or more"),
             ("search_many", ["a"], {"limit": "x"}, TypeError, "limit must be an int"),

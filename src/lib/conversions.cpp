@@ -376,13 +376,16 @@ unsigned threads_of(PyObject* object) {
     return std::max(1u, std::thread::hardware_concurrency());
   if (PyBool_Check(object) || !PyLong_Check(object))
     throw_type_error("threads must be an int or None, not " + type_name(object));
-  const long long threads = PyLong_AsLongLong(object);
-  if (threads == -1 && PyErr_Occurred()) {
-    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw PyError::fetch();
-    PyErr_Clear();
-    return 1024;
+  // Past a long long either way: too many is as many as help, too few is
+  // as wrong as -1.
+  int overflow = 0;
+  const long long threads = PyLong_AsLongLongAndOverflow(object, &overflow);
+  if (threads == -1 && PyErr_Occurred()) throw PyError::fetch();
+  if (overflow > 0) return 1024;
+  if (overflow < 0 || threads < 1) {
+    PyRef shown = checked(PyObject_Str(object));
+    throw_value_error("threads must be 1 or more, not " + std::string(to_utf8(shown.get())));
   }
-  if (threads < 1) throw_value_error("threads must be 1 or more, not " + std::to_string(threads));
   // More threads than this only take turns.
   return static_cast<unsigned>(std::min<long long>(threads, 1024));
 }
