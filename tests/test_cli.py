@@ -188,8 +188,15 @@ class TestErrors:
         index = Index.load(tmp_path / "x.kvx")
         assert (index.get("the"), index.get("of")) == (4294967295, 7)
 
-    @pytest.mark.parametrize("args", [["suggest", "-"], ["search", "a", "-"], ["complete", "-"], ["build", "-", "-o", "x.kvx"]])
+    @pytest.mark.parametrize(
+        "args",
+        [
+            ["suggest", "-"], ["search", "a", "-"], ["complete", "-"], ["build", "-", "-o", "x.kvx"],
+            ["check"], ["check", "-"], ["check", "-", "--diff"], ["check", "-", "--strict"], ["check", "a.txt", "-"],
+        ],
+    )
     def test_a_closed_standard_input(self, tmp_path, args):
+        (tmp_path / "a.txt").write_text("the cat\n")
         result = subprocess.run(
             [sys.executable, "-m", "kelvaro", *args],
             capture_output=True, text=True, timeout=120, cwd=tmp_path, stdin=subprocess.DEVNULL,

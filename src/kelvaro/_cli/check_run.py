@@ -19,7 +19,7 @@ from .._match import Match
 from . import check_files, check_output, write
 from .check_chunks import Chunk, Silenced, chunks, chunks_ahead, silences_next, with_last, workers
 from .diff import _Diff
-from .frame import _LARGE_INPUT, _STDIN, _load_for_search, _one_line, _os_error_text, _OutputError, _tell
+from .frame import _LARGE_INPUT, _STDIN, _load_for_search, _one_line, _os_error_text, _OutputError, _standard_input, _tell
 
 if TYPE_CHECKING:
     # Imported when more than one file or chunk is to be checked: for a
@@ -143,7 +143,7 @@ class Run:
         if path == _STDIN:
             if self._args.diff:
                 file.kept = []
-            self._read_chunks(file, sys.stdin.buffer, alone)
+            self._read_chunks(file, _standard_input(), alone)
             return
         if os.path.exists(path) and not os.path.isfile(path):
             raise Skipped("not a regular file")
@@ -299,7 +299,7 @@ class Run:
 
                 self._rewrite_from(file, fixes, io.BytesIO(b"".join(file.kept)), None)
             elif file.target.path == _STDIN:
-                self._rewrite_from(file, fixes, sys.stdin.buffer, None)
+                self._rewrite_from(file, fixes, _standard_input(), None)
             else:
                 if os.path.exists(file.target.path) and not os.path.isfile(file.target.path):
                     raise Skipped("not a regular file")
