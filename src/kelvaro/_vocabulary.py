@@ -119,6 +119,12 @@ class Occurrence(NamedTuple):
 _AROUND = 80
 
 
+def new_counts(index: Index) -> "array.array[int]":
+    """A zeroed count per stored word of `index`, as the check's `counts`
+    takes: one array per thread. Any thread may make them."""
+    return array.array("I", bytes(4 * len(index)))
+
+
 def occurrence_of(found: Misspelling, text: str) -> Occurrence:
     """A finding of the check in `text`, with the few lines around it, which
     is all the vocabulary keeps of the text. Any thread may make them."""
@@ -165,8 +171,7 @@ class ProjectWords:
 
     def new_counts(self) -> "array.array[int]":
         """A zeroed count per stored word, for one worker's check calls."""
-        counts = array.array("I", bytes(4 * len(self._index)))
-        return counts
+        return new_counts(self._index)
 
     def add_counts(self, counts: "array.array[int]") -> None:
         """A worker's counts of stored words, once it is done."""

@@ -242,9 +242,7 @@ class Run:
         slot = (threading.get_ident(), key)
         counts = self._counts.get(slot)
         if counts is None:
-            from array import array
-
-            counts = array("I", [0]) * len(index)
+            counts = _vocabulary.new_counts(index)
             self._counts[slot] = counts
         return counts
 
