@@ -14,8 +14,9 @@
 // lookups run on two threads at once on a new index, whose tables the
 // threads make as they go, and each must equal its lone run.
 //
-// Input layout: the word count; per word its length and characters; whether
-// the index is weighted, and a byte of weight per word; then per lookup the
+// Input layout: the word count; per word its length and characters; a byte
+// that says whether the index is weighted (bit 0) and whether most of its
+// words or few have a weight (bit 1), and a byte of weight per word; then per lookup the
 // query's length and characters, max_dist, limit and the flags, one byte
 // each.
 #include <algorithm>
@@ -82,12 +83,17 @@ void run(std::span<const std::uint8_t> input) {
     words.push_back(utf8::encode(read_small_text(reader, 10)));
   const std::vector<std::string_view> keys(words.begin(), words.end());
   // A weighted index gives most words no weight, as a large dictionary with
-  // counts for its common words does, which suggest walks first.
-  const bool weighted = reader.byte() & 1;
+  // counts for its common words does, which suggest walks first; or, with
+  // the next bit, most words one, as a dictionary with a count for every
+  // word does, which suggest finds through the table of every word's
+  // deletions.
+  const std::uint8_t kind = reader.byte();
+  const bool weighted = kind & 1;
+  const bool most_weighted = kind & 2;
   std::vector<Payload> values;
   for (std::size_t i = 0; i < keys.size(); ++i) {
     const std::uint8_t weight = reader.byte();
-    values.push_back(weighted && weight % 3 != 0 ? 0 : weight);
+    values.push_back(weighted && (weight % 3 != 0) != most_weighted ? 0 : weight);
   }
   const BuiltTrie built = build_trie(keys, values);
   const CompactTrieArrays arrays = fold(built.trie);
@@ -135,11 +141,13 @@ void run(std::span<const std::uint8_t> input) {
     std::vector<Match> every = index->suggest(lookup.query, lookup.max_dist, std::nullopt);
     if (lookup.limit && every.size() > *lookup.limit) every.resize(*lookup.limit);
     require(alone.back().suggest == every, "the best few suggestions are not the first of all");
-    // The weighted words' tries, walked first, and their table of deletions
-    // spare work only: the whole trie alone suggests the same.
-    require(alone.back().suggest == suggest(index->tries(), nullptr, lookup.query, lookup.max_dist,
-                                            lookup.limit, weighted),
-            "the weighted words' tries change the suggestions");
+    // The weighted words' tries, walked first, and the tables of deletions
+    // spare work only: the whole trie walked alone suggests the same.
+    IndexTries walked = index->tries();
+    walked.near = nullptr;
+    require(alone.back().suggest ==
+                suggest(walked, nullptr, lookup.query, lookup.max_dist, lookup.limit, weighted),
+            "the weighted words' tries or the table of deletions change the suggestions");
     const std::vector<Match> exact =
         expected_search(built.trie, {lookup.query, 0, std::nullopt, false, false});
     require(alone.back().value == (exact.empty() ? std::nullopt : exact.front().payload),
@@ -149,27 +157,31 @@ void run(std::span<const std::uint8_t> input) {
   // Saved and read back, as an index file holds them.
   const CompactTrieSpans backward_spans = index->backward().spans();
   const std::optional<WeightedWordsSpans> weighted_words = index->weighted_words();
+  const std::optional<DeleteTableSpans> near = index->near_table();
   const std::vector<std::uint64_t> image =
       write_image(forward.spans(), &backward_spans, index->best_forward(), sound_spans,
-                  weighted_words ? &*weighted_words : nullptr);
+                  weighted_words ? &*weighted_words : nullptr, nullptr, near ? &*near : nullptr);
   const auto read = read_image(
       {reinterpret_cast<const std::uint8_t*>(image.data()), image.size() * sizeof(std::uint64_t)});
   const ImageParts* parts = std::get_if<ImageParts>(&read);
   require(parts != nullptr && parts->backward.has_value() && parts->sounds.has_value(),
           "an image does not read back");
   const CompactTrie read_forward(parts->forward), read_backward(*parts->backward);
-  const std::unique_ptr<WordIndex> saved = index_of(
-      read_forward, {&read_backward, parts->best_forward, parts->sounds, parts->weighted_words, parts->pairs});
+  const std::unique_ptr<WordIndex> saved =
+      index_of(read_forward, {&read_backward, parts->best_forward, parts->sounds,
+                              parts->weighted_words, parts->pairs, parts->near});
   require(parts->weighted_words.has_value() == weighted_words.has_value(),
           "the weighted words' tries do not read back");
+  require(parts->near.has_value() == near.has_value(), "the table of deletions does not read back");
   for (std::size_t i = 0; i < lookups.size(); ++i)
     require(answer(*saved, lookups[i]) == alone[i], "an index read back answers otherwise");
   // The tables take as many bytes saved as made, and only those made count
   // as made.
   const WordIndex::Memory made = index->memory(), kept = saved->memory();
-  require(made.made == made.backward + made.best + made.weighted && kept.made == 0 &&
-              std::tie(made.forward, made.backward, made.best, made.sounds, made.weighted) ==
-                  std::tie(kept.forward, kept.backward, kept.best, kept.sounds, kept.weighted),
+  require(made.made == made.backward + made.best + made.weighted + made.near && kept.made == 0 &&
+              std::tie(made.forward, made.backward, made.best, made.sounds, made.weighted,
+                       made.near) == std::tie(kept.forward, kept.backward, kept.best, kept.sounds,
+                                              kept.weighted, kept.near),
           "the tables count other bytes made than saved");
 
   // The same lookups, each several times over, on two threads, on an index

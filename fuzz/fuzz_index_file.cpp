@@ -96,7 +96,8 @@ void run(std::span<const std::uint8_t> input) {
   WordIndex::Saved saved;
   if (parts->backward.has_value()) {
     backward.emplace(*parts->backward);
-    saved = {&*backward, parts->best_forward, std::nullopt, parts->weighted_words, parts->pairs};
+    saved = {&*backward,   parts->best_forward, std::nullopt, parts->weighted_words,
+             parts->pairs, parts->near};
   }
   saved.sounds = parts->sounds;
   const WordIndex index(forward, keys, spellings, sections.weighted, saved);

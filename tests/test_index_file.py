@@ -438,6 +438,26 @@ class TestMappedFiles:
         usage = mapped.memory_usage()
         assert usage["weighted words"] > 0 and usage["sound table"] > 0 and usage["total"] == usage["mapped"]
 
+    def test_a_dictionary_keeps_the_table_of_its_words_deletions(self, tmp_path):
+        # A count for every word: suggest finds the words within two edits
+        # through a table of every word's deletions, which the file holds;
+        # an index without weights, or of phrases, has none and keeps its
+        # memory.
+        words = [word + "s" * k for k in range(3) for word in ["spelling", "spelt", "tree", "trie", "tram", "trek"]]
+        index = Index.from_words({word: 1 + i for i, word in enumerate(words)}, weighted=True)
+        path = tmp_path / "dictionary.kvx"
+        index.save(path)
+        mapped = Index.load(path)
+        for word in ["tre", "spleling", "trees", "x", ""]:
+            assert mapped.suggest(word, 2, None) == index.suggest(word, 2, None)
+        usage = mapped.memory_usage()
+        assert usage["table of deletions"] > 0 and usage["weighted words"] == 0
+        assert usage["total"] == usage["mapped"]
+        phrases = {" ".join([word] * 4): 1 for word in words}
+        for plain in [Index.from_words(words), Index.from_words(phrases, weighted=True)]:
+            plain.suggest("tre")
+            assert plain.memory_usage()["table of deletions"] == 0
+
     def test_a_file_replaced_while_mapped(self, saved):
         path, _ = saved
         mapped = Index.load(path)

@@ -67,7 +67,10 @@ std::optional<std::string> read_state(IndexState& state, std::span<const std::ui
   WordIndex::Saved saved;
   if (tries.backward) {
     state.backward.emplace(*tries.backward);
-    saved = {&*state.backward, tries.best_forward, std::nullopt, tries.weighted_words};
+    saved.backward = &*state.backward;
+    saved.best_forward = tries.best_forward;
+    saved.weighted_words = tries.weighted_words;
+    saved.near = tries.near;
   }
   saved.sounds = tries.sounds;
   saved.pairs = tries.pairs;
@@ -178,8 +181,9 @@ std::vector<std::uint64_t> tries_image(const IndexState& state, bool complete) {
     return write_image(state.forward.spans(), nullptr, {}, sound_spans, nullptr, index.pairs());
   const CompactTrieSpans reversed = index.backward().spans();
   const std::optional<WeightedWordsSpans> weighted = index.weighted_words();
+  const std::optional<DeleteTableSpans> near = index.near_table();
   return write_image(state.forward.spans(), &reversed, index.best_forward(), sound_spans,
-                     weighted ? &*weighted : nullptr, index.pairs());
+                     weighted ? &*weighted : nullptr, index.pairs(), near ? &*near : nullptr);
 }
 
 PyRef words_to_bytes(std::span<const std::uint64_t> words, std::size_t size) {
@@ -227,7 +231,8 @@ PyObject* unfolded_trie(PyObject* self, PyObject*) {
 // _memory(): the bytes of (the forward trie, the reversed trie, the best
 // payloads, the sound table, the weighted words' tries and best payloads,
 // the tries' image, the lookup tables the index made itself, the unfolded
-// trie if made, the counts of word pairs).
+// trie if made, the counts of word pairs, the table of every word's
+// deletions).
 PyObject* memory(PyObject* self, PyObject*) {
   return run_in_frame([&] {
     const IndexState& state = state_of(self);
@@ -237,10 +242,11 @@ PyObject* memory(PyObject* self, PyObject*) {
       const Trie& trie = *reinterpret_cast<PrefixSearchObject*>(state.trie.get())->trie;
       unfolded = trie.node_shifts().size() * (4 + 4 + 8 + 4 + 4 + 2);
     }
-    return tuple_to_py<9>({u64_to_py(parts.forward), u64_to_py(parts.backward),
-                           u64_to_py(parts.best), u64_to_py(parts.sounds),
-                           u64_to_py(parts.weighted), u64_to_py(state.file.tries.size()),
-                           u64_to_py(parts.made), u64_to_py(unfolded), u64_to_py(parts.pairs)});
+    return tuple_to_py<10>({u64_to_py(parts.forward), u64_to_py(parts.backward),
+                            u64_to_py(parts.best), u64_to_py(parts.sounds),
+                            u64_to_py(parts.weighted), u64_to_py(state.file.tries.size()),
+                            u64_to_py(parts.made), u64_to_py(unfolded), u64_to_py(parts.pairs),
+                            u64_to_py(parts.near)});
   });
 }
 

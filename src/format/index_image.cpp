@@ -107,6 +107,19 @@ std::optional<std::string> shape_problem(const ImageParts& parts) {
   return std::nullopt;
 }
 
+void write_delete_table(Writer& out, const DeleteTableSpans& table) {
+  out.array(table.bucket_starts);
+  out.array(table.entries);
+  out.array(table.tags);
+  out.array(table.text_ends);
+  out.array(table.texts);
+}
+
+bool read_delete_table(Reader& in, DeleteTableSpans& table) {
+  return in.array(table.bucket_starts) && in.array(table.entries) && in.array(table.tags) &&
+         in.array(table.text_ends) && in.array(table.texts);
+}
+
 }  // namespace
 
 std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
@@ -114,7 +127,7 @@ std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
                                        std::span<const Payload> best_forward,
                                        const SoundTableSpans* sounds,
                                        const WeightedWordsSpans* weighted_words,
-                                       const PairTableSpans* pairs) {
+                                       const PairTableSpans* pairs, const DeleteTableSpans* near) {
   Writer out;
   out.number(backward != nullptr ? 2 : 1);
   write_trie(out, forward);
@@ -132,17 +145,16 @@ std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
     write_trie(out, weighted_words->forward);
     write_trie(out, weighted_words->backward);
     out.array(weighted_words->best);
-    const DeleteTableSpans& near = weighted_words->near;
-    out.array(near.bucket_starts);
-    out.array(near.entries);
-    out.array(near.tags);
-    out.array(near.text_ends);
-    out.array(near.texts);
+    write_delete_table(out, weighted_words->near);
   }
   if (pairs != nullptr && !pairs->keys.empty()) {
     out.number(3);
     out.array(pairs->keys);
     out.array(pairs->counts);
+  }
+  if (near != nullptr && backward != nullptr) {
+    out.number(4);
+    write_delete_table(out, *near);
   }
   return out.take();
 }
@@ -168,8 +180,11 @@ std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> i
   while (!in.done()) {
     // Each section at most once, in order.
     const std::uint64_t last = tag;
-    if (!in.number(tag) || tag <= last || tag > 3) return "it has bytes past its end";
-    if (tag == 3) {
+    if (!in.number(tag) || tag <= last || tag > 4) return "it has bytes past its end";
+    if (tag == 4) {
+      if (!read_delete_table(in, parts.near.emplace())) return "it is cut short";
+      if (!parts.backward) return "it holds the table of deletions without the reversed trie";
+    } else if (tag == 3) {
       PairTableSpans& pairs = parts.pairs.emplace();
       if (!in.array(pairs.keys) || !in.array(pairs.counts)) return "it is cut short";
     } else if (tag == 1) {
@@ -182,10 +197,7 @@ std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> i
       if (auto problem = read_trie(in, words.forward)) return "its weighted trie: " + *problem;
       if (auto problem = read_trie(in, words.backward))
         return "its reversed weighted trie: " + *problem;
-      if (!in.array(words.best) || !in.array(words.near.bucket_starts) ||
-          !in.array(words.near.entries) || !in.array(words.near.tags) ||
-          !in.array(words.near.text_ends) || !in.array(words.near.texts))
-        return "it is cut short";
+      if (!in.array(words.best) || !read_delete_table(in, words.near)) return "it is cut short";
       if (words.best.size() != words.forward.label_end.size())
         return "its weighted trie's best payloads do not match it";
       if (!parts.backward) return "it holds the weighted words' tries without the reversed trie";
@@ -201,6 +213,12 @@ std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> i
       return "its reversed weighted trie: " + *problem;
     if (auto problem = delete_table_problem(parts.weighted_words->near))
       return "its table of deletions: " + *problem;
+  }
+  if (parts.near) {
+    if (auto problem = delete_table_problem(*parts.near))
+      return "its table of every word's deletions: " + *problem;
+    if (parts.near->text_ends.size() != parts.forward.payloads.size())
+      return "its table of every word's deletions does not hold its words";
   }
   // After the trie's shape, which makes its count of payloads its words'.
   if (parts.pairs)

@@ -23,7 +23,11 @@
 //             count and the elements, padded;
 //     for an index given counts of word pairs, the pair table
 //             (pair_table.h): u64 3, then its keys (u64 each) and their
-//             counts (u32 each), each a u64 count and the elements, padded
+//             counts (u32 each), each a u64 count and the elements, padded;
+//     with the reversed trie, in a weighted index whose words have a
+//             weight, the table of every word's deletions (delete_table.h):
+//             u64 4, then bucket_starts, entries, tags, text_ends and
+//             texts, each a u64 count and the elements, padded
 //
 // A kelvaro older than a section refuses an image that holds it, as bytes
 // past its end; every image it wrote reads here as it did there.
@@ -67,6 +71,7 @@ struct ImageParts {
   std::optional<SoundTableSpans> sounds;
   std::optional<WeightedWordsSpans> weighted_words;
   std::optional<PairTableSpans> pairs;
+  std::optional<DeleteTableSpans> near;
 };
 
 // The image, in 8-byte words so that it is aligned as the arrays need.
@@ -75,7 +80,8 @@ std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
                                        std::span<const Payload> best_forward,
                                        const SoundTableSpans* sounds,
                                        const WeightedWordsSpans* weighted_words = nullptr,
-                                       const PairTableSpans* pairs = nullptr);
+                                       const PairTableSpans* pairs = nullptr,
+                                       const DeleteTableSpans* near = nullptr);
 
 // The parts of an image that starts 8-byte aligned, or what is wrong with it.
 std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> image);

@@ -56,6 +56,41 @@ std::unique_ptr<WeightedWords> make_weighted_words(const CompactTrie& forward) {
   return words;
 }
 
+// Whether suggestions in `forward`, a weighted index's trie, should find the
+// words within two edits through a table of every word's deletions rather
+// than by walks, which at two edits visit thousands of nodes for the few
+// dozen candidates a table gives. The table holds about 50 entries of 4 to
+// 5 bytes for a word of 9 letters, growing with the square of the length,
+// so only an index of words rather than phrases, and not too many of them,
+// has one: a dictionary of a language, with counts for its words. An index
+// whose words are mostly without a weight has the table of its weighted
+// words instead (make_weighted_words), and an index without weights, which
+// suggestions rank by typo cost alone, is more often a large set of keys
+// than a dictionary, and keeps its memory.
+constexpr std::size_t kMostNearWords = 2'000'000;
+static_assert(kMostNearWords <= kMostPackedWords);
+constexpr double kLongestMeanNearWord = 16;
+
+bool near_table_pays(const CompactTrie& forward, bool has_weighted_words) {
+  const std::size_t words = forward.payloads().size();
+  if (has_weighted_words || words == 0 || words > kMostNearWords) return false;
+  std::size_t characters = 0;
+  for_each_key(forward, [&](std::u32string_view key, Payload) { characters += key.size(); });
+  return static_cast<double>(characters) <= kLongestMeanNearWord * static_cast<double>(words);
+}
+
+DeleteTableArrays make_near_table(const CompactTrie& forward) {
+  std::string bytes;
+  std::vector<std::size_t> ends;
+  // for_each_key leaves out the root's empty word, which is a candidate too.
+  if (forward.payload(CompactTrie::root())) ends.push_back(0);
+  for_each_key(forward, [&](std::u32string_view key, Payload) {
+    for (const char32_t ch : key) utf8::append(bytes, ch);
+    ends.push_back(bytes.size());
+  });
+  return make_delete_table(split_at(bytes, ends), DeleteLayout::packed);
+}
+
 }  // namespace
 
 // What the faster searches need besides the trie, made once per index:
@@ -76,6 +111,11 @@ struct WordIndex::Tables {
   std::optional<CompactTrie> weighted_forward, weighted_backward;
   std::span<const Payload> weighted_best;
   std::optional<DeleteTable> weighted_near;
+  // In a weighted index whose words all or mostly have a weight, the table
+  // of every word's deletions (near_table_pays): made here, or saved.
+  DeleteTableArrays near_arrays;
+  std::optional<DeleteTableSpans> near_spans;
+  std::optional<DeleteTable> near;
 };
 
 namespace {
@@ -110,6 +150,7 @@ const WordIndex::Tables& WordIndex::tables() const {
     tables->backward = *saved_.backward;
     tables->best_forward = saved_.best_forward;
     weighted_words = saved_.weighted_words;
+    tables->near_spans = saved_.near;
   } else {
     tables->backward_arrays = reversed_trie(forward_);
     tables->backward = CompactTrie(tables->backward_arrays.spans());
@@ -119,7 +160,12 @@ const WordIndex::Tables& WordIndex::tables() const {
     if (const auto& words = tables->weighted_arrays)
       weighted_words = WeightedWordsSpans{words->forward.spans(), words->backward.spans(),
                                           words->best, words->near.spans()};
+    if (weighted_ && near_table_pays(forward_, weighted_words.has_value())) {
+      tables->near_arrays = make_near_table(forward_);
+      tables->near_spans = tables->near_arrays.spans();
+    }
   }
+  if (tables->near_spans) tables->near.emplace(*tables->near_spans);
   if (weighted_words) {
     tables->weighted_forward.emplace(weighted_words->forward);
     tables->weighted_backward.emplace(weighted_words->backward);
@@ -160,7 +206,8 @@ std::optional<std::uint32_t> WordIndex::pair_count(std::u32string_view first,
 
 IndexTries WordIndex::tries() const {
   const Tables& lookup = tables();
-  return {forward_, lookup.backward, PerFolded(forward_, lookup.best_forward), sounds()};
+  return {forward_, lookup.backward, PerFolded(forward_, lookup.best_forward), sounds(),
+          lookup.near ? &*lookup.near : nullptr};
 }
 
 const CompactTrie& WordIndex::backward() const {
@@ -175,6 +222,10 @@ std::optional<WeightedWordsSpans> WordIndex::weighted_words() const {
   return tables().weighted_words;
 }
 
+std::optional<DeleteTableSpans> WordIndex::near_table() const {
+  return tables().near_spans;
+}
+
 WordIndex::Memory WordIndex::memory() const {
   Memory memory;
   memory.forward = forward_.spans().bytes();
@@ -184,19 +235,24 @@ WordIndex::Memory WordIndex::memory() const {
   // the best payloads take a value per folded node either way.
   const Tables* made = tables_.load(std::memory_order_acquire);
   std::optional<WeightedWordsSpans> weighted_words;
+  std::optional<DeleteTableSpans> near;
   if (saved_.backward != nullptr) {
     memory.backward = saved_.backward->spans().bytes();
     weighted_words = saved_.weighted_words;
+    near = saved_.near;
   } else if (made != nullptr) {
     memory.backward = made->backward.spans().bytes();
     weighted_words = made->weighted_words;
+    near = made->near_spans;
     memory.made = made->backward_arrays.bytes() + made->best_arrays.size() * sizeof(Payload);
     if (weighted_words) memory.made += weighted_words->bytes();
+    if (near) memory.made += near->bytes();
   } else {
     return memory;
   }
   memory.best = forward_.folded_count() * sizeof(Payload);
   if (weighted_words) memory.weighted = weighted_words->bytes();
+  if (near) memory.near = near->bytes();
   return memory;
 }
 
@@ -222,7 +278,8 @@ std::vector<Match> WordIndex::found(std::u32string_view query, std::uint64_t max
       return {};
     case Walk::split:
       return split_search(forward_, tables().backward, query, max_dist, limit, transpositions);
-    case Walk::deletions:  // never chosen: the index's own words have no table of them
+    case Walk::deletions:  // never chosen: a search is offered no table, which counts a swap as
+                           // one edit always and finds the words in no walk's order
     case Walk::plain:
       break;
   }

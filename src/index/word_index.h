@@ -48,6 +48,9 @@ class WordIndex {
     // Counts of word pairs, which an index has from when it is built or
     // never, like the sound table.
     std::optional<PairTableSpans> pairs;
+    // With the reversed trie, the table of deletions of every word, if the
+    // index has one (near_table()).
+    std::optional<DeleteTableSpans> near;
   };
 
   // `forward` is the index trie, whose words (nodes with a payload) are the
@@ -79,6 +82,10 @@ class WordIndex {
   // In a weighted index most of whose words have no weight, the tries of
   // the words with one, which suggestions walk first; made now if need be.
   std::optional<WeightedWordsSpans> weighted_words() const;
+  // In a weighted index of words with a weight each, the table of the
+  // deletions of every word, through which suggestions find the words
+  // within two edits; made now if need be.
+  std::optional<DeleteTableSpans> near_table() const;
 
   // The bytes of each part of the index. A lookup table counts from the
   // start when it was saved, and once made when it is made on first need.
@@ -91,8 +98,9 @@ class WordIndex {
     // without them.
     std::size_t weighted = 0;
     std::size_t pairs = 0;  // the counts of word pairs, 0 without them
-    // Of backward, best and weighted, the bytes of the tables this index
-    // made itself rather than was given.
+    std::size_t near = 0;   // the table of every word's deletions, 0 without one
+    // Of backward, best, weighted and near, the bytes of the tables this
+    // index made itself rather than was given.
     std::size_t made = 0;
   };
   Memory memory() const;

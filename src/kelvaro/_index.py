@@ -236,7 +236,7 @@ class Index(NativeIndex):
         share of them read in place from a mapped index file: the operating
         system shares those pages between every process that maps the
         file."""
-        forward, reversed_trie, best, sounds, weighted, image, made, unfolded, pairs = self._memory()
+        forward, reversed_trie, best, sounds, weighted, image, made, unfolded, pairs, near = self._memory()
         _, word_data, key_data, spelling_data = self._sections()
         words = len(word_data)
         spellings = len(key_data) + len(spelling_data)
@@ -246,6 +246,7 @@ class Index(NativeIndex):
             "best payloads": best,
             "sound table": sounds,
             "weighted words": weighted,
+            "table of deletions": near,
             "word pairs": pairs,
             "words": words,
             "spellings": spellings,

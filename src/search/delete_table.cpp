@@ -48,10 +48,14 @@ void deletion_hashes(std::u32string_view text, std::size_t reach, std::vector<st
   out.erase(std::unique(out.begin(), out.end()), out.end());
 }
 
-unsigned bits_for(std::size_t entries) {
-  // About two entries a bucket.
-  const std::size_t buckets = std::max<std::size_t>(1, entries / 2);
+unsigned bits_for(std::size_t entries, std::size_t per_bucket) {
+  const std::size_t buckets = std::max<std::size_t>(1, entries / per_bucket);
   return std::min(28u, static_cast<unsigned>(std::bit_width(buckets - 1)));
+}
+
+// The bits of a packed entry below its word number, for a table of `words`.
+unsigned packed_tag_bits(std::size_t words) {
+  return 32u - std::max(1u, static_cast<unsigned>(std::bit_width(words - (words > 0))));
 }
 
 unsigned bits_of(std::size_t bucket_starts) {
@@ -66,9 +70,15 @@ std::uint8_t tag_of(std::uint64_t hash, unsigned bits) {
   return static_cast<std::uint8_t>(hash >> (56 - bits));
 }
 
+std::uint32_t packed_tag_of(std::uint64_t hash, unsigned bits, unsigned tag_bits) {
+  return static_cast<std::uint32_t>(hash >> (64 - bits - tag_bits)) &
+         ((std::uint32_t{1} << tag_bits) - 1);
+}
+
 }  // namespace
 
-DeleteTableArrays make_delete_table(std::span<const std::string_view> words) {
+DeleteTableArrays make_delete_table(std::span<const std::string_view> words, DeleteLayout layout) {
+  const bool packed = layout == DeleteLayout::packed;
   DeleteTableArrays table;
   // Each word's deletions, hashed, without duplicates; then the entries
   // placed bucket by bucket, in the order of the words within each.
@@ -86,18 +96,23 @@ DeleteTableArrays make_delete_table(std::span<const std::string_view> words) {
     deletion_hashes(utf8::decode(words[i]), kDeleteReach, hashes);
     for (const std::uint64_t hash : hashes) filed.push_back({hash, i});
   }
-  const unsigned bits = bits_for(filed.size());
+  const unsigned bits = bits_for(filed.size(), packed ? 8 : 2);
+  const unsigned tag_bits = packed ? packed_tag_bits(words.size()) : 0;
   table.bucket_starts.assign((std::size_t{1} << bits) + 1, 0);
   for (const Filed& each : filed) ++table.bucket_starts[bucket_of(each.hash, bits) + 1];
   for (std::size_t b = 1; b < table.bucket_starts.size(); ++b)
     table.bucket_starts[b] += table.bucket_starts[b - 1];
   table.entries.resize(filed.size());
-  table.tags.resize(filed.size());
+  if (!packed) table.tags.resize(filed.size());
   std::vector<std::uint32_t> next(table.bucket_starts.begin(), table.bucket_starts.end() - 1);
   for (const Filed& each : filed) {
     const std::uint32_t at = next[bucket_of(each.hash, bits)]++;
-    table.entries[at] = each.word;
-    table.tags[at] = tag_of(each.hash, bits);
+    if (packed) {
+      table.entries[at] = each.word << tag_bits | packed_tag_of(each.hash, bits, tag_bits);
+    } else {
+      table.entries[at] = each.word;
+      table.tags[at] = tag_of(each.hash, bits);
+    }
   }
   return table;
 }
@@ -109,11 +124,14 @@ std::optional<std::string> delete_table_problem(const DeleteTableSpans& spans) {
   if (spans.bucket_starts.front() != 0 || spans.bucket_starts.back() != spans.entries.size() ||
       !std::is_sorted(spans.bucket_starts.begin(), spans.bucket_starts.end()))
     return std::string("its buckets do not cover its entries");
-  if (spans.tags.size() != spans.entries.size())
+  const bool packed = spans.tags.empty();
+  if (!packed && spans.tags.size() != spans.entries.size())
     return std::string("its tags do not match its entries");
   const std::size_t words = spans.text_ends.size();
-  for (const std::uint32_t word : spans.entries)
-    if (word >= words) return std::string("an entry names no word");
+  if (packed && words > kMostPackedWords) return std::string("it has too many words to pack");
+  const unsigned tag_bits = packed ? packed_tag_bits(words) : 0;
+  for (const std::uint32_t entry : spans.entries)
+    if ((entry >> tag_bits) >= words) return std::string("an entry names no word");
   if (!std::is_sorted(spans.text_ends.begin(), spans.text_ends.end()) ||
       (words > 0 ? spans.text_ends.back() : 0) != spans.texts.size())
     return std::string("its word ends do not cover its texts");
@@ -124,7 +142,9 @@ std::optional<std::string> delete_table_problem(const DeleteTableSpans& spans) {
 }
 
 DeleteTable::DeleteTable(const DeleteTableSpans& spans)
-    : spans_(spans), bits_(bits_of(spans.bucket_starts.size())) {}
+    : spans_(spans),
+      bits_(bits_of(spans.bucket_starts.size())),
+      tag_bits_(spans.tags.empty() ? packed_tag_bits(spans.text_ends.size()) : 0) {}
 
 bool DeleteTable::answers(std::u32string_view typed, std::uint64_t max_dist) {
   // A longer text has hundreds of deletions, and a walk does better.
@@ -140,9 +160,18 @@ void DeleteTable::for_each_near(std::u32string_view typed, std::uint64_t max_dis
   found.clear();
   for (const std::uint64_t hash : hashes) {
     const std::size_t bucket = bucket_of(hash, bits_);
-    const std::uint8_t tag = tag_of(hash, bits_);
-    for (std::uint32_t e = spans_.bucket_starts[bucket]; e < spans_.bucket_starts[bucket + 1]; ++e)
-      if (spans_.tags[e] == tag) found.push_back(spans_.entries[e]);
+    const std::uint32_t first = spans_.bucket_starts[bucket],
+                        end = spans_.bucket_starts[bucket + 1];
+    if (tag_bits_ == 0) {
+      const std::uint8_t tag = tag_of(hash, bits_);
+      for (std::uint32_t e = first; e < end; ++e)
+        if (spans_.tags[e] == tag) found.push_back(spans_.entries[e]);
+    } else {
+      const std::uint32_t tag = packed_tag_of(hash, bits_, tag_bits_);
+      const std::uint32_t mask = (std::uint32_t{1} << tag_bits_) - 1;
+      for (std::uint32_t e = first; e < end; ++e)
+        if ((spans_.entries[e] & mask) == tag) found.push_back(spans_.entries[e] >> tag_bits_);
+    }
   }
   std::sort(found.begin(), found.end());
   found.erase(std::unique(found.begin(), found.end()), found.end());

@@ -12,16 +12,20 @@
 // Words filed under a hash may be further away (or collide), so the caller
 // measures each.
 //
-// The table costs about forty entries of four bytes per word, so the index
-// keeps one only for the few words that suggestions look through first
-// (the words with a weight of a dictionary with counts for its common
-// words).
+// The table costs about fifty entries of four or five bytes per word of
+// nine letters, so an index keeps one only for the few words that
+// suggestions look through first (the words with a weight of a dictionary
+// with counts for its common words), or for the words of a dictionary.
 //
-//   buckets: the hash's top `bits` bits choose a bucket; bucket b's word
-//            numbers are entries[bucket_starts[b]] .. [bucket_starts[b+1]],
-//            each with the hash's next eight bits in `tags`, which turn
-//            away nearly every word of another deletion in the bucket
-//            before it is read
+//   buckets: the hash's top `bits` bits choose a bucket; bucket b's entries
+//            are entries[bucket_starts[b]] .. [bucket_starts[b+1]], each
+//            with the hash's next bits as a tag, which turns away nearly
+//            every word of another deletion in the bucket before it is
+//            read. Tagged, the entries are word numbers and the tags eight
+//            bits each in `tags`, about two entries a bucket; packed (no
+//            tags), an entry holds the word number in its top bits and the
+//            tag in the rest, 32 bits in all, about eight entries a bucket,
+//            which takes half the memory for a few more entries read
 //   words:   word i is the UTF-8 bytes texts[text_ends[i-1]] .. [text_ends[i]]
 #pragma once
 
@@ -42,7 +46,7 @@ inline constexpr std::size_t kDeleteReach = 2;
 struct DeleteTableSpans {
   std::span<const std::uint32_t> bucket_starts;  // 2^bits + 1
   std::span<const std::uint32_t> entries;
-  std::span<const std::uint8_t> tags;        // one per entry
+  std::span<const std::uint8_t> tags;        // one per entry, or none when packed
   std::span<const std::uint32_t> text_ends;  // one per word
   std::span<const std::uint8_t> texts;
 
@@ -62,8 +66,15 @@ struct DeleteTableArrays {
   DeleteTableSpans spans() const { return {bucket_starts, entries, tags, text_ends, texts}; }
 };
 
-// The table of `words`, each well-formed UTF-8. Interruptible.
-DeleteTableArrays make_delete_table(std::span<const std::string_view> words);
+enum class DeleteLayout { tagged, packed };
+
+// The table of `words`, each well-formed UTF-8, at most kMostPackedWords of
+// them when packed. Interruptible.
+DeleteTableArrays make_delete_table(std::span<const std::string_view> words,
+                                    DeleteLayout layout = DeleteLayout::tagged);
+
+// A packed entry keeps at least eight bits of tag.
+inline constexpr std::size_t kMostPackedWords = std::size_t{1} << 24;
 
 // What is wrong with a table read from outside, or nothing: after this, no
 // lookup reads outside it, and every word decodes.
@@ -91,6 +102,8 @@ class DeleteTable {
  private:
   DeleteTableSpans spans_;
   unsigned bits_ = 0;
+  // Packed: the bits of each entry below its word number, or 0 when tagged.
+  unsigned tag_bits_ = 0;
 };
 
 }  // namespace kelvaro

@@ -263,6 +263,11 @@ std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_w
                                  std::numeric_limits<std::int64_t>::min()};
   const bool weighted_first = weighted && weighted_words != nullptr && limit.has_value();
   if (weighted_first) walk(*weighted_words);
+  // Where a table of deletions gives the whole index's candidates, its few
+  // lookups come first too, for the same reason as the weighted words.
+  const bool table_first =
+      !weighted_first && tries.near != nullptr && DeleteTable::answers(word, max_dist);
+  if (table_first) walk(tries);
   // The words that sound like it, however far they are spelled from it,
   // once the walk of the weighted words has filled the ranking, so that
   // most are turned away by their length and payload alone; they may fill
@@ -281,7 +286,7 @@ std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_w
       ranking.add(std::move(text), payload, std::nullopt, true);
     });
   }
-  if (!weighted_first || !ranking.cannot_enter(kAnyUnweighted)) walk(tries);
+  if (!table_first && (!weighted_first || !ranking.cannot_enter(kAnyUnweighted))) walk(tries);
   return ranking.take();
 }
 

@@ -55,8 +55,9 @@ struct IndexTries {
   PerFolded best_forward;
   // The index's sound-alike table, or none.
   const SoundTable* sounds = nullptr;
-  // The table of deletions of the words, or none: only the tries of a
-  // weighted index's words with a weight have one.
+  // The table of deletions of the words, or none: the tries of a weighted
+  // index's words with a weight have one, and the whole index when its
+  // words are a dictionary's with a weight each (word_index.cpp says when).
   const DeleteTable* near = nullptr;
 };
 
