@@ -138,16 +138,31 @@ void TypoRows::first(std::uint32_t* row) const {
   for (std::size_t j = 1; j < width(); ++j) row[j] = row[j - 1] + typed_in_[j - 1];
 }
 
+const std::uint32_t* TypoRows::ascii_substitutions(char32_t ch) const {
+  const std::size_t n = typed_.size();
+  if (ascii_rows_.empty()) ascii_rows_.resize(128 * n);
+  std::uint32_t* row = ascii_rows_.data() + ch * n;
+  if (!ascii_made_[ch]) {
+    const char32_t a = lower_case(ch);
+    for (std::size_t j = 0; j < n; ++j) row[j] = substitution(ch, typed_[j], a, lower_[j]);
+    ascii_made_[ch] = true;
+  }
+  return row;
+}
+
 std::uint32_t TypoRows::next(char32_t ch, std::optional<char32_t> before, std::uint32_t left_out,
                              const std::uint32_t* parent, const std::uint32_t* grandparent,
                              std::uint32_t* row) const {
   const char32_t a = lower_case(ch);
   const char32_t a_before = before ? lower_case(*before) : 0;
   const char32_t* b = lower_.data();
+  const std::uint32_t* ascii = ch < 128 ? ascii_substitutions(ch) : nullptr;
   row[0] = parent[0] + left_out;
   std::uint32_t smallest = row[0];
   for (std::size_t j = 1; j < width(); ++j) {
-    std::uint32_t best = parent[j - 1] + substitution(ch, typed_[j - 1], a, b[j - 1]);
+    std::uint32_t best =
+        parent[j - 1] +
+        (ascii != nullptr ? ascii[j - 1] : substitution(ch, typed_[j - 1], a, b[j - 1]));
     best = std::min(best, parent[j] + left_out);
     best = std::min(best, row[j - 1] + typed_in_[j - 1]);
     if (before && j > 1 && a == b[j - 2] && a_before == b[j - 1] && a != b[j - 1])
@@ -158,7 +173,7 @@ std::uint32_t TypoRows::next(char32_t ch, std::optional<char32_t> before, std::u
   return smallest;
 }
 
-std::uint32_t TypoRows::cost(std::u32string_view meant) const {
+std::uint32_t TypoRows::cost(std::u32string_view meant, std::uint32_t give_up_above) const {
   meant_lower_.assign(meant);
   std::transform(meant_lower_.begin(), meant_lower_.end(), meant_lower_.begin(), lower_case);
   // The two rows before the current one are kept for swaps.
@@ -168,9 +183,15 @@ std::uint32_t TypoRows::cost(std::u32string_view meant) const {
   std::uint32_t* previous = before + columns;
   std::uint32_t* current = previous + columns;
   first(previous);
+  // Prices are never negative, and a path through the table steps down one
+  // row, or two with a swap: whatever lies beyond two rows costs at least
+  // the least of them.
+  std::uint32_t least_before = 0;
   for (std::size_t i = 0; i < meant.size(); ++i) {
-    next(meant[i], i > 0 ? std::optional(meant[i - 1]) : std::nullopt,
-         left_out_price(meant_lower_, i), previous, before, current);
+    const std::uint32_t least = next(meant[i], i > 0 ? std::optional(meant[i - 1]) : std::nullopt,
+                                     left_out_price(meant_lower_, i), previous, before, current);
+    if (std::min(least, least_before) > give_up_above) return std::min(least, least_before);
+    least_before = least;
     std::swap(before, previous);
     std::swap(previous, current);
   }

@@ -44,6 +44,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -150,15 +151,25 @@ class TypoRows {
                      const std::uint32_t* parent, const std::uint32_t* grandparent,
                      std::uint32_t* row) const;
 
-  // The whole cost for `meant`. Not thread-safe: it reuses the object's rows.
-  std::uint32_t cost(std::u32string_view meant) const;
+  // The whole cost for `meant`, or, once it is sure to be above
+  // `give_up_above`, some lower bound of it above that. Not thread-safe: it
+  // reuses the object's rows.
+  std::uint32_t cost(std::u32string_view meant,
+                     std::uint32_t give_up_above = std::numeric_limits<std::uint32_t>::max()) const;
 
  private:
+  // The prices of typing each character of the text for meant character
+  // `ch`, an ASCII one, made on first need: a row is priced once per typed
+  // text rather than once per candidate.
+  const std::uint32_t* ascii_substitutions(char32_t ch) const;
+
   std::u32string_view typed_;
   std::u32string lower_;
   std::vector<std::uint32_t> typed_in_;
   mutable std::vector<std::uint32_t> rows_;
   mutable std::u32string meant_lower_;
+  mutable std::vector<std::uint32_t> ascii_rows_;  // 128 rows of typed_.size() prices
+  mutable std::array<bool, 128> ascii_made_{};
 };
 
 // The price of leaving out meant[k] from `meant` (in lower case), which
