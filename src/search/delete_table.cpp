@@ -147,9 +147,7 @@ DeleteTable::DeleteTable(const DeleteTableSpans& spans)
       tag_bits_(spans.tags.empty() ? packed_tag_bits(spans.text_ends.size()) : 0) {}
 
 bool DeleteTable::answers(std::u32string_view typed, std::uint64_t max_dist) {
-  // A longer text has hundreds of deletions, and a walk does better.
-  constexpr std::size_t kLongest = 24;
-  return max_dist <= kDeleteReach && typed.size() <= kLongest;
+  return max_dist <= kDeleteReach && typed.size() <= kLongestTyped;
 }
 
 void DeleteTable::for_each_near(std::u32string_view typed, std::uint64_t max_dist,

@@ -86,6 +86,10 @@ class DeleteTable {
   // make_delete_table.
   explicit DeleteTable(const DeleteTableSpans& spans);
 
+  // The longest text a lookup takes: a longer one has hundreds of
+  // deletions, and a walk does better.
+  static constexpr std::size_t kLongestTyped = 24;
+
   // Whether a lookup of `typed` within `max_dist` is one this table
   // answers: max_dist within its reach, and a text short enough that its
   // deletions stay few.

@@ -12,6 +12,7 @@
 #include "prefix/interrupt.h"
 #include "prefix/tree_walk.h"
 #include "prefix/utf8.h"
+#include "search/bit_distance.h"
 #include "search/sound_key.h"
 #include "search/split_search.h"
 #include "search/typo_cost.h"
@@ -133,10 +134,21 @@ class Ranking {
   void add(std::u32string&& text, Payload payload, std::optional<Cell> distance,
            bool alike = false) {
     if (!seen_.insert(text).second) return;
-    alike = alike || sounds_alike(text, key_);
-    const double cost = costs_.cost(text) - (alike ? double{kSoundAlikeBonus} : 0.0);
     const bool not_the_word = text != word_;
     const bool not_case_only = !not_the_word || !same_but_case(text, word_);
+    std::uint32_t give_up_above = std::numeric_limits<std::uint32_t>::max();
+    if (full() && not_the_word && not_case_only) {
+      // Most candidates of a full ranking are turned away: the typo cost
+      // stops as soon as it is sure to be too high to enter, before the
+      // sound of the word is weighed.
+      const std::optional<double> most = most_cost(payload);
+      if (!most.has_value() || *most < 0) return;
+      if (*most < give_up_above) give_up_above = static_cast<std::uint32_t>(*most);
+    }
+    const std::uint32_t typo = costs_.cost(text, give_up_above);
+    if (typo > give_up_above) return;
+    alike = alike || sounds_alike(text, key_);
+    const double cost = typo - (alike ? double{kSoundAlikeBonus} : 0.0);
     Rank rank{not_the_word,
               not_case_only,
               weighted_ && payload == 0,
@@ -158,6 +170,20 @@ class Ranking {
     if (key_.has_value()) cost -= kSoundAlikeBonus;
     return {weighted_ && heaviest == 0, weighted_ ? cost - frequency_bonus(heaviest) : cost,
             weighted_ ? -static_cast<std::int64_t>(heaviest) : 0};
+  }
+
+  // For a full ranking, the highest typo cost at which a candidate of
+  // `payload` that differs from the word in more than case could still
+  // enter it, sound-alike or not (a little over, for rounding), or none
+  // when it cannot enter at any cost.
+  std::optional<double> most_cost(Payload payload) const {
+    const Rank& worst = best_.front().rank;
+    if (!worst.not_the_word || !worst.not_case_only) return std::nullopt;
+    const bool unweighted = weighted_ && payload == 0;
+    if (unweighted != worst.unweighted)
+      return unweighted ? std::nullopt : std::optional(std::numeric_limits<double>::max());
+    return worst.score + (weighted_ ? frequency_bonus(payload) : 0.0) +
+           (key_.has_value() ? double{kSoundAlikeBonus} : 0.0) + 1e-6;
   }
 
   // Whether nothing that `bound` stands for can enter the ranking.
@@ -202,14 +228,27 @@ void walk_candidates(const IndexTries& walked, std::u32string_view word, std::ui
       return;
     case Walk::deletions: {
       // The table files words by hash: each is measured, and looked up for
-      // its payload (and to be sure that it is stored).
-      const EditBand band(word, max_dist, word.size() + max_dist);
+      // its payload (and to be sure that it is stored). They are handed on
+      // nearest and heaviest first, which fills a ranking with the likely
+      // best early and lets it turn the rest away cheaply.
+      struct Near {
+        std::u32string text;
+        Payload payload;
+        Cell distance;
+      };
+      std::vector<Near> near;
+      static_assert(DeleteTable::kLongestTyped <= BitDistance::kLongest);
+      const BitDistance measure(word);
       walked.near->for_each_near(word, max_dist, [&](std::u32string&& text) {
-        const Cell distance = band.distance_to(text);
+        const Cell distance = measure.distance_to(text);
         if (distance > max_dist) return;
         if (const auto node = find_exact(walked.forward, text))
-          found(std::move(text), *walked.forward.payload(*node), distance);
+          near.push_back({std::move(text), *walked.forward.payload(*node), distance});
       });
+      std::sort(near.begin(), near.end(), [](const Near& a, const Near& b) {
+        return a.distance != b.distance ? a.distance < b.distance : a.payload > b.payload;
+      });
+      for (Near& each : near) found(std::move(each.text), each.payload, each.distance);
       return;
     }
     case Walk::split:
