@@ -25,7 +25,8 @@
 //             (pair_table.h): u64 3, then its keys (u64 each) and their
 //             counts (u32 each), each a u64 count and the elements, padded;
 //     with the reversed trie, in a weighted index whose words have a
-//             weight, the table of every word's deletions (delete_table.h):
+//             weight, the table of every word's deletions (delete_table.h),
+//             its word i the trie's word number i:
 //             u64 4, then bucket_starts, entries, tags, text_ends and
 //             texts, each a u64 count and the elements, padded
 //

@@ -79,16 +79,18 @@ bool near_table_pays(const CompactTrie& forward, bool has_weighted_words) {
   return static_cast<double>(characters) <= kLongestMeanNearWord * static_cast<double>(words);
 }
 
+// The table of every word of `forward`, word i its word number i, so that
+// suggestions read a word's payload without a lookup (IndexTries::near_numbered).
 DeleteTableArrays make_near_table(const CompactTrie& forward) {
-  std::string bytes;
-  std::vector<std::size_t> ends;
+  std::vector<std::string> keys(forward.payloads().size());
   // for_each_key leaves out the root's empty word, which is a candidate too.
-  if (forward.payload(CompactTrie::root())) ends.push_back(0);
+  if (const auto root = forward.word_number(CompactTrie::root())) keys[*root].clear();
   for_each_key(forward, [&](std::u32string_view key, Payload) {
+    std::string& bytes = keys[*forward.word_number(*find_exact(forward, key))];
     for (const char32_t ch : key) utf8::append(bytes, ch);
-    ends.push_back(bytes.size());
   });
-  return make_delete_table(split_at(bytes, ends), DeleteLayout::packed);
+  const std::vector<std::string_view> views(keys.begin(), keys.end());
+  return make_delete_table(views, DeleteLayout::packed);
 }
 
 }  // namespace
@@ -206,8 +208,12 @@ std::optional<std::uint32_t> WordIndex::pair_count(std::u32string_view first,
 
 IndexTries WordIndex::tries() const {
   const Tables& lookup = tables();
-  return {forward_, lookup.backward, PerFolded(forward_, lookup.best_forward), sounds(),
-          lookup.near ? &*lookup.near : nullptr};
+  return {forward_,
+          lookup.backward,
+          PerFolded(forward_, lookup.best_forward),
+          sounds(),
+          lookup.near ? &*lookup.near : nullptr,
+          lookup.near.has_value()};
 }
 
 const CompactTrie& WordIndex::backward() const {

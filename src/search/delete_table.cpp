@@ -150,10 +150,17 @@ bool DeleteTable::answers(std::u32string_view typed, std::uint64_t max_dist) {
   return max_dist <= kDeleteReach && typed.size() <= kLongestTyped;
 }
 
-void DeleteTable::for_each_near(std::u32string_view typed, std::uint64_t max_dist,
-                                const std::function<void(std::u32string&&)>& each) const {
-  thread_local std::vector<std::uint64_t> hashes;
-  thread_local std::vector<std::uint32_t> found;
+void DeleteTable::for_each_near(
+    std::u32string_view typed, std::uint64_t max_dist,
+    const std::function<void(std::uint32_t, std::u32string_view)>& each) const {
+  // Buffers reused from call to call, each reached once per call: a
+  // thread_local costs a call to the runtime every time it is named.
+  thread_local std::vector<std::uint64_t> hashes_kept;
+  thread_local std::vector<std::uint32_t> found_kept;
+  thread_local std::u32string text_kept;
+  std::vector<std::uint64_t>& hashes = hashes_kept;
+  std::vector<std::uint32_t>& found = found_kept;
+  std::u32string& text = text_kept;
   deletion_hashes(typed, max_dist, hashes);
   found.clear();
   for (const std::uint64_t hash : hashes) {
@@ -180,7 +187,10 @@ void DeleteTable::for_each_near(std::u32string_view typed, std::uint64_t max_dis
     // characters of four bytes, differs in length by more than max_dist.
     if (size + max_dist < typed.size() || size > 4 * (typed.size() + max_dist)) continue;
     const auto bytes = spans_.texts.subspan(start, size);
-    each(utf8::decode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
+    const std::string_view utf8(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    text.clear();
+    for (std::size_t pos = 0; pos < utf8.size();) text.push_back(utf8::decode_next(utf8, pos));
+    each(word, text);
   }
 }
 

@@ -95,11 +95,11 @@ class DeleteTable {
   // deletions stay few.
   static bool answers(std::u32string_view typed, std::uint64_t max_dist);
 
-  // Calls each(word) once for every word filed under a deletion of up to
-  // max_dist characters of `typed` (answers() must hold): every word within
-  // max_dist edits among them.
+  // Calls each(number, word) once for every word filed under a deletion of
+  // up to max_dist characters of `typed` (answers() must hold): every word
+  // within max_dist edits among them. The word is valid during the call.
   void for_each_near(std::u32string_view typed, std::uint64_t max_dist,
-                     const std::function<void(std::u32string&&)>& each) const;
+                     const std::function<void(std::uint32_t, std::u32string_view)>& each) const;
 
   const DeleteTableSpans& spans() const { return spans_; }
 

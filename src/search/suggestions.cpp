@@ -124,7 +124,11 @@ class Ranking {
         limit_(limit),
         weighted_(weighted),
         key_(sounds ? sound_key(word) : std::nullopt),
-        costs_(word) {}
+        costs_(word) {
+    // A word has dozens of candidates: room for them at once, rather than
+    // a table that grows through them.
+    seen_.reserve(128);
+  }
 
   const std::optional<std::string>& key() const { return key_; }
   bool full() const { return limit_.has_value() && best_.size() >= *limit_; }
@@ -227,8 +231,9 @@ void walk_candidates(const IndexTries& walked, std::u32string_view word, std::ui
         found(std::u32string(word), *walked.forward.payload(*node), 0);
       return;
     case Walk::deletions: {
-      // The table files words by hash: each is measured, and looked up for
-      // its payload (and to be sure that it is stored). They are handed on
+      // The table files words by hash: each is measured, and its payload
+      // read by its number, or looked up (which also makes sure that it is
+      // stored) in a table numbered otherwise. They are handed on
       // nearest and heaviest first, which fills a ranking with the likely
       // best early and lets it turn the rest away cheaply.
       struct Near {
@@ -239,12 +244,16 @@ void walk_candidates(const IndexTries& walked, std::u32string_view word, std::ui
       std::vector<Near> near;
       static_assert(DeleteTable::kLongestTyped <= BitDistance::kLongest);
       const BitDistance measure(word);
-      walked.near->for_each_near(word, max_dist, [&](std::u32string&& text) {
-        const Cell distance = measure.distance_to(text);
-        if (distance > max_dist) return;
-        if (const auto node = find_exact(walked.forward, text))
-          near.push_back({std::move(text), *walked.forward.payload(*node), distance});
-      });
+      const std::span<const Payload> payloads = walked.forward.payloads();
+      walked.near->for_each_near(
+          word, max_dist, [&](std::uint32_t number, std::u32string_view text) {
+            const Cell distance = measure.distance_to(text);
+            if (distance > max_dist) return;
+            if (walked.near_numbered)
+              near.push_back({std::u32string(text), payloads[number], distance});
+            else if (const auto node = find_exact(walked.forward, text))
+              near.push_back({std::u32string(text), *walked.forward.payload(*node), distance});
+          });
       std::sort(near.begin(), near.end(), [](const Near& a, const Near& b) {
         return a.distance != b.distance ? a.distance < b.distance : a.payload > b.payload;
       });

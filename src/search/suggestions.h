@@ -59,6 +59,9 @@ struct IndexTries {
   // index's words with a weight have one, and the whole index when its
   // words are a dictionary's with a weight each (word_index.cpp says when).
   const DeleteTable* near = nullptr;
+  // Whether word i of `near` is word i of `forward` (CompactTrie's
+  // word_number), whose payload it then reads without a lookup.
+  bool near_numbered = false;
 };
 
 // `weighted_words`, in a weighted index, may be the tries of its words with
