@@ -153,14 +153,12 @@ bool DeleteTable::answers(std::u32string_view typed, std::uint64_t max_dist) {
 void DeleteTable::for_each_near(
     std::u32string_view typed, std::uint64_t max_dist,
     const std::function<void(std::uint32_t, std::u32string_view)>& each) const {
-  // Buffers reused from call to call, each reached once per call: a
-  // thread_local costs a call to the runtime every time it is named.
-  thread_local std::vector<std::uint64_t> hashes_kept;
-  thread_local std::vector<std::uint32_t> found_kept;
-  thread_local std::u32string text_kept;
-  std::vector<std::uint64_t>& hashes = hashes_kept;
-  std::vector<std::uint32_t>& found = found_kept;
-  std::u32string& text = text_kept;
+  thread_local std::vector<std::uint64_t> hashes;
+  thread_local std::vector<std::uint32_t> found;
+  // Not thread_local: in a shared library, reaching one is a call to the
+  // runtime, for each character written to it.
+  std::u32string text;
+  text.reserve(4 * (typed.size() + max_dist));
   deletion_hashes(typed, max_dist, hashes);
   found.clear();
   for (const std::uint64_t hash : hashes) {

@@ -104,8 +104,7 @@ std::uint32_t in_or_out(std::u32string_view text, std::size_t k, InOrOut way) {
 
 }  // namespace
 
-char32_t lower_case(char32_t ch) {
-  if (ch < 0x80) return ch >= U'A' && ch <= U'Z' ? ch + (U'a' - U'A') : ch;
+char32_t lower_case_beyond_ascii(char32_t ch) {
   // The last run that starts at or before the character.
   const CaseRun* run = std::upper_bound(std::begin(kCaseRuns), std::end(kCaseRuns), ch,
                                         [](char32_t c, const CaseRun& r) { return c < r.first; });

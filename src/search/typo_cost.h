@@ -182,7 +182,14 @@ std::uint32_t least_in_or_out_price();
 // The cost of typing `typed` when `meant` was meant.
 std::uint32_t typo_cost(std::u32string_view meant, std::u32string_view typed);
 
-// The lower-case form of a character: itself when it has none.
-char32_t lower_case(char32_t ch);
+// The lower-case form of a character beyond ASCII: itself when it has none.
+char32_t lower_case_beyond_ascii(char32_t ch);
+
+// The lower-case form of a character: itself when it has none. Inline for
+// ASCII, which most words are made of and the typo cost asks of every one.
+inline char32_t lower_case(char32_t ch) {
+  if (ch < 0x80) return ch >= U'A' && ch <= U'Z' ? ch + (U'a' - U'A') : ch;
+  return lower_case_beyond_ascii(ch);
+}
 
 }  // namespace kelvaro
