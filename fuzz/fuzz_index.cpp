@@ -108,7 +108,7 @@ void run(std::span<const std::uint8_t> input) {
   const SoundTableSpans sound_table = sounds.spans();
   const SoundTableSpans* sound_spans = &sound_table;
   const std::unique_ptr<WordIndex> index =
-      index_of(forward, {nullptr, {}, sound_table, std::nullopt, std::nullopt});
+      index_of(forward, {nullptr, {}, sound_table, std::nullopt, std::nullopt, std::nullopt});
 
   std::vector<Lookup> lookups;
   for (int count = 1 + reader.byte() % 4; count > 0; --count) {
@@ -187,7 +187,7 @@ void run(std::span<const std::uint8_t> input) {
   // The same lookups, each several times over, on two threads, on an index
   // that has yet to make its tables.
   const std::unique_ptr<WordIndex> fresh =
-      index_of(forward, {nullptr, {}, sound_table, std::nullopt, std::nullopt});
+      index_of(forward, {nullptr, {}, sound_table, std::nullopt, std::nullopt, std::nullopt});
   require(fresh->memory().backward == 0 && fresh->memory().made == 0,
           "tables not yet made count bytes");
   const std::size_t rounds = 8;
