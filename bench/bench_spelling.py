@@ -237,6 +237,7 @@ def section(quick=False, workdir=None, log=lambda message: print(message, file=s
         index.search("the", 1)
     usage = index.memory_usage() if hasattr(index, "memory_usage") else {}
     sound_bytes = usage.get("sound table")
+    near_bytes = usage.get("table of deletions")
     pairs = spelling_pairs()
     wrongs = [wrong for _, wrong, _ in pairs]
     sets = [n for _, _, n in pairs]
@@ -304,6 +305,13 @@ def section(quick=False, workdir=None, log=lambda message: print(message, file=s
     else:
         t.add("sound table: bytes per word (reported)",
               f"{sound_bytes / len(index):.1f} B ({sound_bytes:,} bytes over {len(index):,} words)", True)
+    # Issue 30: suggestions find the words within two edits through a table of
+    # every word's deletions, which the index file holds.
+    if near_bytes is None:
+        t.add("table of deletions: bytes per word (reported)", "memory_usage() has no \"table of deletions\"", None)
+    else:
+        t.add("table of deletions: bytes per word (reported)",
+              f"{near_bytes / len(index):.1f} B ({near_bytes:,} bytes of {usage['total']:,} in all)", True)
 
     notes = []
     if before_python and os.path.exists(before_python):
