@@ -4,7 +4,6 @@
 #include <cmath>
 #include <limits>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -111,6 +110,57 @@ void for_each_case_variant(const CompactTrie& trie, std::u32string_view word, Fo
   }
 }
 
+// The texts a ranking has been offered, kept back to back in one string
+// and found through a table of their hashes: a candidate costs no
+// allocation of its own, where a set of strings makes a node and a string
+// for each.
+class SeenTexts {
+ public:
+  SeenTexts() : slots_(kFirstSlots, 0) {}
+
+  // Adds `text`; false when it was there already.
+  bool insert(std::u32string_view text) {
+    const std::uint64_t hash = hash_of(text);
+    std::size_t slot = hash & (slots_.size() - 1);
+    for (; slots_[slot] != 0; slot = (slot + 1) & (slots_.size() - 1))
+      if (text_at(slots_[slot] - 1) == text) return false;
+    chars_.append(text);
+    ends_.push_back(static_cast<std::uint32_t>(chars_.size()));
+    slots_[slot] = static_cast<std::uint32_t>(ends_.size());
+    // At most half full, so that probes stay short.
+    if (2 * ends_.size() > slots_.size()) grow();
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kFirstSlots = 256;
+
+  static std::uint64_t hash_of(std::u32string_view text) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char32_t ch : text) hash = (hash ^ ch) * 0x100000001b3ull;
+    return hash ^ (hash >> 32);
+  }
+
+  std::u32string_view text_at(std::size_t i) const {
+    const std::size_t start = i == 0 ? 0 : ends_[i - 1];
+    return std::u32string_view(chars_).substr(start, ends_[i] - start);
+  }
+
+  void grow() {
+    std::vector<std::uint32_t> slots(2 * slots_.size(), 0);
+    for (std::size_t i = 0; i < ends_.size(); ++i) {
+      std::size_t slot = hash_of(text_at(i)) & (slots.size() - 1);
+      while (slots[slot] != 0) slot = (slot + 1) & (slots.size() - 1);
+      slots[slot] = static_cast<std::uint32_t>(i + 1);
+    }
+    slots_ = std::move(slots);
+  }
+
+  std::u32string chars_;
+  std::vector<std::uint32_t> ends_;
+  std::vector<std::uint32_t> slots_;  // 1 + the text's number, 0 for none
+};
+
 double frequency_bonus(Payload payload) {
   return kFrequencyWeight * std::log(static_cast<double>(payload) + 1.0);
 }
@@ -124,11 +174,7 @@ class Ranking {
         limit_(limit),
         weighted_(weighted),
         key_(sounds ? sound_key(word) : std::nullopt),
-        costs_(word) {
-    // A word has dozens of candidates: room for them at once, rather than
-    // a table that grows through them.
-    seen_.reserve(128);
-  }
+        costs_(word) {}
 
   const std::optional<std::string>& key() const { return key_; }
   bool full() const { return limit_.has_value() && best_.size() >= *limit_; }
@@ -137,7 +183,7 @@ class Ranking {
   // measured if it is kept; `alike` when it is known to sound like it.
   void add(std::u32string&& text, Payload payload, std::optional<Cell> distance,
            bool alike = false) {
-    if (!seen_.insert(text).second) return;
+    if (!seen_.insert(text)) return;
     const bool not_the_word = text != word_;
     const bool not_case_only = !not_the_word || !same_but_case(text, word_);
     std::uint32_t give_up_above = std::numeric_limits<std::uint32_t>::max();
@@ -216,7 +262,7 @@ class Ranking {
   std::optional<std::string> key_;
   TypoRows costs_;
   std::vector<Candidate> best_;
-  std::unordered_set<std::u32string> seen_;
+  SeenTexts seen_;
 };
 
 // Calls found for every text stored in `walked` within max_dist of `word`
