@@ -181,7 +181,7 @@ class Ranking {
 
   // Adds a candidate at `distance` from the word, or at a distance to be
   // measured if it is kept; `alike` when it is known to sound like it.
-  void add(std::u32string&& text, Payload payload, std::optional<Cell> distance,
+  void add(std::u32string_view text, Payload payload, std::optional<Cell> distance,
            bool alike = false) {
     if (!seen_.insert(text)) return;
     const bool not_the_word = text != word_;
@@ -204,7 +204,7 @@ class Ranking {
               weighted_ && payload == 0,
               weighted_ ? cost - frequency_bonus(payload) : cost,
               weighted_ ? -static_cast<std::int64_t>(payload) : 0,
-              std::move(text)};
+              std::u32string(text)};
     if (full() && !(rank < best_.front().rank)) return;
     best_.push_back({std::move(rank), payload, distance});
     std::push_heap(best_.begin(), best_.end(), worse_last);
@@ -268,13 +268,17 @@ class Ranking {
 // Calls found for every text stored in `walked` within max_dist of `word`
 // (a swap of neighbours one edit), some more than once, by the walk that
 // choose_walk chooses; skip may prune nodes of the walks (TreeWalk::run).
+using CandidateFound = std::function<void(std::u32string_view, Payload, Cell)>;
 void walk_candidates(const IndexTries& walked, std::u32string_view word, std::uint64_t max_dist,
-                     const SplitFound& found, const SplitSkip& skip) {
+                     const CandidateFound& found, const SplitSkip& skip) {
   const auto backward = [&]() -> const CompactTrie& { return walked.backward; };
+  const auto found_text = [&](std::u32string&& text, Payload payload, Cell distance) {
+    found(text, payload, distance);
+  };
   switch (choose_walk(word, max_dist, walked.forward, walked.near, backward)) {
     case Walk::exact:
       if (const auto node = find_exact(walked.forward, word))
-        found(std::u32string(word), *walked.forward.payload(*node), 0);
+        found(word, *walked.forward.payload(*node), 0);
       return;
     case Walk::deletions: {
       // The table files words by hash: each is measured, and its payload
@@ -282,12 +286,14 @@ void walk_candidates(const IndexTries& walked, std::u32string_view word, std::ui
       // stored) in a table numbered otherwise. They are handed on
       // nearest and heaviest first, which fills a ranking with the likely
       // best early and lets it turn the rest away cheaply.
+      // Their texts back to back in one string, each at [start, end).
       struct Near {
-        std::u32string text;
+        std::size_t start, end;
         Payload payload;
         Cell distance;
       };
       std::vector<Near> near;
+      std::u32string texts;
       static_assert(DeleteTable::kLongestTyped <= BitDistance::kLongest);
       const BitDistance measure(word);
       const std::span<const Payload> payloads = walked.forward.payloads();
@@ -295,22 +301,28 @@ void walk_candidates(const IndexTries& walked, std::u32string_view word, std::ui
           word, max_dist, [&](std::uint32_t number, std::u32string_view text) {
             const Cell distance = measure.distance_to(text);
             if (distance > max_dist) return;
+            std::optional<Payload> payload;
             if (walked.near_numbered)
-              near.push_back({std::u32string(text), payloads[number], distance});
+              payload = payloads[number];
             else if (const auto node = find_exact(walked.forward, text))
-              near.push_back({std::u32string(text), *walked.forward.payload(*node), distance});
+              payload = walked.forward.payload(*node);
+            if (!payload) return;
+            near.push_back({texts.size(), texts.size() + text.size(), *payload, distance});
+            texts.append(text);
           });
       std::sort(near.begin(), near.end(), [](const Near& a, const Near& b) {
         return a.distance != b.distance ? a.distance < b.distance : a.payload > b.payload;
       });
-      for (Near& each : near) found(std::move(each.text), each.payload, each.distance);
+      for (const Near& each : near)
+        found(std::u32string_view(texts).substr(each.start, each.end - each.start), each.payload,
+              each.distance);
       return;
     }
     case Walk::split:
-      for_each_split_match(walked.forward, walked.backward, word, max_dist, true, found, skip);
+      for_each_split_match(walked.forward, walked.backward, word, max_dist, true, found_text, skip);
       return;
     case Walk::plain:
-      for_each_walk_match(walked.forward, word, max_dist, true, found, skip);
+      for_each_walk_match(walked.forward, word, max_dist, true, found_text, skip);
       return;
   }
 }
@@ -332,14 +344,13 @@ std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_w
   const bool any_distance = tries.sounds != nullptr && ranking.key().has_value() && max_dist >= 1;
   for_each_case_variant(tries.forward, word, [&](std::u32string&& text, Payload payload) {
     const Cell distance = edit_distance(text, word, true);
-    if (distance <= max_dist || any_distance)
-      ranking.add(std::move(text), payload, distance, any_distance);
+    if (distance <= max_dist || any_distance) ranking.add(text, payload, distance, any_distance);
   });
   const auto walk = [&](const IndexTries& walked) {
     walk_candidates(
         walked, word, max_dist,
-        [&](std::u32string&& text, Payload payload, Cell distance) {
-          ranking.add(std::move(text), payload, distance);
+        [&](std::u32string_view text, Payload payload, Cell distance) {
+          ranking.add(text, payload, distance);
         },
         [&](bool backward, CompactTrie::Place node, Cell least) {
           // Each edit costs at least kLeastTypoCostPerEdit.
@@ -377,7 +388,7 @@ std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_w
       const std::size_t longer = std::max(text.size(), word.size());
       const std::size_t gap = longer - std::min(text.size(), word.size());
       if (ranking.cannot_enter(ranking.bound(gap * least_in_or_out_price(), payload))) return;
-      ranking.add(std::move(text), payload, std::nullopt, true);
+      ranking.add(text, payload, std::nullopt, true);
     });
   }
   if (!table_first && (!weighted_first || !ranking.cannot_enter(kAnyUnweighted))) walk(tries);
