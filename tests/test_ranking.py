@@ -81,6 +81,19 @@ class TestSuggest:
         check_ranking(stored, word, max_dist, limit, weighted, sounds)
 
     @settings(max_examples=300, deadline=None)
+    @given(st.dictionaries(st.text(st.sampled_from("aesckAÉé'"), min_size=1, max_size=12), st.integers(1, 50),
+                           min_size=1, max_size=40),
+           st.data(), st.integers(0, 3), limits, st.booleans())
+    def test_a_dictionary_with_a_count_for_every_word(self, stored, data, max_dist, limit, sounds):
+        # Its suggestions within two edits come through the table of every
+        # word's deletions, on words long enough for many deletions each.
+        word = data.draw(st.one_of(mixed_case, st.sampled_from(sorted(stored)).flatmap(with_typos)))
+        index = Index.from_words(stored, weighted=True, sounds=sounds)
+        index.suggest(word)
+        assert index.memory_usage()["table of deletions"] > 0
+        check_ranking(stored, word, max_dist, limit, True, sounds)
+
+    @settings(max_examples=300, deadline=None)
     @given(st.dictionaries(sounding, few_weights, min_size=1, max_size=30), st.data(),
            st.integers(0, 2), limits, st.booleans())
     def test_words_that_sound_alike(self, stored, data, max_dist, limit, weighted):
