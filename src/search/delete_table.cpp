@@ -121,19 +121,24 @@ std::optional<std::string> delete_table_problem(const DeleteTableSpans& spans) {
   const std::size_t buckets = spans.bucket_starts.size();
   if (buckets < 2 || !std::has_single_bit(buckets - 1) || buckets - 1 > (std::size_t{1} << 28))
     return std::string("its bucket count is not a power of two");
-  if (spans.bucket_starts.front() != 0 || spans.bucket_starts.back() != spans.entries.size() ||
-      !std::is_sorted(spans.bucket_starts.begin(), spans.bucket_starts.end()))
+  if (spans.bucket_starts.front() != 0 || spans.bucket_starts.back() != spans.entries.size())
     return std::string("its buckets do not cover its entries");
   const bool packed = spans.tags.empty();
   if (!packed && spans.tags.size() != spans.entries.size())
     return std::string("its tags do not match its entries");
   const std::size_t words = spans.text_ends.size();
   if (packed && words > kMostPackedWords) return std::string("it has too many words to pack");
-  const unsigned tag_bits = packed ? packed_tag_bits(words) : 0;
-  for (const std::uint32_t entry : spans.entries)
-    if ((entry >> tag_bits) >= words) return std::string("an entry names no word");
-  if (!std::is_sorted(spans.text_ends.begin(), spans.text_ends.end()) ||
-      (words > 0 ? spans.text_ends.back() : 0) != spans.texts.size())
+  if ((words > 0 ? spans.text_ends.back() : 0) != spans.texts.size())
+    return std::string("its word ends do not cover its texts");
+  // A packed table is an index's whole dictionary, tens of megabytes that a
+  // mapped index must not read through on opening: its lookups check each
+  // bucket, entry and word they read instead (for_each_near).
+  if (packed) return std::nullopt;
+  if (!std::is_sorted(spans.bucket_starts.begin(), spans.bucket_starts.end()))
+    return std::string("its buckets do not cover its entries");
+  for (const std::uint32_t word : spans.entries)
+    if (word >= words) return std::string("an entry names no word");
+  if (!std::is_sorted(spans.text_ends.begin(), spans.text_ends.end()))
     return std::string("its word ends do not cover its texts");
   for (std::size_t i = 0, start = 0; i < words; start = spans.text_ends[i++])
     if (!is_well_formed_utf8(spans.texts.subspan(start, spans.text_ends[i] - start)))
@@ -165,6 +170,8 @@ void DeleteTable::for_each_near(
     const std::size_t bucket = bucket_of(hash, bits_);
     const std::uint32_t first = spans_.bucket_starts[bucket],
                         end = spans_.bucket_starts[bucket + 1];
+    // Bounds that a packed table read from outside was not checked for.
+    if (first > end || end > spans_.entries.size()) continue;
     if (tag_bits_ == 0) {
       const std::uint8_t tag = tag_of(hash, bits_);
       for (std::uint32_t e = first; e < end; ++e)
@@ -178,13 +185,17 @@ void DeleteTable::for_each_near(
   }
   std::sort(found.begin(), found.end());
   found.erase(std::unique(found.begin(), found.end()), found.end());
+  const std::size_t words = spans_.text_ends.size();
   for (const std::uint32_t word : found) {
+    if (word >= words) break;  // sorted: the rest are out of range too
     const std::uint32_t start = word == 0 ? 0 : spans_.text_ends[word - 1];
+    if (start > spans_.text_ends[word] || spans_.text_ends[word] > spans_.texts.size()) continue;
     const std::size_t size = spans_.text_ends[word] - start;
     // A word of too few bytes, or of too many to be short enough even in
     // characters of four bytes, differs in length by more than max_dist.
     if (size + max_dist < typed.size() || size > 4 * (typed.size() + max_dist)) continue;
     const auto bytes = spans_.texts.subspan(start, size);
+    if (tag_bits_ != 0 && !is_well_formed_utf8(bytes)) continue;
     const std::string_view utf8(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     text.clear();
     for (std::size_t pos = 0; pos < utf8.size();) text.push_back(utf8::decode_next(utf8, pos));
