@@ -60,15 +60,18 @@ std::optional<std::string> sound_table_problem(const SoundTableSpans& spans) {
 SoundTable::SoundTable(const SoundTableSpans& spans) : spans_(spans), keys_(spans.keys) {}
 
 void SoundTable::for_each_sounding(const std::string& key,
-                                   const std::function<void(std::u32string&&)>& each) const {
+                                   const std::function<void(std::u32string_view)>& each) const {
   if (keys_.empty() || key.empty()) return;
   const auto node = find_exact(keys_, std::u32string(key.begin(), key.end()));
   if (!node) return;
   const Payload ordinal = *keys_.payload(*node);
+  // One buffer for every word: the caller turns most of them away.
+  std::u32string word;
   for (std::uint32_t i = spans_.word_starts[ordinal]; i < spans_.word_starts[ordinal + 1]; ++i) {
     const std::uint32_t start = i == 0 ? 0 : spans_.text_ends[i - 1];
     const std::uint32_t end = spans_.text_ends[i];
-    each(std::u32string(spans_.texts.begin() + start, spans_.texts.begin() + end));
+    word.assign(spans_.texts.begin() + start, spans_.texts.begin() + end);
+    each(word);
   }
 }
 

@@ -55,9 +55,10 @@ class SoundTable {
   // make_sound_table.
   explicit SoundTable(const SoundTableSpans& spans);
 
-  // Calls each(word) for every word whose key is `key`.
+  // Calls each(word) for every word whose key is `key`; the word is valid
+  // during the call.
   void for_each_sounding(const std::string& key,
-                         const std::function<void(std::u32string&&)>& each) const;
+                         const std::function<void(std::u32string_view)>& each) const;
 
   std::size_t word_count() const { return spans_.text_ends.size(); }
   const SoundTableSpans& spans() const { return spans_; }

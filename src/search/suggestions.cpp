@@ -378,7 +378,7 @@ std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_w
   // most are turned away by their length and payload alone; they may fill
   // it in turn, and spare the walk of the others.
   if (tries.sounds != nullptr && ranking.key().has_value() && max_dist >= 1) {
-    tries.sounds->for_each_sounding(*ranking.key(), [&](std::u32string&& text) {
+    tries.sounds->for_each_sounding(*ranking.key(), [&](std::u32string_view text) {
       // The table's words are looked up: a word not stored is no candidate.
       const auto node = find_exact(tries.forward, text);
       if (!node) return;

@@ -103,10 +103,10 @@ TEST(SoundTable, FindsTheWordsOfAKeyAndRefusesForgedOnes) {
   const SoundTable table(arrays.spans());
   std::vector<std::u32string> found;
   table.for_each_sounding(*sound_key(U"fown"),
-                          [&](std::u32string&& word) { found.push_back(word); });
+                          [&](std::u32string_view word) { found.emplace_back(word); });
   EXPECT_EQ(found, (std::vector<std::u32string>{U"fone", U"phone"}));
   found.clear();
-  table.for_each_sounding("NT", [&](std::u32string&& word) { found.push_back(word); });
+  table.for_each_sounding("NT", [&](std::u32string_view word) { found.emplace_back(word); });
   EXPECT_EQ(found, (std::vector<std::u32string>{U"Knight"}));
   EXPECT_FALSE(sound_table_problem(arrays.spans()));
   // Word starts or text ends that do not cover their words are refused.
