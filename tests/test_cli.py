@@ -347,6 +347,44 @@ class TestCheck:
         subprocess.run(["patch", "-p1", "--quiet"], input=diff, cwd=tree, check=True, timeout=60)
         assert (tree / "crlf.txt").read_bytes() == before.replace(b"quikc", b"quick").replace(b"dgo", b"dog").replace(b"teh", b"the")
 
+    # Names that a header must quote or end with a tab, and names that
+    # need neither but are easily mistaken for something else.
+    AWKWARD_NAMES = [
+        "my notes.txt", "tab\there.txt", 'q"uote.txt', "back\\slash.txt", "caf\u00e9.txt", "-dash.txt",
+        "new\nline.txt", "cr\rbell\a.txt", "trail ", " lead.txt", 'both "q" and space.txt', os.fsdecode(b"latin\xe9.txt"),
+    ]
+
+    @pytest.mark.skipif(shutil.which("patch") is None or shutil.which("git") is None, reason="needs patch and git")
+    @pytest.mark.parametrize("strict", [[], ["--strict"]])
+    def test_the_diff_of_awkward_names_applies_with_patch_and_git(self, tree, strict):
+        (tree / "names").mkdir()
+        # A different typo in each: one repeated across files would be the project's word.
+        typos = ["quikc", "qiuck", "quck", "qucik", "quic", "quickk", "dgo", "brwon", "dogg", "ovre", "oevr", "foxx"]
+        for name, typo in zip(self.AWKWARD_NAMES, typos):
+            (tree / "names" / name).write_text(f"the {typo} fox\nthe dog\n")
+        result = subprocess.run([sys.executable, "-m", "kelvaro", "check", "-i", "../words.kvx", *strict, "--diff", "--", *self.AWKWARD_NAMES],
+                                cwd=tree / "names", capture_output=True, timeout=120)
+        assert result.returncode == 1, result.stderr
+        diff = result.stdout
+        assert diff.isascii() and diff.count(b"\n--- ") + diff.startswith(b"--- ") == len(self.AWKWARD_NAMES)
+        assert b'--- "a/q\\"uote.txt"\n' in diff and b"--- a/my notes.txt\t\n" in diff and b'--- "a/caf\\303\\251.txt"\n' in diff
+        (tree / "names").rename(tree / "before")
+        shutil.copytree(tree / "before", tree / "written")
+        status, out, err = self.check(tree / "written", "-i", "../words.kvx", *strict, "--write", "--", *self.AWKWARD_NAMES)
+        assert status == 1 and len(err) == len(self.AWKWARD_NAMES), (out, err)
+        for tool in (["patch", "-p1", "--quiet", "--batch"], ["git", "apply"]):
+            shutil.copytree(tree / "before", tree / "patched")
+            subprocess.run(["git", "init", "--quiet"], cwd=tree / "patched", check=True, timeout=60)
+            applied = subprocess.run(tool, input=diff, cwd=tree / "patched", capture_output=True, timeout=60)
+            assert applied.returncode == 0, (tool, applied.stdout, applied.stderr)
+            shutil.rmtree(tree / "patched" / ".git")
+            for name in self.AWKWARD_NAMES:
+                before = (tree / "before" / name).read_text()
+                patched = (tree / "patched" / name).read_text()
+                assert patched != before and patched == (tree / "written" / name).read_text(), (tool, name)
+            assert sorted(os.listdir(tree / "patched")) == sorted(self.AWKWARD_NAMES)
+            shutil.rmtree(tree / "patched")
+
     @pytest.mark.parametrize(
         "strict, text, found",
         [
