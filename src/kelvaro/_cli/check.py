@@ -30,12 +30,12 @@ def register(commands: Any) -> None:
         "words; numbers, hashes, paths, URLs and e-mail addresses are skipped. Settings are read from "
         "the nearest .kelvaro.toml or pyproject.toml [tool.kelvaro]; a line holding 'kelvaro: ignore' "
         "is not checked, and 'kelvaro: ignore-next-line' silences the next.",
-        epilog="Exit status: 0 when nothing was found; 1 when a typo was found (with --diff or --write, "
-        "when there was one to fix); 2 for an error, which wins over 1: a FILE that cannot be read (missing, "
+        epilog="Exit status: 0 when nothing was found; 1 when a typo was found (also when --write "
+        "fixed it); 2 for an error, which wins over 1: a FILE that cannot be read (missing, "
         "not permitted, a directory without -r), a file or standard input that is not UTF-8 (unless "
         "--skip-undecodable), a correction that could not be written, an index that cannot be loaded, or a "
-        "mistake in the command line or a configuration. Each error is one line on standard error, and the "
-        "other files are still checked. A binary file is skipped, and is not an error; one named is said so on "
+        "mistake in the command line or a configuration. A file that cannot be read is said in one line on "
+        "standard error, and the other files are still checked. A binary file is skipped, and is not an error; one named is said so on "
         "standard error.",
     )
     check.add_argument(
@@ -96,7 +96,7 @@ def register(commands: Any) -> None:
         "--diff",
         action="store_true",
         help="print a unified diff that applies the confident fixes (with --strict, what Index.correct "
-        "makes), for patch -p1; the files themselves are not written",
+        "makes), for patch -p1 or git apply; the files themselves are not written",
     )
     check.add_argument(
         "--write",
