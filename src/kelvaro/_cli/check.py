@@ -35,8 +35,8 @@ def register(commands: Any) -> None:
         "not permitted, a directory without -r), a file or standard input that is not UTF-8 (unless "
         "--skip-undecodable), a correction that could not be written, an index that cannot be loaded, or a "
         "mistake in the command line or a configuration. A file that cannot be read is said in one line on "
-        "standard error, and the other files are still checked. A binary file is skipped, and is not an error; one named is said so on "
-        "standard error.",
+        "standard error, and the other files are still checked. A binary file is skipped, and is not an "
+        "error; one named is said so on standard error.",
     )
     check.add_argument(
         "files", metavar="FILE", nargs="*", default=[_STDIN], help="a text file, or a directory with -r; - (the default) reads standard input"
