@@ -350,7 +350,7 @@ class TestForgedFiles:
         (kelvaro info), which shows no count that the tries do not hold."""
         path = tmp_path / "weighted.kvx"
         # A weighted index keeps the best payload of each folded node.
-        Index.from_words({"spelling": 9, "spelt": 3, "tree": 1, "trie": 0, "tram": 2}, weighted=True).save(path)
+        Index.from_words({"spelling": 9, "spell": 5, "spelt": 3, "tree": 1, "trie": 0, "tram": 2}, weighted=True).save(path)
         data = bytearray(path.read_bytes())
         offset = current_counts(bytes(data))[count]
         value = struct.unpack_from("<Q", data, offset)[0]
