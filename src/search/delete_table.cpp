@@ -136,12 +136,19 @@ void DeleteTable::for_each_near(std::u32string_view typed, std::uint64_t max_dis
                                 const std::function<void(std::u32string&&)>& each) const {
   thread_local std::vector<std::uint64_t> hashes;
   thread_local std::vector<std::uint32_t> found;
+  // A deletion looked up costs about a node, an entry scanned an eighth of
+  // one, and a word measured about a node a character.
+  InterruptCheck interrupts;
   deletion_hashes(typed, max_dist, hashes);
+  interrupts.tick(static_cast<std::uint32_t>(hashes.size()));
   found.clear();
   for (const std::uint64_t hash : hashes) {
     const std::size_t bucket = bucket_of(hash, bits_);
     const std::uint8_t tag = tag_of(hash, bits_);
-    for (std::uint32_t e = spans_.bucket_starts[bucket]; e < spans_.bucket_starts[bucket + 1]; ++e)
+    const std::uint32_t begin = spans_.bucket_starts[bucket];
+    const std::uint32_t end = spans_.bucket_starts[bucket + 1];
+    interrupts.tick(1 + (end - begin) / 8);
+    for (std::uint32_t e = begin; e < end; ++e)
       if (spans_.tags[e] == tag) found.push_back(spans_.entries[e]);
   }
   std::sort(found.begin(), found.end());
@@ -149,6 +156,7 @@ void DeleteTable::for_each_near(std::u32string_view typed, std::uint64_t max_dis
   for (const std::uint32_t word : found) {
     const std::uint32_t start = word == 0 ? 0 : spans_.text_ends[word - 1];
     const std::size_t size = spans_.text_ends[word] - start;
+    interrupts.tick(1 + static_cast<std::uint32_t>(std::min<std::size_t>(size, 1u << 20)));
     // A word of too few bytes, or of too many to be short enough even in
     // characters of four bytes, differs in length by more than max_dist.
     if (size + max_dist < typed.size() || size > 4 * (typed.size() + max_dist)) continue;
