@@ -21,7 +21,6 @@ from __future__ import annotations
 
 import errno
 import fcntl
-import mmap
 import os
 import stat
 import struct
@@ -246,25 +245,19 @@ def _read_index_file(path: str, mapped: bool) -> Union[bytes, memoryview]:
 
 
 def _mapped(file: BinaryIO, size: int) -> Optional[memoryview]:
-    """The file mapped read-only, under a shared lock that lasts as long as
-    the mapping (which holds its own descriptor of the file); None when a
-    writer holds the file locked, or it cannot be mapped, so that it is read
+    """The file mapped read-only under a lease (see the module's notes),
+    and under a shared lock, both lasting as long as the mapping, which
+    holds its own descriptor of the file; None when a writer holds the file
+    locked or open, or it cannot be leased or mapped, so that it is read
     instead."""
     descriptor = file.fileno()
     try:
         fcntl.flock(descriptor, fcntl.LOCK_SH | fcntl.LOCK_NB)
     except OSError:
         return None
-    try:
-        # Every page is read at once by the checksum: asking for them all
-        # in one call saves a fault per page.
-        populate = getattr(mmap, "MAP_POPULATE", 0)
-        mapping = mmap.mmap(descriptor, size, flags=mmap.MAP_SHARED | populate, prot=mmap.PROT_READ)
-    except (OSError, ValueError):
+    mapping = _native_index.map_file(descriptor, size)
+    if mapping is None:
         fcntl.flock(descriptor, fcntl.LOCK_UN)
-        return None
-    if os.fstat(descriptor).st_size != size:
-        mapping.close()
         return None
     return memoryview(mapping)
 

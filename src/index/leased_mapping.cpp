@@ -1,0 +1,254 @@
+#include "index/leased_mapping.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <mutex>
+
+#ifdef __linux__
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace kelvaro {
+
+#ifdef __linux__
+namespace {
+
+// Every live mapping has a slot in a fixed table, which the lease-break
+// handler searches by descriptor: a signal handler may not allocate, lock
+// or wait, so the table is plain memory and each slot's state an atomic,
+// moved on only by compare-and-swap. The handler moves a slot from leased
+// to copying and on to copied; closing moves it to closing only from
+// leased or copied, so it waits for a copy under way and never unmaps
+// memory the handler is reading.
+enum SlotState : int { kFree, kClaimed, kLeased, kCopying, kCopied, kClosing };
+
+struct Slot {
+  std::atomic<int> state{kFree};
+  std::atomic<int> descriptor{-1};
+  // Written before the slot is leased, read only after.
+  void* address = nullptr;
+  std::size_t length = 0;  // whole pages
+};
+
+// More indexes than this mapped at once are read instead.
+constexpr int kSlotCount = 1024;
+Slot slots[kSlotCount];
+
+static_assert(std::atomic<int>::is_always_lock_free, "the handler needs lock-free atomics");
+
+std::mutex install_mutex;
+// The real-time signal the kernel sends when a lease is to be broken, or 0
+// when none was free to take; set once, under install_mutex.
+std::atomic<int> break_signal{0};
+std::size_t page_size = 4096;
+
+// Puts a private copy of the `length` bytes at `address` over them, made
+// read-only: readers see the same bytes throughout, since mremap swaps the
+// pages in one step. Only system calls and memcpy: it runs in the signal
+// handler and in a child just made by fork.
+bool copy_in_place(void* address, std::size_t length) {
+  void* copy = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (copy == MAP_FAILED) return false;
+  std::memcpy(copy, address, length);
+  if (mprotect(copy, length, PROT_READ) != 0 ||
+      mremap(copy, length, length, MREMAP_MAYMOVE | MREMAP_FIXED, address) == MAP_FAILED) {
+    munmap(copy, length);
+    return false;
+  }
+  return true;
+}
+
+// Asks for a lease-break signal to this process on `descriptor`, then the
+// lease: refused when the file is open for writing anywhere, when it is not
+// ours and we may not lease others' files, or by the file system.
+bool take_lease(int descriptor, int signal) {
+  return fcntl(descriptor, F_SETSIG, signal) == 0 && fcntl(descriptor, F_SETOWN, getpid()) == 0 &&
+         fcntl(descriptor, F_SETLEASE, F_RDLCK) == 0;
+}
+
+// A writer is waiting for the lease on info->si_fd: copy that mapping
+// while its bytes are intact, then let the writer go. A copy that fails
+// (no memory) keeps the lease, so that the writer waits the kernel's
+// lease-break time before it goes ahead regardless.
+void on_lease_break(int, siginfo_t* info, void*) {
+  const int saved_errno = errno;
+  for (Slot& slot : slots) {
+    if (slot.descriptor.load() != info->si_fd) continue;
+    int expected = kLeased;
+    if (!slot.state.compare_exchange_strong(expected, kCopying)) continue;
+    if (copy_in_place(slot.address, slot.length)) {
+      fcntl(slot.descriptor.load(), F_SETLEASE, F_UNLCK);
+      slot.state.store(kCopied);
+    } else {
+      slot.state.store(kLeased);
+    }
+  }
+  errno = saved_errno;
+}
+
+// Writes "/proc/self/fd/<descriptor>" into `path` without the library's
+// formatting, which a child of a threaded parent may not call.
+void descriptor_path(int descriptor, char (&path)[40]) {
+  static const char prefix[] = "/proc/self/fd/";
+  std::memcpy(path, prefix, sizeof prefix);
+  char digits[12];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + descriptor % 10);
+    descriptor /= 10;
+  } while (descriptor > 0);
+  char* out = path + sizeof prefix - 1;
+  while (count > 0) *out++ = digits[--count];
+  *out = '\0';
+}
+
+// In a child just made by fork. The parent's leases are on descriptions
+// the child shares, and their signals go to the parent, which copies its
+// own mapping and gives the lease up: the child's mapping would then be
+// unguarded. So each mapping gets a lease of the child's own, on a
+// description opened afresh, or is copied when none can be had. A copy the
+// parent had under way on another thread (which does not exist here) is
+// redone.
+void after_fork_in_child() {
+  const int signal = break_signal.load();
+  for (Slot& slot : slots) {
+    const int state = slot.state.load();
+    if (state != kLeased && state != kCopying) continue;
+    const int inherited = slot.descriptor.load();
+    char path[40];
+    descriptor_path(inherited, path);
+    const int own = open(path, O_RDONLY | O_CLOEXEC);
+    if (own >= 0 && take_lease(own, signal)) {
+      slot.descriptor.store(own);
+      close(inherited);
+      slot.state.store(kLeased);
+      continue;
+    }
+    if (own >= 0) close(own);
+    slot.state.store(copy_in_place(slot.address, slot.length) ? kCopied : kLeased);
+  }
+}
+
+// The signal the handler is installed for, installing it on first use in
+// the highest real-time signal that nothing else handles; 0 when none is
+// free, or when someone has since put another handler in its place.
+int installed_signal() {
+  std::lock_guard<std::mutex> lock(install_mutex);
+  int signal = break_signal.load();
+  if (signal == 0) {
+    for (int candidate = SIGRTMAX; candidate >= SIGRTMIN && signal == 0; --candidate) {
+      struct sigaction old {};
+      if (sigaction(candidate, nullptr, &old) != 0) continue;
+      if ((old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL) continue;
+      struct sigaction action {};
+      action.sa_sigaction = on_lease_break;
+      action.sa_flags = SA_SIGINFO | SA_RESTART;
+      sigemptyset(&action.sa_mask);
+      if (sigaction(candidate, &action, nullptr) == 0) signal = candidate;
+    }
+    if (signal == 0) return 0;
+    page_size = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    if (pthread_atfork(nullptr, nullptr, after_fork_in_child) != 0) {
+      // Without it a forked child would map unguarded: lease nothing.
+      return 0;
+    }
+    break_signal.store(signal);
+  }
+  struct sigaction current {};
+  if (sigaction(signal, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) == 0 ||
+      current.sa_sigaction != on_lease_break)
+    return 0;
+  return signal;
+}
+
+int claim_slot(int descriptor, void* address, std::size_t length) {
+  for (int index = 0; index < kSlotCount; ++index) {
+    Slot& slot = slots[index];
+    int expected = kFree;
+    if (!slot.state.compare_exchange_strong(expected, kClaimed)) continue;
+    slot.address = address;
+    slot.length = length;
+    slot.descriptor.store(descriptor);
+    slot.state.store(kLeased);
+    return index;
+  }
+  return -1;
+}
+
+}  // namespace
+
+std::unique_ptr<LeasedMapping> LeasedMapping::map(int descriptor, std::size_t size) {
+  if (size == 0) return nullptr;
+  const int signal = installed_signal();
+  if (signal == 0) return nullptr;
+  // A description of our own would do as well, but a duplicate keeps the
+  // caller's shared flock for as long as the mapping lives.
+  const int own = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) return nullptr;
+  const std::size_t length = (size + page_size - 1) / page_size * page_size;
+  // Every page is read at once by the checksum: asking for them all in one
+  // call saves a fault per page.
+  void* address = mmap(nullptr, size, PROT_READ, MAP_SHARED | MAP_POPULATE, own, 0);
+  if (address == MAP_FAILED) {
+    close(own);
+    return nullptr;
+  }
+  // The slot is leased before the lease is: no break can come without a
+  // lease, and one that comes the moment after finds the slot ready.
+  const int slot = claim_slot(own, address, length);
+  if (slot < 0) {
+    munmap(address, length);
+    close(own);
+    return nullptr;
+  }
+  std::unique_ptr<LeasedMapping> mapping(
+      new LeasedMapping(slot, static_cast<const std::uint8_t*>(address), size));
+  if (!take_lease(own, signal)) return nullptr;
+  // Nothing has read the mapping yet, and from here on the file cannot
+  // change unseen: a file that changed size since the caller looked is read
+  // instead.
+  struct stat info {};
+  if (fstat(own, &info) != 0 || static_cast<std::size_t>(info.st_size) != size) return nullptr;
+  return mapping;
+}
+
+LeasedMapping::~LeasedMapping() {
+  Slot& slot = slots[slot_];
+  for (;;) {
+    int state = slot.state.load();
+    if (state == kCopying) {
+      sched_yield();
+      continue;
+    }
+    if (slot.state.compare_exchange_weak(state, kClosing)) break;
+  }
+  munmap(slot.address, slot.length);
+  // Closing the descriptor gives the lease (and the flock) up.
+  close(slot.descriptor.exchange(-1));
+  slot.state.store(kFree);
+}
+
+bool LeasedMapping::copied() const {
+  return slots[slot_].state.load() == kCopied;
+}
+
+#else
+
+std::unique_ptr<LeasedMapping> LeasedMapping::map(int, std::size_t) {
+  return nullptr;
+}
+LeasedMapping::~LeasedMapping() = default;
+bool LeasedMapping::copied() const {
+  return false;
+}
+
+#endif
+
+}  // namespace kelvaro
