@@ -198,6 +198,7 @@ def test_a_copied_index_is_dropped_cleanly(saved):
     with open(saved, "r+b") as file:  # the lease breaks here, in this process
         file.write(b"\xff" * 16)
     assert sections[0].obj.copied and index.get("tree") == 5
+    assert not index._mapped() and index.memory_usage()["mapped"] == 0
     before = open_descriptors_and_mappings()
     del index, sections
     gc.collect()

@@ -8,13 +8,18 @@ once what cannot be an index (by its first bytes and size), maps or reads
 the rest, restores the normalisation a file names, and writes files
 through a temporary file renamed into place.
 
-A mapped file must not change under the index: Index.save never writes into
-an existing file but renames a new one over it, so an index mapped from
-the old file keeps reading the old contents. The loader holds a shared
-lock (flock) on the file while it is mapped, for programs that want to
-wait for readers before writing in place; a program that truncates the
-file in place anyway would make the mapping's pages vanish, so load with
-mapped=False to read a file that such a program may touch.
+A mapped file must not change under the index, whatever another program
+does to it: bytes rewritten in place would be read as offsets, and a
+truncated file's pages vanish. Index.save never writes into an existing
+file but renames a new one over it, so an index mapped from the old file
+keeps reading the old contents. Any other writer is held off by a read
+lease (src/index/leased_mapping.h): the kernel makes a program that opens
+the file to write it, or truncates it, wait until the native code has
+copied the mapped bytes into memory of its own and given the lease up. A
+file that cannot be leased (not Linux, a file system without leases, a
+file open for writing now) is read instead, never mapped unguarded. The
+loader also holds a shared lock (flock) on the file while it is mapped,
+for programs that want to wait for readers before writing in place.
 """
 
 from __future__ import annotations
