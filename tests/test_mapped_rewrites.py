@@ -6,6 +6,7 @@ its own."""
 
 import gc
 import os
+import signal
 import subprocess
 import sys
 import textwrap
@@ -41,19 +42,23 @@ READER = textwrap.dedent(
 
     before = answers()
 
-    def child_checks(pipe):
-        os.read(pipe, 1)
+    def child_checks(read_end, write_end):
+        # Should this process die, the child reads the end of the pipe and
+        # goes too, rather than keep the test's pipes open.
+        os.close(write_end)
+        if os.read(read_end, 1) != b"x":
+            os._exit(4)
         os._exit(0 if answers() == before else 3)
 
     if mode == "os.fork":
         read_end, write_end = os.pipe()
         child = os.fork()
         if child == 0:
-            child_checks(read_end)
+            child_checks(read_end, write_end)
     elif mode == "multiprocessing":
         import multiprocessing
         read_end, write_end = os.pipe()
-        process = multiprocessing.get_context("fork").Process(target=child_checks, args=(read_end,))
+        process = multiprocessing.get_context("fork").Process(target=child_checks, args=(read_end, write_end))
         process.start()
     print("mapped" if index._mapped() else "read", flush=True)
     sys.stdin.readline()
@@ -170,6 +175,18 @@ def test_a_file_open_for_writing_is_read_not_mapped(saved):
         writer.communicate("go\n", timeout=WRITER_BOUND)
     assert writer.returncode == 0
     finish_reader(reader)
+
+
+def test_a_thread_that_blocks_the_lease_signal_reads(saved):
+    # A program that blocks every signal, to wait for them in one thread,
+    # would never hear that a writer waits: its files are read.
+    realtime = range(signal.SIGRTMIN, signal.SIGRTMAX + 1)
+    before = signal.pthread_sigmask(signal.SIG_BLOCK, realtime)
+    try:
+        assert not Index.load(saved)._mapped()
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, before)
+    assert Index.load(saved)._mapped()
 
 
 def open_descriptors_and_mappings():

@@ -58,6 +58,8 @@ PyGetSetDef getters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+}  // namespace
+
 PyTypeObject* mapped_file_type() {
   PyTypeObject*& type = module_cells().mapped_file;
   if (type != nullptr) return type;
@@ -78,6 +80,8 @@ PyTypeObject* mapped_file_type() {
   type = reinterpret_cast<PyTypeObject*>(made.release());
   return type;
 }
+
+namespace {
 
 // map_file(descriptor, size) -> MappedFile or None: the file open read-only
 // as `descriptor` (still the caller's to close), mapped whole under a lease

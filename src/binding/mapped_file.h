@@ -8,6 +8,10 @@
 
 namespace kelvaro::py {
 
+// The type of what map_file gives, made on first need (the module's
+// initialisation) and kept in the module's cells.
+PyTypeObject* mapped_file_type();
+
 // map_file, and the closing sentinel.
 extern PyMethodDef mapped_file_functions[2];
 

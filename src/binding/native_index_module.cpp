@@ -65,6 +65,8 @@ PyMODINIT_FUNC PyInit__native_index() {
     fill_cells();
     checked_status(PyObject_SetAttrString(
         module.get(), "NativeIndex", reinterpret_cast<PyObject*>(module_cells().native_index)));
+    checked_status(PyObject_SetAttrString(module.get(), "MappedFile",
+                                          reinterpret_cast<PyObject*>(mapped_file_type())));
     return module;
   });
 }

@@ -2,14 +2,15 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #ifdef __linux__
 #include <fcntl.h>
 #include <pthread.h>
-#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -161,9 +162,14 @@ int installed_signal() {
     }
     break_signal.store(signal);
   }
+  // Another handler put in ours place, or the signal blocked here (a
+  // program that blocks every signal in every thread, to wait for them in
+  // one): a writer would wait out the lease-break time and then go ahead.
   struct sigaction current {};
+  sigset_t blocked;
   if (sigaction(signal, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) == 0 ||
-      current.sa_sigaction != on_lease_break)
+      current.sa_sigaction != on_lease_break ||
+      pthread_sigmask(SIG_BLOCK, nullptr, &blocked) != 0 || sigismember(&blocked, signal) != 0)
     return 0;
   return signal;
 }
@@ -224,7 +230,7 @@ LeasedMapping::~LeasedMapping() {
   for (;;) {
     int state = slot.state.load();
     if (state == kCopying) {
-      sched_yield();
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
       continue;
     }
     if (slot.state.compare_exchange_weak(state, kClosing)) break;
