@@ -193,9 +193,13 @@ def open_descriptors_and_mappings():
     return len(os.listdir("/proc/self/fd")), sum(1 for _ in open("/proc/self/maps"))
 
 
+# PyPy keeps a dropped index, mapped or read, through gc.collect() (as it
+# did when files were mapped by the mmap module); once the table of leased
+# mappings is full, loads there read the file instead.
+@pytest.mark.skipif(sys.implementation.name == "pypy", reason="PyPy does not free a dropped index when asked")
 def test_loading_and_dropping_leaves_nothing_behind(saved):
-    """More cycles than the table of leased mappings has slots: each one
-    dropped gives its slot, mapping and descriptor back."""
+    """Each index dropped gives its mapping, its descriptor and its slot in
+    the table of leased mappings back."""
     Index.load(saved).get("tree")
     gc.collect()
     before = open_descriptors_and_mappings()
@@ -216,6 +220,8 @@ def test_a_copied_index_is_dropped_cleanly(saved):
         file.write(b"\xff" * 16)
     assert sections[0].obj.copied and index.get("tree") == 5
     assert not index._mapped() and index.memory_usage()["mapped"] == 0
+    if sys.implementation.name == "pypy":  # (see above)
+        return
     before = open_descriptors_and_mappings()
     del index, sections
     gc.collect()

@@ -63,21 +63,17 @@ PyGetSetDef getters[] = {
 PyTypeObject* mapped_file_type() {
   PyTypeObject*& type = module_cells().mapped_file;
   if (type != nullptr) return type;
-  static PyBufferProcs buffer_procs = {get_buffer, nullptr};
   static PyType_Slot slots[] = {
       {Py_tp_doc, const_cast<char*>("An index file mapped read-only under a lease.")},
       {Py_tp_dealloc, reinterpret_cast<void*>(release)},
       {Py_tp_getset, getters},
+      {Py_bf_getbuffer, reinterpret_cast<void*>(get_buffer)},
       {0, nullptr},
   };
   static PyType_Spec spec = {
       "kelvaro._native_index.MappedFile", sizeof(MappedFileObject), 0, Py_TPFLAGS_DEFAULT, slots,
   };
-  PyRef made = checked(PyType_FromSpec(&spec));
-  // The limited API's slots name no buffer procedures before 3.9, nor in
-  // PyPy: they are set on the type itself.
-  reinterpret_cast<PyTypeObject*>(made.get())->tp_as_buffer = &buffer_procs;
-  type = reinterpret_cast<PyTypeObject*>(made.release());
+  type = reinterpret_cast<PyTypeObject*>(checked(PyType_FromSpec(&spec)).release());
   return type;
 }
 

@@ -38,9 +38,13 @@ struct Slot {
   std::size_t length = 0;  // whole pages
 };
 
-// More indexes than this mapped at once are read instead.
-constexpr int kSlotCount = 1024;
+// More indexes than this mapped at once are read instead: as many as
+// descriptors a process commonly may open, each mapping holding one.
+constexpr int kSlotCount = 16384;
 Slot slots[kSlotCount];
+// One past the last slot ever claimed: the handler and a forked child look
+// no further, so that a few mappings cost a few slots' search.
+std::atomic<int> slots_used{0};
 
 static_assert(std::atomic<int>::is_always_lock_free, "the handler needs lock-free atomics");
 
@@ -80,7 +84,9 @@ bool take_lease(int descriptor, int signal) {
 // lease-break time before it goes ahead regardless.
 void on_lease_break(int, siginfo_t* info, void*) {
   const int saved_errno = errno;
-  for (Slot& slot : slots) {
+  const int used = slots_used.load();
+  for (int index = 0; index < used; ++index) {
+    Slot& slot = slots[index];
     if (slot.descriptor.load() != info->si_fd) continue;
     int expected = kLeased;
     if (!slot.state.compare_exchange_strong(expected, kCopying)) continue;
@@ -119,7 +125,9 @@ void descriptor_path(int descriptor, char (&path)[40]) {
 // redone.
 void after_fork_in_child() {
   const int signal = break_signal.load();
-  for (Slot& slot : slots) {
+  const int used = slots_used.load();
+  for (int index = 0; index < used; ++index) {
+    Slot& slot = slots[index];
     const int state = slot.state.load();
     if (state != kLeased && state != kCopying) continue;
     const int inherited = slot.descriptor.load();
@@ -183,6 +191,9 @@ int claim_slot(int descriptor, void* address, std::size_t length) {
     slot.length = length;
     slot.descriptor.store(descriptor);
     slot.state.store(kLeased);
+    int used = slots_used.load();
+    while (used <= index && !slots_used.compare_exchange_weak(used, index + 1)) {
+    }
     return index;
   }
   return -1;
