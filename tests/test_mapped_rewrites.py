@@ -80,7 +80,8 @@ READER = textwrap.dedent(
 
 
 def overwrite(path):
-    return [sys.executable, "-c", "import os, sys; f = open(sys.argv[1], 'r+b'); f.write(b'\\xff' * os.path.getsize(sys.argv[1]))", path]
+    script = "import os, sys; f = open(sys.argv[1], 'r+b'); f.write(b'\\xff' * os.path.getsize(sys.argv[1]))"
+    return [sys.executable, "-c", script, path]
 
 
 def truncate(size):
