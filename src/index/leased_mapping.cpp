@@ -13,6 +13,7 @@
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #endif
 
@@ -182,6 +183,29 @@ int installed_signal() {
   return signal;
 }
 
+// Whether the file lives on a file system whose files change only through
+// this kernel, which then breaks our lease first. On a network or FUSE
+// file system a lease may be granted, but another machine, or the program
+// behind the mount, writes without opening the file here.
+bool changes_only_here(int descriptor) {
+  struct statfs info {};
+  if (fstatfs(descriptor, &info) != 0) return false;
+  switch (static_cast<unsigned long>(info.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0xF2F52010:  // f2fs
+    case 0x2FC12FC1:  // zfs
+    case 0xCA451A4E:  // bcachefs
+    case 0x01021994:  // tmpfs
+    case 0x858458F6:  // ramfs
+    case 0x794C7630:  // overlayfs, written through its mount
+      return true;
+    default:
+      return false;
+  }
+}
+
 int claim_slot(int descriptor, void* address, std::size_t length) {
   for (int index = 0; index < kSlotCount; ++index) {
     Slot& slot = slots[index];
@@ -207,6 +231,7 @@ std::unique_ptr<LeasedMapping> LeasedMapping::map(int descriptor, std::size_t si
   if (signal == 0) return nullptr;
   // A description of our own would do as well, but a duplicate keeps the
   // caller's shared flock for as long as the mapping lives.
+  if (!changes_only_here(descriptor)) return nullptr;
   const int own = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
   if (own < 0) return nullptr;
   const std::size_t length = (size + page_size - 1) / page_size * page_size;

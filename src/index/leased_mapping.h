@@ -14,9 +14,10 @@
 // bytes as they are (opening to append breaks the lease too, which only
 // costs the copy).
 //
-// Where no lease can be had (not Linux, a file system that refuses leases,
-// a file that is open for writing now, no free slot), nothing is mapped and
-// the caller reads the file instead.
+// Where no lease can be had or trusted (not Linux, a file system that
+// refuses leases or whose files may change elsewhere, a network or FUSE
+// one, a file that is open for writing now, no free slot), nothing is
+// mapped and the caller reads the file instead.
 //
 // A child made by fork shares the mapping but not the lease's signal: it
 // takes a lease of its own on each mapping before it returns from fork,

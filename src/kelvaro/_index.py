@@ -157,7 +157,7 @@ class Index(NativeIndex):
         lease, so that another program that rewrites or truncates the file
         in place waits while the index copies the mapped bytes aside: the
         index keeps answering from what it loaded. Where no lease can be
-        had (not Linux, a file system without leases, a file that another
+        had (not Linux, a network or FUSE file system, a file that another
         program has open for writing), and always with mapped=False, the
         file is read into memory instead. Files of kelvaro's first format
         are always read.

@@ -16,8 +16,9 @@ keeps reading the old contents. Any other writer is held off by a read
 lease (src/index/leased_mapping.h): the kernel makes a program that opens
 the file to write it, or truncates it, wait until the native code has
 copied the mapped bytes into memory of its own and given the lease up. A
-file that cannot be leased (not Linux, a file system without leases, a
-file open for writing now) is read instead, never mapped unguarded. The
+file that cannot be leased (not Linux, a network or FUSE file system,
+whose files may change elsewhere, a file open for writing now) is read
+instead, never mapped unguarded. The
 loader also holds a shared lock (flock) on the file while it is mapped,
 for programs that want to wait for readers before writing in place.
 """
