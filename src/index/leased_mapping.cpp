@@ -123,7 +123,10 @@ void descriptor_path(int descriptor, char (&path)[40]) {
 // unguarded. So each mapping gets a lease of the child's own, on a
 // description opened afresh, or is copied when none can be had. A copy the
 // parent had under way on another thread (which does not exist here) is
-// redone.
+// redone. Until this is done the child is guarded only by the parent's
+// lease, so the parent waits for it (before_fork, after_fork_in_parent).
+thread_local int fork_pipe[2] = {-1, -1};
+
 void after_fork_in_child() {
   const int signal = break_signal.load();
   const int used = slots_used.load();
@@ -144,6 +147,40 @@ void after_fork_in_child() {
     if (own >= 0) close(own);
     slot.state.store(copy_in_place(slot.address, slot.length) ? kCopied : kLeased);
   }
+  if (fork_pipe[1] >= 0) {
+    const char done = 1;
+    while (write(fork_pipe[1], &done, 1) < 0 && errno == EINTR) {
+    }
+    close(fork_pipe[0]);
+    close(fork_pipe[1]);
+  }
+}
+
+// Before a fork with mappings live: a pipe on which the child says that
+// its mappings are guarded. Per thread, since each thread may fork.
+void before_fork() {
+  fork_pipe[0] = fork_pipe[1] = -1;
+  const int used = slots_used.load();
+  for (int index = 0; index < used; ++index) {
+    const int state = slots[index].state.load();
+    if (state == kLeased || state == kCopying) {
+      if (pipe2(fork_pipe, O_CLOEXEC) != 0) fork_pipe[0] = fork_pipe[1] = -1;
+      return;
+    }
+  }
+}
+
+// fork returns in the parent once the child has its own leases or copies
+// (or has died, which closes the pipe): a writer the parent lets through
+// the moment after must not find the child's mapping unguarded.
+void after_fork_in_parent() {
+  if (fork_pipe[0] < 0) return;
+  close(fork_pipe[1]);
+  char done;
+  while (read(fork_pipe[0], &done, 1) < 0 && errno == EINTR) {
+  }
+  close(fork_pipe[0]);
+  fork_pipe[0] = fork_pipe[1] = -1;
 }
 
 // The signal the handler is installed for, installing it on first use in
@@ -165,7 +202,7 @@ int installed_signal() {
     }
     if (signal == 0) return 0;
     page_size = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    if (pthread_atfork(nullptr, nullptr, after_fork_in_child) != 0) {
+    if (pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child) != 0) {
       // Without it a forked child would map unguarded: lease nothing.
       return 0;
     }
