@@ -18,9 +18,9 @@ the file to write it, or truncates it, wait until the native code has
 copied the mapped bytes into memory of its own and given the lease up. A
 file that cannot be leased (not Linux, a network or FUSE file system,
 whose files may change elsewhere, a file open for writing now) is read
-instead, never mapped unguarded. The
-loader also holds a shared lock (flock) on the file while it is mapped,
-for programs that want to wait for readers before writing in place.
+instead, never mapped unguarded. The loader also holds a shared lock
+(flock) on the file while it is mapped, for programs that want to wait
+for readers before writing in place.
 """
 
 from __future__ import annotations
