@@ -151,7 +151,7 @@ def test_write_leaves_the_file_untouched_on_any_error(prose, capsys, monkeypatch
     status, _, err = check(capsys, "prose.txt", "--write", *strict)
     monkeypatch.undo()
     assert (prose / "prose.txt").read_text() == PROSE
-    assert status == 1 and err[-1] == "kelvaro: prose.txt: No space left on device, left as it is"
+    assert status == 2 and err[-1] == "kelvaro: prose.txt: No space left on device, left as it is"
     assert sorted(os.listdir(prose)) == ["prose.kvx", "prose.txt"]
 
 
@@ -164,7 +164,7 @@ def test_write_in_a_folder_that_refuses_a_new_file(prose, capsys):
         status, _, err = check(capsys, "locked/t.txt", "--write")
     finally:
         os.chmod(prose / "locked", 0o755)
-    assert status == 1 and "Permission denied" in err[-1]
+    assert status == 2 and "Permission denied" in err[-1]
     assert (prose / "locked" / "t.txt").read_text() == PROSE and os.listdir(prose / "locked") == ["t.txt"]
 
 

@@ -1,4 +1,5 @@
 """The kelvaro command, run as a separate process the way a user runs it."""
+import io
 import json
 import os
 import pty
@@ -202,7 +203,9 @@ class TestErrors:
             capture_output=True, text=True, timeout=120, cwd=tmp_path, stdin=subprocess.DEVNULL,
             preexec_fn=lambda: os.close(0),
         )
-        assert (result.returncode, result.stderr) == (1, "kelvaro: error: standard input is closed\n")
+        # check's 1 says it found typos: its failures are 2.
+        status = 2 if args[0] == "check" else 1
+        assert (result.returncode, result.stderr) == (status, "kelvaro: error: standard input is closed\n")
 
     def test_json_whatever_the_encoding_of_standard_output(self):
         result = subprocess.run(
@@ -303,27 +306,94 @@ class TestCheck:
 
     def check(self, tree, *args, stdin=None):
         result = subprocess.run(
-            [sys.executable, "-m", "kelvaro", "check", "-i", "words.kvx", *args], input=stdin,
-            capture_output=True, text=True, timeout=120, cwd=tree, env={**os.environ, "LC_ALL": "C", "PYTHONIOENCODING": ""},
+            [sys.executable, "-m", "kelvaro", "check", "-i", "words.kvx", *args],
+            input=stdin.encode("latin-1") if isinstance(stdin, str) else stdin,
+            capture_output=True, timeout=120, cwd=tree, env={**os.environ, "LC_ALL": "C", "PYTHONIOENCODING": ""},
         )
-        return result.returncode, result.stdout.splitlines(), result.stderr.splitlines()
+        return result.returncode, result.stdout.decode().splitlines(), result.stderr.decode().splitlines()
 
+    CRLF = ["crlf.txt:1:5: quikc -> quick", "crlf.txt:3:10: dgo -> dog", "crlf.txt:9:1: teh -> the"]
+    LATIN1 = "kelvaro: latin1.txt: not UTF-8 text (line 2), skipped"
+
+    # 0: nothing found; 1: typos found; 2: an error, whatever else was found,
+    # the other files checked all the same. Binary files are no error.
     @pytest.mark.parametrize(
         "args, status, out, err",
         [
             (["clean.txt"], 0, [], []),
-            (["crlf.txt", "latin1.txt", "image.bin", "clean.txt"], 1,
-             ["crlf.txt:1:5: quikc -> quick", "crlf.txt:3:10: dgo -> dog", "crlf.txt:9:1: teh -> the"],
-             ["kelvaro: latin1.txt: not UTF-8 text (line 2), skipped", "kelvaro: image.bin: a binary file, skipped"]),
-            (["crlf.txt", "missing.txt", "--ignore", "ignore.txt", "-k", "0"], 1,
+            (["clean.txt", "image.bin"], 0, [], ["kelvaro: image.bin: a binary file, skipped"]),
+            (["crlf.txt", "image.bin", "clean.txt"], 1, CRLF, ["kelvaro: image.bin: a binary file, skipped"]),
+            (["missing.txt"], 2, [], ["kelvaro: missing.txt: No such file or directory"]),
+            (["crlf.txt", "missing.txt", "--ignore", "ignore.txt", "-k", "0"], 2,
              ["crlf.txt:3:10: dgo -> (no suggestions)", "crlf.txt:9:1: teh -> (no suggestions)"],
              ["kelvaro: missing.txt: No such file or directory"]),
-            (["sub"], 2, [], ["kelvaro: error: sub: a directory (add -r to check the files below it) (see kelvaro --help)"]),
+            (["loop.txt", "crlf.txt"], 2, CRLF, ["kelvaro: loop.txt: Too many levels of symbolic links"]),
+            (["sub", "crlf.txt"], 2, CRLF, ["kelvaro: sub: a directory (add -r to check the files below it)"]),
+            (["fifo", "clean.txt"], 2, [], ["kelvaro: fifo: not a regular file"]),
+            (["latin1.txt", "clean.txt"], 2, [], [LATIN1]),
+            (["crlf.txt", "latin1.txt", "image.bin", "clean.txt"], 2, CRLF, [LATIN1, "kelvaro: image.bin: a binary file, skipped"]),
+            (["latin1.txt", "clean.txt", "--skip-undecodable"], 0, [], []),
+            (["latin1.txt", "crlf.txt", "--skip-undecodable"], 1, CRLF, []),
+            (["latin1.txt", "crlf.txt", "--strict"], 2, CRLF, [LATIN1]),
+            # Below a folder a binary file is passed over without a word, and a pipe with one.
+            (["-r", "mixed"], 2, ["mixed/typo.txt:1:5: quikc -> quick"],
+             ["kelvaro: mixed/fifo: not a regular file, skipped", "kelvaro: mixed/latin1.txt: not UTF-8 text (line 2), skipped"]),
+            (["-r", "mixed", "--skip-undecodable"], 1, ["mixed/typo.txt:1:5: quikc -> quick"], ["kelvaro: mixed/fifo: not a regular file, skipped"]),
+            (["-r", "mixed", "--strict", "--diff", "--skip-undecodable"], 1,
+             ["--- a/mixed/typo.txt", "+++ b/mixed/typo.txt", "@@ -1,1 +1,1 @@", "-the quikc fox", "+the quick fox"],
+             ["kelvaro: mixed/fifo: not a regular file, skipped"]),
+            (["crlf.txt", "-i", "missing.kvx"], 2, [], ["kelvaro: error: missing.kvx: No such file or directory"]),
             (["--json", "--diff"], 2, [], ["kelvaro check: error: argument --diff: not allowed with argument --json (see kelvaro check --help)"]),
         ],
     )
     def test_findings_and_status(self, tree, args, status, out, err):
+        (tree / "loop.txt").symlink_to("loop.txt")
+        os.mkfifo(tree / "fifo")
+        (tree / "mixed").mkdir()
+        (tree / "mixed" / "image.bin").write_bytes(b"\x89PNG\x00\x01")
+        (tree / "mixed" / "latin1.txt").write_bytes("the fox\ncaf\xe9\n".encode("latin-1"))
+        (tree / "mixed" / "typo.txt").write_text("the quikc fox\n")
+        os.mkfifo(tree / "mixed" / "fifo")
         assert self.check(tree, *args) == (status, out, err)
+
+    @pytest.mark.parametrize(
+        "args, status, out, err",
+        [
+            ([], 2, [], ["kelvaro: <stdin>: not UTF-8 text (line 2), skipped"]),
+            (["--strict"], 2, [], ["kelvaro: <stdin>: not UTF-8 text (line 2), skipped"]),
+            (["--diff"], 2, [], ["kelvaro: <stdin>: not UTF-8 text (line 2), skipped"]),
+            (["--skip-undecodable"], 0, [], []),
+            (["--strict", "--diff", "--skip-undecodable"], 0, [], []),
+        ],
+    )
+    def test_standard_input_that_is_not_utf8(self, tree, args, status, out, err):
+        assert self.check(tree, *args, stdin="the quikc fox\ncaf\xe9\n") == (status, out, err)
+
+    def test_standard_input_that_fails_to_read(self, tree, monkeypatch, capsys):
+        from kelvaro import _cli
+
+        class Failing(io.RawIOBase):
+            def readable(self):
+                return True
+
+            def readinto(self, buffer):
+                raise OSError(5, "Input/output error")
+
+        monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BufferedReader(Failing())))
+        monkeypatch.chdir(tree)
+        assert _cli.main(["check", "-i", "words.kvx", "-", "crlf.txt"]) == 2
+        out, err = capsys.readouterr()
+        assert (out.splitlines(), err) == (self.CRLF, "kelvaro: <stdin>: Input/output error\n")
+
+    @pytest.mark.skipif(os.geteuid() == 0, reason="root reads any file")
+    def test_a_file_that_may_not_be_read(self, tree):
+        (tree / "locked.txt").write_text("the quikc fox\n")
+        os.chmod(tree / "locked.txt", 0)
+        assert self.check(tree, "locked.txt", "crlf.txt") == (2, self.CRLF, ["kelvaro: locked.txt: Permission denied"])
+
+    def test_the_statuses_are_in_the_help(self):
+        epilog = " ".join(succeeded("check", "--help").split())
+        assert "0 when nothing was found; 1 when a typo was found" in epilog and "2 for an error, which wins over 1" in epilog
 
     def test_json_is_ascii_and_standard_input(self, tree):
         # Words with no likely correction are the project's: only --strict shows them.
@@ -346,6 +416,46 @@ class TestCheck:
                               cwd=tree, capture_output=True, timeout=120).stdout
         subprocess.run(["patch", "-p1", "--quiet"], input=diff, cwd=tree, check=True, timeout=60)
         assert (tree / "crlf.txt").read_bytes() == before.replace(b"quikc", b"quick").replace(b"dgo", b"dog").replace(b"teh", b"the")
+
+    # Names that a header must quote or end with a tab, and names that
+    # need neither but are easily mistaken for something else.
+    AWKWARD_NAMES = [
+        "my notes.txt", "tab\there.txt", 'q"uote.txt', "back\\slash.txt", "caf\u00e9.txt", "-dash.txt",
+        "new\nline.txt", "cr\rbell\a.txt", "trail ", " lead.txt", 'both "q" and space.txt', os.fsdecode(b"latin\xe9.txt"),
+    ]
+
+    @pytest.mark.skipif(shutil.which("patch") is None or shutil.which("git") is None, reason="needs patch and git")
+    @pytest.mark.parametrize("strict", [[], ["--strict"]])
+    def test_the_diff_of_awkward_names_applies_with_patch_and_git(self, tree, strict):
+        (tree / "names").mkdir()
+        # A different typo in each: one repeated across files would be the project's word.
+        typos = ["quikc", "qiuck", "quck", "qucik", "quic", "quickk", "dgo", "brwon", "dogg", "ovre", "oevr", "foxx"]
+        for name, typo in zip(self.AWKWARD_NAMES, typos):
+            (tree / "names" / name).write_text(f"the {typo} fox\nthe dog\n")
+        result = subprocess.run([sys.executable, "-m", "kelvaro", "check", "-i", "../words.kvx", *strict, "--diff", "--", *self.AWKWARD_NAMES],
+                                cwd=tree / "names", capture_output=True, timeout=120)
+        assert result.returncode == 1, result.stderr
+        diff = result.stdout
+        assert diff.isascii() and diff.count(b"\n--- ") + diff.startswith(b"--- ") == len(self.AWKWARD_NAMES)
+        assert b'--- "a/q\\"uote.txt"\n' in diff and b"--- a/my notes.txt\t\n" in diff and b'--- "a/caf\\303\\251.txt"\n' in diff
+        (tree / "names").rename(tree / "before")
+        shutil.copytree(tree / "before", tree / "written")
+        # Not in the C locale of check(): there PyPy reads non-ASCII arguments as UTF-8 but cannot open them.
+        written = subprocess.run([sys.executable, "-m", "kelvaro", "check", "-i", "../words.kvx", *strict, "--write", "--", *self.AWKWARD_NAMES],
+                                 cwd=tree / "written", capture_output=True, timeout=120)
+        assert written.returncode == 1 and written.stderr.count(b"\n") == len(self.AWKWARD_NAMES), written.stderr
+        for tool in (["patch", "-p1", "--quiet", "--batch"], ["git", "apply"]):
+            shutil.copytree(tree / "before", tree / "patched")
+            subprocess.run(["git", "init", "--quiet"], cwd=tree / "patched", check=True, timeout=60)
+            applied = subprocess.run(tool, input=diff, cwd=tree / "patched", capture_output=True, timeout=60)
+            assert applied.returncode == 0, (tool, applied.stdout, applied.stderr)
+            shutil.rmtree(tree / "patched" / ".git")
+            for name in self.AWKWARD_NAMES:
+                before = (tree / "before" / name).read_text()
+                patched = (tree / "patched" / name).read_text()
+                assert patched != before and patched == (tree / "written" / name).read_text(), (tool, name)
+            assert sorted(os.listdir(tree / "patched")) == sorted(self.AWKWARD_NAMES)
+            shutil.rmtree(tree / "patched")
 
     @pytest.mark.parametrize(
         "strict, text, found",

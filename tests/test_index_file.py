@@ -94,6 +94,23 @@ def forged(data, **changes):
     return body + struct.pack("<I", zlib.crc32(body))
 
 
+def current_counts(data):
+    """Where the counts of a file of the current format lie: the header's
+    node count and the image's count of best payloads, after the forward
+    trie and the reversed one."""
+    fields = HEADER.unpack_from(data)
+    at = HEADER.size + fields[6] + (-fields[6] % 8)
+    tries = struct.unpack_from("<Q", data, at)[0]
+    at += 8
+    for _ in range(tries):
+        at += 24  # node count, height, rank width
+        # alphabet, ranks, ends, label_end, first_child, reach, has_word, payloads
+        for size in (4, 1, 8, 4, 4, 1, 8, 4):
+            count = struct.unpack_from("<Q", data, at)[0]
+            at += 8 + count * size + (-(count * size) % 8)
+    return {"header nodes": 32, "best payloads": at}
+
+
 def load_error(tmp_path, data):
     path = tmp_path / "damaged.kvx"
     path.write_bytes(data)
@@ -316,6 +333,34 @@ class TestForgedFiles:
     )
     def test_sections_that_disagree(self, saved_v1, tmp_path, changes, message):
         assert load_error(tmp_path, forged(saved_v1[1], **changes)) == message
+
+    @pytest.mark.parametrize(
+        "count, change, message",
+        [
+            ("header nodes", 1, "malformed: its node counts disagree"),
+            ("header nodes", 2_000_000_000_000, "malformed: its node counts disagree"),
+            # Odd before, so the padded size stays and every later array
+            # stays where it was.
+            ("best payloads", 1, "malformed: its table of best payloads does not match its trie"),
+        ],
+    )
+    def test_counts_of_the_current_format(self, tmp_path, count, change, message):
+        """A count of a file of the current format changed, the checksum
+        made to match: refused by loading, and by reading the header alone
+        (kelvaro info), which shows no count that the tries do not hold."""
+        path = tmp_path / "weighted.kvx"
+        # A weighted index keeps the best payload of each folded node.
+        Index.from_words({"spelling": 9, "spell": 5, "spelt": 3, "tree": 1, "trie": 0, "tram": 2}, weighted=True).save(path)
+        data = bytearray(path.read_bytes())
+        offset = current_counts(bytes(data))[count]
+        value = struct.unpack_from("<Q", data, offset)[0]
+        assert count != "best payloads" or value % 2 == 1
+        struct.pack_into("<Q", data, offset, value + change)
+        body = bytes(data[:-4])
+        assert load_error(tmp_path, body + struct.pack("<I", crc32c(body))) == message
+        if count == "header nodes":
+            with pytest.raises(ValueError, match=message):
+                kelvaro._storage.read_header(tmp_path / "damaged.kvx")
 
     def test_a_word_that_is_not_utf8(self, saved_v1, tmp_path):
         table = word_table(["ab"])[:-2] + b"\xed\xa0"

@@ -102,6 +102,21 @@ class TestBatches:
         ]
         assert index.get_many(queries, -1, threads=threads) == [index.get(q, -1) for q in queries]
 
+    @pytest.mark.parametrize("threads", [1, 2, 3, 4])
+    def test_lengths_on_either_side_of_a_chunk(self, threads):
+        """The threads share a batch out in chunks of up to 64 items, fewer
+        for a short batch: lengths just below, at and past each size, down
+        to the last item, which a partial last chunk holds."""
+        index = casefolded()
+        lengths = sorted({1, 2, 3} | {n + d for n in (16, 32, 64, 71, 128, 1024, 2048, 4096) for d in (-1, 0, 1)})
+        for length in lengths:
+            queries = (QUERIES * (length // len(QUERIES) + 1))[: length - 1] + ["three"]
+            assert index.get_many(queries, -1, threads=threads) == [index.get(q, -1) for q in queries], length
+            assert index.search_many(queries, 1, threads=threads) == loop_of_search(index, queries), length
+            assert index.suggest_many(queries, threads=threads) == [index.suggest(q) for q in queries], length
+            assert index.complete_many(queries, threads=threads) == [index.complete(q) for q in queries], length
+        assert index.get_many(["a"] * 71, threads=2)[-1] is None
+
     def test_defaults_and_small_batches(self):
         index = casefolded()
         assert index.search_many(iter(QUERIES)) == loop_of_search(index, QUERIES)

@@ -3,6 +3,8 @@ from inside the call, and leaves every object usable.
 
 PyPy's emulation of the C API runs no signal handler from inside a native
 call, so there the interrupt comes when the call returns."""
+import gc
+import itertools
 import signal
 import time
 
@@ -65,6 +67,64 @@ def test_a_long_call_stops_at_ctrl_c(alarm, call):
     assert time.monotonic() - started < (whole / 2 if call not in ENDLESS else 5)
     assert CHAIN.fuzzy_match("a" * 20000, 0, None) == [("a" * 20000, 0, 0)]
     assert CHAIN_INDEX.search_many(["a" * 20000], 0) == [CHAIN_INDEX.search("a" * 20000, 0)]
+
+
+@pytest.fixture(scope="module")
+def weighted():
+    """A weighted index most of whose words have no weight, as the English
+    one: suggestions look in the table of deletions of the words with a
+    weight and among the words that sound alike, besides walking."""
+    words = ("".join(letters) for letters in itertools.product("abcdefghijklmnop", repeat=4))
+    return Index.from_words({word: i if i % 7 == 0 else 0 for i, word in enumerate(words)}, weighted=True)
+
+
+# Each would take minutes: thousands of short lookups a second, millions of them.
+BATCHES = {
+    "suggest_many": lambda index, queries, threads: index.suggest_many(queries, threads=threads),
+    "complete_many": lambda index, queries, threads: index.complete_many(queries, 2, threads=threads),
+}
+QUERIES = ["abcq", "ponm", "zzab"] * 1_000_000
+
+
+@cpython_only
+@pytest.mark.parametrize("threads", [1, 2])
+@pytest.mark.parametrize("batch", BATCHES)
+def test_a_batch_of_short_lookups_stops_at_ctrl_c(alarm, weighted, batch, threads):
+    alarm(0.2)
+    started = time.monotonic()
+    with pytest.raises(KeyboardInterrupt):
+        BATCHES[batch](weighted, QUERIES, threads)
+    assert time.monotonic() - started < 5
+    assert BATCHES[batch](weighted, QUERIES[:3], threads) == [BATCHES[batch](weighted, [q], 1)[0] for q in QUERIES[:3]]
+
+
+# About a second each.
+TEXTS = {
+    "check": lambda index: index.check("abcq ponmz the " * 80_000),
+    "check code": lambda index: index.check("abcq ponmz the " * 50_000, code=True),
+    "correct": lambda index: index.correct("abcq ponmz the " * 7_000),
+    "segment": lambda index: index.segment("abcqponmthe" * 120_000),
+}
+
+
+@cpython_only
+@pytest.mark.parametrize("call", TEXTS)
+def test_running_text_stops_at_ctrl_c(alarm, weighted, call):
+    started = time.monotonic()
+    TEXTS[call](weighted)
+    whole = time.monotonic() - started
+    # A collection while the results are made would run gc.callbacks
+    # (Hypothesis installs one), and Python drops what a callback raises:
+    # the signal would be answered there, and lost.
+    gc.disable()
+    try:
+        alarm(0.05)
+        started = time.monotonic()
+        with pytest.raises(KeyboardInterrupt):
+            TEXTS[call](weighted)
+        assert time.monotonic() - started < whole / 2
+    finally:
+        gc.enable()
 
 
 def test_other_threads_run_during_a_long_lookup():

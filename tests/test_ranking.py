@@ -102,6 +102,21 @@ class TestSuggest:
         word = data.draw(st.one_of(sounding, st.sampled_from(sorted(stored)).flatmap(respelled)))
         check_ranking(stored, word, max_dist, limit, weighted, True)
 
+    @settings(max_examples=300, deadline=None)
+    @given(st.dictionaries(st.text(st.sampled_from("abcd"), min_size=1, max_size=6),
+                           st.sampled_from([0, 0, 0, 1, 5, 1_000_000]), min_size=2, max_size=40),
+           st.data(), st.integers(1, 4))
+    def test_the_best_few_when_words_with_a_weight_fill_them(self, stored, data, limit):
+        # Words of few letters, many with a weight, some far heavier than
+        # others, and a word made by leaving out up to two letters of one
+        # (the last among them): the words with a weight found first fill
+        # the limit, so that a heavy one two edits away that the first search
+        # misses is not put back by the search of the others.
+        stored_word = data.draw(st.sampled_from(sorted(stored)))
+        left_out = sorted(data.draw(st.sets(st.integers(0, len(stored_word) - 1), max_size=2)))
+        word = "".join(ch for i, ch in enumerate(stored_word) if i not in left_out)
+        check_ranking(stored, word, 2, limit, True, data.draw(st.booleans()))
+
     @pytest.mark.parametrize(
         "stored, word, max_dist, limit, best",
         [
@@ -124,6 +139,9 @@ class TestSuggest:
             (["Zoe", "zoa"], "zoe", 2, None, "Zoe"),
             (["Ärger", "ärgor"], "ärger", 2, None, "Ärger"),
             (["\U00010400a", "\U00010428e"], "\U00010428a", 2, None, "\U00010400a"),
+            # The heavy word is two letters left out, the last among them,
+            # and the light one alone fills the limit.
+            ({"abcd": 1000000, "abx": 1, "zzzz": 0, "yyyy": 0, "wwww": 0}, "ab", 2, 1, "abcd"),
         ],
     )
     def test_the_best_suggestion(self, stored, word, max_dist, limit, best):

@@ -3,15 +3,17 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from kelvaro import Index, default_index
+from kelvaro import Index, _text, default_index
 
 WEIGHTS = {"the": 500, "quick": 40, "brown": 30, "fox": 20, "jumps": 10, "over": 60, "lazy": 9, "dog": 25,
            "a": 400, "part": 35, "apart": 12, "spelling": 15, "well": 50, "known": 45, "don't": 30,
            "Paris": 20, "dog's": 0, "is": 300, "in": 350, "café": 5}
 # Stand-ins for text: words, space, punctuation, digits, a character beyond
-# the first plane, a combining mark, CRLF, apostrophes and hyphens.
+# the first plane, a combining mark, CRLF, apostrophes and hyphens, lone
+# surrogates and NUL.
 PIECES = list(WEIGHTS) + ["teh", "qiuck", "Brwon", "x86", "3rd", "http://e.com/teh", "me@teh.org", " ", "  ",
-                          ", ", ".", "\r\n", "\n", "-", "'", "\u2019", "𝔘", "e\u0301", "ÀÉ", "ß", "ǅ"]
+                          ", ", ".", "\r\n", "\n", "-", "'", "\u2019", "𝔘", "e\u0301", "ÀÉ", "ß", "ǅ", "\ud800",
+                          "\udfff", "\0"]
 
 
 @pytest.fixture(scope="module")
@@ -40,10 +42,27 @@ def test_findings_slice_back_and_correct_keeps_what_is_right(weighted, folded, t
         assert [m.start for m in found] == sorted(m.start for m in found)
         for miss in found:
             assert text[miss.start:miss.end] == miss.word and miss.word not in index
-        # Corrections only touch what check reports.
+        # Corrections only touch what check reports, and the rest of the
+        # text comes back as written, whatever it holds.
         if not found:
             assert index.correct(text) == text
+        corrected, at = index.correct(text), 0
+        gaps = [text[start:end] for start, end in _gaps(_text.corrections(index, text, 2), len(text))]
+        assert corrected.startswith(gaps[0]) and corrected.endswith(gaps[-1])
+        for gap in gaps:
+            at = corrected.find(gap, at)
+            assert at >= 0
+            at += len(gap)
         assert index.segment(text).replace(" ", "") == text.replace(" ", "")
+
+
+def _gaps(corrections, length):
+    """The spans of a text of `length` characters that `corrections` leave alone."""
+    at = 0
+    for start, end, _ in corrections:
+        yield at, start
+        at = end
+    yield at, length
 
 
 @pytest.mark.parametrize(
@@ -55,6 +74,7 @@ def test_findings_slice_back_and_correct_keeps_what_is_right(weighted, folded, t
         ("well-known well-knwon knwon-well", ["knwon", "knwon"]),  # hyphenated: each part
         ("don't don\u2019t dog's quick' quick's qiuck's", ["qiuck's"]),  # apostrophes, possessives
         ("'quick' -fox- \u00abteh\u00bb caf\u00e9 cafe\u0301", ["teh", "cafe\u0301"]),
+        ("teh-1 teh'1 1-teh", ["teh", "teh", "teh"]),  # a digit is no part of the word beside it
     ],
 )
 def test_what_check_reports(weighted, text, reported):
@@ -75,6 +95,10 @@ def test_suggestions_and_suspects(english):
     assert {m.word for m in web.check("wich wether persue which whick", suspects=100)} == {"wich", "wether", "persue"}
     assert web.check("wich wether", suspects=None) == []
     assert Index.from_words(["which", "wich"]).check("wich which") == []
+    # The default ratio is a least: exactly 10,000 times likelier is a suspect.
+    at_ratio = Index.from_words({"which": 1000000, "wich": 100}, weighted=True)
+    assert [(m.word, m.suspect) for m in at_ratio.check("wich")] == [("wich", True)]
+    assert Index.from_words({"which": 999999, "wich": 100}, weighted=True).check("wich") == []
     [typo] = english.check("a speling mistake", limit=1)
     assert (typo.start, typo.end, [m.word for m in typo.suggestions]) == (2, 9, ["spelling"])
 
@@ -92,6 +116,13 @@ def test_suggestions_and_suspects(english):
 )
 def test_correct(weighted, text, corrected):
     assert weighted.correct(text) == corrected
+
+
+def test_a_typo_split_off_a_stored_word_is_joined():
+    # "a" is stored and "prat" is not: the two read together are one slip
+    # from a word far commoner than "a" is beside a typo of its own.
+    index = Index.from_words({"a": 400, "apart": 100000, "the": 500}, weighted=True)
+    assert index.correct("a prat") == "apart"
 
 
 @pytest.mark.parametrize(

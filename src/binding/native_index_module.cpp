@@ -1,11 +1,13 @@
 // Initialisation of kelvaro._native_index, the native part of the kelvaro
 // package: its one exported entry, PyInit__native_index. It holds the index
 // type (native_index.h), the functions that make and read index files
-// (file_functions.h) and the running-text functions (text_functions.h); its
-// module-level objects are cells of lib/module_cells.h, filled here.
+// (file_functions.h), the running-text functions (text_functions.h) and
+// map_file (mapped_file.h); its module-level objects are cells of
+// lib/module_cells.h, filled here.
 #include <string>
 
 #include "binding/file_functions.h"
+#include "binding/mapped_file.h"
 #include "binding/native_index.h"
 #include "binding/text_functions.h"
 #include "lib/frame.h"
@@ -59,9 +61,12 @@ PyMODINIT_FUNC PyInit__native_index() {
     install_interrupt_hook();
     PyRef module = checked(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
     checked_status(PyModule_AddFunctions(module.get(), text_functions));
+    checked_status(PyModule_AddFunctions(module.get(), mapped_file_functions));
     fill_cells();
     checked_status(PyObject_SetAttrString(
         module.get(), "NativeIndex", reinterpret_cast<PyObject*>(module_cells().native_index)));
+    checked_status(PyObject_SetAttrString(module.get(), "MappedFile",
+                                          reinterpret_cast<PyObject*>(mapped_file_type())));
     return module;
   });
 }

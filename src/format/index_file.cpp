@@ -94,6 +94,15 @@ std::variant<IndexFile, std::string> read_index_file(std::span<const std::uint8_
   read.words = sections[2];
   read.spelling_keys = sections[3];
   read.spelling_words = sections[4];
+  // The image opens with its count of tries and the forward trie's count
+  // of nodes, which the header repeats: checked here, so that whatever
+  // reads the header alone tells no count the tries do not hold. (The
+  // image's own count is checked against its arrays when it is read.)
+  if (read.version >= 2) {
+    if (read.tries.size() < 16) return std::string("malformed: it is cut short");
+    if (load_u64(read.tries.data() + 8) != read.node_count)
+      return std::string("malformed: its node counts disagree");
+  }
   return read;
 }
 

@@ -59,7 +59,12 @@ void run_in_parallel(std::size_t count, unsigned threads, Work&& work, Consume&&
     const std::size_t claimed = next.fetch_add(1);
     if (claimed >= chunks) return false;
     const std::size_t end = std::min(count, (claimed + 1) * chunk);
-    for (std::size_t i = claimed * chunk; i < end; ++i) work(i);
+    // Every item counts as some work, however little its own loops count.
+    InterruptCheck interrupts;
+    for (std::size_t i = claimed * chunk; i < end; ++i) {
+      interrupts.tick();
+      work(i);
+    }
     {
       std::lock_guard lock(mutex);
       done[claimed].store(true, std::memory_order_release);

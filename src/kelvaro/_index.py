@@ -153,9 +153,14 @@ class Index(NativeIndex):
 
         A file that save wrote is mapped, not read: the index is ready at
         once and searches the file in place, and every process that maps
-        the same file shares its pages. With mapped=False it is read into
-        memory instead, which suits a file that another program may rewrite
-        in place. Files of kelvaro's first format are always read.
+        the same file shares its pages. It is mapped only under a read
+        lease, so that another program that rewrites or truncates the file
+        in place waits while the index copies the mapped bytes aside: the
+        index keeps answering from what it loaded. Where no lease can be
+        had (not Linux, a network or FUSE file system, a file that another
+        program has open for writing), and always with mapped=False, the
+        file is read into memory instead. Files of kelvaro's first format
+        are always read.
         """
         normalize = _normalization.check(normalize)
         mapped = _flag("mapped", mapped)
@@ -327,8 +332,11 @@ class Index(NativeIndex):
         return (_restore, state)
 
     def _mapped(self) -> bool:
-        """Whether the index reads a mapped file in place."""
-        return not isinstance(self._sections()[0].obj, bytes)
+        """Whether the index reads a mapped file in place: not once its
+        bytes were copied aside, because another program came to write the
+        file, since those pages are no longer shared."""
+        image = self._sections()[0].obj
+        return isinstance(image, _native_index.MappedFile) and not image.copied
 
 
 def _flag(name: str, value: object) -> bool:

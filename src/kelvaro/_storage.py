@@ -8,20 +8,25 @@ once what cannot be an index (by its first bytes and size), maps or reads
 the rest, restores the normalisation a file names, and writes files
 through a temporary file renamed into place.
 
-A mapped file must not change under the index: Index.save never writes into
-an existing file but renames a new one over it, so an index mapped from
-the old file keeps reading the old contents. The loader holds a shared
-lock (flock) on the file while it is mapped, for programs that want to
-wait for readers before writing in place; a program that truncates the
-file in place anyway would make the mapping's pages vanish, so load with
-mapped=False to read a file that such a program may touch.
+A mapped file must not change under the index, whatever another program
+does to it: bytes rewritten in place would be read as offsets, and a
+truncated file's pages vanish. Index.save never writes into an existing
+file but renames a new one over it, so an index mapped from the old file
+keeps reading the old contents. Any other writer is held off by a read
+lease (src/index/leased_mapping.h): the kernel makes a program that opens
+the file to write it, or truncates it, wait until the native code has
+copied the mapped bytes into memory of its own and given the lease up. A
+file that cannot be leased (not Linux, a network or FUSE file system,
+whose files may change elsewhere, a file open for writing now) is read
+instead, never mapped unguarded. The loader also holds a shared lock
+(flock) on the file while it is mapped, for programs that want to wait
+for readers before writing in place.
 """
 
 from __future__ import annotations
 
 import errno
 import fcntl
-import mmap
 import os
 import stat
 import struct
@@ -246,25 +251,19 @@ def _read_index_file(path: str, mapped: bool) -> Union[bytes, memoryview]:
 
 
 def _mapped(file: BinaryIO, size: int) -> Optional[memoryview]:
-    """The file mapped read-only, under a shared lock that lasts as long as
-    the mapping (which holds its own descriptor of the file); None when a
-    writer holds the file locked, or it cannot be mapped, so that it is read
+    """The file mapped read-only under a lease (see the module's notes),
+    and under a shared lock, both lasting as long as the mapping, which
+    holds its own descriptor of the file; None when a writer holds the file
+    locked or open, or it cannot be leased or mapped, so that it is read
     instead."""
     descriptor = file.fileno()
     try:
         fcntl.flock(descriptor, fcntl.LOCK_SH | fcntl.LOCK_NB)
     except OSError:
         return None
-    try:
-        # Every page is read at once by the checksum: asking for them all
-        # in one call saves a fault per page.
-        populate = getattr(mmap, "MAP_POPULATE", 0)
-        mapping = mmap.mmap(descriptor, size, flags=mmap.MAP_SHARED | populate, prot=mmap.PROT_READ)
-    except (OSError, ValueError):
+    mapping = _native_index.map_file(descriptor, size)
+    if mapping is None:
         fcntl.flock(descriptor, fcntl.LOCK_UN)
-        return None
-    if os.fstat(descriptor).st_size != size:
-        mapping.close()
         return None
     return memoryview(mapping)
 

@@ -10,7 +10,7 @@ and turns the offsets and keys that come back into words.
 from __future__ import annotations
 
 import re
-from typing import Callable, List, NamedTuple, Optional, Sequence, Tuple
+from typing import Callable, List, NamedTuple, Optional, Sequence, Tuple, cast
 
 from . import _native_index
 from ._match import Match
@@ -67,14 +67,14 @@ def check(
     gains one at a stored word's number (NativeIndex._word_number) for
     every time the text holds it. The check runs without the interpreter
     lock, so each thread must pass counts of its own."""
-    text, folded = _views(index, text)
-    found = _native_index.check_text(index, text, folded, max_dist, limit, suspects, code, suggest_unknown, counts)
+    text, readable, folded = _views(index, text)
+    found = _native_index.check_text(index, readable, folded, max_dist, limit, suspects, code, suggest_unknown, counts)
     return [Misspelling(start, end, text[start:end], suggestions, suspect) for start, end, suspect, suggestions in found]
 
 
 def segment(index: Index, text: object, max_dist: object) -> str:
-    text, folded = _views(index, text)
-    found = _native_index.segment_text(index, text, folded, max_dist)
+    text, readable, folded = _views(index, text)
+    found = _native_index.segment_text(index, readable, folded, max_dist)
     # A word found as written keeps its case; a corrected one takes it.
     edits = [
         (start, end, [(s, e, key if distance else None) for s, e, key, distance in pieces]) for start, end, pieces in found
@@ -84,37 +84,43 @@ def segment(index: Index, text: object, max_dist: object) -> str:
 
 def corrections(index: Index, text: object, max_dist: object) -> List[Correction]:
     """The corrections of `text`, in order, none overlapping."""
-    text, folded = _views(index, text)
-    edits = _native_index.correct_text(index, text, folded, max_dist)
+    text, readable, folded = _views(index, text)
+    edits = _native_index.correct_text(index, readable, folded, max_dist)
     return _replacements(index, text, edits)
 
 
 def correct(index: Index, text: object, max_dist: object) -> str:
-    return _applied(_views(index, text)[0], corrections(index, text, max_dist))
+    found = corrections(index, text, max_dist)
+    # corrections refused anything but a str.
+    return _applied(cast(str, text), found)
 
 
-def _views(index: Index, text: object) -> Tuple[str, str]:
-    """The text (lone surrogates, which no word holds, made U+FFFD) and its
-    folded view, as long as it. What is not a str goes on as it is, for the
+def _views(index: Index, text: object) -> Tuple[str, str, str]:
+    """The text; the text as the native functions read it, lone surrogates
+    (which no word holds, and UTF-8 cannot carry) made U+FFFD; and its
+    folded view. All three are as long as the text, so that offsets found
+    in the others slice the text itself, and what is not corrected comes
+    back as it was written. What is not a str goes on as it is, for the
     native call to refuse in its turn among the other arguments."""
     if not isinstance(text, str):
-        return text, text  # type: ignore[return-value]
+        return text, text, text  # type: ignore[return-value]
+    readable = text
     if not text.isascii() and _SURROGATE.search(text):
-        text = _SURROGATE.sub("\ufffd", text)
+        readable = _SURROGATE.sub("\ufffd", text)
     fold: Callable[[str], str] = index.normalize if index.normalize is not None else str.lower
-    folded = _folded(fold, text)
-    if len(folded) == len(text):
-        return text, folded
+    folded = _folded(fold, readable)
+    if len(folded) == len(readable):
+        return text, readable, folded
     # Some character folds to more than one ("ß" casefolds to "ss"): line by
     # line, and in the lines where that happens, character by character, such
     # characters kept as they are.
     pieces = []
-    for line in text.splitlines(keepends=True):
+    for line in readable.splitlines(keepends=True):
         piece = _folded(fold, line)
         if len(piece) != len(line):
             piece = "".join(c if len(f := _folded(fold, c)) != 1 else f for c in line)
         pieces.append(piece)
-    return text, "".join(pieces)
+    return text, readable, "".join(pieces)
 
 
 def _folded(fold: Callable[[str], str], text: str) -> str:

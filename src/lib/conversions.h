@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "lib/py_error.h"
+#include "prefix/interrupt.h"
 #include "prefix/queries.h"
 #include "prefix/trie.h"
 
@@ -86,8 +87,14 @@ PyRef tuple_to_py(std::array<PyRef, N>&& elements) {
 template <typename Items, typename ToPy>
 PyRef list_to_py(const Items& items, ToPy to_py) {
   PyRef list = made(PyList_New(static_cast<Py_ssize_t>(items.size())));
+  // A long text's findings or a batch's results take a while to make, and
+  // Ctrl-C may stop it halfway: the list's empty slots are released as such.
+  InterruptCheck interrupts;
   Py_ssize_t index = 0;
-  for (const auto& item : items) PyList_SET_ITEM(list.get(), index++, to_py(item).release());
+  for (const auto& item : items) {
+    interrupts.tick(8);
+    PyList_SET_ITEM(list.get(), index++, to_py(item).release());
+  }
   return list;
 }
 

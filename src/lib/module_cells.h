@@ -19,6 +19,8 @@ struct ModuleCells {
   PyTypeObject* prefix_search = nullptr;
   // The native index's own type, NativeIndex.
   PyTypeObject* native_index = nullptr;
+  // The native index's mapped file (binding/mapped_file.h).
+  PyTypeObject* mapped_file = nullptr;
   // kelvaro.Match, the class of every lookup's results: a tuple subclass
   // defined in Python (kelvaro/_match.py), which imports nothing of the
   // package, so that the native index can import it while the package loads.

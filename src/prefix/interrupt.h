@@ -32,18 +32,22 @@ class InterruptCheck {
  public:
   using Hook = void (*)();
 
+  // Counts on the calling thread's count, which it must be used on (each
+  // loop makes its own, on the thread that runs it).
+  InterruptCheck() : countdown_(&thread_countdown()) {}
+
   // Installs the hook for every loop of the core that runs on this side of
   // the module boundary. Null turns checking off.
   static void install(Hook hook) noexcept { hook_ = hook; }
 
   // Counts `units` of work (each about as costly as visiting a node).
   void tick(std::uint32_t units = 1) {
-    if (countdown_ <= units) [[unlikely]] {
-      countdown_ = kInterval;
+    if (*countdown_ <= units) [[unlikely]] {
+      *countdown_ = kInterval;
       check();
       return;
     }
-    countdown_ -= units;
+    *countdown_ -= units;
   }
 
   // The state of the calling thread, while a parallel run uses it: the run's
@@ -65,9 +69,14 @@ class InterruptCheck {
     if (hook_ != nullptr && !state.core_thread) hook_();
   }
 
+  static std::uint32_t& thread_countdown() {
+    static thread_local std::uint32_t countdown = kInterval;
+    return countdown;
+  }
+
   static constexpr std::uint32_t kInterval = 1u << 14;
   static inline Hook hook_ = nullptr;
-  std::uint32_t countdown_ = kInterval;
+  std::uint32_t* countdown_;
 };
 
 }  // namespace kelvaro

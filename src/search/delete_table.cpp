@@ -164,7 +164,11 @@ void DeleteTable::for_each_near(
   // runtime, for each character written to it.
   std::u32string text;
   text.reserve(4 * (typed.size() + max_dist));
+  // A deletion looked up costs about a node, an entry scanned an eighth of
+  // one, and a word measured about a node a character.
+  InterruptCheck interrupts;
   deletion_hashes(typed, max_dist, hashes);
+  interrupts.tick(static_cast<std::uint32_t>(hashes.size()));
   found.clear();
   for (const std::uint64_t hash : hashes) {
     const std::size_t bucket = bucket_of(hash, bits_);
@@ -172,6 +176,7 @@ void DeleteTable::for_each_near(
                         end = spans_.bucket_starts[bucket + 1];
     // Bounds that a packed table read from outside was not checked for.
     if (first > end || end > spans_.entries.size()) continue;
+    interrupts.tick(1 + (end - first) / 8);
     if (tag_bits_ == 0) {
       const std::uint8_t tag = tag_of(hash, bits_);
       for (std::uint32_t e = first; e < end; ++e)
@@ -191,6 +196,7 @@ void DeleteTable::for_each_near(
     const std::uint32_t start = word == 0 ? 0 : spans_.text_ends[word - 1];
     if (start > spans_.text_ends[word] || spans_.text_ends[word] > spans_.texts.size()) continue;
     const std::size_t size = spans_.text_ends[word] - start;
+    interrupts.tick(1 + static_cast<std::uint32_t>(std::min<std::size_t>(size, 1u << 20)));
     // A word of too few bytes, or of too many to be short enough even in
     // characters of four bytes, differs in length by more than max_dist.
     if (size + max_dist < typed.size() || size > 4 * (typed.size() + max_dist)) continue;

@@ -6,6 +6,7 @@
 
 #include "build/reversed_trie.h"
 #include "build/trie_builder.h"
+#include "prefix/interrupt.h"
 #include "prefix/tree_walk.h"
 #include "search/sound_key.h"
 
@@ -65,11 +66,15 @@ void SoundTable::for_each_sounding(const std::string& key,
   const auto node = find_exact(keys_, std::u32string(key.begin(), key.end()));
   if (!node) return;
   const Payload ordinal = *keys_.payload(*node);
-  // One buffer for every word: the caller turns most of them away.
+  // One buffer for every word: the caller turns most of them away. A
+  // common key can stand for thousands of words, each looked up by the
+  // caller: about a node a character.
   std::u32string word;
+  InterruptCheck interrupts;
   for (std::uint32_t i = spans_.word_starts[ordinal]; i < spans_.word_starts[ordinal + 1]; ++i) {
     const std::uint32_t start = i == 0 ? 0 : spans_.text_ends[i - 1];
     const std::uint32_t end = spans_.text_ends[i];
+    interrupts.tick(1 + std::min(end - start, std::uint32_t{1} << 20));
     word.assign(spans_.texts.begin() + start, spans_.texts.begin() + end);
     each(word);
   }

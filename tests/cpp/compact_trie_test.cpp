@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -90,6 +91,50 @@ TEST(CompactTrie, RefusesArraysThatWouldLeadAWalkAstray) {
   EXPECT_TRUE(spoiled([](CompactTrieArrays& a) { a.rank_width = 3; }));
   EXPECT_TRUE(spoiled([](CompactTrieArrays& a) { a.height -= 1; }));
   EXPECT_TRUE(spoiled([](CompactTrieArrays& a) { std::swap(a.label_end[1], a.label_end[2]); }));
+}
+
+// Every rank of `bits` (over `size` bits) against a count of the bits before.
+void expect_ranks_counted(const RankedBits& bits, std::size_t size, const char* which) {
+  std::size_t counted = 0;
+  for (std::size_t i = 0; i <= size; ++i) {
+    ASSERT_EQ(bits.rank(i), counted) << which << " bit " << i << " of " << size;
+    if (i < size && bits.test(i)) ++counted;
+  }
+}
+
+void expect_ranks_counted(const std::vector<std::string>& words) {
+  std::vector<std::string> sorted = words;
+  std::sort(sorted.begin(), sorted.end());
+  const std::vector<std::string_view> views(sorted.begin(), sorted.end());
+  const CompactTrieArrays arrays = compact(build_trie(views, {}).trie);
+  const CompactTrie trie(arrays.spans());
+  expect_ranks_counted(RankedBits(arrays.ends), trie.node_count(), "ends");
+  expect_ranks_counted(RankedBits(arrays.has_word), trie.folded_count(), "has_word");
+}
+
+TEST(CompactTrie, RanksAreCountsAtEveryBlockBoundary) {
+  for (const std::size_t size : {1, 2, 63, 64, 65, 127, 128, 129, 191, 192, 193, 255, 256, 257}) {
+    // A chain: `size` nodes, two folded ones.
+    expect_ranks_counted({std::string(size - 1, 'a')});
+    // A root with size - 1 words below it: `size` nodes and folded nodes.
+    std::vector<std::string> leaves;
+    for (std::size_t i = 1; i < size; ++i)
+      leaves.push_back(utf8::encode(std::u32string(1, 0x4e00 + i)));
+    expect_ranks_counted(leaves);
+  }
+  std::mt19937 random(29);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<std::string> words;
+    for (std::size_t i = random() % 300; i-- > 0;) {
+      std::string word;
+      for (std::size_t j = 1 + random() % 8; j-- > 0;)
+        word += static_cast<char>('a' + random() % 4);
+      words.push_back(word);
+    }
+    std::sort(words.begin(), words.end());
+    words.erase(std::unique(words.begin(), words.end()), words.end());
+    expect_ranks_counted(words);
+  }
 }
 
 }  // namespace

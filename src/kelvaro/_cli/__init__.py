@@ -10,7 +10,8 @@
 
 Every failure is one line on standard error and a non-zero exit status: 2
 for a mistake in the command line, 1 for anything else, 130 for Ctrl-C.
-check also exits with 1 when it finds a misspelling.
+check exits with 1 when it finds a misspelling, and so with 2 for any
+failure, a file it cannot read among them.
 
 Each command lives in a module of its own, which adds its parser here with
 register() and imports only the shared frame; the frame runs the command

@@ -12,7 +12,6 @@ found, as the command always did."""
 from __future__ import annotations
 
 import argparse
-import os
 from typing import Any
 
 from .. import _text
@@ -30,9 +29,14 @@ def register(commands: Any) -> None:
         "that is far rarer than a word one edit away (a suspect). Identifiers are split into their "
         "words; numbers, hashes, paths, URLs and e-mail addresses are skipped. Settings are read from "
         "the nearest .kelvaro.toml or pyproject.toml [tool.kelvaro]; a line holding 'kelvaro: ignore' "
-        "is not checked, and 'kelvaro: ignore-next-line' silences the next. "
-        "Exit status: 0 when nothing was found, 1 when something was, 2 for a mistake in the "
-        "command line or a configuration. A binary file, or one that is not UTF-8, is reported and skipped.",
+        "is not checked, and 'kelvaro: ignore-next-line' silences the next.",
+        epilog="Exit status: 0 when nothing was found; 1 when a typo was found (also when --write "
+        "fixed it); 2 for an error, which wins over 1: a FILE that cannot be read (missing, "
+        "not permitted, a directory without -r), a file or standard input that is not UTF-8 (unless "
+        "--skip-undecodable), a correction that could not be written, an index that cannot be loaded, or a "
+        "mistake in the command line or a configuration. A file that cannot be read is said in one line on "
+        "standard error, and the other files are still checked. A binary file is skipped, and is not an "
+        "error; one named is said so on standard error.",
     )
     check.add_argument(
         "files", metavar="FILE", nargs="*", default=[_STDIN], help="a text file, or a directory with -r; - (the default) reads standard input"
@@ -70,6 +74,11 @@ def register(commands: Any) -> None:
         f"none (default: none, and {_text.DEFAULT_SUSPECTS:g} with --strict)",
     )
     check.add_argument(
+        "--skip-undecodable",
+        action="store_true",
+        help="pass over a file that is not UTF-8 without a word, rather than report it as an error",
+    )
+    check.add_argument(
         "--strict",
         action="store_true",
         help="report every word the index does not hold, read as prose, as kelvaro check did before it knew code "
@@ -87,7 +96,7 @@ def register(commands: Any) -> None:
         "--diff",
         action="store_true",
         help="print a unified diff that applies the confident fixes (with --strict, what Index.correct "
-        "makes), for patch -p1; the files themselves are not written",
+        "makes), for patch -p1 or git apply; the files themselves are not written",
     )
     check.add_argument(
         "--write",
@@ -95,13 +104,12 @@ def register(commands: Any) -> None:
         help="apply the fixes --diff would show to the files themselves, each replaced atomically; the words "
         "with no clear fix are printed",
     )
-    check.set_defaults(command=_check)
+    # Status 1 says typos were found: any failure of the check is 2, so that
+    # a CI job with a wrong path or index does not pass for one with typos.
+    check.set_defaults(command=_check, failure_status=2)
 
 
 def _check(args: argparse.Namespace) -> int:
-    for path in args.files:
-        if path != _STDIN and os.path.isdir(path) and not args.recursive:
-            raise _UsageError(f"{path}: a directory (add -r to check the files below it)")
     if args.format is None:
         args.format = "json" if args.json else "text"
     if args.write and args.diff:

@@ -30,7 +30,19 @@ if TYPE_CHECKING:
 
 
 class Skipped(Exception):
-    """A file that is not text: reported in one line, and the others go on."""
+    """A file that is not text: reported in one line (a binary file only
+    when named), and the others go on. Not an error, unless it is
+    Undecodable: a tree holds images, and a file named may be one."""
+
+
+class Undecodable(Skipped):
+    """A file that is not UTF-8: reported in one line, an error unless
+    --skip-undecodable says to pass over it without a word."""
+
+
+class Unreadable(Exception):
+    """A path that is not a file to read (a directory without -r, a device):
+    reported in one line as an error, as a missing file is."""
 
 
 def _size_of(path: str) -> int:
@@ -68,7 +80,6 @@ class File:
         self.occurrences: List[_Occurrence] = []
         self.read: Optional[os.stat_result] = None  # how it looked when pass 1 read it
         self.kept: Optional[List[bytes]] = None  # standard input's chunks, for --diff
-        self.unreadable = False
         self.skipped = False  # not text: what it held before is reported, not corrected
 
 
@@ -96,6 +107,8 @@ class Run:
         # Futures of chunks being checked, and notes, in the order written.
         self._pending: Deque[Tuple[File, Union["Future[List[_Occurrence]]", str]]] = collections.deque()
         self._status = 0
+        self._error = False  # a file could not be read or written: status 2, whatever was found
+        self._skip_undecodable: bool = args.skip_undecodable
 
     def close(self) -> None:
         for _, item in self._pending:
@@ -115,7 +128,7 @@ class Run:
             if not self._strict:
                 self._second_pass()
         self._progress.finish()
-        return self._status
+        return 2 if self._error else self._status
 
     # -- pass 1 -------------------------------------------------------------
 
@@ -125,13 +138,14 @@ class Run:
             try:
                 self._read(file, one)
             except Skipped as skipped:
-                self._pending.append((file, f"{file.name}: {skipped}, skipped"))
                 file.skipped = True
-            except OSError as error:
+                if self._reported(skipped):
+                    self._pending.append((file, f"{file.name}: {skipped}, skipped"))
+            except (Unreadable, OSError) as error:
                 if isinstance(error, _OutputError):
                     raise
-                self._pending.append((file, _os_error_text(error)))
-                file.unreadable = True
+                self._error = True
+                self._pending.append((file, _unreadable_text(file, error)))
         while self._pending:
             self._take_oldest()
         if not self._strict:
@@ -145,9 +159,7 @@ class Run:
                 file.kept = []
             self._read_chunks(file, _standard_input(), alone)
             return
-        if os.path.exists(path) and not os.path.isfile(path):
-            raise Skipped("not a regular file")
-        with open(path, "rb") as handle:
+        with _open(file.target) as handle:
             file.read = os.fstat(handle.fileno())
             self._read_chunks(file, handle, alone)
 
@@ -171,7 +183,7 @@ class Run:
                 text = chunk.decode("utf-8")
             except UnicodeDecodeError as error:
                 bad_line = line + chunk.count(b"\n", 0, error.start)
-                raise Skipped(f"not UTF-8 text (line {bad_line})") from None
+                raise Undecodable(f"not UTF-8 text (line {bad_line})") from None
             piece = Chunk(text, line, column, base, ignore_first)
             pool = None if alone and number == 0 and last else workers()
             if pool is None:
@@ -194,7 +206,6 @@ class Run:
         file, item = self._pending.popleft()
         if isinstance(item, str):
             _note(item)
-            self._status = 1 if file.unreadable else self._status
             return
         self._take(file, item.result())
 
@@ -299,23 +310,27 @@ class Run:
             elif file.target.path == _STDIN:
                 self._rewrite_from(file, fixes, _standard_input(), None)
             else:
-                if os.path.exists(file.target.path) and not os.path.isfile(file.target.path):
-                    raise Skipped("not a regular file")
-                with open(file.target.path, "rb") as handle:
+                with _open(file.target) as handle:
                     self._rewrite_from(file, fixes, handle, os.fstat(handle.fileno()))
         except Skipped as skipped:
-            if fixes is None and (skipped.args[0] != "a binary file" or file.target.named):
+            # A file that pass 1 read whole does not change into one that is
+            # skipped (FileChanged says when it did): only --strict, with no
+            # pass 1, meets these here.
+            if fixes is None and (skipped.args[0] != "a binary file" or file.target.named) and self._reported(skipped):
                 _note(f"{file.name}: {skipped}, skipped")
         except write.FileChanged as changed:
             _note(str(changed))
             self._status = 1
+        except Unreadable as error:
+            self._error = True
+            _note(_unreadable_text(file, error))
         except OSError as error:
             if isinstance(error, _OutputError):
                 raise
+            self._error = True
             # A failure while writing names the file, not the temporary one.
             writing = self._args.write and error.filename != file.target.path
             _note(f"{file.name}: {error.strerror or error}, left as it is" if writing else _os_error_text(error))
-            self._status = 1
 
     def _rewrite_from(self, file: File, fixes: Optional[List[_text.Correction]], handle: IO[bytes], read: Optional[os.stat_result]) -> None:
         if fixes is not None and read is not None and file.read is not None and write.identity(read) != write.identity(file.read):
@@ -347,7 +362,7 @@ class Run:
                     if fixes is not None:
                         raise write.FileChanged(f"{file.name}: changed since it was checked, left as it is") from None
                     bad_line = line + chunk.count(b"\n", 0, error.start)
-                    raise Skipped(f"not UTF-8 text (line {bad_line})") from None
+                    raise Undecodable(f"not UTF-8 text (line {bad_line})") from None
                 if fixes is None:
                     corrections = self._corrections(index, file, text, ignore_first)
                     ignore_first = silences_next(text, ignore_first)
@@ -371,6 +386,15 @@ class Run:
             if isinstance(sink, write.Rewrite):
                 _note(f"{file.name}: {sink.changes} {'word' if sink.changes == 1 else 'words'} corrected")
 
+    def _reported(self, skipped: Skipped) -> bool:
+        """Whether a skipped file is said on standard error: an error when
+        it is not UTF-8, unless --skip-undecodable passes over it."""
+        if isinstance(skipped, Undecodable):
+            if self._skip_undecodable:
+                return False
+            self._error = True
+        return True
+
     def _corrections(self, index: Index, file: File, text: str, ignore_first: bool) -> List[_text.Correction]:
         silenced = Silenced(file.target.config, text, ignore_first)
         return [
@@ -378,6 +402,29 @@ class Run:
             for start, end, replacement in _text.corrections(index, text, self._args.distance)
             if not silenced(start, end, text[start:end])
         ]
+
+
+def _open(target: check_files.Target) -> IO[bytes]:
+    path = target.path
+    if os.path.isdir(path):
+        raise Unreadable("a directory (add -r to check the files below it)")
+    if os.path.exists(path) and not os.path.isfile(path):
+        # A pipe or a device could block the check, or never end. One met
+        # below a directory is said and skipped, but is no more an error
+        # than the tree's binary files are.
+        if target.named:
+            raise Unreadable("not a regular file")
+        raise Skipped("not a regular file")
+    return open(path, "rb")
+
+
+def _unreadable_text(file: File, error: Exception) -> str:
+    if isinstance(error, OSError):
+        if error.filename is not None:
+            return _os_error_text(error)
+        # Standard input that is a folder, or a read that failed part way.
+        return f"{file.name}: {error.strerror or error}"
+    return f"{file.name}: {error}"
 
 
 def _find(index: Index, text: str, max_dist: int, limit: int, suspects: Optional[float], counts: "array[int]") -> List[_text.Misspelling]:

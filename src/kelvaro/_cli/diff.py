@@ -10,6 +10,37 @@ from .frame import _write
 # Lines of context around each change in --diff.
 _CONTEXT = 3
 
+# The bytes of a name that the diff's header writes as escapes inside
+# double quotes, as git does, and the letter of those with one.
+_ESCAPED = {0x07: "a", 0x08: "b", 0x09: "t", 0x0A: "n", 0x0B: "v", 0x0C: "f", 0x0D: "r", 0x22: '"', 0x5C: "\\"}
+
+
+def header_name(prefix: str, name: str) -> str:
+    """How a header line of the diff names a file: as git writes it, which
+    both patch -p1 and git apply read back to the same bytes.
+
+    A name holding a control character, a quote, a backslash or any byte
+    that is not ASCII is written in double quotes with C escapes (octal for
+    the bytes with no letter, so UTF-8 comes out as its bytes), the header
+    staying ASCII whatever the locale. A name holding a space ends with a
+    tab, which tells both readers where it ends. A name ending in a space is
+    quoted as well, which git does not do: patch drops the blanks at the end
+    of a header, tab or not, and then looks for a file that is not there."""
+    raw = prefix.encode("ascii") + name.encode("utf-8", "surrogateescape")
+    if any(byte < 0x20 or byte >= 0x7F or byte in _ESCAPED for byte in raw) or raw.endswith(b" "):
+        shown = '"' + "".join(_escaped(byte) for byte in raw) + '"'
+    else:
+        shown = raw.decode("ascii")
+    return shown + "\t" if b" " in raw else shown
+
+
+def _escaped(byte: int) -> str:
+    if byte in _ESCAPED:
+        return "\\" + _ESCAPED[byte]
+    if byte < 0x20 or byte >= 0x7F:
+        return f"\\{byte:03o}"
+    return chr(byte)
+
 
 def _lines(text: str) -> List[str]:
     """The lines of text, each with its newline: split at newlines alone, as
@@ -85,7 +116,7 @@ class _Diff:
         kept = self._hunk if self._trailing <= _CONTEXT else self._hunk[: len(self._hunk) - self._trailing + _CONTEXT]
         self._before = [line[1:] for line in self._hunk[len(self._hunk) - min(self._trailing, _CONTEXT) :]] if self._trailing > _CONTEXT else []
         if not self._headed:
-            _write(f"--- a/{self._name}\n+++ b/{self._name}\n")
+            _write(f"--- {header_name('a/', self._name)}\n+++ {header_name('b/', self._name)}\n")
             self._headed = True
         size = sum(1 for line in kept if line[0] != "+")
         _write(f"@@ -{self._hunk_start},{size} +{self._hunk_start},{size} @@\n")

@@ -40,12 +40,16 @@ class _UsageError(ValueError):
 
 def _run(parser: Callable[[], argparse.ArgumentParser], argv: Optional[Sequence[str]]) -> int:
     """Parses argv with a parser made here, so that a Ctrl-C even then ends
-    in one line, and runs the command it names."""
+    in one line, and runs the command it names. A command may set
+    failure_status for the status its failures end in (check's 1 means it
+    found typos, so its failures are 2)."""
+    failure = 1
     try:
         args = parser().parse_args(argv)
         command: Callable[[argparse.Namespace], Optional[int]] = args.command
+        failure = getattr(args, "failure_status", 1)
         if sys.stdout is None:
-            return _fail("standard output is closed")
+            return _fail("standard output is closed", status=failure)
         _tolerate_any_text(sys.stdout)
         status = command(args)
         _flush_output()
@@ -60,15 +64,15 @@ def _run(parser: Callable[[], argparse.ArgumentParser], argv: Optional[Sequence[
         if isinstance(error.error, BrokenPipeError):
             # The reader went away (kelvaro search ... | head); nothing to report.
             return 1
-        return _fail(f"cannot write to standard output: {error}")
+        return _fail(f"cannot write to standard output: {error}", status=failure)
     except OSError as error:
-        return _fail(_os_error_text(error))
+        return _fail(_os_error_text(error), status=failure)
     except (ValueError, TypeError, MemoryError) as error:
-        return _fail(str(error) or type(error).__name__)
+        return _fail(str(error) or type(error).__name__, status=failure)
     except BaseException as error:  # PanicException and anything unforeseen
         if isinstance(error, SystemExit):
             raise
-        return _fail(f"internal error: {type(error).__name__}: {error}")
+        return _fail(f"internal error: {type(error).__name__}: {error}", status=failure)
     return 0
 
 
