@@ -110,11 +110,10 @@ import zipfile
 from collections import Counter, defaultdict
 from collections.abc import Callable, Iterable, Iterator
 
-# The same pinning of inputs as the English data's tool, beside this one.
-from make_english_data import wheel
+# The same pinning of inputs, and the same data folder, as the English
+# data's tool beside this one.
+from make_english_data import DATA, wheel
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-DATA = os.path.join(HERE, "..", "src", "kelvaro", "data")
 OUT_FILE = "english-technical.txt.gz"
 ENGLISH_FILE = "english-counts.txt.gz"
 

@@ -33,7 +33,9 @@ enum SlotState : int { kFree, kClaimed, kLeased, kCopying, kCopied, kClosing };
 
 struct Slot {
   std::atomic<int> state{kFree};
-  std::atomic<int> descriptor{-1};
+  // Read only once the slot is leased: a free slot's is left as it was,
+  // and the table starts as zeros, which cost the library no bytes.
+  std::atomic<int> descriptor{0};
   // Written before the slot is leased, read only after.
   void* address = nullptr;
   std::size_t length = 0;  // whole pages
@@ -266,9 +268,9 @@ std::unique_ptr<LeasedMapping> LeasedMapping::map(int descriptor, std::size_t si
   if (size == 0) return nullptr;
   const int signal = installed_signal();
   if (signal == 0) return nullptr;
+  if (!changes_only_here(descriptor)) return nullptr;
   // A description of our own would do as well, but a duplicate keeps the
   // caller's shared flock for as long as the mapping lives.
-  if (!changes_only_here(descriptor)) return nullptr;
   const int own = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
   if (own < 0) return nullptr;
   const std::size_t length = (size + page_size - 1) / page_size * page_size;
