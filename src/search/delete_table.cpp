@@ -12,37 +12,49 @@ namespace kelvaro {
 namespace {
 
 // FNV-1a over the characters, which spreads the top bits well enough for
-// buckets.
-std::uint64_t hash_of(std::u32string_view text) {
-  std::uint64_t hash = 0xcbf29ce484222325ull;
-  for (const char32_t ch : text) {
-    hash ^= ch;
-    hash *= 0x100000001b3ull;
-  }
+// buckets, in steps: a state carried over the characters, then mixed.
+constexpr std::uint64_t kHashStart = 0xcbf29ce484222325ull;
+
+std::uint64_t hash_step(std::uint64_t state, char32_t ch) {
+  return (state ^ ch) * 0x100000001b3ull;
+}
+
+std::uint64_t hash_end(std::uint64_t state) {
   // Mix the low bits, which the multiplications fill last, into the top.
-  hash ^= hash >> 29;
-  hash *= 0xbf58476d1ce4e5b9ull;
-  return hash ^ (hash >> 32);
+  state ^= state >> 29;
+  state *= 0xbf58476d1ce4e5b9ull;
+  return state ^ (state >> 32);
+}
+
+std::uint64_t hash_of(std::u32string_view text) {
+  std::uint64_t state = kHashStart;
+  for (const char32_t ch : text) state = hash_step(state, ch);
+  return hash_end(state);
+}
+
+// The state after the characters of text[from, to).
+std::uint64_t hash_on(std::uint64_t state, std::u32string_view text, std::size_t from,
+                      std::size_t to) {
+  for (std::size_t k = from; k < to; ++k) state = hash_step(state, text[k]);
+  return state;
 }
 
 // The distinct hashes of the texts made by deleting up to `reach` (at most
 // kDeleteReach) characters of `text`: what a word is filed under, and what
-// a lookup looks under.
+// a lookup looks under. Each deletion is hashed from the state before its
+// first gap, so no text is made and no prefix hashed twice.
 void deletion_hashes(std::u32string_view text, std::size_t reach, std::vector<std::uint64_t>& out) {
   out.clear();
   out.push_back(hash_of(text));
-  std::u32string shorter;
+  std::uint64_t before_a = kHashStart;  // the state over text[0, a)
   for (std::size_t a = 0; reach >= 1 && a < text.size(); ++a) {
-    shorter.assign(text);
-    shorter.erase(a, 1);
-    out.push_back(hash_of(shorter));
-    // The second character deleted is one after the first.
-    for (std::size_t b = a; reach >= 2 && b < shorter.size(); ++b) {
-      const char32_t gone = shorter[b];
-      shorter.erase(b, 1);
-      out.push_back(hash_of(shorter));
-      shorter.insert(b, 1, gone);
+    out.push_back(hash_end(hash_on(before_a, text, a + 1, text.size())));
+    std::uint64_t before_b = before_a;  // the state over text[0, b) without text[a]
+    for (std::size_t b = a + 1; reach >= 2 && b < text.size(); ++b) {
+      out.push_back(hash_end(hash_on(before_b, text, b + 1, text.size())));
+      before_b = hash_step(before_b, text[b]);
     }
+    before_a = hash_step(before_a, text[a]);
   }
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());
@@ -73,6 +85,15 @@ std::uint8_t tag_of(std::uint64_t hash, unsigned bits) {
 std::uint32_t packed_tag_of(std::uint64_t hash, unsigned bits, unsigned tag_bits) {
   return static_cast<std::uint32_t>(hash >> (64 - bits - tag_bits)) &
          ((std::uint32_t{1} << tag_bits) - 1);
+}
+
+// Asks for the cache line of `at` to be fetched, without waiting for it.
+void prefetch(const void* at) {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(at);
+#else
+  (void)at;
+#endif
 }
 
 }  // namespace
@@ -169,6 +190,14 @@ void DeleteTable::for_each_near(
   InterruptCheck interrupts;
   deletion_hashes(typed, max_dist, hashes);
   interrupts.tick(static_cast<std::uint32_t>(hashes.size()));
+  // The buckets lie scattered over a table of tens of megabytes, each a
+  // miss of the cache: asking for all of them first lets the memory fetch
+  // them together rather than one after the other.
+  for (const std::uint64_t hash : hashes) prefetch(&spans_.bucket_starts[bucket_of(hash, bits_)]);
+  for (const std::uint64_t hash : hashes) {
+    const std::uint32_t first = spans_.bucket_starts[bucket_of(hash, bits_)];
+    if (first < spans_.entries.size()) prefetch(&spans_.entries[first]);
+  }
   found.clear();
   for (const std::uint64_t hash : hashes) {
     const std::size_t bucket = bucket_of(hash, bits_);
@@ -191,6 +220,14 @@ void DeleteTable::for_each_near(
   std::sort(found.begin(), found.end());
   found.erase(std::unique(found.begin(), found.end()), found.end());
   const std::size_t words = spans_.text_ends.size();
+  // The same for the words' ends and then their texts.
+  for (const std::uint32_t word : found)
+    if (word < words) prefetch(&spans_.text_ends[word == 0 ? 0 : word - 1]);
+  for (const std::uint32_t word : found) {
+    if (word >= words) break;
+    const std::uint32_t start = word == 0 ? 0 : spans_.text_ends[word - 1];
+    if (start < spans_.texts.size()) prefetch(&spans_.texts[start]);
+  }
   for (const std::uint32_t word : found) {
     if (word >= words) break;  // sorted: the rest are out of range too
     const std::uint32_t start = word == 0 ? 0 : spans_.text_ends[word - 1];
