@@ -118,12 +118,12 @@ class SeenTexts {
  public:
   SeenTexts() : slots_(kFirstSlots, 0) {}
 
+  bool contains(std::u32string_view text) const { return slots_[slot_of(text)] != 0; }
+
   // Adds `text`; false when it was there already.
   bool insert(std::u32string_view text) {
-    const std::uint64_t hash = hash_of(text);
-    std::size_t slot = hash & (slots_.size() - 1);
-    for (; slots_[slot] != 0; slot = (slot + 1) & (slots_.size() - 1))
-      if (text_at(slots_[slot] - 1) == text) return false;
+    const std::size_t slot = slot_of(text);
+    if (slots_[slot] != 0) return false;
     chars_.append(text);
     ends_.push_back(static_cast<std::uint32_t>(chars_.size()));
     slots_[slot] = static_cast<std::uint32_t>(ends_.size());
@@ -139,6 +139,14 @@ class SeenTexts {
     std::uint64_t hash = 0xcbf29ce484222325ull;
     for (const char32_t ch : text) hash = (hash ^ ch) * 0x100000001b3ull;
     return hash ^ (hash >> 32);
+  }
+
+  // The slot that holds `text`, or the empty one where it would go.
+  std::size_t slot_of(std::u32string_view text) const {
+    std::size_t slot = hash_of(text) & (slots_.size() - 1);
+    while (slots_[slot] != 0 && text_at(slots_[slot] - 1) != text)
+      slot = (slot + 1) & (slots_.size() - 1);
+    return slot;
   }
 
   std::u32string_view text_at(std::size_t i) const {
@@ -178,6 +186,9 @@ class Ranking {
 
   const std::optional<std::string>& key() const { return key_; }
   bool full() const { return limit_.has_value() && best_.size() >= *limit_; }
+
+  // Whether `text` has been offered already, which add() would pass over.
+  bool offered(std::u32string_view text) const { return seen_.contains(text); }
 
   // Adds a candidate at `distance` from the word, or at a distance to be
   // measured if it is kept; `alike` when it is known to sound like it.
@@ -379,7 +390,10 @@ std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_w
   // it in turn, and spare the walk of the others.
   if (tries.sounds != nullptr && ranking.key().has_value() && max_dist >= 1) {
     tries.sounds->for_each_sounding(*ranking.key(), [&](std::u32string_view text) {
-      // The table's words are looked up: a word not stored is no candidate.
+      // Most of them are near enough in spelling to have been offered by the
+      // table of deletions already. The others are looked up: a word not
+      // stored is no candidate.
+      if (ranking.offered(text)) return;
       const auto node = find_exact(tries.forward, text);
       if (!node) return;
       const Payload payload = *tries.forward.payload(*node);
