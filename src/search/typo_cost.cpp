@@ -137,16 +137,13 @@ void TypoRows::first(std::uint32_t* row) const {
   for (std::size_t j = 1; j < width(); ++j) row[j] = row[j - 1] + typed_in_[j - 1];
 }
 
-const std::uint32_t* TypoRows::ascii_substitutions(char32_t ch) const {
+void TypoRows::make_ascii_row(char32_t ch) const {
   const std::size_t n = typed_.size();
   if (ascii_rows_.empty()) ascii_rows_.resize(128 * n);
   std::uint32_t* row = ascii_rows_.data() + ch * n;
-  if (!ascii_made_[ch]) {
-    const char32_t a = lower_case(ch);
-    for (std::size_t j = 0; j < n; ++j) row[j] = substitution(ch, typed_[j], a, lower_[j]);
-    ascii_made_[ch] = true;
-  }
-  return row;
+  const char32_t a = lower_case(ch);
+  for (std::size_t j = 0; j < n; ++j) row[j] = substitution(ch, typed_[j], a, lower_[j]);
+  ascii_made_[ch] = true;
 }
 
 std::uint32_t TypoRows::next(char32_t ch, std::optional<char32_t> before, std::uint32_t left_out,

@@ -160,8 +160,13 @@ class TypoRows {
  private:
   // The prices of typing each character of the text for meant character
   // `ch`, an ASCII one, made on first need: a row is priced once per typed
-  // text rather than once per candidate.
-  const std::uint32_t* ascii_substitutions(char32_t ch) const;
+  // text rather than once per candidate. Inline, as every row of every
+  // candidate asks.
+  const std::uint32_t* ascii_substitutions(char32_t ch) const {
+    if (!ascii_made_[ch]) make_ascii_row(ch);
+    return ascii_rows_.data() + ch * typed_.size();
+  }
+  void make_ascii_row(char32_t ch) const;
 
   std::u32string_view typed_;
   std::u32string lower_;
