@@ -379,10 +379,11 @@ std::vector<Match> suggest(const IndexTries& tries, const IndexTries* weighted_w
                                  std::numeric_limits<std::int64_t>::min()};
   const bool weighted_first = weighted && weighted_words != nullptr && limit.has_value();
   if (weighted_first) walk(*weighted_words);
-  // Where a table of deletions gives the whole index's candidates, its few
+  // Where the index's candidates come from its table of deletions, its few
   // lookups come first too, for the same reason as the weighted words.
-  const bool table_first =
-      !weighted_first && tries.near != nullptr && DeleteTable::answers(word, max_dist);
+  const auto backward = [&]() -> const CompactTrie& { return tries.backward; };
+  const bool table_first = !weighted_first && choose_walk(word, max_dist, tries.forward, tries.near,
+                                                          backward) == Walk::deletions;
   if (table_first) walk(tries);
   // The words that sound like it, however far they are spelled from it,
   // once the walk of the weighted words has filled the ranking, so that
