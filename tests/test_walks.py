@@ -144,15 +144,18 @@ WIDE_ALPHABET = "".join(chr(0x4E00 + i) for i in range(200))
 @st.composite
 def one_edit_cases(draw):
     """A dictionary of every single character and some longer words, and a
-    query one or two edits (a swap among them) from one of its words."""
+    query one or two edits (a swap among them) from one of its words. The
+    longer words and the edits use a few characters of the alphabet, so
+    that the nodes below the root share them."""
     alphabet = draw(st.sampled_from([WIDE_ALPHABET, "abc"]))
-    words = list(alphabet) + draw(st.lists(st.text(st.sampled_from(alphabet), min_size=2, max_size=6), max_size=60))
+    few = st.sampled_from(alphabet[:8])
+    words = list(alphabet) + draw(st.lists(st.text(few, min_size=2, max_size=6), max_size=60))
     if draw(st.booleans()):
         words.append("")
     query = draw(st.sampled_from(words))
     for _ in range(draw(st.integers(0, 2))):
         i = draw(st.integers(0, len(query)))
-        letter = draw(st.sampled_from(alphabet[:8]))
+        letter = draw(few)
         query = draw(
             st.sampled_from(
                 [
