@@ -10,9 +10,10 @@
 // root's empty word first where the fold's walk meets it; so must the
 // one-edit search, at max_dist 1, whatever its length.
 //
-// An input whose first byte has bit 6 set spells its words and queries
-// over forty ideographs instead, so that the root has far more children
-// than the nodes below it, as on a large alphabet.
+// An input whose first byte has bit 6 set has every one of 64 ideographs
+// as a word too, and spells its other words and its queries over six of
+// them spread among the rest, so that the root has far more children than the
+// nodes below it, as on a large alphabet, and the nodes share characters.
 //
 // Input layout: the word count; per word its length and characters; then
 // per lookup the query's length and characters, max_dist, limit and the
@@ -39,13 +40,14 @@ namespace kelvaro::fuzz {
 
 namespace {
 
-constexpr std::size_t kWideAlphabet = 40;
+constexpr char32_t kWideAlphabet = 64;
+constexpr char32_t kWideSpelling = 6;
 
 std::u32string read_text(InputReader& reader, std::size_t longest, bool wide) {
   if (!wide) return read_small_text(reader, longest);
   std::u32string text;
   for (std::size_t i = reader.byte() % (longest + 1); i > 0; --i)
-    text.push_back(U'\u4e00' + reader.byte() % kWideAlphabet);
+    text.push_back(U'\u4e00' + reader.byte() % kWideSpelling * 11);
   return text;
 }
 
@@ -58,6 +60,8 @@ void run(std::span<const std::uint8_t> input) {
   const bool wide = (first >> 6) & 1;
   for (std::size_t i = 1 + first % 64; i > 0; --i)
     words.push_back(utf8::encode(read_text(reader, 10, wide)));
+  for (char32_t i = 0; wide && i < kWideAlphabet; ++i)
+    words.push_back(utf8::encode(std::u32string(1, U'\u4e00' + i)));
   const std::vector<std::string_view> keys(words.begin(), words.end());
   const Trie trie = build_trie(keys, {}).trie;
   const CompactTrieArrays forward_arrays = fold(trie);
