@@ -134,3 +134,62 @@ class TestIndexSearch:
                 index = Index.from_words([swapped, "zzzzzzzzz"])
                 assert [tuple(m) for m in index.search(query, max_dist, transpositions=True)] == [(swapped, 0, 1)]
                 assert [tuple(m) for m in index.suggest(query, max_dist)] == [(swapped, 0, 1)]
+
+
+# Two hundred ideographs: a root with far more children than the nodes
+# below it, which the one-edit search joins by a search in the long run.
+WIDE_ALPHABET = "".join(chr(0x4E00 + i) for i in range(200))
+
+
+@st.composite
+def one_edit_cases(draw):
+    """A dictionary of every single character and some longer words, and a
+    query one or two edits (a swap among them) from one of its words. The
+    longer words and the edits use a few characters of the alphabet, so
+    that the nodes below the root share them."""
+    alphabet = draw(st.sampled_from([WIDE_ALPHABET, "abc"]))
+    few = st.sampled_from(alphabet[:8])
+    words = list(alphabet) + draw(st.lists(st.text(few, min_size=2, max_size=6), max_size=60))
+    if draw(st.booleans()):
+        words.append("")
+    query = draw(st.sampled_from(words))
+    for _ in range(draw(st.integers(0, 2))):
+        i = draw(st.integers(0, len(query)))
+        letter = draw(few)
+        query = draw(
+            st.sampled_from(
+                [
+                    query[:i] + letter + query[i + 1 :],
+                    query[:i] + letter + query[i:],
+                    query[:i] + query[i + 1 :],
+                    query[:i] + query[i + 1 : i + 2] + query[i : i + 1] + query[i + 2 :],
+                ]
+            )
+        )
+    return words, query
+
+
+class TestOneEditSearch:
+    @settings(max_examples=300, deadline=None)
+    @given(one_edit_cases(), limits, st.booleans(), st.booleans())
+    def test_one_edit_is_the_brute_force_in_walk_order(self, case, limit, transpositions, sort):
+        words, query = case
+        index = Index.from_words(words)
+        stored = {word: value for value, word in enumerate(words)}
+        expected = [(w, stored[w], distance(w, query, transpositions)) for w in stored]
+        expected = [m for m in expected if m[2] <= 1]
+        if sort:
+            expected.sort(key=lambda m: (m[2], m[0]))
+        else:
+            expected.sort(key=lambda m: walk_order(query)(m[0]))
+        found = index.search(query, 1, limit, sorted=sort, transpositions=transpositions)
+        assert [tuple(match) for match in found] == expected[:limit]
+        if not transpositions and not sort and "" not in stored:
+            assert index.trie.fuzzy_match(query, 1, limit) == expected[:limit]
+
+    def test_queries_longer_than_the_one_edit_search_takes(self):
+        # A long query is left to the split search; both find the same.
+        word = "ab" * 50
+        index = Index.from_words([word, word[:-1], word + "c", "x"])
+        for query in [word, word[1:], word[:50] + "z" + word[51:]]:
+            assert [tuple(m) for m in index.search(query, 1)] == index.trie.fuzzy_match(query, 1, None)

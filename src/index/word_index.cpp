@@ -14,6 +14,7 @@
 #include "prefix/tree_walk.h"
 #include "prefix/utf8.h"
 #include "search/completion.h"
+#include "search/one_edit_search.h"
 #include "search/split_search.h"
 #include "search/suggestions.h"
 #include "search/walk_choice.h"
@@ -282,6 +283,8 @@ std::vector<Match> WordIndex::found(std::u32string_view query, std::uint64_t max
       if (const auto node = find_exact(forward_, query))
         return {{utf8::encode(query), forward_.payload(*node), 0}};
       return {};
+    case Walk::one_edit:
+      return one_edit_search(forward_, tables().backward, query, limit, transpositions);
     case Walk::split:
       return split_search(forward_, tables().backward, query, max_dist, limit, transpositions);
     case Walk::deletions:  // never chosen: a search is offered no table, which counts a swap as

@@ -10,12 +10,6 @@
 namespace kelvaro {
 namespace {
 
-struct Found {
-  std::u32string text;
-  Payload payload;
-  Cell distance;
-};
-
 // One round: the walks for `text` within `budget`, then the rounds for the
 // swaps across its cuts. Matches are reported against `query`, which the
 // rounds for swapped texts measure again.
@@ -133,28 +127,61 @@ bool walk_order_less(std::u32string_view query, std::u32string_view a, std::u32s
   return a[i] < b[i];
 }
 
+std::vector<Match> in_walk_order(std::u32string_view query, std::vector<FoundText> found,
+                                 std::optional<std::uint64_t> limit) {
+  // walk_order_less, read off where each text leaves the query: a text
+  // that the query begins with (the query itself among them) comes before
+  // every other, the shorter first; the others by where they leave the
+  // query, latest first, then by the character they leave it with. Texts
+  // that leave the query at the same place with the same character, a
+  // few at most, are compared whole. The sort moves numbers, not texts.
+  struct Place {
+    std::uint64_t leaves;
+    std::uint32_t index;
+  };
+  std::vector<Place> order;
+  order.reserve(found.size());
+  for (std::uint32_t i = 0; i < found.size(); ++i) {
+    const std::u32string& text = found[i].text;
+    const std::size_t common = static_cast<std::size_t>(
+        std::mismatch(text.begin(), text.end(), query.begin(), query.end()).first - text.begin());
+    const std::uint64_t leaves =
+        common == text.size()
+            ? common
+            : std::uint64_t{1} << 63 | (std::uint64_t{0x7FFFFFFF} - common) << 32 | text[common];
+    order.push_back({leaves, i});
+  }
+  std::sort(order.begin(), order.end(), [&](const Place& a, const Place& b) {
+    if (a.leaves != b.leaves) return a.leaves < b.leaves;
+    return walk_order_less(query, found[a.index].text, found[b.index].text);
+  });
+  // Equal texts are the same match, found twice.
+  order.erase(std::unique(order.begin(), order.end(),
+                          [&](const Place& a, const Place& b) {
+                            return found[a.index].text == found[b.index].text;
+                          }),
+              order.end());
+  if (limit.has_value() && order.size() > *limit) order.resize(*limit);
+  std::vector<Match> matches;
+  matches.reserve(order.size());
+  for (const Place& place : order) {
+    const FoundText& each = found[place.index];
+    matches.push_back({utf8::encode(each.text), each.payload, each.distance});
+  }
+  return matches;
+}
+
 std::vector<Match> split_search(const CompactTrie& forward, const CompactTrie& backward,
                                 std::u32string_view query, std::uint64_t max_dist,
                                 std::optional<std::uint64_t> limit, bool transpositions) {
-  std::vector<Found> found;
+  std::vector<FoundText> found;
   for_each_split_match(
       forward, backward, query, max_dist, transpositions,
       [&](std::u32string&& text, Payload payload, Cell distance) {
         found.push_back({std::move(text), payload, distance});
       },
       [](bool, CompactTrie::Place, Cell) { return false; });
-  std::sort(found.begin(), found.end(),
-            [&](const Found& a, const Found& b) { return walk_order_less(query, a.text, b.text); });
-  // Equal texts are the same match, found twice.
-  found.erase(std::unique(found.begin(), found.end(),
-                          [](const Found& a, const Found& b) { return a.text == b.text; }),
-              found.end());
-  if (limit.has_value() && found.size() > *limit) found.resize(*limit);
-  std::vector<Match> matches;
-  matches.reserve(found.size());
-  for (const Found& each : found)
-    matches.push_back({utf8::encode(each.text), each.payload, each.distance});
-  return matches;
+  return in_walk_order(query, std::move(found), limit);
 }
 
 }  // namespace kelvaro

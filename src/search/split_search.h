@@ -79,4 +79,16 @@ void for_each_walk_match(const CompactTrie& trie, std::u32string_view query, std
 // others by code point.
 bool walk_order_less(std::u32string_view query, std::u32string_view a, std::u32string_view b);
 
+// A stored text that a search standing in for the plain walk found.
+struct FoundText {
+  std::u32string text;
+  Payload payload;
+  Cell distance;
+};
+
+// What the plain walk returns, from the finds of a search that stands in
+// for it: in its order, each text once, at most `limit` of them.
+std::vector<Match> in_walk_order(std::u32string_view query, std::vector<FoundText> found,
+                                 std::optional<std::uint64_t> limit);
+
 }  // namespace kelvaro

@@ -12,6 +12,7 @@
 #include "prefix/tree_walk.h"
 #include "prefix/utf8.h"
 #include "search/bit_distance.h"
+#include "search/one_edit_search.h"
 #include "search/sound_key.h"
 #include "search/split_search.h"
 #include "search/typo_cost.h"
@@ -329,6 +330,9 @@ void walk_candidates(const IndexTries& walked, std::u32string_view word, std::ui
               each.distance);
       return;
     }
+    case Walk::one_edit:
+      for_each_one_edit_match(walked.forward, walked.backward, word, true, found_text);
+      return;
     case Walk::split:
       for_each_split_match(walked.forward, walked.backward, word, max_dist, true, found_text, skip);
       return;

@@ -9,6 +9,7 @@
 
 #include "folded/compact_trie.h"
 #include "search/delete_table.h"
+#include "search/one_edit_search.h"
 #include "search/split_search.h"
 
 namespace kelvaro {
@@ -16,6 +17,7 @@ namespace kelvaro {
 enum class Walk {
   exact,      // a descent along the query
   deletions,  // a lookup of the query's deletions in a table of them
+  one_edit,   // descents of both tries to the places where one edit can be
   split,      // narrow walks of both tries, one per piece of the query
   plain,      // the plain walk of the forward trie
 };
@@ -32,6 +34,12 @@ inline Walk choose_walk(std::u32string_view query, std::uint64_t max_dist,
   // Within the table's reach, a few dozen lookups find what a walk visits
   // thousands of nodes for; the walker measures each word found.
   if (near != nullptr && DeleteTable::answers(query, max_dist)) return Walk::deletions;
+  // One edit in a query of up to a few dozen characters: two descents
+  // along it rule out most places for the edit, and the rest cost a join
+  // of two runs of children each, where a walk enters every child of the
+  // nodes it passes (thousands on a large alphabet).
+  if (max_dist == 1 && one_edit_pays(query.size()) && can_split(forward, backward()))
+    return Walk::one_edit;
   // A query long enough for each piece to be longer than its share of the
   // edits: the guarded walks spend few edits where the trie is widest (the
   // root's word is then out of reach: see split_pays).
