@@ -136,13 +136,19 @@ class Segmenter {
   double bound() const { return std::min(bound_, best(length_)); }
 
   // The word from `from` to `to`, after each cut that ends at `from`: the
-  // sum is WordCosts::after's, its parts found once for all the cuts.
+  // sum is WordCosts::after's, its parts found once for all the cuts. Only
+  // the cheapest of them (the first, of equals) is offered to the beam at
+  // `to`: the others bear the same last word, so each would be kept only
+  // in place of a cheaper one, or where the cheapest would be kept first.
   void relax(std::size_t from, std::size_t to, double extra, Context word, std::uint64_t distance,
              KeyFrom key_from, std::uint32_t near_key = 0) {
     const std::size_t length = to - from;
     const double alone = costs_.of_piece(word.payload, length);
     if (costs_.has_pairs() && rows_from_ != from) find_rows(from);
     const std::span<const Step> befores = beam(from);
+    if (befores.empty()) return;
+    double cheapest = kNever;
+    std::size_t cheapest_slot = 0;
     for (std::size_t slot = 0; slot < befores.size(); ++slot) {
       const Step& before = befores[slot];
       const double cost =
@@ -150,8 +156,12 @@ class Segmenter {
               ? costs_.after_in(pair_rows_[slot], *before.context, word, length, alone)
               : alone;
       const double total = before.cost + (cost + extra) + piece_cost_;
-      keep(to, {total, from, slot, word, distance, key_from, near_key});
+      if (slot == 0 || total < cheapest) {
+        cheapest = total;
+        cheapest_slot = slot;
+      }
     }
+    keep(to, {cheapest, from, cheapest_slot, word, distance, key_from, near_key});
   }
 
   // The pairs that begin with each cut's last word at `from`, which every
