@@ -142,7 +142,7 @@ def test_segment_with_misspellings(english):
     # A corrected piece takes the case of what was typed; the rest, lone
     # surrogates too, comes back as written.
     assert english.segment("TheQuikBrownFox", max_dist=1) == "The Quick Brown Fox"
-    assert english.segment("THEQUIKFOX \ud800", max_dist=1) == "THE QUICK FOX \ud800"
+    assert english.segment("THEQUIKBROWNFOX \ud800", max_dist=1) == "THE QUICK BROWN FOX \ud800"
 
 
 @settings(max_examples=60)
