@@ -114,7 +114,7 @@ SANITIZER_ENV = LD_PRELOAD="$(SANITIZER_PRELOAD)" PYTHONMALLOC=malloc \
 FUZZ_CXX ?= clang++-16
 FUZZ_BUILD ?= $(BUILD_ROOT)/fuzz
 FUZZ_TARGETS := fuzz_decode fuzz_trie fuzz_search fuzz_split fuzz_complete fuzz_index fuzz_index_file \
-                fuzz_code_tokens
+                fuzz_code_tokens fuzz_segment
 FUZZ_SECONDS ?= 20
 CHECK_FUZZ_SECONDS ?= 60
 

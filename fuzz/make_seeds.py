@@ -18,6 +18,8 @@ index_file/ small index files as Index.save writes them: with and without
             weights, spellings, the empty word and the saved lookup tables
 
 code_tokens/ lines of code and prose in the layout of fuzz_code_tokens.cpp
+segment/ small weighted dictionaries with pairs and texts run together, in
+         the layout of fuzz_segment.cpp
 """
 import os
 import sys
@@ -227,6 +229,31 @@ def code_token_seeds():
 # --- writing -------------------------------------------------------------------
 
 
+SEGMENT_ALPHABET = "abcAB'\u2019"
+
+
+def segment_input(words, pairs, flags, texts):
+    """words: {word: weight}; pairs: {(first, second): count} by word
+    number; texts: [(text, start, end, max_dist)]."""
+    def text_bytes(text):
+        return bytes([len(text)] + [SEGMENT_ALPHABET.index(c) for c in text])
+
+    data = bytes([len(words) - 1]) + b"".join(text_bytes(w) for w in words) + bytes(words.values())
+    data += bytes([len(pairs)]) + b"".join(bytes(pair) for pair in pairs) + bytes(c - 1 for c in pairs.values())
+    data += bytes([flags, len(texts) - 1])
+    for text, start, end, max_dist in texts:
+        data += text_bytes(text) + bytes([start, end - start, max_dist])
+    return data
+
+
+def segment_seeds():
+    words = {"a": 90, "ab": 20, "abc": 5, "b": 1, "ba": 40, "cab": 30, "Ab": 7, "a'b": 3}
+    run = "abcabABcab"
+    yield "plain", segment_input(words, {}, 0, [(run, 0, len(run), 0), ("cabab", 0, 5, 1)])
+    yield "pairs", segment_input(words, {(0, 4): 9, (4, 0): 3, (1, 7): 2}, 0, [(run, 1, 9, 0), (run, 0, 10, 2)])
+    yield "spaces", segment_input(words, {(0, 4): 9}, 3, [("a\u2019bAbba", 0, 7, 1)])
+
+
 def write(directory, name, data):
     path = os.path.join(HERE, "corpus", directory)
     os.makedirs(path, exist_ok=True)
@@ -255,6 +282,8 @@ def main():
         write("index_file", name, data)
     for name, data in code_token_seeds():
         write("code_tokens", name, data)
+    for name, data in segment_seeds():
+        write("segment", name, data)
 
 
 if __name__ == "__main__":

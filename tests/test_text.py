@@ -139,6 +139,10 @@ def test_segment(english, text, segmented):
 
 def test_segment_with_misspellings(english):
     assert english.segment("thequikbrownfoxjumpsovrthelazydog", max_dist=1) == "the quick brown fox jumps over the lazy dog"
+    # A corrected piece takes the case of what was typed; the rest, lone
+    # surrogates too, comes back as written.
+    assert english.segment("TheQuikBrownFox", max_dist=1) == "The Quick Brown Fox"
+    assert english.segment("THEQUIKBROWNFOX \ud800", max_dist=1) == "THE QUICK BROWN FOX \ud800"
 
 
 @settings(max_examples=60)

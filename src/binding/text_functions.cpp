@@ -160,7 +160,9 @@ TextCall text_call(const FunctionDescription& function, PyObject* const* args, P
 }
 
 // segment_text(index, text, folded, max_dist): (start, end, pieces) of every
-// word of the text better cut into pieces (start, end, key, distance).
+// word of the text better cut into pieces (start, end, key, distance), the
+// key None where the piece stays as it is written: no word, or a word
+// found as written, whose text the caller has.
 PyObject* segment_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return run_in_frame([&] {
     const TextCall call = text_call(kSegment, args, nargs, kwnames, true);
@@ -170,11 +172,11 @@ PyObject* segment_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
                                 call.max_dist);
     });
     const auto piece_to_py = [&](const text::Piece& piece) {
-      return tuple_to_py<4>(
-          {size_to_py(piece.start), size_to_py(piece.end),
-           optional_key_to_py(
-               words, piece.word.has_value() ? std::optional(piece.word->key) : std::nullopt),
-           u64_to_py(piece.distance)});
+      return tuple_to_py<4>({size_to_py(piece.start), size_to_py(piece.end),
+                             optional_key_to_py(words, piece.word.has_value() && piece.distance > 0
+                                                           ? std::optional(piece.word->key)
+                                                           : std::nullopt),
+                             u64_to_py(piece.distance)});
     };
     return list_to_py(segmented, [&](const text::SegmentedWord& word) {
       return tuple_to_py<3>(
@@ -215,7 +217,7 @@ PyMethodDef text_functions[4] = {
     {"segment_text", fastcall_entry(segment_text), METH_FASTCALL | METH_KEYWORDS,
      "segment_text(index, text, folded, max_dist)\n--\n\n"
      "(start, end, pieces) of every word of text better cut into pieces (start, end, key, "
-     "distance)."},
+     "distance), key None for a piece that stays as written."},
     {"correct_text", fastcall_entry(correct_text), METH_FASTCALL | METH_KEYWORDS,
      "correct_text(index, text, folded, max_dist)\n--\n\n"
      "(start, end, words) of every correction of text, each word (start, end, key)."},

@@ -163,7 +163,8 @@ def segment_text(
     index: NativeIndex, text: object, folded: object, max_dist: object
 ) -> list[tuple[int, int, list[tuple[int, int, str | None, int]]]]:
     """(start, end, pieces) of every word of text better cut, each piece
-    (start, end, word or None for no word, distance)."""
+    (start, end, the word it is corrected to or None where it stays as
+    written, distance)."""
 
 def correct_text(
     index: NativeIndex, text: object, folded: object, max_dist: object

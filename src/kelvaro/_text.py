@@ -75,11 +75,18 @@ def check(
 def segment(index: Index, text: object, max_dist: object) -> str:
     text, readable, folded = _views(index, text)
     found = _native_index.segment_text(index, readable, folded, max_dist)
-    # A word found as written keeps its case; a corrected one takes it.
-    edits = [
-        (start, end, [(s, e, key if distance else None) for s, e, key, distance in pieces]) for start, end, pieces in found
-    ]
-    return _applied(text, _replacements(index, text, edits))
+    if not found:
+        return text
+    # In one pass, as segmenting a sentence is a few tens of microseconds:
+    # a piece as written keeps its text, a corrected one takes its case.
+    parts: List[str] = []
+    at = 0
+    for start, end, pieces in found:
+        parts.append(text[at:start])
+        parts.append(" ".join(text[s:e] if key is None else _with_case_of(text[s:e], key) for s, e, key, _ in pieces))
+        at = end
+    parts.append(text[at:])
+    return "".join(parts)
 
 
 def corrections(index: Index, text: object, max_dist: object) -> List[Correction]:

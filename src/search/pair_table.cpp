@@ -23,4 +23,25 @@ std::optional<std::uint32_t> pair_count(const PairTableSpans& spans, std::uint32
   return spans.counts[static_cast<std::size_t>(place - spans.keys.begin())];
 }
 
+PairTableSpans pair_row(const PairTableSpans& spans, std::uint32_t first) {
+  const std::span<const std::uint64_t> keys = spans.keys;
+  const auto begin = static_cast<std::size_t>(
+      std::lower_bound(keys.begin(), keys.end(), pair_key(first, 0)) - keys.begin());
+  // Most rows are short: their end is found in steps that double from
+  // their start, rather than by a search of the rest of the table.
+  const std::uint64_t last = pair_key(first, 0xFFFFFFFF);
+  std::size_t low = begin;
+  std::size_t step = 1;
+  while (step < keys.size() - low && keys[low + step] <= last) {
+    low += step;
+    step *= 2;
+  }
+  const std::size_t high = std::min(keys.size(), low + step);
+  const auto end = static_cast<std::size_t>(
+      std::upper_bound(keys.begin() + static_cast<std::ptrdiff_t>(low),
+                       keys.begin() + static_cast<std::ptrdiff_t>(high), last) -
+      keys.begin());
+  return {keys.subspan(begin, end - begin), spans.counts.subspan(begin, end - begin)};
+}
+
 }  // namespace kelvaro

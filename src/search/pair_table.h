@@ -32,7 +32,14 @@ inline std::uint64_t pair_key(std::uint32_t first, std::uint32_t second) {
 std::optional<std::string> pair_table_problem(const PairTableSpans& spans, std::size_t word_count);
 
 // The count of the pair (first, second), or none for a pair not counted.
+// `spans` may be the whole table or any run of it that holds every pair
+// beginning with `first`, such as pair_row(first).
 std::optional<std::uint32_t> pair_count(const PairTableSpans& spans, std::uint32_t first,
                                         std::uint32_t second);
+
+// The run of the table whose pairs begin with `first`: a caller that weighs
+// many words after the same one searches it alone, a few keys rather than
+// the whole table.
+PairTableSpans pair_row(const PairTableSpans& spans, std::uint32_t first);
 
 }  // namespace kelvaro

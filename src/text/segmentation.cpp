@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <span>
 #include <utility>
 
 #include "folded/best_payloads.h"
@@ -18,17 +19,25 @@ char32_t plain(char32_t ch) {
   return is_apostrophe(ch) ? U'\'' : ch;
 }
 
+// Where the key of a step's word is read back from once the cut is
+// chosen: the text, folded or as written, or the keys of the near words
+// found. A step holds no key of its own, since most steps are dropped and
+// a key each would cost an allocation each.
+enum class KeyFrom : std::uint8_t { kFolded, kWritten, kNear };
+
 // A cut of the text up to a position, and the piece that ends it: the
 // step it extends is entry `slot` of the beam at `from`.
 struct Step {
   double cost = kNever;
   std::size_t from = 0;
   std::size_t slot = 0;
-  std::optional<Known> word;
-  std::uint64_t distance = 0;
-  // The last word, which the next is weighed after; none after a piece
-  // that is no word.
+  // The word the piece is, which the next is weighed after; none for a
+  // piece that is no word.
   std::optional<Context> context;
+  std::uint64_t distance = 0;
+  KeyFrom key_from = KeyFrom::kFolded;
+  // A near word's place among the near keys.
+  std::uint32_t near_key = 0;
 };
 
 // The cheapest cuts up to a position, one for each last word. Without
@@ -52,23 +61,27 @@ class Segmenter {
         piece_cost_(piece_cost),
         longest_(std::max<std::size_t>(trie_.height(), 1)),
         beam_(costs.has_pairs() ? kBeamWithPairs : 1),
-        steps_(length_ + 1) {}
+        steps_((length_ + 1) * beam_),
+        filled_(length_ + 1) {}
 
   Segmentation run() {
+    if (!index_.normalized) find_differences();
     // The cut into exact words first: its cost bounds what a cut with near
     // words may spend, which prunes most of their walks.
     pass(0);
     if (max_dist_ > 0) {
       bound_ = best(length_);
-      steps_.assign(length_ + 1, {});
+      filled_.assign(length_ + 1, 0);
       pass(max_dist_);
     }
     Segmentation result;
     std::size_t slot = best_slot(length_);
-    result.cost = steps_[length_][slot].cost - piece_cost_;
+    result.cost = beam(length_)[slot].cost - piece_cost_;
     for (std::size_t at = length_; at > 0;) {
-      const Step& step = steps_[at][slot];
-      result.pieces.push_back({start_ + step.from, start_ + at, step.word, step.distance});
+      const Step& step = beam(at)[slot];
+      std::optional<Known> word;
+      if (step.context.has_value()) word = Known{key_of(step, at), step.context->payload};
+      result.pieces.push_back({start_ + step.from, start_ + at, std::move(word), step.distance});
       at = step.from;
       slot = step.slot;
     }
@@ -78,59 +91,114 @@ class Segmenter {
 
  private:
   void pass(std::uint64_t max_dist) {
-    steps_[0] = {Step{0, 0, 0, std::nullopt, 0, std::nullopt}};
+    steps_[0] = Step{0, 0, 0, std::nullopt, 0};
+    filled_[0] = 1;
+    near_keys_.clear();
+    rows_from_ = kNoRows;
     for (std::size_t from = 0; from < length_; ++from) {
-      if (steps_[from].empty()) continue;
-      descend(from, views_.folded);
-      if (!index_.normalized) descend(from, views_.written);
+      if (filled_[from] == 0) continue;
+      descend(from, KeyFrom::kFolded);
+      if (!index_.normalized) descend(from, KeyFrom::kWritten);
       // Near words start where the text does or a word ends: after a piece
       // that is no word, the cut is already as dear as a cut gets.
       const bool after_word =
-          from == 0 || std::any_of(steps_[from].begin(), steps_[from].end(),
-                                   [](const Step& step) { return step.word.has_value(); });
+          from == 0 || std::any_of(beam(from).begin(), beam(from).end(),
+                                   [](const Step& step) { return step.context.has_value(); });
       if (max_dist > 0 && after_word && best(from) + piece_cost_ < bound()) walk_near(from);
       // A piece that is no word, so that every position can be reached.
       const std::size_t farthest = std::min(length_ - from, longest_);
       const std::size_t slot = best_slot(from);
-      const double before = steps_[from][slot].cost;
+      const double before = beam(from)[slot].cost;
       for (std::size_t size = 1; size <= farthest; ++size) {
         const double cost = before + costs_.of_unknown(size) + piece_cost_;
-        keep(from + size, {cost, from, slot, std::nullopt, 0, std::nullopt});
+        keep(from + size, {cost, from, slot, std::nullopt, 0});
       }
     }
   }
 
+  // The cuts kept up to `at`, in the order they were kept.
+  std::span<Step> beam(std::size_t at) { return {&steps_[at * beam_], filled_[at]}; }
+  std::span<const Step> beam(std::size_t at) const { return {&steps_[at * beam_], filled_[at]}; }
+
   // The cheapest cut up to `at`: its cost (kNever for none), its slot.
   double best(std::size_t at) const {
-    return steps_[at].empty() ? kNever : steps_[at][best_slot(at)].cost;
+    return filled_[at] == 0 ? kNever : beam(at)[best_slot(at)].cost;
   }
   std::size_t best_slot(std::size_t at) const {
     std::size_t slot = 0;
-    for (std::size_t i = 1; i < steps_[at].size(); ++i)
-      if (steps_[at][i].cost < steps_[at][slot].cost) slot = i;
+    const std::span<const Step> steps = beam(at);
+    for (std::size_t i = 1; i < steps.size(); ++i)
+      if (steps[i].cost < steps[slot].cost) slot = i;
     return slot;
   }
 
   // What no better cut can cost as much as.
   double bound() const { return std::min(bound_, best(length_)); }
 
-  // The word from `from` to `to`, after each cut that ends at `from`.
-  void relax(std::size_t from, std::size_t to, double extra, Known word, std::uint32_t number,
-             std::uint64_t distance) {
-    const Context context{number, word.payload};
+  // The word from `from` to `to`, after each cut that ends at `from`: the
+  // sum is WordCosts::after's, its parts found once for all the cuts. Only
+  // the cheapest of them (the first, of equals) is offered to the beam at
+  // `to`: the others bear the same last word, so each would be kept only
+  // in place of a cheaper one, or where the cheapest would be kept first.
+  void relax(std::size_t from, std::size_t to, double extra, Context word, std::uint64_t distance,
+             KeyFrom key_from, std::uint32_t near_key = 0) {
     const std::size_t length = to - from;
-    for (std::size_t slot = 0; slot < steps_[from].size(); ++slot) {
-      const Step& before = steps_[from][slot];
-      const double total =
-          before.cost + (costs_.after(before.context, context, length) + extra) + piece_cost_;
-      keep(to, {total, from, slot, word, distance, context});
+    const double alone = costs_.of_piece(word.payload, length);
+    if (costs_.has_pairs() && rows_from_ != from) find_rows(from);
+    const std::span<const Step> befores = beam(from);
+    if (befores.empty()) return;
+    double cheapest = kNever;
+    std::size_t cheapest_slot = 0;
+    for (std::size_t slot = 0; slot < befores.size(); ++slot) {
+      const Step& before = befores[slot];
+      const double cost =
+          before.context.has_value() && costs_.has_pairs()
+              ? costs_.after_in(pair_rows_[slot], *before.context, word, length, alone)
+              : alone;
+      const double total = before.cost + (cost + extra) + piece_cost_;
+      if (slot == 0 || total < cheapest) {
+        cheapest = total;
+        cheapest_slot = slot;
+      }
     }
+    keep(to, {cheapest, from, cheapest_slot, word, distance, key_from, near_key});
+  }
+
+  // The pairs that begin with each cut's last word at `from`, which every
+  // word that starts there is weighed after: found with the first word.
+  void find_rows(std::size_t from) {
+    rows_from_ = from;
+    pair_rows_.clear();
+    for (const Step& step : beam(from))
+      pair_rows_.push_back(step.context.has_value() ? costs_.pairs_row(*step.context)
+                                                    : PairTableSpans{});
+  }
+
+  // For each position, the first at or after it where the text as written
+  // and its folded view differ (length_ for none).
+  void find_differences() {
+    same_until_.assign(length_ + 1, length_);
+    for (std::size_t at = length_; at-- > 0;) {
+      const std::size_t i = start_ + at;
+      same_until_[at] =
+          plain(views_.written[i]) == plain(views_.folded[i]) ? same_until_[at + 1] : at;
+    }
+  }
+
+  // The key of a step's word, which ends at `to`.
+  std::u32string key_of(const Step& step, std::size_t to) const {
+    if (step.key_from == KeyFrom::kNear) return near_keys_[step.near_key];
+    const std::u32string_view view =
+        step.key_from == KeyFrom::kFolded ? views_.folded : views_.written;
+    std::u32string key;
+    for (std::size_t at = step.from; at < to; ++at) key.push_back(plain(view[start_ + at]));
+    return key;
   }
 
   // A cut into the beam at `at`: in place of a dearer one with the same
   // last word, or of the dearest when the beam is full.
-  void keep(std::size_t at, Step&& step) {
-    std::vector<Step>& beam = steps_[at];
+  void keep(std::size_t at, const Step& step) {
+    const std::span<Step> beam = this->beam(at);
     const auto same_last = [&](const Step& other) {
       if (!step.context.has_value() || !other.context.has_value())
         return step.context.has_value() == other.context.has_value();
@@ -138,22 +206,29 @@ class Segmenter {
     };
     for (Step& other : beam) {
       if (!same_last(other)) continue;
-      if (step.cost < other.cost) other = std::move(step);
+      if (step.cost < other.cost) other = step;
       return;
     }
     if (beam.size() < beam_) {
-      beam.push_back(std::move(step));
+      steps_[at * beam_ + filled_[at]++] = step;
       return;
     }
     Step& dearest = *std::max_element(beam.begin(), beam.end(),
                                       [](const Step& a, const Step& b) { return a.cost < b.cost; });
-    if (step.cost < dearest.cost) dearest = std::move(step);
+    if (step.cost < dearest.cost) dearest = step;
   }
 
-  // Every stored word that the view spells from `from` on.
-  void descend(std::size_t from, std::u32string_view view) {
+  // Every stored word that the view spells from `from` on. The text as
+  // written spells what its folded view does up to where they differ, and
+  // those words were weighed by the walk of the folded view: weighed again,
+  // each would tie with itself and change nothing, so the walk of the text
+  // as written weighs only the words that reach past a difference.
+  void descend(std::size_t from, KeyFrom key_from) {
+    const bool written = key_from == KeyFrom::kWritten;
+    const std::size_t first_new = written ? same_until_[from] : from;
+    if (first_new == length_) return;
+    const std::u32string_view view = written ? views_.written : views_.folded;
     NodeId node = 0;
-    std::u32string key;
     for (std::size_t to = from; to < length_; ++to) {
       interrupts_.tick();
       const char32_t ch = plain(view[start_ + to]);
@@ -161,9 +236,9 @@ class Segmenter {
       const std::optional<std::size_t> place = trie_.last_child_with(run, ch);
       if (!place.has_value()) return;
       node = trie_.child_at(*place);
-      key.push_back(ch);
+      if (to < first_new) continue;
       if (const std::optional<Payload> payload = trie_.payload(node))
-        relax(from, to + 1, 0, Known{key, *payload}, trie_.word_number(node).value_or(0), 0);
+        relax(from, to + 1, 0, Context{trie_.word_number(node).value_or(0), *payload}, 0, key_from);
     }
   }
 
@@ -216,11 +291,16 @@ class Segmenter {
         least = std::min(least, row[i]);
       }
       if (const std::optional<Payload> payload = trie_.payload(node)) {
+        const Context word{trie_.word_number(node).value_or(0), *payload};
+        std::optional<std::uint32_t> near_key;
         for (std::size_t i = low; i <= high; ++i) {
           if (row[i] == 0 || row[i] > max_dist_) continue;
+          if (!near_key.has_value()) {
+            near_key = static_cast<std::uint32_t>(near_keys_.size());
+            near_keys_.push_back(path);
+          }
           const double typo = typo_cost(path, std::u32string_view(typed).substr(0, i));
-          relax(from, from + i, typo, Known{path, *payload}, trie_.word_number(node).value_or(0),
-                row[i]);
+          relax(from, from + i, typo, word, row[i], KeyFrom::kNear, *near_key);
         }
       }
       if (least < max_dist_) {
@@ -249,7 +329,10 @@ class Segmenter {
   double piece_cost_;
   std::size_t longest_;
   std::size_t beam_;
-  std::vector<std::vector<Step>> steps_;
+  // The beams, one for each position from 0 to length_, side by side:
+  // beam_ steps each, the first filled_[at] of them kept.
+  std::vector<Step> steps_;
+  std::vector<std::size_t> filled_;
   double bound_ = kNever;
   std::vector<std::uint64_t> rows_;
   struct PendingNode {
@@ -258,6 +341,12 @@ class Segmenter {
   };
   std::vector<PendingNode> pending_;
   std::vector<std::size_t> carrying_;
+  // The pairs that begin with each last word at the position walked from.
+  static constexpr std::size_t kNoRows = std::numeric_limits<std::size_t>::max();
+  std::vector<PairTableSpans> pair_rows_;
+  std::size_t rows_from_ = kNoRows;
+  std::vector<std::size_t> same_until_;
+  std::vector<std::u32string> near_keys_;
   InterruptCheck interrupts_;
 };
 

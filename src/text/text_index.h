@@ -114,10 +114,21 @@ class WordCosts {
   double after(const std::optional<Context>& before, Context word, std::size_t length) const {
     const double alone = of_piece(word.payload, length);
     if (pairs_ == nullptr || !before.has_value()) return alone;
-    const std::optional<std::uint32_t> count = pair_count(*pairs_, before->number, word.number);
+    return after_in(*pairs_, *before, word, length, alone);
+  }
+  // `after` for a caller that weighs many words after the same one: the
+  // pairs that begin with it (pairs_row) and the word's own cost
+  // (of_piece) are found once, by the caller.
+  double after_in(const PairTableSpans& row, Context before, Context word, std::size_t length,
+                  double alone) const {
+    const std::optional<std::uint32_t> count = pair_count(row, before.number, word.number);
     if (!count.has_value() || (length == 1 && alone == unknown_)) return alone + kBackoff;
-    const double whole = static_cast<double>(std::max(before->payload, *count));
+    const double whole = static_cast<double>(std::max(before.payload, *count));
     return std::log(whole) - std::log(static_cast<double>(*count));
+  }
+  // The pairs that begin with the word, for after_in; none without pairs.
+  PairTableSpans pairs_row(Context before) const {
+    return pairs_ == nullptr ? PairTableSpans{} : pair_row(*pairs_, before.number);
   }
   // Whether the pair (first, second) is counted.
   bool counted(Context first, Context second) const {
