@@ -269,10 +269,33 @@ PyObject* weight_total(PyObject* self, PyObject*) {
   });
 }
 
+// _words(after, count) -> (words, last key): at most `count` of the stored
+// words as they were given, in the order of their keys, from the first
+// after the stored key `after` (None: from the first), and the key of the
+// last of them, which the next batch starts after (None when there is none).
+PyObject* words_after(PyObject* self, PyObject* args) {
+  return run_in_frame([&] {
+    PyObject *after, *count;
+    if (!PyArg_UnpackTuple(args, "_words", 2, 2, &after, &count)) throw PyError::fetch();
+    const WordIndex& index = *state_of(self).index;
+    std::optional<std::u32string> key;
+    if (after != Py_None) key = to_chars(after);
+    const std::uint64_t most = to_u64(count);
+    const WordIndex::Words batch = without_gil([&] {
+      return index.words_after(key ? std::optional<std::u32string_view>(*key) : std::nullopt,
+                               static_cast<std::size_t>(most));
+    });
+    PyRef words = list_to_py(batch.words, [](const std::string& word) { return text_to_py(word); });
+    PyRef last = batch.words.empty() ? PyRef::borrow(Py_None) : text_to_py(batch.last_key);
+    return tuple_to_py<2>({std::move(words), std::move(last)});
+  });
+}
+
 PyMethodDef own_methods[] = {
     {"_image", image_bytes, METH_O, "The image of the tries, with the lookup tables if asked."},
     {"_file", file_bytes, METH_NOARGS, "The index file, lookup tables included."},
     {"_sections", sections, METH_NOARGS, "Views of the tries, words and spelling tables."},
+    {"_words", words_after, METH_VARARGS, "A batch of the stored words, after a stored key."},
     {"_trie", unfolded_trie, METH_NOARGS, "The trie unfolded, made on first need."},
     {"_memory", memory, METH_NOARGS, "Bytes of the image, the tables made, the unfolded trie."},
     {"_pair_total", pair_total, METH_NOARGS, "The number of word pairs counted."},

@@ -425,4 +425,53 @@ void for_each_key(const CompactTrie& trie,
   }
 }
 
+void keys_in_order(const CompactTrie& trie, std::optional<std::u32string_view> after,
+                   const std::function<bool(std::u32string_view)>& each) {
+  if (trie.empty()) return;
+  // frames[d] runs through the children of the node that path[0 .. d)
+  // leads to; the next to enter is its `next`.
+  struct Frame {
+    CompactTrie::Place place;
+    std::size_t next, end;
+  };
+  std::u32string path;
+  std::vector<Frame> frames;
+  const auto enter = [&](CompactTrie::Place place) {
+    const Run run = trie.run_of(place);
+    frames.push_back({place, run.start, run.end});
+  };
+  enter(CompactTrie::root());
+  if (!after) {
+    if (trie.has_payload(CompactTrie::root()) && !each(path)) return;
+  } else {
+    // Down to `after`, each frame left at the sibling after the way down,
+    // so that the walk goes on with the keys that `after` starts.
+    for (const char32_t ch : *after) {
+      Frame& frame = frames.back();
+      const std::optional<CompactTrie::Key> key = trie.key_of(ch);
+      const std::optional<std::size_t> position =
+          key ? trie.last_child_with_key({frame.next, frame.end}, *key) : std::nullopt;
+      if (!position) return;
+      frame.next = *position + 1;
+      path.push_back(ch);
+      enter(trie.place_at(*position, frame.place));
+    }
+  }
+  InterruptCheck interrupts;
+  while (!frames.empty()) {
+    interrupts.tick();
+    Frame& frame = frames.back();
+    if (frame.next == frame.end) {
+      frames.pop_back();
+      if (!path.empty()) path.pop_back();
+      continue;
+    }
+    const std::size_t position = frame.next++;
+    const CompactTrie::Place child = trie.place_at(position, frame.place);
+    path.push_back(trie.char_at(position));
+    if (trie.has_payload(child) && !each(path)) return;
+    enter(child);
+  }
+}
+
 }  // namespace kelvaro

@@ -316,4 +316,15 @@ class CompactTrie {
 void for_each_key(const CompactTrie& trie,
                   const std::function<void(std::u32string_view, Payload)>& each);
 
+// Calls each(key) for the stored keys in increasing code point order, the
+// empty one too, from the first after `after` (a stored key; from the first
+// key without it) until each returns false; it can be interrupted. What an
+// index that keeps no table of its words lists them by: a walk that starts
+// again after the last key it gave costs a descent, so that the words can
+// be handed out a batch at a time. A prefix comes before the keys it
+// starts, and siblings come in the order of their characters, so a
+// depth-first walk that takes the children in order meets the keys sorted.
+void keys_in_order(const CompactTrie& trie, std::optional<std::u32string_view> after,
+                   const std::function<bool(std::u32string_view)>& each);
+
 }  // namespace kelvaro
