@@ -428,49 +428,55 @@ void for_each_key(const CompactTrie& trie,
 void keys_in_order(const CompactTrie& trie, std::optional<std::u32string_view> after,
                    const std::function<bool(std::u32string_view)>& each) {
   if (trie.empty()) return;
-  // frames[d] runs through the children of the node that path[0 .. d)
-  // leads to; the next to enter is its `next`.
+  // The walk goes a folded node at a time: its label's characters lie in
+  // order in the pool, so a key costs a few folded nodes, not a step per
+  // character. frames.back() runs through the children of the folded node
+  // whose label ends the path, which is `depth` long there.
   struct Frame {
-    CompactTrie::Place place;
-    std::size_t next, end;
+    std::size_t next, end, depth;
   };
   std::u32string path;
   std::vector<Frame> frames;
-  const auto enter = [&](CompactTrie::Place place) {
-    const Run run = trie.run_of(place);
-    frames.push_back({place, run.start, run.end});
+  // Appends the label of folded node k and makes it the deepest frame.
+  const auto enter = [&](std::size_t k) {
+    const auto [first, last] = trie.label_nodes(k);
+    for (NodeId node = first; node <= last; ++node) path.push_back(trie.node_char(node));
+    const Run children = trie.folded_children(k);
+    frames.push_back({children.start, children.end, path.size()});
   };
-  enter(CompactTrie::root());
+  enter(0);
   if (!after) {
-    if (trie.has_payload(CompactTrie::root()) && !each(path)) return;
+    if (trie.folded_has_word(0) && !each(path)) return;
   } else {
-    // Down to `after`, each frame left at the sibling after the way down,
-    // so that the walk goes on with the keys that `after` starts.
+    // Down to `after`, each folded node's frame left at the child after the
+    // way down, so that the walk goes on with the keys that `after` starts.
+    CompactTrie::Place place = CompactTrie::root();
     for (const char32_t ch : *after) {
-      Frame& frame = frames.back();
       const std::optional<CompactTrie::Key> key = trie.key_of(ch);
       const std::optional<std::size_t> position =
-          key ? trie.last_child_with_key({frame.next, frame.end}, *key) : std::nullopt;
+          key ? trie.last_child_with_key(trie.run_of(place), *key) : std::nullopt;
       if (!position) return;
-      frame.next = *position + 1;
-      path.push_back(ch);
-      enter(trie.place_at(*position, frame.place));
+      place = trie.place_at(*position, place);
+      if (*position < trie.folded_count()) {
+        frames.back().next = *position + 1;
+        enter(*position);
+      }
     }
+    // A stored key ends a label; anything else is no key to go on from.
+    if (path != *after) return;
   }
   InterruptCheck interrupts;
   while (!frames.empty()) {
-    interrupts.tick();
     Frame& frame = frames.back();
     if (frame.next == frame.end) {
       frames.pop_back();
-      if (!path.empty()) path.pop_back();
+      if (!frames.empty()) path.resize(frames.back().depth);
       continue;
     }
-    const std::size_t position = frame.next++;
-    const CompactTrie::Place child = trie.place_at(position, frame.place);
-    path.push_back(trie.char_at(position));
-    if (trie.has_payload(child) && !each(path)) return;
+    const std::size_t child = frame.next++;
+    interrupts.tick();
     enter(child);
+    if (trie.folded_has_word(child) && !each(path)) return;
   }
 }
 

@@ -44,6 +44,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "bits/count_bits.h"
@@ -250,6 +251,12 @@ class CompactTrie {
   // The folded trie itself, for tables kept per folded node: its children
   // (always numbered after it) and its word's payload.
   Run folded_children(std::size_t k) const { return {first_child_[k], first_child_[k + 1]}; }
+  // The nodes of its label, first to last (none for the root's), whose
+  // characters are node_char of each.
+  std::pair<NodeId, NodeId> label_nodes(std::size_t k) const {
+    return {k == 0 ? 1 : label_end_[k - 1] + 1, label_end_[k]};
+  }
+  bool folded_has_word(std::size_t k) const { return has_word_.test(k); }
   std::optional<Payload> folded_payload(std::size_t k) const {
     if (!has_word_.test(k)) return std::nullopt;
     const std::size_t slot = has_word_.rank(k);

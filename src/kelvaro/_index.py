@@ -302,7 +302,7 @@ class Index(NativeIndex):
     # equality of their parts' bytes: the tries and the spelling tables,
     # which hold the words (a file written before the words were read from
     # the trie holds a table of them too, which says nothing more); the
-    # hash, which must agree with it, takes the tries alone.
+    # hash, which must agree with it, takes a checksum of the trie.
     def __eq__(self, other: object) -> bool:
         if not isinstance(other, Index):
             return NotImplemented
@@ -319,7 +319,7 @@ class Index(NativeIndex):
         )
 
     def __hash__(self) -> int:
-        return hash(self._image(False))
+        return hash((len(self), self._fingerprint()))
 
     # An index never changes, so a copy is the index itself.
     def __copy__(self) -> Index:
