@@ -110,6 +110,25 @@ void run(std::span<const std::uint8_t> input) {
   const std::unique_ptr<WordIndex> index =
       index_of(forward, {nullptr, {}, sound_table, std::nullopt, std::nullopt, std::nullopt});
 
+  // The words, which an index reads from its trie rather than a table,
+  // are the builder's keys in their order, whole or in batches that each
+  // start after the key the one before ended on.
+  {
+    const std::vector<std::string_view> stored = built.keys.keys();
+    const WordIndex::Words whole = index->words_after(std::nullopt, stored.size() + 1);
+    require(std::equal(whole.words.begin(), whole.words.end(), stored.begin(), stored.end()),
+            "the words read from the trie differ from the builder's keys");
+    std::vector<std::string> batches;
+    std::optional<std::u32string> after;
+    for (;;) {
+      const WordIndex::Words batch = index->words_after(after, 3);
+      if (batch.words.empty()) break;
+      batches.insert(batches.end(), batch.words.begin(), batch.words.end());
+      after = utf8::decode(batch.last_key);
+    }
+    require(batches == whole.words, "the words read in batches differ from the whole list");
+  }
+
   std::vector<Lookup> lookups;
   for (int count = 1 + reader.byte() % 4; count > 0; --count) {
     Lookup lookup;

@@ -164,6 +164,33 @@ class TestWordsAndValues:
         assert index.search("", 0) == [Match("-", 0, 0)]
         assert index.get("--") == 0
 
+    @settings(max_examples=200)
+    @given(words_lists, st.sampled_from([None, str.casefold]), st.integers(1, 4))
+    def test_the_words_come_in_the_order_of_their_keys_batch_after_batch(self, words, normalize, size):
+        # The index keeps no table of its words: it reads them from its
+        # trie, spelled as its spelling tables say, a batch at a time, each
+        # batch starting after the key the one before ended on.
+        index = Index.from_words(words, normalize=normalize)
+        entries = brute_force_entries(words, normalize=normalize)
+        expected = [entries[key][0] for key in sorted(entries)]
+        assert list(index) == expected and len(index) == len(expected)
+        batches, after = [], None
+        while True:
+            batch, last = index._words(after, size)
+            batches += batch
+            if not batch:
+                assert last is None
+                break
+            after = last
+        assert batches == expected
+
+    def test_many_words_come_in_order(self):
+        # More than one batch of __iter__, and keys that are prefixes of
+        # each other on either side of a batch's end.
+        words = [f"{n:x}" for n in range(5000)] + ["", "\u00e9", "\U0001f600a"]
+        assert list(Index.from_words(words)) == sorted(words)
+        assert len(Index.from_words(words)._words(None, 10**6)[0]) == len(words)
+
     def test_boundary_values(self):
         index = Index.from_words({"a": 0, "b": 4294967295})
         assert [index.get(word) for word in "ab"] == [0, 4294967295]
@@ -288,7 +315,7 @@ class TestNativeHelpers:
             _native_index.build_index(*args, True, False, "")
 
     def test_checks_refuse_what_is_not_bytes(self):
-        empty = bytes(Index.from_words([])._sections()[1])
+        empty = bytes(8)  # a word table of no words
         for spellings, texts, error, message in [
             ((empty,), 0, TypeError, "argument 'spellings': expected a pair of bytes"),
             ((empty, "x"), 0, TypeError, "argument 'spellings'"),

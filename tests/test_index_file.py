@@ -52,8 +52,8 @@ def saved_v1(tmp_path):
     """The same index in kelvaro's first file format, which is still read:
     (path, its bytes)."""
     index = Index.from_words(WORDS, normalize=str.casefold)
-    _, words, keys, spellings = index._sections()
-    sections = [b"casefold", index.trie.to_bytes(), bytes(words), bytes(keys), bytes(spellings)]
+    _, _, keys, spellings = index._sections()
+    sections = [b"casefold", index.trie.to_bytes(), word_table(list(index)), bytes(keys), bytes(spellings)]
     fields = [b"\x89KVX\r\n\x1a\n", 1, 0, 0, len(index), index.node_count, *map(len, sections)]
     fields[3] = HEADER.size + sum(fields[6:]) + 4
     body = HEADER.pack(*fields) + b"".join(sections)
@@ -66,12 +66,13 @@ def saved_v1(tmp_path):
 
 
 def sections_of(data):
-    """The header fields and the five sections of a saved index."""
+    """The header fields and the five sections of a saved index (in the
+    current format, each padded to 8 bytes)."""
     fields = HEADER.unpack_from(data)
     sections, offset = [], HEADER.size
     for size in fields[6:]:
         sections.append(data[offset : offset + size])
-        offset += size
+        offset += size + (-size % 8 if fields[1] >= 2 else 0)
     return list(fields), sections
 
 
@@ -155,12 +156,83 @@ class TestRoundTrip:
     def test_the_header(self, saved):
         path, data = saved
         fields, _ = sections_of(data)
-        assert fields[:6] == [b"\x89KVX\r\n\x1a\n", kelvaro.FORMAT_VERSION, 0, len(data), 7, Index.load(path).node_count]
+        assert fields[:6] == [b"\x89KVX\r\n\x1a\n", kelvaro.FORMAT_VERSION, 2, len(data), 7, Index.load(path).node_count]
 
     def test_str_paths(self, saved, tmp_path):
         path, _ = saved
         Index.load(str(path)).save(str(tmp_path / "copy.kvx"))
         assert Index.load(tmp_path / "copy.kvx").get("tree") == 5
+
+
+def with_word_table(index):
+    """`index` as kelvaro wrote it before it read its words from the trie:
+    flag 1 clear and a table of the words in the words section."""
+    _, _, keys, spellings = index._sections()
+    name = kelvaro._normalization.name_of(index.normalize)
+    file = _native_index.index_file(
+        name, index._image(True), word_table(list(index)), (bytes(keys), bytes(spellings)), index.node_count, index.weighted
+    )
+    fields, sections = sections_of(file)
+    assert fields[2] == (1 if index.weighted else 0) and sections[2] == word_table(list(index))
+    return file
+
+
+WORDS_IN_TRIE = 2  # the header's flag
+
+
+class TestFilesWithAWordTable:
+    """Files written before the words were read from the trie hold a table
+    of them, and are read as they were."""
+
+    @pytest.mark.parametrize(
+        "made",
+        [
+            lambda: Index.from_words(WORDS, normalize=str.casefold),
+            lambda: Index.from_words({"spelling": 9, "spell": 5, "spelt": 3, "tree": 1, "": 2}, weighted=True),
+            lambda: Index.from_words([]),
+        ],
+    )
+    @pytest.mark.parametrize("mapped", [True, False])
+    def test_answer_as_an_index_built_now(self, tmp_path, made, mapped):
+        index = made()
+        path = tmp_path / "before.kvx"
+        path.write_bytes(with_word_table(index))
+        loaded = Index.load(path, mapped=mapped)
+        assert loaded == index and hash(loaded) == hash(index) and list(loaded) == list(index)
+        assert len(loaded) == len(index) and loaded.memory_usage()["words"] > 0
+        for query in ["speling", "SPELT", "", "tre"]:
+            assert loaded.search(query, 2, sorted=True) == index.search(query, 2, sorted=True)
+            assert loaded.suggest(query) == index.suggest(query)
+            assert loaded.complete(query) == index.complete(query)
+        assert pickle.loads(pickle.dumps(loaded)) == index
+        # Saved again, it keeps its table: nothing is rewritten behind the
+        # caller's back.
+        loaded.save(tmp_path / "again.kvx")
+        assert (tmp_path / "again.kvx").read_bytes() == path.read_bytes()
+
+    def test_an_index_built_now_holds_no_table(self, saved):
+        _, data = saved
+        fields, sections = sections_of(data)
+        assert fields[2] == WORDS_IN_TRIE and sections[2] == b""
+        index = Index.from_words(WORDS, normalize=str.casefold)
+        assert index.memory_usage()["words"] == 0 and bytes(index._sections()[1]) == b""
+
+    @pytest.mark.parametrize(
+        "flags, words, message",
+        [
+            (WORDS_IN_TRIE, word_table(sorted(WORDS, key=str.casefold)), "malformed: it holds a word table but reads its words from the trie"),
+            (0, b"", "malformed: the word table is malformed: shorter than its header"),
+        ],
+    )
+    def test_a_flag_that_disagrees_with_the_words_section(self, saved, tmp_path, flags, words, message):
+        _, data = saved
+        fields, sections = sections_of(data)
+        sections[2] = words
+        fields[2] = flags
+        fields[6:] = [len(section) for section in sections]
+        body = HEADER.pack(*fields) + b"".join(section + b"\0" * (-len(section) % 8) for section in sections)
+        body = HEADER.pack(*fields[:3], len(body) + 4, *fields[4:]) + body[HEADER.size :]
+        assert load_error(tmp_path, body + struct.pack("<I", crc32c(body))) == message
 
 
 class TestNormalization:
@@ -464,8 +536,8 @@ class TestMappedFiles:
         assert mapped.memory_usage()["reversed trie"] > 0
         assert pickle.loads(pickle.dumps(mapped)) == mapped
         # A pickle from before the tries were folded holds the trie itself.
-        _, words, keys, spellings = mapped._sections()
-        old = (mapped.trie, bytes(words), bytes(keys), bytes(spellings))
+        _, _, keys, spellings = mapped._sections()
+        old = (mapped.trie, word_table(list(mapped)), bytes(keys), bytes(spellings))
         # (Such an index has no sound-alike table, as one built without it.)
         restored = kelvaro._index._restore(*old, mapped.node_count, str.casefold)
         assert restored == Index.from_words(WORDS, normalize=str.casefold, sounds=False)

@@ -328,25 +328,24 @@ PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
         throw_value_error("a pair names a word the index does not hold");
       }
     }();
-    std::vector<std::uint8_t> word_table;
+    // The words are read from the trie and the spelling tables: a table
+    // of them would hold the keys a second time.
     SpellingTables spellings;
     if (!joined_words) {
-      word_table = word_table_of(built.keys.keys());
       spellings = {word_table_of({}), word_table_of({})};
     } else {
       std::vector<std::string_view> stored_words;
       stored_words.reserve(built.sources.size());
       for (std::uint32_t source : built.sources) stored_words.push_back(words[source]);
-      word_table = word_table_of(stored_words);
       spellings = spelling_tables(built.keys, stored_words);
     }
     IndexFile file;
     file.weighted = weighted;
+    file.words_in_trie = true;
     file.word_count = built.keys.size();
     file.node_count = built.trie.node_shifts().size();
     file.normalization = normalization;
     file.tries = bytes_of(image);
-    file.words = word_table;
     file.spelling_keys = spellings.keys;
     file.spelling_words = spellings.words;
     return file_to_py(file);
@@ -356,6 +355,8 @@ PyObject* build_index(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 // index_file(normalization, tries, words, (spelling_keys, spelling_words),
 // node_count, weighted) -> the index file of these sections, as Index.load
 // makes one of a file of the first version and unpickling of a pickle.
+// Empty `words` (a pickle of an index that keeps no table of its words)
+// makes a file that reads them from the trie.
 PyObject* index_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return run_in_frame([&] {
     ArgumentSlots slots = bind_arguments(kIndexFile, args, nargs, kwnames);
@@ -367,9 +368,26 @@ PyObject* index_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
         convert_argument(kIndexFile, slots, 3, to_byte_views);
     file.node_count = convert_argument(kIndexFile, slots, 4, to_u64);
     file.weighted = convert_argument(kIndexFile, slots, 5, to_bool);
-    // The count a table holds, if it holds one: a table that is malformed
-    // is refused when the index reads the file.
-    if (word_table_fits(file.words)) file.word_count = word_table_count(file.words);
+    // The count a table holds, if it holds one, else the trie's: a table
+    // or an image that is malformed is refused when the index reads the
+    // file.
+    file.words_in_trie = file.words.empty();
+    if (!file.words_in_trie && word_table_fits(file.words))
+      file.word_count = word_table_count(file.words);
+    if (file.words_in_trie)
+      file.word_count = without_gil([&]() -> std::uint64_t {
+        // The image is read where its arrays lie, 8-byte aligned.
+        std::vector<std::uint64_t> copy;
+        std::span<const std::uint8_t> tries = file.tries;
+        if (reinterpret_cast<std::uintptr_t>(tries.data()) % 8 != 0) {
+          copy.resize((tries.size() + 7) / 8);
+          std::copy(tries.begin(), tries.end(), reinterpret_cast<std::uint8_t*>(copy.data()));
+          tries = {reinterpret_cast<const std::uint8_t*>(copy.data()), tries.size()};
+        }
+        const auto image = read_image(tries);
+        const auto* parts = std::get_if<ImageParts>(&image);
+        return parts != nullptr ? parts->forward.payloads.size() : 0;
+      });
     return file_to_py(file);
   });
 }

@@ -7,6 +7,7 @@
 
 #include "binding/file_functions.h"
 #include "binding/lookups.h"
+#include "bits/crc32c.h"
 #include "format/index_image.h"
 #include "lib/conversions.h"
 #include "lib/frame.h"
@@ -269,10 +270,61 @@ PyObject* weight_total(PyObject* self, PyObject*) {
   });
 }
 
+// _words(after, count) -> (words, last key): at most `count` of the stored
+// words as they were given, in the order of their keys, from the first
+// after the stored key `after` (None: from the first), and the key of the
+// last of them, which the next batch starts after (None when there is none).
+PyObject* words_after(PyObject* self, PyObject* args) {
+  return run_in_frame([&] {
+    PyObject *after, *count;
+    if (!PyArg_UnpackTuple(args, "_words", 2, 2, &after, &count)) throw PyError::fetch();
+    const WordIndex& index = *state_of(self).index;
+    std::optional<std::u32string> key;
+    if (after != Py_None) key = to_chars(after);
+    const std::uint64_t most = to_u64(count);
+    const WordIndex::Words batch = without_gil([&] {
+      return index.words_after(key ? std::optional<std::u32string_view>(*key) : std::nullopt,
+                               static_cast<std::size_t>(most));
+    });
+    PyRef words = list_to_py(batch.words, [](const std::string& word) { return text_to_py(word); });
+    PyRef last = batch.words.empty() ? PyRef::borrow(Py_None) : text_to_py(batch.last_key);
+    return tuple_to_py<2>({std::move(words), std::move(last)});
+  });
+}
+
+// _fingerprint(): CRC-32C of the forward trie's arrays, values included:
+// what the index's hash takes. Equal indexes have the same trie, however
+// their files were laid out, and the trie is most of what tells two
+// indexes apart; checksumming it in place costs a few ms a million keys.
+PyObject* fingerprint(PyObject* self, PyObject*) {
+  return run_in_frame([&] {
+    const CompactTrieSpans& trie = state_of(self).forward.spans();
+    const std::uint32_t crc = without_gil([&] {
+      std::uint32_t sum = 0;
+      const auto add = [&](auto array) {
+        const auto bytes = std::as_bytes(array);
+        sum = crc32c({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, sum);
+      };
+      add(trie.alphabet);
+      add(trie.ranks);
+      add(trie.ends);
+      add(trie.label_end);
+      add(trie.first_child);
+      add(trie.reach);
+      add(trie.has_word);
+      add(trie.payloads);
+      return sum;
+    });
+    return u32_to_py(crc);
+  });
+}
+
 PyMethodDef own_methods[] = {
     {"_image", image_bytes, METH_O, "The image of the tries, with the lookup tables if asked."},
     {"_file", file_bytes, METH_NOARGS, "The index file, lookup tables included."},
     {"_sections", sections, METH_NOARGS, "Views of the tries, words and spelling tables."},
+    {"_words", words_after, METH_VARARGS, "A batch of the stored words, after a stored key."},
+    {"_fingerprint", fingerprint, METH_NOARGS, "CRC-32C of the forward trie's arrays."},
     {"_trie", unfolded_trie, METH_NOARGS, "The trie unfolded, made on first need."},
     {"_memory", memory, METH_NOARGS, "Bytes of the image, the tables made, the unfolded trie."},
     {"_pair_total", pair_total, METH_NOARGS, "The number of word pairs counted."},

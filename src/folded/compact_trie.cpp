@@ -425,4 +425,59 @@ void for_each_key(const CompactTrie& trie,
   }
 }
 
+void keys_in_order(const CompactTrie& trie, std::optional<std::u32string_view> after,
+                   const std::function<bool(std::u32string_view)>& each) {
+  if (trie.empty()) return;
+  // The walk goes a folded node at a time: its label's characters lie in
+  // order in the pool, so a key costs a few folded nodes, not a step per
+  // character. frames.back() runs through the children of the folded node
+  // whose label ends the path, which is `depth` long there.
+  struct Frame {
+    std::size_t next, end, depth;
+  };
+  std::u32string path;
+  std::vector<Frame> frames;
+  // Appends the label of folded node k and makes it the deepest frame.
+  const auto enter = [&](std::size_t k) {
+    const auto [first, last] = trie.label_nodes(k);
+    for (NodeId node = first; node <= last; ++node) path.push_back(trie.node_char(node));
+    const Run children = trie.folded_children(k);
+    frames.push_back({children.start, children.end, path.size()});
+  };
+  enter(0);
+  if (!after) {
+    if (trie.folded_has_word(0) && !each(path)) return;
+  } else {
+    // Down to `after`, each folded node's frame left at the child after the
+    // way down, so that the walk goes on with the keys that `after` starts.
+    CompactTrie::Place place = CompactTrie::root();
+    for (const char32_t ch : *after) {
+      const std::optional<CompactTrie::Key> key = trie.key_of(ch);
+      const std::optional<std::size_t> position =
+          key ? trie.last_child_with_key(trie.run_of(place), *key) : std::nullopt;
+      if (!position) return;
+      place = trie.place_at(*position, place);
+      if (*position < trie.folded_count()) {
+        frames.back().next = *position + 1;
+        enter(*position);
+      }
+    }
+    // A stored key ends a label; anything else is no key to go on from.
+    if (path != *after) return;
+  }
+  InterruptCheck interrupts;
+  while (!frames.empty()) {
+    Frame& frame = frames.back();
+    if (frame.next == frame.end) {
+      frames.pop_back();
+      if (!frames.empty()) path.resize(frames.back().depth);
+      continue;
+    }
+    const std::size_t child = frame.next++;
+    interrupts.tick();
+    enter(child);
+    if (trie.folded_has_word(child) && !each(path)) return;
+  }
+}
+
 }  // namespace kelvaro

@@ -44,6 +44,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "bits/count_bits.h"
@@ -250,6 +251,12 @@ class CompactTrie {
   // The folded trie itself, for tables kept per folded node: its children
   // (always numbered after it) and its word's payload.
   Run folded_children(std::size_t k) const { return {first_child_[k], first_child_[k + 1]}; }
+  // The nodes of its label, first to last (none for the root's), whose
+  // characters are node_char of each.
+  std::pair<NodeId, NodeId> label_nodes(std::size_t k) const {
+    return {k == 0 ? 1 : label_end_[k - 1] + 1, label_end_[k]};
+  }
+  bool folded_has_word(std::size_t k) const { return has_word_.test(k); }
   std::optional<Payload> folded_payload(std::size_t k) const {
     if (!has_word_.test(k)) return std::nullopt;
     const std::size_t slot = has_word_.rank(k);
@@ -315,5 +322,16 @@ class CompactTrie {
 // particular order; it can be interrupted (interrupt.h).
 void for_each_key(const CompactTrie& trie,
                   const std::function<void(std::u32string_view, Payload)>& each);
+
+// Calls each(key) for the stored keys in increasing code point order, the
+// empty one too, from the first after `after` (a stored key; from the first
+// key without it) until each returns false; it can be interrupted. What an
+// index that keeps no table of its words lists them by: a walk that starts
+// again after the last key it gave costs a descent, so that the words can
+// be handed out a batch at a time. A prefix comes before the keys it
+// starts, and siblings come in the order of their characters, so a
+// depth-first walk that takes the children in order meets the keys sorted.
+void keys_in_order(const CompactTrie& trie, std::optional<std::u32string_view> after,
+                   const std::function<bool(std::u32string_view)>& each);
 
 }  // namespace kelvaro

@@ -13,7 +13,7 @@ namespace {
 
 constexpr std::uint8_t kMagic[8] = {0x89, 'K', 'V', 'X', '\r', '\n', 0x1A, '\n'};
 constexpr std::size_t kSections = 5;
-constexpr std::uint32_t kKnownFlags = kFlagWeighted;
+constexpr std::uint32_t kKnownFlags = kFlagWeighted | kFlagWordsInTrie;
 
 std::uint64_t load_u64(const std::uint8_t* bytes) {
   return std::uint64_t{le::load_u32(bytes)} | std::uint64_t{le::load_u32(bytes + 4)} << 32;
@@ -67,6 +67,7 @@ std::variant<IndexFile, std::string> read_index_file(std::span<const std::uint8_
   if ((flags & ~kKnownFlags) != 0)
     return "uses features this kelvaro does not know (flags " + hex(flags) + ")";
   read.weighted = (flags & kFlagWeighted) != 0;
+  read.words_in_trie = (flags & kFlagWordsInTrie) != 0;
   read.word_count = load_u64(header + 24);
   read.node_count = load_u64(header + 32);
   // Sizes are summed with room to spare: five sizes below 2^60 cannot wrap,
@@ -107,13 +108,17 @@ std::variant<IndexFile, std::string> read_index_file(std::span<const std::uint8_
 }
 
 std::variant<IndexFile, std::string> checked_word_tables(IndexFile file) {
-  for (const std::span<const std::uint8_t> table :
-       {file.words, file.spelling_keys, file.spelling_words})
+  if (file.words_in_trie && !file.words.empty())
+    return std::string("it holds a word table but reads its words from the trie");
+  for (const std::span<const std::uint8_t> table : {file.spelling_keys, file.spelling_words})
     if (auto problem = word_table_problem(table)) return "the word table is malformed: " + *problem;
+  if (!file.words_in_trie)
+    if (auto problem = word_table_problem(file.words))
+      return "the word table is malformed: " + *problem;
   const std::uint32_t spellings = word_table_count(file.spelling_keys);
   if (spellings != word_table_count(file.spelling_words))
     return std::string("its spelling tables disagree");
-  if (word_table_count(file.words) != file.word_count)
+  if (!file.words_in_trie && word_table_count(file.words) != file.word_count)
     return std::string("its word counts disagree");
   if (file.normalization.empty() && spellings > 0)
     return std::string("it lists spellings but has no normalization");
@@ -159,7 +164,8 @@ void write_index_file(const IndexFile& file, std::span<std::uint8_t> into) {
   std::memset(out, 0, size);
   std::memcpy(out, kMagic, sizeof kMagic);
   le::store_u32(kFormatVersion, out + 8);
-  le::store_u32(file.weighted ? kFlagWeighted : 0, out + 12);
+  le::store_u32((file.weighted ? kFlagWeighted : 0) | (file.words_in_trie ? kFlagWordsInTrie : 0),
+                out + 12);
   store_u64(size, out + 16);
   store_u64(file.word_count, out + 24);
   store_u64(file.node_count, out + 32);

@@ -6,6 +6,9 @@
 //               magic            8 bytes  89 4B 56 58 0D 0A 1A 0A
 //               format version   u32      2 (1 is still read)
 //               flags            u32      bit 0: the values are weights
+//                                         bit 1: the words section is empty
+//                                         and the words are read from the
+//                                         trie (see below)
 //               file size        u64      every byte, checksum included
 //               word count       u64
 //               node count       u64
@@ -16,7 +19,10 @@
 //                             index's counts of word pairs, if any, as its
 //                             last tagged section; version 1: the
 //                             trie in the binary form of _kelvaro's to_bytes
-//             words           word table of the words as given
+//             words           word table of the words as given, in the
+//                             order of their keys; empty with flag bit 1,
+//                             since the trie holds the keys and the
+//                             spelling tables what the words differ in
 //             spelling keys   word table of the keys that normalization changed
 //             spelling words  word table of their spellings
 //   checksum  u32: version 2, CRC-32C of every byte before it; version 1, CRC-32
@@ -46,11 +52,18 @@ inline constexpr std::size_t kFileChecksumSize = 4;
 // A reader refuses a file with a flag it does not know, so an older kelvaro
 // says so rather than read a weighted index as one without weights.
 inline constexpr std::uint32_t kFlagWeighted = 1;
+// The words are the trie's keys, spelled as the spelling tables say, and
+// the file keeps no table of them: what kelvaro writes since the table
+// came to cost an index of short keys as much again as its trie. Files
+// written before, which hold the table, are read as they were.
+inline constexpr std::uint32_t kFlagWordsInTrie = 2;
 
 // What the header of an intact file says, and its sections in place.
 struct IndexFile {
   std::uint32_t version = kFormatVersion;
   bool weighted = false;
+  // kFlagWordsInTrie: `words` is empty.
+  bool words_in_trie = false;
   std::uint64_t file_size = 0;
   std::uint64_t word_count = 0;
   std::uint64_t node_count = 0;

@@ -272,6 +272,19 @@ std::string_view WordIndex::spelling(std::string_view key) const {
   return word_beside_key(spelling_keys_, spelling_words_, key).value_or(key);
 }
 
+WordIndex::Words WordIndex::words_after(std::optional<std::u32string_view> after,
+                                        std::size_t count) const {
+  Words batch;
+  if (count == 0) return batch;
+  keys_in_order(forward_, after, [&](std::u32string_view key) {
+    batch.last_key.clear();
+    for (const char32_t ch : key) utf8::append(batch.last_key, ch);
+    batch.words.emplace_back(spelling(batch.last_key));
+    return batch.words.size() < count;
+  });
+  return batch;
+}
+
 // How a search runs: the matches within max_dist, in walk order, at most
 // `limit` of them.
 std::vector<Match> WordIndex::found(std::u32string_view query, std::uint64_t max_dist,

@@ -126,6 +126,17 @@ class WordIndex {
   // The word as it was given whose key is `key`, a stored key.
   std::string_view spelling(std::string_view key) const;
 
+  // At most `count` of the stored words as they were given, in the code
+  // point order of their keys, from the first after the stored key `after`
+  // (from the first without it), and the key of the last of them: how the
+  // index lists its words, which it keeps no table of (its trie and
+  // spelling tables hold them), a batch at a time.
+  struct Words {
+    std::vector<std::string> words;
+    std::string last_key;
+  };
+  Words words_after(std::optional<std::u32string_view> after, std::size_t count) const;
+
   // The tries and what the walks prune by, for walks of their own (running
   // text): made on first need, like every lookup's tables.
   IndexTries tries() const;

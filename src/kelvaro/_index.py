@@ -23,7 +23,6 @@ from . import _building, _native_index, _normalization, _storage, _text
 from ._native_index import NativeIndex
 from ._normalization import Normalize
 from ._storage import PathArg
-from ._word_table import WordTable
 
 # Counts of word pairs: (first, second) to count, or (first, second, count)
 # triples.
@@ -266,7 +265,15 @@ class Index(NativeIndex):
     def __iter__(self) -> Iterator[str]:
         """The stored words as they were given, in the code point order of
         their normalised form."""
-        return iter(WordTable(self._sections()[1]))
+        # Read from the trie a batch at a time: the index keeps no table of
+        # its words, and listing a few million at once would cost as much
+        # memory again as the index.
+        after: Optional[str] = None
+        while True:
+            words, after = self._words(after, _WORDS_AT_ONCE)
+            yield from words
+            if len(words) < _WORDS_AT_ONCE:
+                return
 
     # -- what it is made of ---------------------------------------------------
 
@@ -292,8 +299,10 @@ class Index(NativeIndex):
 
     # Indexes are equal when they hold the same words with the same values
     # under the same normalisation. The builder is canonical, so that is
-    # equality of their parts' bytes; the hash, which must agree with it,
-    # takes the words alone.
+    # equality of their parts' bytes: the tries and the spelling tables,
+    # which hold the words (a file written before the words were read from
+    # the trie holds a table of them too, which says nothing more); the
+    # hash, which must agree with it, takes a checksum of the trie.
     def __eq__(self, other: object) -> bool:
         if not isinstance(other, Index):
             return NotImplemented
@@ -304,12 +313,13 @@ class Index(NativeIndex):
             self.normalize == other.normalize
             and self.weighted == other.weighted
             and self.node_count == other.node_count
-            and mine[1:] == theirs[1:]
+            and len(self) == len(other)
+            and mine[2:] == theirs[2:]
             and self._image(False) == other._image(False)
         )
 
     def __hash__(self) -> int:
-        return hash(self._sections()[1])
+        return hash((len(self), self._fingerprint()))
 
     # An index never changes, so a copy is the index itself.
     def __copy__(self) -> Index:
@@ -337,6 +347,12 @@ class Index(NativeIndex):
         file, since those pages are no longer shared."""
         image = self._sections()[0].obj
         return isinstance(image, _native_index.MappedFile) and not image.copied
+
+
+# How many words __iter__ asks the native index for at a time: enough that
+# the descent each batch starts with costs nothing, few enough to keep the
+# batch small.
+_WORDS_AT_ONCE = 1024
 
 
 def _flag(name: str, value: object) -> bool:

@@ -338,9 +338,9 @@ def _check_custom_keys(path: str, index: Any, normalize: Normalize) -> None:
     the caller's named in the file only by its name, makes of its words: a
     lookup of a listed word would then miss it. A word's key is its own
     spelling unless the spelling tables list it."""
-    _, words, keys, spellings = index._sections()
+    _, _, keys, spellings = index._sections()
     key_of = dict(zip(WordTable(spellings), WordTable(keys)))
-    for word in WordTable(words):
+    for word in index:
         key = key_of.get(word, word)
         made = normalize(word)
         if made != key:
