@@ -376,15 +376,8 @@ PyObject* index_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
       file.word_count = word_table_count(file.words);
     if (file.words_in_trie)
       file.word_count = without_gil([&]() -> std::uint64_t {
-        // The image is read where its arrays lie, 8-byte aligned.
         std::vector<std::uint64_t> copy;
-        std::span<const std::uint8_t> tries = file.tries;
-        if (reinterpret_cast<std::uintptr_t>(tries.data()) % 8 != 0) {
-          copy.resize((tries.size() + 7) / 8);
-          std::copy(tries.begin(), tries.end(), reinterpret_cast<std::uint8_t*>(copy.data()));
-          tries = {reinterpret_cast<const std::uint8_t*>(copy.data()), tries.size()};
-        }
-        const auto image = read_image(tries);
+        const auto image = read_image(aligned(file.tries, copy));
         const auto* parts = std::get_if<ImageParts>(&image);
         return parts != nullptr ? parts->forward.payloads.size() : 0;
       });

@@ -1,6 +1,5 @@
 #include "binding/native_index.h"
 
-#include <cstring>
 #include <span>
 #include <utility>
 #include <variant>
@@ -45,16 +44,6 @@ PyRef new_match(PyRef word, PyRef value, PyRef distance) {
 
 // ---------------------------------------------------------------------------
 // Making and releasing.
-
-// The bytes of `image`, 8-byte aligned as the arrays need: in place, or
-// copied once into `copy`.
-std::span<const std::uint8_t> aligned(std::span<const std::uint8_t> bytes,
-                                      std::vector<std::uint64_t>& copy) {
-  if (reinterpret_cast<std::uintptr_t>(bytes.data()) % 8 == 0) return bytes;
-  copy.resize((bytes.size() + 7) / 8);
-  if (!bytes.empty()) std::memcpy(copy.data(), bytes.data(), bytes.size());
-  return {reinterpret_cast<const std::uint8_t*>(copy.data()), bytes.size()};
-}
 
 // Everything an index needs of its image, checked once: the file's
 // checksum and header, its word tables, its tries. Runs without the

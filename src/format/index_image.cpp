@@ -159,6 +159,14 @@ std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
   return out.take();
 }
 
+std::span<const std::uint8_t> aligned(std::span<const std::uint8_t> bytes,
+                                      std::vector<std::uint64_t>& copy) {
+  if (reinterpret_cast<std::uintptr_t>(bytes.data()) % 8 == 0) return bytes;
+  copy.resize((bytes.size() + 7) / 8);
+  if (!bytes.empty()) std::memcpy(copy.data(), bytes.data(), bytes.size());
+  return {reinterpret_cast<const std::uint8_t*>(copy.data()), bytes.size()};
+}
+
 std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> image) {
   if (reinterpret_cast<std::uintptr_t>(image.data()) % 8 != 0) return "it is not aligned";
   Reader in(image);

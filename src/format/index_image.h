@@ -84,6 +84,11 @@ std::vector<std::uint64_t> write_image(const CompactTrieSpans& forward,
                                        const PairTableSpans* pairs = nullptr,
                                        const DeleteTableSpans* near = nullptr);
 
+// The bytes of an image, 8-byte aligned as read_image needs: in place, or
+// copied once into `copy`.
+std::span<const std::uint8_t> aligned(std::span<const std::uint8_t> bytes,
+                                      std::vector<std::uint64_t>& copy);
+
 // The parts of an image that starts 8-byte aligned, or what is wrong with it.
 std::variant<ImageParts, std::string> read_image(std::span<const std::uint8_t> image);
 

@@ -46,6 +46,20 @@ std::size_t first_at_least(const CompactTrie& trie, std::size_t from, std::size_
   return high;
 }
 
+// Calls each(position in `long_run`, position in `short_run`, character)
+// for every character of both runs, in increasing order, by a search of the
+// long run for each character of the short one.
+template <typename Each>
+void join_lopsided(const CompactTrie& short_trie, Run short_run, const CompactTrie& long_trie,
+                   Run long_run, Each&& each) {
+  std::size_t p = long_run.start;
+  for (std::size_t q = short_run.start; q < short_run.end && p < long_run.end; ++q) {
+    const char32_t ch = short_trie.char_at(q);
+    p = first_at_least(long_trie, p, long_run.end, ch);
+    if (p < long_run.end && long_trie.char_at(p) == ch) each(p, q, ch);
+  }
+}
+
 std::optional<Place> child(const CompactTrie& trie, Place place, Key key) {
   if (key == CompactTrie::kNoKey) return std::nullopt;
   const std::optional<std::size_t> position = trie.last_child_with_key(trie.run_of(place), key);
@@ -153,19 +167,11 @@ class OneEdit {
     ticks_.tick(static_cast<std::uint32_t>(std::min(a, b)));
     // Both runs are in increasing character order.
     if (a > kLopsided * b) {
-      std::size_t p = ahead.start;
-      for (std::size_t q = behind.start; q < behind.end && p < ahead.end; ++q) {
-        const char32_t ch = backward_.char_at(q);
-        p = first_at_least(forward_, p, ahead.end, ch);
-        if (p < ahead.end && forward_.char_at(p) == ch) each(p, ch);
-      }
+      join_lopsided(backward_, behind, forward_, ahead,
+                    [&](std::size_t p, std::size_t, char32_t ch) { each(p, ch); });
     } else if (b > kLopsided * a) {
-      std::size_t q = behind.start;
-      for (std::size_t p = ahead.start; p < ahead.end && q < behind.end; ++p) {
-        const char32_t ch = forward_.char_at(p);
-        q = first_at_least(backward_, q, behind.end, ch);
-        if (q < behind.end && backward_.char_at(q) == ch) each(p, ch);
-      }
+      join_lopsided(forward_, ahead, backward_, behind,
+                    [&](std::size_t, std::size_t p, char32_t ch) { each(p, ch); });
     } else {
       std::size_t p = ahead.start, q = behind.start;
       while (p < ahead.end && q < behind.end) {
