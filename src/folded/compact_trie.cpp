@@ -402,6 +402,12 @@ Trie CompactTrie::unpacked() const {
 
 void for_each_key(const CompactTrie& trie,
                   const std::function<void(std::u32string_view, Payload)>& each) {
+  for_each_word(trie,
+                [&](std::u32string_view key, NodeId node) { each(key, *trie.payload(node)); });
+}
+
+void for_each_word(const CompactTrie& trie,
+                   const std::function<void(std::u32string_view, NodeId)>& each) {
   // A depth-first walk along one path buffer.
   std::u32string path;
   struct Pending {
@@ -417,7 +423,7 @@ void for_each_key(const CompactTrie& trie,
     path.resize(next.depth);
     if (next.depth > 0) {
       path[next.depth - 1] = trie.node_char(next.node);
-      if (const std::optional<Payload> payload = trie.payload(next.node)) each(path, *payload);
+      if (trie.has_payload(next.node)) each(path, next.node);
     }
     const Run run = trie.run_of(next.node);
     for (std::size_t position = run.start; position < run.end; ++position)

@@ -323,6 +323,13 @@ class CompactTrie {
 void for_each_key(const CompactTrie& trie,
                   const std::function<void(std::u32string_view, Payload)>& each);
 
+// As for_each_key, with the key's node rather than its payload, for what
+// needs the word's number. The number comes from the node the walk is at,
+// not from a lookup of the key: in a damaged file's trie, whose siblings
+// need not be sorted, a lookup may miss a key that the walk meets.
+void for_each_word(const CompactTrie& trie,
+                   const std::function<void(std::u32string_view, NodeId)>& each);
+
 // Calls each(key) for the stored keys in increasing code point order, the
 // empty one too, from the first after `after` (a stored key; from the first
 // key without it) until each returns false; it can be interrupted. What an

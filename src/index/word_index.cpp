@@ -86,8 +86,8 @@ DeleteTableArrays make_near_table(const CompactTrie& forward) {
   std::vector<std::string> keys(forward.payloads().size());
   // for_each_key leaves out the root's empty word, which is a candidate too.
   if (const auto root = forward.word_number(CompactTrie::root())) keys[*root].clear();
-  for_each_key(forward, [&](std::u32string_view key, Payload) {
-    std::string& bytes = keys[*forward.word_number(*find_exact(forward, key))];
+  for_each_word(forward, [&](std::u32string_view key, NodeId node) {
+    std::string& bytes = keys[*forward.word_number(node)];
     for (const char32_t ch : key) utf8::append(bytes, ch);
   });
   const std::vector<std::string_view> views(keys.begin(), keys.end());
