@@ -84,7 +84,7 @@ bool near_table_pays(const CompactTrie& forward, bool has_weighted_words) {
 // suggestions read a word's payload without a lookup (IndexTries::near_numbered).
 DeleteTableArrays make_near_table(const CompactTrie& forward) {
   std::vector<std::string> keys(forward.payloads().size());
-  // for_each_key leaves out the root's empty word, which is a candidate too.
+  // for_each_word leaves out the root's empty word, which is a candidate too.
   if (const auto root = forward.word_number(CompactTrie::root())) keys[*root].clear();
   for_each_word(forward, [&](std::u32string_view key, NodeId node) {
     std::string& bytes = keys[*forward.word_number(node)];
