@@ -10,7 +10,7 @@ and turns the offsets and keys that come back into words.
 from __future__ import annotations
 
 import re
-from typing import Callable, List, NamedTuple, Optional, Sequence, Tuple, cast
+from typing import Callable, List, NamedTuple, Optional, Sequence, Tuple, Union, cast
 
 from . import _native_index
 from ._match import Match
@@ -75,18 +75,7 @@ def check(
 def segment(index: Index, text: object, max_dist: object) -> str:
     text, readable, folded = _views(index, text)
     found = _native_index.segment_text(index, readable, folded, max_dist)
-    if not found:
-        return text
-    # In one pass, as segmenting a sentence is a few tens of microseconds:
-    # a piece as written keeps its text, a corrected one takes its case.
-    parts: List[str] = []
-    at = 0
-    for start, end, pieces in found:
-        parts.append(text[at:start])
-        parts.append(" ".join(text[s:e] if key is None else _with_case_of(text[s:e], key) for s, e, key, _ in pieces))
-        at = end
-    parts.append(text[at:])
-    return "".join(parts)
+    return _applied(text, _replacements(index, text, found))
 
 
 def corrections(index: Index, text: object, max_dist: object) -> List[Correction]:
@@ -137,13 +126,18 @@ def _folded(fold: Callable[[str], str], text: str) -> str:
     return folded
 
 
-def _replacements(
-    index: Index, text: str, edits: Sequence[Tuple[int, int, List[Tuple[int, int, Optional[str]]]]]
-) -> List[Correction]:
+# A piece of an edit: its start, its end and the word it becomes, None where
+# it stays as written; a segmented one carries its distance too.
+_Piece = Union[Tuple[int, int, Optional[str]], Tuple[int, int, Optional[str], int]]
+
+
+def _replacements(index: Index, text: str, edits: Sequence[Tuple[int, int, Sequence[_Piece]]]) -> List[Correction]:
+    """Each edit's text: its pieces joined by spaces, a piece as written
+    keeping its text and a corrected one taking its case."""
     result = []
     for start, end, words in edits:
         parts = []
-        for s, e, word in words:
+        for s, e, word, *_ in words:
             parts.append(text[s:e] if word is None else _with_case_of(text[s:e], word))
         result.append((start, end, " ".join(parts)))
     return result
