@@ -372,8 +372,6 @@ PyObject* index_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     // or an image that is malformed is refused when the index reads the
     // file.
     file.words_in_trie = file.words.empty();
-    if (!file.words_in_trie && word_table_fits(file.words))
-      file.word_count = word_table_count(file.words);
     if (file.words_in_trie)
       file.word_count = without_gil([&]() -> std::uint64_t {
         std::vector<std::uint64_t> copy;
@@ -381,6 +379,8 @@ PyObject* index_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
         const auto* parts = std::get_if<ImageParts>(&image);
         return parts != nullptr ? parts->forward.payloads.size() : 0;
       });
+    else if (word_table_fits(file.words))
+      file.word_count = word_table_count(file.words);
     return file_to_py(file);
   });
 }

@@ -83,9 +83,9 @@ bool near_table_pays(const CompactTrie& forward, bool has_weighted_words) {
 // The table of every word of `forward`, word i its word number i, so that
 // suggestions read a word's payload without a lookup (IndexTries::near_numbered).
 DeleteTableArrays make_near_table(const CompactTrie& forward) {
+  // The root's empty word, which for_each_word leaves out, is a candidate
+  // too: its entry is the empty text that every entry starts as.
   std::vector<std::string> keys(forward.payloads().size());
-  // for_each_word leaves out the root's empty word, which is a candidate too.
-  if (const auto root = forward.word_number(CompactTrie::root())) keys[*root].clear();
   for_each_word(forward, [&](std::u32string_view key, NodeId node) {
     std::string& bytes = keys[*forward.word_number(node)];
     for (const char32_t ch : key) utf8::append(bytes, ch);
